@@ -1,0 +1,33 @@
+# The Windows build: the launcher itself and the helper programs of the
+# end-to-end tests. Included from the top-level CMakeLists.txt under MinGW.
+enable_language(RC)
+
+# Windows XP is the oldest target: newer APIs are looked up at run time.
+set(TARNIX_WIN_DEFINES _WIN32_WINNT=0x0501 WINVER=0x0501 _WIN32_IE=0x0600 UNICODE _UNICODE
+    WIN32_LEAN_AND_MEAN NOMINMAX)
+target_compile_definitions(tarnix_logic PUBLIC ${TARNIX_WIN_DEFINES})
+
+# One static file with no run-time DLLs of its own, small.
+set(TARNIX_WIN_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -municode
+    -Wl,--gc-sections -Wl,--nxcompat -Wl,--dynamicbase)
+target_compile_options(tarnix_logic PUBLIC -ffunction-sections -fdata-sections)
+
+add_executable(TarnixLauncher WIN32 ${TARNIX_WIN_SOURCES} src/app/launcher.rc)
+target_link_libraries(TarnixLauncher PRIVATE tarnix_logic
+    kernel32 user32 gdi32 advapi32 shell32 ole32 comctl32)
+target_link_options(TarnixLauncher PRIVATE ${TARNIX_WIN_LINK_OPTIONS})
+set_source_files_properties(src/app/launcher.rc PROPERTIES
+    OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/src/app/launcher.manifest;${CMAKE_SOURCE_DIR}/src/app/launcher.ico")
+if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")
+  target_link_options(TarnixLauncher PRIVATE -s)
+endif()
+
+if(TARNIX_DIST_DIR)
+  add_custom_command(TARGET TarnixLauncher POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${TARNIX_DIST_DIR}"
+    COMMAND ${CMAKE_COMMAND} -E copy "$<TARGET_FILE:TarnixLauncher>" "${TARNIX_DIST_DIR}/"
+    COMMENT "Copying the launcher to ${TARNIX_DIST_DIR}")
+endif()
+
+# Helper programs of the end-to-end tests (fake host, fake installer, window probe...).
+add_subdirectory(tests/e2e/programs)

@@ -1,0 +1,15 @@
+#pragma once
+// Character rules of the C run-time in its default locale, for UTF-16 text.
+
+namespace tarnix {
+
+// iswspace: the ASCII white space and the Unicode space separators.
+constexpr bool IsWideSpace(wchar_t c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+         c == 0x205F || c == 0x3000;
+}
+
+constexpr bool IsDecimalDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+}  // namespace tarnix

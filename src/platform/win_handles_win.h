@@ -1,0 +1,49 @@
+#pragma once
+// The Win32 handle kinds the launcher owns, each a UniqueHandle. Only Win32
+// adapter files include this header.
+//
+// Closing keeps the thread's last error, so that a failure code read after a
+// scope ends is the one of the failed call, not of the cleanup.
+
+#include <windows.h>
+
+#include "platform/unique_handle.h"
+
+namespace tarnix::win {
+
+template <typename H, H (*InvalidValue)(), void (*CloseFn)(H)>
+struct WinTraits {
+  using Handle = H;
+  static Handle Invalid() noexcept { return InvalidValue(); }
+  void Close(Handle handle) noexcept {
+    DWORD lastError = ::GetLastError();
+    CloseFn(handle);
+    ::SetLastError(lastError);
+  }
+};
+
+inline HANDLE NullHandle() { return nullptr; }
+inline HANDLE InvalidHandleValue() { return INVALID_HANDLE_VALUE; }
+inline void CloseKernelHandle(HANDLE h) { ::CloseHandle(h); }
+inline void CloseFind(HANDLE h) { ::FindClose(h); }
+inline HKEY NullKey() { return nullptr; }
+inline void CloseKey(HKEY h) { ::RegCloseKey(h); }
+inline HMODULE NullModule() { return nullptr; }
+inline void FreeModule(HMODULE h) { ::FreeLibrary(h); }
+inline LPVOID NullBlock() { return nullptr; }
+inline void FreeHeapBlock(LPVOID p) { ::HeapFree(::GetProcessHeap(), 0, p); }
+
+// Files and devices: invalid at INVALID_HANDLE_VALUE.
+using UniqueFile = UniqueHandle<WinTraits<HANDLE, InvalidHandleValue, CloseKernelHandle>>;
+// Processes, threads, events: invalid at NULL.
+using UniqueKernelHandle = UniqueHandle<WinTraits<HANDLE, NullHandle, CloseKernelHandle>>;
+using UniqueFind = UniqueHandle<WinTraits<HANDLE, InvalidHandleValue, CloseFind>>;
+using UniqueKey = UniqueHandle<WinTraits<HKEY, NullKey, CloseKey>>;
+using UniqueModule = UniqueHandle<WinTraits<HMODULE, NullModule, FreeModule>>;
+using UniqueHeapBlock = UniqueHandle<WinTraits<LPVOID, NullBlock, FreeHeapBlock>>;
+
+// Loads a library from the system directory only, never from the program's
+// folder or the current directory. Returns an invalid module on failure.
+UniqueModule LoadSystemLibrary(const wchar_t* fileName);
+
+}  // namespace tarnix::win
