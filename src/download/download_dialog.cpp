@@ -1,0 +1,12 @@
+#include "download/download_dialog.h"
+
+namespace tarnix {
+
+std::wstring InstallerPath(const wchar_t* tempValue) {
+  std::wstring path = tempValue != nullptr ? tempValue : L"";
+  path += L'\\';
+  path += kInstallerFileName;
+  return path;
+}
+
+}  // namespace tarnix

@@ -1,0 +1,39 @@
+#pragma once
+// What the download thread does with one job, shaped so that the Windows side
+// is a pass-through.
+
+#include <string>
+
+namespace tarnix {
+
+// The process-wide job: filled before the download thread starts, then only read.
+struct DownloadJobRecord {
+  std::wstring url;
+  std::wstring path;
+};
+
+inline constexpr wchar_t kDownloadThreadFailedText[] = L"下载线程创建失败！";
+inline constexpr wchar_t kDownloadFailedText[] = L"下载失败！";
+
+class DownloadPorts {
+ public:
+  virtual ~DownloadPorts() = default;
+  // URLDownloadToFileW of `url` into `path` with the progress callback; its result.
+  virtual long DownloadToFile(const std::wstring& url, const std::wstring& path) = 0;
+  // True when `path` names a readable PE image.
+  virtual bool IsPeImageFile(const std::wstring& path) = 0;
+  // DeleteFileW; a failure is ignored.
+  virtual void RemoveFile(const std::wstring& path) = 0;
+  // Sets downloadFinished.
+  virtual void SignalFinished() = 0;
+  // A failure message box; returns when the user has closed it.
+  virtual void ShowMessage(const wchar_t* text) = 0;
+};
+
+// Downloads the job's file. Only a download that returns exactly S_OK and
+// yields a PE image releases the installer run; anything else shows
+// "下载失败！" (a file that is not a program is also deleted, so that nobody
+// opens it later).
+void RunDownload(const DownloadJobRecord& job, DownloadPorts& ports);
+
+}  // namespace tarnix

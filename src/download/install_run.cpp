@@ -1,0 +1,25 @@
+#include "download/install_run.h"
+
+#include "download/progress.h"
+
+namespace tarnix {
+
+bool RunInstallation(InstallRunPorts& ports, FileQuery& files) {
+  if (!ports.WaitForDownload()) return false;
+  ports.SetProgress(kProgressDownloadComplete);
+
+  std::wstring installer = ports.InstallerPath();
+  if (!IsExistingFile(files, installer)) return false;
+  ports.SetProgress(kProgressInstallerStarting);
+
+  // The installer gets no arguments; its exit code is not looked at, the
+  // launch below finds out whether the host is there.
+  if (!ports.StartProcess(L"", installer, true)) ports.ShowMessage(kInstallFailedText);
+  ports.SetProgress(kProgressAppStarting);
+
+  if (!ports.LaunchApp()) ports.ShowMessage(kLaunchAfterInstallFailedText);
+  ports.EnableDone();
+  return true;
+}
+
+}  // namespace tarnix

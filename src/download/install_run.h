@@ -1,0 +1,40 @@
+#pragma once
+// The installer run and the hand-over to the application, after a download.
+
+#include <string>
+
+#include "platform/file_query.h"
+
+namespace tarnix {
+
+inline constexpr wchar_t kInstallFailedText[] = L"安装Tarnix失败！";
+inline constexpr wchar_t kLaunchAfterInstallFailedText[] = L"运行App失败！";
+
+class InstallRunPorts {
+ public:
+  virtual ~InstallRunPorts() = default;
+  // Waits without time-out until the download has succeeded. Returns false
+  // only when the wait itself failed.
+  virtual bool WaitForDownload() = 0;
+  // PBM_SETPOS on the dialog's bar.
+  virtual void SetProgress(int position) = 0;
+  // The installer's path, built from "TEMP" as the dialog builds it.
+  virtual std::wstring InstallerPath() = 0;
+  // Starts `file` through the shell with `parameters`, waiting for it to end
+  // when `wait` is set. Returns false when the shell did not start it.
+  virtual bool StartProcess(const std::wstring& parameters, const std::wstring& file,
+                            bool wait) = 0;
+  // A failure message box; returns when the user has closed it.
+  virtual void ShowMessage(const wchar_t* text) = 0;
+  // Starts the application through the installed host; false on failure.
+  virtual bool LaunchApp() = 0;
+  // Enables the Done button.
+  virtual void EnableDone() = 0;
+};
+
+// Waits for the download, runs the installer and launches the application.
+// Returns true when the process must now end with exit code 0, false when
+// the thread simply returns (no installer file, or the wait failed).
+bool RunInstallation(InstallRunPorts& ports, FileQuery& files);
+
+}  // namespace tarnix

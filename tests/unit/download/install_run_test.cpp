@@ -1,0 +1,101 @@
+#include "download/install_run.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tarnix {
+namespace {
+
+const std::wstring kInstaller = L"C:\\T\\TarnixSetup.exe";
+
+// Records every call in order, file queries included, and answers from its settings.
+class FakeInstallPorts : public InstallRunPorts, public FileQuery {
+ public:
+  bool waitSucceeds = true;
+  std::uint32_t attributes = 0x20;  // FILE_ATTRIBUTE_ARCHIVE
+  bool installerStarts = true;
+  bool launchSucceeds = true;
+  std::vector<std::wstring> calls;
+
+  bool WaitForDownload() override {
+    calls.push_back(L"wait");
+    return waitSucceeds;
+  }
+  void SetProgress(int position) override { calls.push_back(L"pos " + std::to_wstring(position)); }
+  std::wstring InstallerPath() override { return kInstaller; }
+  std::uint32_t GetFileAttributes(const std::wstring& path) override {
+    calls.push_back(L"attributes " + path);
+    return attributes;
+  }
+  bool StartProcess(const std::wstring& parameters, const std::wstring& file,
+                    bool wait) override {
+    calls.push_back(L"start [" + parameters + L"] " + file + (wait ? L" wait" : L" nowait"));
+    return installerStarts;
+  }
+  void ShowMessage(const wchar_t* text) override { calls.push_back(std::wstring(L"message ") + text); }
+  bool LaunchApp() override {
+    calls.push_back(L"launch");
+    return launchSucceeds;
+  }
+  void EnableDone() override { calls.push_back(L"enable done"); }
+};
+
+const std::wstring kStart = L"start [] C:\\T\\TarnixSetup.exe wait";
+const std::wstring kAttributes = L"attributes C:\\T\\TarnixSetup.exe";
+
+TEST(RunInstallation, RunsTheInstallerThenLaunchesAndAsksToEndTheProcess) {
+  FakeInstallPorts ports;
+  EXPECT_TRUE(RunInstallation(ports, ports));
+  EXPECT_EQ(ports.calls, (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes, L"pos 180",
+                                                    kStart, L"pos 200", L"launch",
+                                                    L"enable done"}));
+}
+
+TEST(RunInstallation, FailuresAreReportedAndTheHandOverStillHappens) {
+  struct Case {
+    bool installerStarts;
+    bool launchSucceeds;
+    std::vector<std::wstring> calls;
+  };
+  const Case cases[] = {
+      {false, true,
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"message 安装Tarnix失败！",
+        L"pos 200", L"launch", L"enable done"}},
+      {true, false,
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"pos 200", L"launch",
+        L"message 运行App失败！", L"enable done"}},
+      // A refused elevation prompt: the host is still missing, so both boxes, in order.
+      {false, false,
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"message 安装Tarnix失败！",
+        L"pos 200", L"launch", L"message 运行App失败！", L"enable done"}},
+  };
+  for (const Case& c : cases) {
+    FakeInstallPorts ports;
+    ports.installerStarts = c.installerStarts;
+    ports.launchSucceeds = c.launchSucceeds;
+    EXPECT_TRUE(RunInstallation(ports, ports));
+    EXPECT_EQ(ports.calls, c.calls) << c.installerStarts << c.launchSucceeds;
+  }
+}
+
+TEST(RunInstallation, MissingInstallerOrAFolderStopsQuietlyAt150) {
+  for (std::uint32_t attributes : {kInvalidFileAttributes, kFileAttributeDirectory}) {
+    FakeInstallPorts ports;
+    ports.attributes = attributes;
+    EXPECT_FALSE(RunInstallation(ports, ports));
+    EXPECT_EQ(ports.calls, (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes}));
+  }
+}
+
+TEST(RunInstallation, AFailedWaitRunsNothing) {
+  FakeInstallPorts ports;
+  ports.waitSucceeds = false;
+  EXPECT_FALSE(RunInstallation(ports, ports));
+  EXPECT_EQ(ports.calls, std::vector<std::wstring>{L"wait"});
+}
+
+}  // namespace
+}  // namespace tarnix
