@@ -5,6 +5,7 @@
 
 #include "app/host_lookup.h"
 #include "app/launch_win.h"
+#include "download/download_dialog_win.h"
 #include "platform/app_framework_win.h"
 #include "platform/file_query_win.h"
 #include "platform/message_box.h"
@@ -30,7 +31,7 @@ class CUseThreadDownloadApp final : public win::CWinApp {
     win::Win32Registry registry;
     win::Win32FileQuery files;
     if (IsHostInstallNeeded(registry, files)) {
-      // The download branch (download dialog) is not part of this build yet.
+      RunDownloadDialog();
       return FALSE;
     }
     if (!LaunchApp()) ShowFailureMessage(kRunAppFailedText);

@@ -26,7 +26,7 @@ class FakeInstallPorts : public InstallRunPorts, public FileQuery {
   }
   void SetProgress(int position) override { calls.push_back(L"pos " + std::to_wstring(position)); }
   std::wstring InstallerPath() override { return kInstaller; }
-  std::uint32_t GetFileAttributes(const std::wstring& path) override {
+  std::uint32_t QueryAttributes(const std::wstring& path) override {
     calls.push_back(L"attributes " + path);
     return attributes;
   }

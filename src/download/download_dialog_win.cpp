@@ -1,0 +1,88 @@
+#include "download/download_dialog_win.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/resource.h"
+#include "download/download_dialog.h"
+#include "download/download_state_win.h"
+#include "download/download_worker_win.h"
+#include "platform/app_framework_win.h"
+
+namespace tarnix {
+
+CUseThreadDownloadDlg::CUseThreadDownloadDlg() : CDialogEx(IDD_DOWNLOAD_DIALOG) {
+  m_strUrl = kDownloadUrl;
+  m_strPath = InstallerPath(::_wgetenv(kTempVariableName));
+  // "%ls" is the standard spelling of "%S": the wide path, converted for the
+  // narrow stream. No line break follows.
+  std::printf("pathvar=%ls.", m_strPath.c_str());
+  m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
+}
+
+void CUseThreadDownloadDlg::DoDataExchange() {
+  progressBar.Bind(GetSafeHwnd(), IDC_DOWNLOAD_PROGRESS);
+  doneButton.Bind(GetSafeHwnd(), IDOK);
+}
+
+BOOL CUseThreadDownloadDlg::OnInitDialog() {
+  CDialogEx::OnInitDialog();
+  // Failure boxes of the worker threads belong to this window, so they stand in front of it.
+  if (win::CWinApp* app = win::AfxGetApp()) app->m_hMainWnd = GetSafeHwnd();
+  ::SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+  ::SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+  StartDownload(*this);
+  return TRUE;
+}
+
+bool CUseThreadDownloadDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result) {
+  switch (message) {
+    case WM_PAINT:
+      return OnPaint();
+    case WM_QUERYDRAGICON:
+      // Returned directly by the dialog procedure, as the system expects for this message.
+      result = reinterpret_cast<INT_PTR>(m_hIcon);
+      return true;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDOK && HIWORD(wParam) == BN_CLICKED) {
+        OnDoneClicked();
+        result = TRUE;
+        return true;
+      }
+      return false;
+    default:
+      return false;
+  }
+}
+
+bool CUseThreadDownloadDlg::OnPaint() {
+  if (!::IsIconic(GetSafeHwnd())) return false;  // the system dialog paints itself
+  PAINTSTRUCT paint;
+  HDC dc = ::BeginPaint(GetSafeHwnd(), &paint);
+  ::SendMessageW(GetSafeHwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  int iconWidth = ::GetSystemMetrics(SM_CXICON);
+  int iconHeight = ::GetSystemMetrics(SM_CYICON);
+  RECT client;
+  ::GetClientRect(GetSafeHwnd(), &client);
+  int x = (client.right - client.left - iconWidth + 1) / 2;
+  int y = (client.bottom - client.top - iconHeight + 1) / 2;
+  ::DrawIcon(dc, x, y, m_hIcon);
+  ::EndPaint(GetSafeHwnd(), &paint);
+  return true;
+}
+
+void CUseThreadDownloadDlg::OnDoneClicked() {
+  // Enter in the dialog sends IDOK even while the button is disabled; Done
+  // means done only once the installation has enabled it.
+  if (!doneButton.IsWindowEnabled()) return;
+  ::DeleteFileW(m_strPath.c_str());
+  EndDialog(IDCANCEL);
+}
+
+void RunDownloadDialog() {
+  CUseThreadDownloadDlg dialog;
+  dialog.DoModal();
+  if (win::CWinApp* app = win::AfxGetApp()) app->m_hMainWnd = nullptr;
+}
+
+}  // namespace tarnix

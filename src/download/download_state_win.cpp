@@ -1,0 +1,15 @@
+#include "download/download_state_win.h"
+
+namespace tarnix {
+
+win::CProgressCtrl progressBar;
+win::CButton doneButton;
+
+// Created before start-up and never destroyed: when the user closes the
+// dialog, the main thread runs the C run-time's exit while the worker threads
+// may still read the job or wait on the event, so these must not be torn down
+// under them. The system closes the event's handle with the process.
+DownloadJobRecord& DownloadJob = *new DownloadJobRecord;
+win::CEvent& downloadFinished = *new win::CEvent;
+
+}  // namespace tarnix

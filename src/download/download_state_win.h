@@ -1,0 +1,20 @@
+#pragma once
+// The process-wide state of the download branch, shared by the dialog's
+// thread, the download thread and the installer-run thread.
+
+#include "download/download_worker.h"
+#include "platform/dialog_win.h"
+#include "platform/event_win.h"
+
+namespace tarnix {
+
+// Bound to the download dialog's controls when it initialises.
+extern win::CProgressCtrl progressBar;
+extern win::CButton doneButton;
+
+// Filled by StartDownload before the download thread starts; then only read.
+extern DownloadJobRecord& DownloadJob;
+// Auto-reset, unsignalled from program start: set once by a successful download.
+extern win::CEvent& downloadFinished;
+
+}  // namespace tarnix

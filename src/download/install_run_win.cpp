@@ -1,0 +1,53 @@
+#include "download/install_run_win.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/launch_win.h"
+#include "download/download_dialog.h"
+#include "download/download_state_win.h"
+#include "download/install_run.h"
+#include "platform/file_query_win.h"
+#include "platform/message_box.h"
+
+namespace tarnix {
+namespace {
+
+class Win32InstallRunPorts final : public InstallRunPorts {
+ public:
+  bool WaitForDownload() override { return downloadFinished.Wait(); }
+  void SetProgress(int position) override { progressBar.SetPos(position); }
+  std::wstring InstallerPath() override {
+    return tarnix::InstallerPath(::_wgetenv(kTempVariableName));
+  }
+  bool StartProcess(const std::wstring& parameters, const std::wstring& file,
+                    bool wait) override {
+    return tarnix::StartProcess(parameters, file, wait);
+  }
+  void ShowMessage(const wchar_t* text) override { ShowFailureMessage(text); }
+  bool LaunchApp() override { return tarnix::LaunchApp(); }
+  void EnableDone() override { doneButton.EnableWindow(true); }
+};
+
+// Ends the process from this thread while the main thread is still in the
+// dialog's modal loop. The C run-time's exit() would run exit-time
+// destructors while the main thread still uses the dialog and the
+// process-wide objects; ExitProcess stops the other threads first and runs no
+// destructor of ours. Standard output (the diagnostics) is flushed by hand.
+[[noreturn]] void EndProcessAfterHandOver() {
+  std::fflush(nullptr);
+  ::ExitProcess(0);
+}
+
+}  // namespace
+
+unsigned InstallThreadProc(void*) {
+  Win32InstallRunPorts ports;
+  win::Win32FileQuery files;
+  if (RunInstallation(ports, files)) EndProcessAfterHandOver();
+  return 0;
+}
+
+}  // namespace tarnix
