@@ -38,4 +38,11 @@ class ProgressSink {
 // S_OK; returns S_FALSE and leaves the bar alone when the total is unknown.
 long ReportProgress(ProgressSink& bar, std::uint32_t progress, std::uint32_t progressMax);
 
+// True when the download has received nothing for `limitMilliseconds`, from
+// two readings of a 32-bit millisecond tick count that wraps every 49.7 days.
+constexpr bool IsStalled(std::uint32_t lastDataTick, std::uint32_t nowTick,
+                         std::uint32_t limitMilliseconds) {
+  return static_cast<std::uint32_t>(nowTick - lastDataTick) >= limitMilliseconds;
+}
+
 }  // namespace tarnix

@@ -53,5 +53,13 @@ TEST(ReportProgress, UnknownTotalLeavesTheBarAloneAndReturnsFalse) {
   EXPECT_TRUE(bar.calls.empty());
 }
 
+TEST(IsStalled, CountsElapsedTicksAcrossTheWrapOfTheTickCount) {
+  EXPECT_FALSE(IsStalled(1000, 60999, 60000));
+  EXPECT_TRUE(IsStalled(1000, 61000, 60000));
+  // The tick count wrapped between the last data and now: 2000 ticks passed.
+  EXPECT_FALSE(IsStalled(0xFFFFFC18u, 1000, 60000));
+  EXPECT_TRUE(IsStalled(0xFFFFFC18u, 59000, 60000));
+}
+
 }  // namespace
 }  // namespace tarnix
