@@ -212,6 +212,7 @@ class RecordingServer:
     def __init__(self):
         self.requests = []
         self.routes = {}
+        self.stalled = threading.Event()  # set on stop: releases routes that hold a reply
         outer = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -244,6 +245,7 @@ class RecordingServer:
         return self
 
     def stop(self):
+        self.stalled.set()
         self.httpd.shutdown()
         self.httpd.server_close()
 
@@ -350,3 +352,79 @@ def serving():
         yield server
     finally:
         server.stop()
+
+
+# --- the download server (download branch) ---
+
+DOWNLOAD_PATH = "/v1/t/full/p/union/tn/ap_kmtrw/ch_dl_url"
+
+
+def build_setting(name, default=None):
+    """A cache variable of the build under test (for example the stall limit
+    baked into the launcher)."""
+    cache = os.path.join(os.path.dirname(LAUNCHER), "CMakeCache.txt")
+    if not os.path.exists(cache):
+        cache = os.path.join(PROGRAMS, os.pardir, "CMakeCache.txt")
+    try:
+        with open(cache, encoding="utf-8") as lines:
+            for line in lines:
+                if line.startswith(name + ":"):
+                    return line.split("=", 1)[1].strip()
+    except OSError:
+        pass
+    return default
+
+
+def serve_file(body, chunks=1, delay=0.0):
+    """A route that sends `body` with its length, in `chunks` pieces with
+    `delay` seconds before each piece after the first (a trickle)."""
+    def route(handler, server):
+        handler.send_response(200)
+        handler.send_header("Content-Type", "application/octet-stream")
+        handler.send_header("Content-Length", str(len(body)))
+        handler.end_headers()
+        step = max(1, -(-len(body) // chunks))
+        for index, start in enumerate(range(0, len(body), step)):
+            if index and delay:
+                time.sleep(delay)
+            handler.wfile.write(body[start:start + step])
+            handler.wfile.flush()
+    return route
+
+
+def serve_status(status):
+    """A route that answers with `status` and an empty body."""
+    def route(handler, server):
+        handler.send_response(status)
+        handler.send_header("Content-Length", "0")
+        handler.end_headers()
+    return route
+
+
+def serve_html(status=200):
+    """A route that answers with an HTML page, as a captive portal or a
+    misconfigured server does."""
+    page = ("<!DOCTYPE html><html><head><title>Sign in</title></head>"
+            "<body><p>Please sign in to use this network.</p></body></html>").encode()
+    return lambda handler, server: send_body(handler, page, "text/html; charset=utf-8", status)
+
+
+def serve_stall(body, sent=4096, hold=600.0):
+    """A route that announces all of `body`, sends its first `sent` bytes and
+    then sends nothing more for `hold` seconds (or until the server stops)."""
+    def route(handler, server):
+        handler.send_response(200)
+        handler.send_header("Content-Type", "application/octet-stream")
+        handler.send_header("Content-Length", str(len(body)))
+        handler.end_headers()
+        handler.wfile.write(body[:sent])
+        handler.wfile.flush()
+        server.stalled.wait(hold)
+    return route
+
+
+def refused_proxy():
+    """A proxy address on which nothing listens: connections are refused."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return f"http://127.0.0.1:{probe.getsockname()[1]}"

@@ -1,0 +1,202 @@
+"""The download branch: the host is missing, the launcher downloads the
+installer through its dialog, runs it and hands over to the host.
+
+The launcher's fixed download URL reaches the local server because Wine's
+internet stack honours http_proxy, so the binary under test is the shipped one.
+"""
+
+import getpass
+import os
+import subprocess
+import time
+import unittest
+
+import harness
+from harness import (DOWNLOAD_PATH, LauncherTestCase, build_setting, refused_proxy, serve_file, serve_html,
+                     serve_stall, serve_status, serving, texts, wait_until)
+
+DIALOG_TITLE = "TarnixDownload"
+MESSAGE_TITLE = os.path.splitext(os.path.basename(harness.LAUNCHER))[0]
+DOWNLOAD_FAILED = "下载失败！"
+RUN_APP_FAILED = "运行App失败！"
+PROGRESS_ID = 1002
+DONE_ID = 1
+
+
+def control(window, control_id):
+    return next(child for child in window["children"] if child["id"] == control_id)
+
+
+def buttons(window):
+    return [child["text"] for child in window["children"] if child["class"].lower() == "button"]
+
+
+class DownloadTest(LauncherTestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        if not os.path.exists(os.path.join(harness.PROGRAMS, "fake_installer.exe")):
+            raise unittest.SkipTest("not built: fake_installer.exe")
+        super().setUpClass()
+        # Keep one wineserver (and Wine's desktop services) up for the whole
+        # module: a cold start takes seconds, longer than a local download, and
+        # would hide the dialog's progress from the probe.
+        subprocess.run([os.path.join(os.path.dirname(harness.WINE), "wineserver"), "-p"], env=cls.wine.env,
+                       timeout=60)
+        cls.probe.windows()
+
+    def setUp(self):
+        super().setUp()
+        self.installer_log = os.path.join(self.work, "installer.log")
+        self.host_target = self.case_dir + "\\Tarnix\\TarnixHost.exe"
+        self.temp_installer = os.path.join(self.wine.drive_c, "users", getpass.getuser(), "Temp",
+                                           "TarnixSetup.exe")
+        if os.path.exists(self.temp_installer):
+            os.remove(self.temp_installer)
+
+    def installer_body(self, size=256 * 1024):
+        """The fake installer, padded to `size` bytes (an overlay after the
+        image, which Windows ignores) so that a trickle takes a while."""
+        with open(os.path.join(harness.PROGRAMS, "fake_installer.exe"), "rb") as program:
+            body = program.read()
+        return body + bytes(max(0, size - len(body)))
+
+    def start_download(self, proxy, folder=None, env=None):
+        merged = {
+            "http_proxy": proxy,
+            "TARNIX_FAKE_HOST_SOURCE": "Z:" + os.path.join(harness.PROGRAMS, "fake_host.exe").replace("/", "\\"),
+            "TARNIX_FAKE_HOST_TARGET": self.host_target,
+            "TARNIX_FAKE_INSTALLER_LOG": "Z:" + self.installer_log.replace("/", "\\"),
+        }
+        merged.update(env or {})
+        return self.start_launcher(folder=folder, env=merged)
+
+    def message(self, timeout=30.0):
+        return self.probe.wait_for(MESSAGE_TITLE, timeout=timeout)
+
+    def dismiss(self, expected_text, timeout=30.0):
+        """Waits for one failure box with `expected_text`, checks its form and closes it."""
+        box = self.message(timeout)
+        self.assertIn(expected_text, texts(box))
+        self.assertEqual(buttons(box), ["OK"])
+        self.assertTrue(self.probe.click(MESSAGE_TITLE, 1))
+        wait_until(lambda: self.probe.find(MESSAGE_TITLE) is None, what="the message to close")
+
+    def assert_dialog_left_open_then_closed(self, launcher):
+        """After a failure: no second box, the dialog stays with Done disabled,
+        no installer runs, and closing the dialog ends the process."""
+        time.sleep(1.0)
+        self.assertIsNone(self.probe.find(MESSAGE_TITLE), "exactly one message")
+        dialog = self.probe.find(DIALOG_TITLE)
+        self.assertIsNotNone(dialog, "the dialog must stay open")
+        self.assertFalse(control(dialog, DONE_ID)["enabled"])
+        self.assertIsNone(launcher.poll())
+        self.assertTrue(self.probe.close(DIALOG_TITLE))
+        launcher.communicate(timeout=20)
+        self.assertFalse(os.path.exists(self.installer_log), "no installer may run")
+        self.assert_host_not_started(settle=0)
+
+    def test_downloads_runs_the_installer_and_hands_over_to_the_host(self):
+        with serving() as server:
+            server.routes[DOWNLOAD_PATH] = serve_file(self.installer_body(), chunks=24, delay=0.4)
+            folder = self.app_folder()
+            launcher = self.start_download(server.proxy, folder=folder)
+
+            dialog = self.probe.wait_for(DIALOG_TITLE)
+            self.assertIn("下载的进度：", texts(dialog))
+            done = control(dialog, DONE_ID)
+            self.assertEqual((done["text"], done["enabled"]), ("完成", False))
+            bar = control(dialog, PROGRESS_ID)
+            self.assertEqual((bar["low"], bar["high"]), (0, 200))
+
+            positions = []
+            while launcher.poll() is None:
+                window = self.probe.find(DIALOG_TITLE)
+                if window is not None:
+                    positions.append(control(window, PROGRESS_ID)["pos"])
+            stdout, _ = launcher.communicate(timeout=30)
+
+            self.assertEqual(launcher.returncode, 0, "the launcher ends itself with exit code 0")
+            during_transfer = [pos for pos in positions if 0 < pos < 100]
+            self.assertGreaterEqual(len(set(during_transfer)), 2, positions)
+            self.assertEqual(during_transfer, sorted(during_transfer), positions)
+            self.assertTrue(all(pos <= 200 for pos in positions), positions)
+
+            _, argv, _ = self.host_record()
+            # The installed host runs (the launch gives its path with doubled backslashes).
+            self.assertEqual(argv[0].replace("\\\\", "\\"), self.host_target)
+            self.assertEqual(argv[1], "--load-apps=" + folder)
+            self.assertRegex(argv[2], r"^--tarnix-host-window-size=\d+x\d+$")
+            self.assertEqual(argv[3:], ["--no-sandbox"])
+
+            with open(self.installer_log, encoding="utf-8") as log:
+                runs = log.read().splitlines()
+            self.assertEqual(len(runs), 1, "the installer runs once")
+            self.assertRegex(runs[0].strip(), r'^"?[A-Z]:\\.*\\TarnixSetup\.exe"?$', "no arguments")
+
+            host = build_setting("TARNIX_DOWNLOAD_HOST", "download.tarnix.example")
+            downloads = [r["path"] for r in server.requests if r["path"].split("?")[0].endswith(DOWNLOAD_PATH)]
+            self.assertEqual(len(downloads), 1, server.requests)
+            self.assertRegex(downloads[0], r"^http://%s(:80)?%s$" % (host.replace(".", r"\."), DOWNLOAD_PATH))
+            self.assertRegex(stdout, r"^pathvar=C:\\users\\[^\\]+\\Temp\\TarnixSetup\.exe\.")
+            self.assertIsNone(self.probe.find(MESSAGE_TITLE))
+
+    def test_a_failed_download_shows_one_message_and_the_dialog_stays(self):
+        cases = {
+            "status 404": serve_status(404),
+            "HTML page with status 200": serve_html(),
+            "refused connection": None,
+        }
+        for name, route in cases.items():
+            with self.subTest(name), serving() as server:
+                if route is not None:
+                    server.routes[DOWNLOAD_PATH] = route
+                launcher = self.start_download(server.proxy if route else refused_proxy())
+                self.dismiss(DOWNLOAD_FAILED)
+                # Nothing that is not a program is left for anyone to open.
+                self.assertFalse(os.path.exists(self.temp_installer), name)
+                self.assert_dialog_left_open_then_closed(launcher)
+
+    def test_closing_the_dialog_during_a_slow_download_ends_the_process_at_once(self):
+        with serving() as server:
+            server.routes[DOWNLOAD_PATH] = serve_file(self.installer_body(), chunks=64, delay=0.5)
+            launcher = self.start_download(server.proxy)
+            self.probe.wait_for(DIALOG_TITLE, where=lambda w: control(w, PROGRESS_ID)["pos"] > 0)
+            self.assertTrue(self.probe.close(DIALOG_TITLE))
+            launcher.communicate(timeout=10)
+            self.assertEqual(launcher.returncode, 0)
+            self.assertIsNone(self.probe.find(MESSAGE_TITLE))
+            time.sleep(1.0)
+            self.assertFalse(os.path.exists(self.installer_log), "no installer may run")
+
+    def test_an_installer_that_installs_nothing_gives_one_message_then_exit_code_0(self):
+        with serving() as server:
+            server.routes[DOWNLOAD_PATH] = serve_file(self.installer_body())
+            launcher = self.start_download(server.proxy, env={"TARNIX_FAKE_INSTALLER_MODE": "nothing"})
+            box = self.message()
+            self.assertIn(RUN_APP_FAILED, texts(box))
+            dialog = self.probe.find(DIALOG_TITLE)
+            self.assertEqual(control(dialog, PROGRESS_ID)["pos"], 200)
+            self.assertIsNone(launcher.poll(), "the box waits for the user")
+            self.assertTrue(self.probe.click(MESSAGE_TITLE, 1))
+            launcher.communicate(timeout=20)
+            self.assertEqual(launcher.returncode, 0)
+            self.assertTrue(os.path.exists(self.installer_log), "the installer ran")
+            self.assert_host_not_started(settle=0)
+
+    def test_a_server_that_stops_sending_fails_the_download_after_the_stall_limit(self):
+        limit = int(build_setting("TARNIX_DOWNLOAD_STALL_SECONDS", "60"))
+        with serving() as server:
+            server.routes[DOWNLOAD_PATH] = serve_stall(self.installer_body())
+            launcher = self.start_download(server.proxy)
+            wait_until(lambda: server.requests, what="the download request")
+            asked = time.monotonic()
+            self.message(timeout=limit + 30)
+            waited = time.monotonic() - asked
+            self.assertGreaterEqual(waited, limit - 1, "failed before the stall limit")
+            self.dismiss(DOWNLOAD_FAILED)
+            self.assert_dialog_left_open_then_closed(launcher)
+
+
+if __name__ == "__main__":
+    unittest.main()
