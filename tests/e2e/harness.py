@@ -423,6 +423,18 @@ def serve_stall(body, sent=4096, hold=600.0):
     return route
 
 
+def keep_session(wine):
+    """Keeps one wineserver, with Wine's system processes, up until
+    kill_server: a cold start takes seconds, longer than a local download.
+    The system processes are started here with no pipes of ours, so that
+    later runs that capture output are not held open by them."""
+    wineserver = os.path.join(os.path.dirname(WINE), "wineserver")
+    subprocess.run([wineserver, "-p"], env=wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   timeout=60)
+    subprocess.run([WINE, "wineboot"], env=wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   stdin=subprocess.DEVNULL, timeout=300)
+
+
 def refused_proxy():
     """A proxy address on which nothing listens: connections are refused."""
     with socket.socket() as probe:

@@ -7,7 +7,6 @@ internet stack honours http_proxy, so the binary under test is the shipped one.
 
 import getpass
 import os
-import subprocess
 import time
 import unittest
 
@@ -38,12 +37,8 @@ class DownloadTest(LauncherTestCase):
         if not os.path.exists(os.path.join(harness.PROGRAMS, "fake_installer.exe")):
             raise unittest.SkipTest("not built: fake_installer.exe")
         super().setUpClass()
-        # Keep one wineserver (and Wine's desktop services) up for the whole
-        # module: a cold start takes seconds, longer than a local download, and
-        # would hide the dialog's progress from the probe.
-        subprocess.run([os.path.join(os.path.dirname(harness.WINE), "wineserver"), "-p"], env=cls.wine.env,
-                       timeout=60)
-        cls.probe.windows()
+        # A cold Wine start would hide the dialog's progress from the probe.
+        harness.keep_session(cls.wine)
 
     def setUp(self):
         super().setUp()

@@ -1,0 +1,91 @@
+#!/usr/bin/env python3
+"""Demo of the download branch: from a Wine prefix without the host, the
+launcher shows its dialog, downloads the (fake) installer from a local demo
+server, runs it, and the installed (fake) host starts. A screenshot of the
+dialog in mid-download is saved (default docs/download-dialog.png).
+
+  scripts/demo_download.py [PNG]
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "tests", "e2e"))
+import harness  # noqa: E402
+
+DESKTOP = "640x200"
+
+
+def main():
+    png = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(harness.ROOT, "docs",
+                                                                             "download-dialog.png"))
+    for name in ("fake_installer.exe", "fake_host.exe"):
+        if not os.path.exists(os.path.join(harness.PROGRAMS, name)):
+            sys.exit(f"not built: {name} (run scripts/build)")
+    with open(os.path.join(harness.PROGRAMS, "fake_installer.exe"), "rb") as program:
+        body = program.read()
+    body += bytes(2 * 1024 * 1024 - len(body))  # an overlay, so the transfer can be watched
+
+    sent = [0]
+
+    def trickle(handler, server):
+        handler.send_response(200)
+        handler.send_header("Content-Type", "application/octet-stream")
+        handler.send_header("Content-Length", str(len(body)))
+        handler.end_headers()
+        step = len(body) // 40
+        for start in range(0, len(body), step):
+            handler.wfile.write(body[start:start + step])
+            handler.wfile.flush()
+            sent[0] = start + step
+            time.sleep(0.25)
+
+    work = tempfile.mkdtemp(prefix="tarnix-demo-")
+    display = harness.Display()
+    wine = harness.Wine(display.start())
+    try:
+        print("Preparing the Wine prefix (without the Tarnix host)...", flush=True)
+        wine.ensure_prefix()
+        harness.keep_session(wine)
+        wine.reg_delete(r"HKCU\SOFTWARE\Korvane")
+        wine.reg_delete(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnix")
+        app = "C:\\demo\\app"
+        os.makedirs(wine.unix_path(app), exist_ok=True)
+        host_log = os.path.join(work, "host.log")
+        with harness.serving() as server:
+            server.routes[harness.DOWNLOAD_PATH] = trickle
+            env = {
+                "http_proxy": server.proxy,
+                "TARNIX_FAKE_HOST_SOURCE": "Z:" + os.path.join(harness.PROGRAMS, "fake_host.exe").replace("/", "\\"),
+                "TARNIX_FAKE_HOST_TARGET": "C:\\demo\\Tarnix\\TarnixHost.exe",
+                "TARNIX_FAKE_HOST_LOG": "Z:" + host_log.replace("/", "\\"),
+            }
+            print(f"Starting the launcher; the installer comes from the demo server on {server.proxy}", flush=True)
+            # A Wine virtual desktop draws the title bar that bare X leaves out.
+            launcher = wine.start("explorer", [f"/desktop=tarnixdemo,{DESKTOP}", harness.LAUNCHER],
+                                  cwd=wine.unix_path(app), env=env)
+            harness.wait_until(lambda: sent[0] >= len(body) * 2 // 5, timeout=60, what="the download to be under way")
+            time.sleep(0.5)
+            os.makedirs(os.path.dirname(png), exist_ok=True)
+            shot = os.path.join(work, "root.png")
+            subprocess.run(["import", "-display", display.name, "-window", "root", shot], check=True, timeout=60)
+            # Keep the virtual desktop only: the rest of the X screen is empty.
+            subprocess.run(["convert", shot, "-trim", "+repage", png], check=True, timeout=60)
+            print(f"Screenshot of the dialog in mid-download: {png}", flush=True)
+
+            harness.wait_until(lambda: os.path.exists(host_log), timeout=120, what="the host to start")
+            with open(host_log, encoding="utf-8") as record:
+                print("The installed host started with:", record.readline().strip(), flush=True)
+            launcher.wait(timeout=60)
+    finally:
+        wine.kill_server()
+        display.stop()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
