@@ -122,9 +122,10 @@ TEST(SplitPath, BehavesLikeTheRuntimeSplitter) {
       {L"a.b\\c", true, L"", L"a.b\\", L"c", L""},
       {L"\\\\server\\share\\x\\", true, L"", L"\\\\server\\share\\x\\", L"", L""},
       {L"D:", true, L"D:", L"", L"", L""},
-      {L"C:\\" + std::wstring(254, L'a') + L"\\", true, L"C:", L"\\" + std::wstring(254, L'a') + L"\\",
+      // A directory part of 255 characters fits; one more does not.
+      {L"C:\\" + std::wstring(253, L'a') + L"\\", true, L"C:", L"\\" + std::wstring(253, L'a') + L"\\",
        L"", L""},
-      {L"C:\\" + std::wstring(255, L'a') + L"\\", false, L"", L"", L"", L""},
+      {L"C:\\" + std::wstring(254, L'a') + L"\\", false, L"", L"", L"", L""},
       {L"C:\\" + std::wstring(256, L'n'), false, L"", L"", L"", L""},
   };
   for (const auto& c : cases) {
