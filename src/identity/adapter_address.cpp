@@ -67,6 +67,9 @@ std::vector<AdapterRecord> ParseAdapterRecords(std::span<const std::uint8_t> buf
   const std::uint64_t mask =
       layout.pointerSize >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * layout.pointerSize)) - 1;
   const std::size_t maxRecords = buffer.size() / layout.recordSize;
+  // The bytes of a record that are read.
+  const std::size_t extent = std::max({layout.pointerSize, layout.nameOffset + kAdapterNameSize,
+                                       layout.addressOffset + 8, layout.typeOffset + 4});
 
   std::size_t offset = 0;
   while (records.size() < maxRecords) {
@@ -81,7 +84,7 @@ std::vector<AdapterRecord> ParseAdapterRecords(std::span<const std::uint8_t> buf
     std::uint64_t next = LoadLittleEndian(record, layout.pointerSize);
     if (next == 0) break;
     std::uint64_t relative = (next - bufferAddress) & mask;
-    if (relative > buffer.size() - layout.recordSize) break;
+    if (relative > buffer.size() - extent) break;
     offset = static_cast<std::size_t>(relative);
   }
   return records;

@@ -72,8 +72,8 @@ struct AdapterRecord {
 
 // Walks the record chain in `buffer`, which the platform filled at address
 // `bufferAddress`, from the record at its start. Next pointers are read in
-// the layout's pointer width; one that does not leave room for a whole record
-// inside the buffer ends the walk, and so does the
+// the layout's pointer width; one that does not leave room for the fields
+// read inside the buffer ends the walk, and so does the
 // buffer.size() / recordSize-th record (a chain that loops ends too).
 std::vector<AdapterRecord> ParseAdapterRecords(std::span<const std::uint8_t> buffer,
                                                std::uint64_t bufferAddress,

@@ -15,7 +15,11 @@ namespace {
 // The portable reader walks IP_ADAPTER_INFO by these offsets; hold them to
 // the platform's own record.
 constexpr const AdapterInfoLayout& kLayout = kNativeAdapterInfoLayout;
-static_assert(sizeof(IP_ADAPTER_INFO) == kLayout.recordSize);
+// Everything up to the two lease times must match. The times are 64-bit in
+// the system's record (648 bytes on i686, 704 on x86-64); MinGW's i686 header
+// declares them 32-bit (640 bytes), which does not touch the fields we read.
+static_assert(offsetof(IP_ADAPTER_INFO, LeaseObtained) == kLayout.recordSize - 16);
+static_assert(sizeof(IP_ADAPTER_INFO) <= kLayout.recordSize);
 static_assert(sizeof(void*) == kLayout.pointerSize);
 static_assert(offsetof(IP_ADAPTER_INFO, AdapterName) == kLayout.nameOffset);
 static_assert(offsetof(IP_ADAPTER_INFO, Address) == kLayout.addressOffset);
