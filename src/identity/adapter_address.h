@@ -48,10 +48,10 @@ class AdapterListApi {
 // Where the used fields of one IP_ADAPTER_INFO record lie.
 struct AdapterInfoLayout {
   std::size_t recordSize;
-  std::size_t pointerSize;  // of Next, at byte 0
-  std::size_t nameOffset;   // AdapterName, 260 bytes
+  std::size_t pointerSize;    // of Next, at byte 0
+  std::size_t nameOffset;     // AdapterName, 260 bytes
   std::size_t addressOffset;  // Address, 8 bytes
-  std::size_t typeOffset;   // Type, 32-bit
+  std::size_t typeOffset;     // Type, 32-bit
 };
 inline constexpr std::size_t kAdapterNameSize = 260;
 inline constexpr AdapterInfoLayout kAdapterInfoLayout32{648, 4, 8, 404, 416};

@@ -72,7 +72,8 @@ class FakeAdapterList final : public AdapterListApi {
       for (std::size_t b = 0; b < layout_.pointerSize; ++b) {
         record[b] = static_cast<std::uint8_t>(next >> (8 * b));
       }
-      std::memcpy(record + layout_.nameOffset, adapters[i].name.c_str(), adapters[i].name.size() + 1);
+      std::memcpy(record + layout_.nameOffset, adapters[i].name.c_str(),
+                  adapters[i].name.size() + 1);
       std::memcpy(record + layout_.addressOffset, adapters[i].address.data(), 6);
       record[layout_.addressOffset + 6] = 0xEE;  // bytes 7 and 8 of Address are not taken
       record[layout_.addressOffset + 7] = 0xEE;
@@ -136,7 +137,8 @@ class FakeRegistry final : public NarrowRegistry {
     queries.push_back({name, *size});
     const Connection& c = connections.at(subkeys_.at(key - 0x1000));
     if (name == "MediaSubType" && c.mediaSubType) {
-      for (std::size_t b = 0; b < 4; ++b) data[b] = static_cast<std::uint8_t>(*c.mediaSubType >> (8 * b));
+      for (std::size_t b = 0; b < 4; ++b)
+        data[b] = static_cast<std::uint8_t>(*c.mediaSubType >> (8 * b));
       *size = 4;
       return 0;
     }
@@ -206,8 +208,9 @@ TEST(ClassifyAdapterConnection, ReadsTheConnectionSubkeyBelowTheClassKey) {
   EXPECT_THAT(registry.opens,
               ElementsAre(FakeRegistry::OpenCall{kLocalMachineKey, kNetworkClassKey, 0x20019},
                           FakeRegistry::OpenCall{kClassKey, "{A}\\Connection", 0x20019}));
-  EXPECT_THAT(registry.queries, ElementsAre(std::pair<std::string, std::uint32_t>{"MediaSubType", 4},
-                                            std::pair<std::string, std::uint32_t>{"PnpInstanceID", 259}));
+  EXPECT_THAT(registry.queries,
+              ElementsAre(std::pair<std::string, std::uint32_t>{"MediaSubType", 4},
+                          std::pair<std::string, std::uint32_t>{"PnpInstanceID", 259}));
   EXPECT_THAT(registry.closes, ElementsAre(0x1000u, kClassKey));  // subkey first
 }
 
@@ -276,7 +279,9 @@ TEST_P(AdapterListTest, RanksTheAdaptersInListOrder) {
        {{6, kClass2, Address(1)}, {23, kClass1, Address(2)}},
        Address(2)},
       {"a better class after a better one",
-       {{6, kClass3, Address(1)}, {6, kClass1, Address(2)}, {6, kClass2, Address(3)},
+       {{6, kClass3, Address(1)},
+        {6, kClass1, Address(2)},
+        {6, kClass2, Address(3)},
         {6, kClass0, Address(4)}},
        Address(4)},
       {"a zero address leaves the next adapter to be taken whatever it is",
@@ -295,7 +300,8 @@ TEST_P(AdapterListTest, RanksTheAdaptersInListOrder) {
       fakeRegistry.connections[name] = c.adapters[i].connection;
     }
     AdapterAddress address{};
-    EXPECT_EQ(ReadAdapterAddressFromList(fakeList, fakeRegistry, address, Layout()), true) << c.what;
+    EXPECT_EQ(ReadAdapterAddressFromList(fakeList, fakeRegistry, address, Layout()), true)
+        << c.what;
     EXPECT_EQ(address, c.expected) << c.what;
     // Every record is classified, chosen or not.
     EXPECT_EQ(fakeRegistry.opens.size(), 2 * c.adapters.size()) << c.what;
@@ -484,7 +490,8 @@ TEST(ReadAdapterAddressFromNetbios, AsksFromTheLastLanAdapterToTheFirst) {
   star[0] = '*';
   ASSERT_EQ(netbios.calls.size(), 3u);
   auto expectCall = [](const NetbiosCall& call, std::uint8_t command, std::uint8_t lana,
-                       bool hasBuffer, std::uint16_t length, const std::array<std::uint8_t, 16>& name) {
+                       bool hasBuffer, std::uint16_t length,
+                       const std::array<std::uint8_t, 16>& name) {
     EXPECT_EQ(call.command, command);
     EXPECT_EQ(call.lana, lana);
     EXPECT_EQ(call.hasBuffer, hasBuffer);
@@ -498,8 +505,8 @@ TEST(ReadAdapterAddressFromNetbios, AsksFromTheLastLanAdapterToTheFirst) {
 
 TEST(ReadAdapterAddressFromNetbios, MovesOnPastFailuresAndZeroAddresses) {
   FakeNetbios netbios;
-  netbios.lanas = {{0, 0, 0, Address(0)}, {1, 0, 0, kZero}, {2, 0, 0x14, Address(2)},
-                   {5, 0x23, 0, Address(5)}};
+  netbios.lanas = {
+      {0, 0, 0, Address(0)}, {1, 0, 0, kZero}, {2, 0, 0x14, Address(2)}, {5, 0x23, 0, Address(5)}};
   AdapterAddress address{};
   EXPECT_TRUE(ReadAdapterAddressFromNetbios(netbios, address));
   EXPECT_EQ(address, Address(0));

@@ -98,7 +98,9 @@ class FakeDisks final : public DiskDeviceApi {
   }
 
  private:
-  static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+  static std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+  }
   std::vector<std::wstring> paths_;
 };
 
@@ -133,7 +135,8 @@ Bytes Identify(const std::string& serial, const std::string& model, const std::s
 }
 
 void Put32(std::span<std::uint8_t> out, std::size_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 const Bytes kDisk = Identify("WD-WCAV12345678", "ST3500418AS", "CC38");
@@ -143,23 +146,25 @@ const DiskIdentity kDiskStrings{"WD-WCAV12345678", "ST3500418AS", "CC38"};
 // SMART_RCV_DRIVE_DATA writes `cBufferSize` and `identify` and returns `result`.
 Responder SmartDrive(std::uint8_t deviceMap, Bytes identify, std::uint32_t cBufferSize = 512,
                      int result = 1) {
-  return [=](std::uint32_t code, const Bytes&, std::span<std::uint8_t> out, std::uint32_t* returned) {
-    if (code == kSmartGetVersion) {
-      out[3] = deviceMap;
-      *returned = kGetVersionSize;
-      return 1;
-    }
-    if (code != kSmartRcvDriveData) return 0;
-    Put32(out, 0, cBufferSize);
-    std::copy(identify.begin(), identify.end(), out.begin() + kSendCmdOutHeader);
-    *returned = kSendCmdOutSize;
-    return result;
-  };
+  return
+      [=](std::uint32_t code, const Bytes&, std::span<std::uint8_t> out, std::uint32_t* returned) {
+        if (code == kSmartGetVersion) {
+          out[3] = deviceMap;
+          *returned = kGetVersionSize;
+          return 1;
+        }
+        if (code != kSmartRcvDriveData) return 0;
+        Put32(out, 0, cBufferSize);
+        std::copy(identify.begin(), identify.end(), out.begin() + kSendCmdOutHeader);
+        *returned = kSendCmdOutSize;
+        return result;
+      };
 }
 
 // A SCSI port whose targets answer with the given IDENTIFY data (empty: no answer).
 Responder ScsiPort(Bytes target0, Bytes target1) {
-  return [=](std::uint32_t code, const Bytes& in, std::span<std::uint8_t> out, std::uint32_t* returned) {
+  return [=](std::uint32_t code, const Bytes& in, std::span<std::uint8_t> out,
+             std::uint32_t* returned) {
     if (code != kScsiMiniport) return 0;
     const Bytes& identify = in.at(40) == 0 ? target0 : target1;
     if (identify.empty()) return 0;
@@ -171,12 +176,13 @@ Responder ScsiPort(Bytes target0, Bytes target1) {
 
 // A drive whose storage query returns `descriptor` (the byte count is its size).
 Responder DescriptorDrive(Bytes descriptor) {
-  return [=](std::uint32_t code, const Bytes&, std::span<std::uint8_t> out, std::uint32_t* returned) {
-    if (code != kStorageQueryProperty) return 0;
-    std::copy(descriptor.begin(), descriptor.end(), out.begin());
-    *returned = static_cast<std::uint32_t>(descriptor.size());
-    return 1;
-  };
+  return
+      [=](std::uint32_t code, const Bytes&, std::span<std::uint8_t> out, std::uint32_t* returned) {
+        if (code != kStorageQueryProperty) return 0;
+        std::copy(descriptor.begin(), descriptor.end(), out.begin());
+        *returned = static_cast<std::uint32_t>(descriptor.size());
+        return 1;
+      };
 }
 
 Responder Silent() {
@@ -204,7 +210,8 @@ TEST_F(DiskProbeTest, NoDeviceRunsEveryMethodOverItsWholeRange) {
   for (int i = 0; i < 16; ++i) expected.push_back({Drive(i), kGenericReadWrite, kShareReadWrite});
   for (int p = 0; p < 16; ++p) expected.push_back({Port(p), kGenericReadWrite, kShareReadWrite});
   for (int i = 0; i < 16; ++i) expected.push_back({Drive(i), 0, kShareReadWrite});
-  for (int i = 0; i < 16; ++i) expected.push_back({Drive(i), kGenericReadWrite, kShareReadWriteDelete});
+  for (int i = 0; i < 16; ++i)
+    expected.push_back({Drive(i), kGenericReadWrite, kShareReadWriteDelete});
 
   DiskIdentity out{"s", "m", "f"};
   EXPECT_FALSE(ReadDiskIdentity(disks, out));
@@ -287,12 +294,12 @@ TEST_P(DeviceMapTest, ChoosesTheCommandPerDrive) {
   EXPECT_EQ(sent, GetParam().commands);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Maps, DeviceMapTest,
-    testing::Values(DeviceMapCase{0x10, {0xA1, 0xEC, 0xEC, 0xEC, 0xEC, 0xEC}},
-                    DeviceMapCase{0x00, {0, 0, 0, 0, 0, 0}},
-                    DeviceMapCase{0x20, {0xEC, 0xA1, 0xEC, 0xEC, 0xEC, 0xEC}},
-                    DeviceMapCase{0xF0, {0xA1, 0xA1, 0xA1, 0xA1, 0xEC, 0xEC}}));
+INSTANTIATE_TEST_SUITE_P(Maps, DeviceMapTest,
+                         testing::Values(DeviceMapCase{0x10, {0xA1, 0xEC, 0xEC, 0xEC, 0xEC, 0xEC}},
+                                         DeviceMapCase{0x00, {0, 0, 0, 0, 0, 0}},
+                                         DeviceMapCase{0x20, {0xEC, 0xA1, 0xEC, 0xEC, 0xEC, 0xEC}},
+                                         DeviceMapCase{0xF0,
+                                                       {0xA1, 0xA1, 0xA1, 0xA1, 0xEC, 0xEC}}));
 
 // ---------------------------------------------------------------------------
 // Validity of an IDENTIFY answer (methods 1 and 4)
@@ -397,7 +404,7 @@ TEST(IdentifyString, KeepsBytesAndDropsOnlyTrailingBlanks) {
   const IdentifyCase kCases[] = {
       {"ST3500418AS" + blanks, "ST3500418AS"},
       {"   ST3500418AS" + std::string(26, ' '), "   ST3500418AS"},
-      {"AB\0\0"s + std::string(36, ' '), "AB\0\0"s},        // zero bytes stay
+      {"AB\0\0"s + std::string(36, ' '), "AB\0\0"s},                   // zero bytes stay
       {"AB"s + std::string(38, '\0'), "AB"s + std::string(38, '\0')},  // even at the end
       {std::string(40, ' '), ""},
       {std::string(40, 'M'), std::string(40, 'M')},
@@ -445,7 +452,9 @@ TEST(DecodeDescriptorString, DecodesHexadecimalOrPlainText) {
       {"  X12  ", false, "X12"},  // plain copy, trimmed
       {"414", false, "A"},        // a last odd digit is dropped
       {"41 42", false, "41 42"},  // the blank reads as '0': 0x04 is not printable
-      {"W\x01" "D", false, ""},   // plain copy stops at an unprintable byte
+      {"W\x01"
+       "D",
+       false, ""},  // plain copy stops at an unprintable byte
       {"WD\x80", false, ""},
       {"wd-12", false, "wd-12"},  // plain copy keeps the case
       {"4 41", false, "@A"},      // a blank inside hexadecimal counts as '0'
