@@ -41,9 +41,10 @@ class StallGuard final : public IBindStatusCallback {
   StallGuard(const StallGuard&) = delete;
   StallGuard& operator=(const StallGuard&) = delete;
 
-  // Starts watching; false when the system gave no timer (the download then
-  // runs without a stall limit).
+  // Starts watching; false when the system gave no timer or the limit is 0
+  // (the download then runs without a stall limit).
   bool Start() {
+    if (kStallLimitMilliseconds == 0) return false;
     lastData_ = ::GetTickCount();
     return ::CreateTimerQueueTimer(&timer_, nullptr, &StallGuard::Check, this,
                                    kStallCheckMilliseconds, kStallCheckMilliseconds,

@@ -156,7 +156,11 @@ class DownloadTest(LauncherTestCase):
         with serving() as server:
             server.routes[DOWNLOAD_PATH] = serve_file(self.installer_body(), chunks=64, delay=0.5)
             launcher = self.start_download(server.proxy)
-            self.probe.wait_for(DIALOG_TITLE, where=lambda w: control(w, PROGRESS_ID)["pos"] > 0)
+            try:
+                self.probe.wait_for(DIALOG_TITLE, timeout=45, where=lambda w: control(w, PROGRESS_ID)["pos"] > 0)
+            except AssertionError as error:
+                raise AssertionError(f"{error}; launcher exit code {launcher.poll()}, requests {server.requests}, "
+                                     f"windows {self.probe.windows()}") from None
             self.assertTrue(self.probe.close(DIALOG_TITLE))
             launcher.communicate(timeout=10)
             self.assertEqual(launcher.returncode, 0)
