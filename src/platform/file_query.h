@@ -13,12 +13,12 @@ class FileQuery {
  public:
   virtual ~FileQuery() = default;
   // GetFileAttributesW: the attributes, or kInvalidFileAttributes on failure.
-  virtual std::uint32_t GetFileAttributes(const std::wstring& path) = 0;
+  virtual std::uint32_t QueryAttributes(const std::wstring& path) = 0;
 };
 
 // True when `path` names an existing file-system object that is not a folder.
 inline bool IsExistingFile(FileQuery& files, const std::wstring& path) {
-  std::uint32_t attributes = files.GetFileAttributes(path);
+  std::uint32_t attributes = files.QueryAttributes(path);
   return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) == 0;
 }
 

@@ -29,7 +29,7 @@ inline void CloseFind(HANDLE h) { ::FindClose(h); }
 inline HKEY NullKey() { return nullptr; }
 inline void CloseKey(HKEY h) { ::RegCloseKey(h); }
 inline HMODULE NullModule() { return nullptr; }
-inline void FreeModule(HMODULE h) { ::FreeLibrary(h); }
+inline void ReleaseModule(HMODULE h) { ::FreeLibrary(h); }
 inline LPVOID NullBlock() { return nullptr; }
 inline void FreeHeapBlock(LPVOID p) { ::HeapFree(::GetProcessHeap(), 0, p); }
 
@@ -39,7 +39,7 @@ using UniqueFile = UniqueHandle<WinTraits<HANDLE, InvalidHandleValue, CloseKerne
 using UniqueKernelHandle = UniqueHandle<WinTraits<HANDLE, NullHandle, CloseKernelHandle>>;
 using UniqueFind = UniqueHandle<WinTraits<HANDLE, InvalidHandleValue, CloseFind>>;
 using UniqueKey = UniqueHandle<WinTraits<HKEY, NullKey, CloseKey>>;
-using UniqueModule = UniqueHandle<WinTraits<HMODULE, NullModule, FreeModule>>;
+using UniqueModule = UniqueHandle<WinTraits<HMODULE, NullModule, ReleaseModule>>;
 using UniqueHeapBlock = UniqueHandle<WinTraits<LPVOID, NullBlock, FreeHeapBlock>>;
 
 // Loads a library from the system directory only, never from the program's

@@ -1,0 +1,88 @@
+#pragma once
+// Launching the application through the installed host: the launcher's own
+// switches, the window size, the host's command line and the shell start.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/file_query.h"
+#include "platform/registry.h"
+#include "platform/shell.h"
+
+namespace tarnix {
+
+struct LaunchOptions {
+  std::wstring appName = L"default";
+  std::wstring appVersion = L"1.0.0.1";
+  std::wstring windowSize;
+  std::wstring appPath;
+};
+
+struct WorkArea {
+  int width = 0;
+  int height = 0;
+};
+
+// What a launch reads about the process and the screen.
+class LaunchSession {
+ public:
+  virtual ~LaunchSession() = default;
+  // GetCurrentDirectoryW into `buffer` of `length` units: the length written,
+  // or the size needed (buffer untouched) when it does not fit, or 0.
+  virtual std::uint32_t CurrentDirectory(std::uint32_t length, wchar_t* buffer) = 0;
+  // The command line the process was started with, without the program name.
+  virtual std::wstring CommandLineArguments() = 0;
+  // The primary monitor's work area; false when it cannot be read.
+  virtual bool GetPrimaryWorkArea(WorkArea* area) = 0;
+  // The primary screen's full size, used when the work area is unknown.
+  virtual WorkArea GetPrimaryScreenSize() = 0;
+};
+
+// Sends the launch report; a launch waits for it but ignores its outcome.
+class LaunchReporter {
+ public:
+  virtual ~LaunchReporter() = default;
+  virtual void SendLaunchReport(const std::wstring& appName, const std::wstring& appVersion) = 0;
+};
+
+struct LaunchEnvironment {
+  Registry& registry;
+  FileQuery& files;
+  LaunchSession& session;
+  Shell& shell;
+  LaunchReporter* reporter = nullptr;  // none: no report is sent
+};
+
+// Only A to Z change, as the C run-time's wide lower-casing does by default.
+std::wstring LowerCaseAscii(std::wstring_view text);
+
+// Reads "--appname=", "--appwindowsize=" and "--appversion=" from the
+// lower-cased command line into `options`. A "--" that starts none of them
+// is skipped and parsing goes on at the next "--", so hostile input always
+// ends: every pass consumes at least two characters.
+void ParseLaunchSwitches(std::wstring_view commandLine, LaunchOptions& options);
+
+// Fits `windowSize` to the work area: empty gives the whole work area; else
+// "WxH" read as wcstol reads numbers, each capped at the work area's size.
+std::wstring FitWindowSize(std::wstring_view windowSize, WorkArea workArea);
+
+// Doubles every backslash.
+std::wstring DoubleBackslashes(std::wstring_view path);
+
+// Quotes `value` by the rules CommandLineToArgvW splits by, when it holds a
+// blank or a tab; returns it unchanged otherwise (the empty text included).
+std::wstring QuoteCommandLineValue(std::wstring_view value);
+
+// "--load-apps=" + path + " --tarnix-host-window-size=" + size + " --no-sandbox".
+std::wstring BuildHostArguments(std::wstring_view appPath, std::wstring_view windowSize);
+
+// Builds the launch options as a launch does: the switches, the folder and the
+// fitted size.
+LaunchOptions ReadLaunchOptions(LaunchSession& session);
+
+// Starts the host for the application in the current folder. Returns true when
+// the shell started it; false when the host is not installed or not started.
+bool LaunchApp(const LaunchEnvironment& environment);
+
+}  // namespace tarnix

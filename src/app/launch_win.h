@@ -1,0 +1,28 @@
+#pragma once
+// The launch and the shell start on the real system.
+
+#include <string>
+
+#include "app/launch.h"
+
+namespace tarnix::win {
+
+class Win32LaunchSession final : public LaunchSession {
+ public:
+  std::uint32_t CurrentDirectory(std::uint32_t length, wchar_t* buffer) override;
+  std::wstring CommandLineArguments() override;
+  bool GetPrimaryWorkArea(WorkArea* area) override;
+  WorkArea GetPrimaryScreenSize() override;
+};
+
+}  // namespace tarnix::win
+
+namespace tarnix {
+
+// LaunchApp on the real registry, file system, screen and shell.
+bool LaunchApp();
+
+// StartProcess through the real shell.
+bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait);
+
+}  // namespace tarnix

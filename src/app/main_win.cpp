@@ -1,0 +1,52 @@
+// The program's entry: the application object and its start-up flow.
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/host_lookup.h"
+#include "app/launch_win.h"
+#include "platform/app_framework_win.h"
+#include "platform/file_query_win.h"
+#include "platform/message_box.h"
+#include "platform/registry_win.h"
+
+namespace tarnix {
+
+inline constexpr wchar_t kRunAppFailedText[] = L"运行App失败！";
+
+class CUseThreadDownloadApp final : public win::CWinApp {
+ public:
+  CUseThreadDownloadApp() { m_dwRestartManagerSupportFlags = win::kRestartManagerSupportRestart; }
+
+  // Always FALSE: the launcher has no message loop of its own and ends as
+  // soon as this returns (or earlier, from the installer-run thread).
+  BOOL InitInstance() override {
+    INITCOMMONCONTROLSEX controls = {};
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = 0xFF;  // the Windows 95 set, progress bar included
+    ::InitCommonControlsEx(&controls);
+    CWinApp::InitInstance();
+
+    win::Win32Registry registry;
+    win::Win32FileQuery files;
+    if (IsHostInstallNeeded(registry, files)) {
+      // The download branch (download dialog) is not part of this build yet.
+      return FALSE;
+    }
+    if (!LaunchApp()) ShowFailureMessage(kRunAppFailedText);
+    return FALSE;
+  }
+};
+
+}  // namespace tarnix
+
+namespace {
+
+tarnix::CUseThreadDownloadApp theApp;
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
+  tarnix::win::HardenDllSearchPath();
+  return theApp.Run(instance, arguments);
+}

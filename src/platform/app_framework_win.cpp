@@ -1,0 +1,78 @@
+#include "platform/app_framework_win.h"
+
+#include "platform/message_box.h"
+
+namespace tarnix::win {
+namespace {
+
+CWinApp* g_application = nullptr;
+
+}  // namespace
+
+CWinApp::CWinApp() { g_application = this; }
+
+CWinApp::~CWinApp() {
+  if (g_application == this) g_application = nullptr;
+}
+
+BOOL CWinApp::InitInstance() {
+  if ((m_dwRestartManagerSupportFlags & kRestartManagerSupportRestart) != 0) {
+    // Windows Vista and later only, hence looked up at run time.
+    using RegisterFn = HRESULT(WINAPI*)(PCWSTR, DWORD);
+    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    auto registerRestart = reinterpret_cast<RegisterFn>(
+        reinterpret_cast<void*>(::GetProcAddress(kernel, "RegisterApplicationRestart")));
+    if (registerRestart != nullptr) registerRestart(m_lpCmdLine, 0);
+  }
+  return TRUE;
+}
+
+int CWinApp::Run(HINSTANCE instance, const wchar_t* arguments) {
+  m_hInstance = instance;
+  m_lpCmdLine = arguments != nullptr ? arguments : L"";
+  InitInstance();
+  return 0;
+}
+
+CWinApp* AfxGetApp() { return g_application; }
+
+const std::wstring& ApplicationTitle() {
+  static const std::wstring title = [] {
+    wchar_t path[MAX_PATH] = {};
+    DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring name(path, length < MAX_PATH ? length : 0);
+    std::size_t slash = name.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) name.erase(0, slash + 1);
+    std::size_t dot = name.rfind(L'.');
+    if (dot != std::wstring::npos) name.erase(dot);
+    return name;
+  }();
+  return title;
+}
+
+void HardenDllSearchPath() {
+  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  using SetDefaultFn = BOOL(WINAPI*)(DWORD);
+  auto setDefault = reinterpret_cast<SetDefaultFn>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;
+  if (setDefault != nullptr && setDefault(kLoadLibrarySearchSystem32)) return;
+  // Older systems: at least take the current directory out of the search.
+  using SetDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
+  auto setDirectory = reinterpret_cast<SetDirectoryFn>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDllDirectoryW")));
+  if (setDirectory != nullptr) setDirectory(L"");
+}
+
+}  // namespace tarnix::win
+
+namespace tarnix {
+
+void ShowFailureMessage(const wchar_t* text) {
+  win::CWinApp* app = win::AfxGetApp();
+  HWND owner = app != nullptr ? app->m_hMainWnd : nullptr;
+  if (owner != nullptr && !::IsWindow(owner)) owner = nullptr;
+  ::MessageBoxW(owner, text, win::ApplicationTitle().c_str(), MB_OK | MB_ICONEXCLAMATION);
+}
+
+}  // namespace tarnix

@@ -1,0 +1,50 @@
+#pragma once
+// Starting programs through the Windows shell, shaped like ShellExecuteExW
+// and the wait on the started process.
+
+#include <cstdint>
+#include <string>
+
+namespace tarnix {
+
+using ProcessHandle = std::uintptr_t;
+
+inline constexpr std::uint32_t kSeeMaskNoCloseProcess = 0x40;  // SEE_MASK_NOCLOSEPROCESS
+inline constexpr int kShowNormal = 1;                          // SW_SHOWNORMAL
+
+// What the launcher fills into a SHELLEXECUTEINFOW (every other field zero:
+// no owner window, no working directory).
+struct ShellStartRequest {
+  std::uint32_t mask = 0;
+  std::wstring verb;
+  std::wstring file;
+  std::wstring parameters;
+  bool hasParameters = false;  // false: lpParameters is null
+  int show = 0;
+};
+
+class Shell {
+ public:
+  virtual ~Shell() = default;
+  // GetVersion: the packed Windows version; its low byte is the major version.
+  virtual std::uint32_t GetVersion() = 0;
+  // ShellExecuteExW. Returns its BOOL result; *process receives the started
+  // process's handle, or 0 when there is none.
+  virtual bool Execute(const ShellStartRequest& request, ProcessHandle* process) = 0;
+  // WaitForSingleObject(process, INFINITE); returns at once for 0.
+  virtual void WaitForProcess(ProcessHandle process) = 0;
+  // CloseHandle; nothing for 0.
+  virtual void CloseProcess(ProcessHandle process) = 0;
+};
+
+// Starts `file` through the shell with "open" (Windows major version below 6)
+// or "runas" (6 and later), passing `parameters` (none when empty). With
+// `wait`, returns only after the started process has ended. Returns the shell's
+// result. The process handle is always released.
+bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstring& file,
+                  bool wait);
+
+// The verb for a GetVersion result.
+const wchar_t* ShellVerbForVersion(std::uint32_t version);
+
+}  // namespace tarnix

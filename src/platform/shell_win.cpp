@@ -1,0 +1,36 @@
+#include "platform/shell_win.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+namespace tarnix::win {
+
+std::uint32_t Win32Shell::GetVersion() {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  return ::GetVersion();
+#pragma GCC diagnostic pop
+}
+
+bool Win32Shell::Execute(const ShellStartRequest& request, ProcessHandle* process) {
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = request.mask;
+  info.lpVerb = request.verb.c_str();
+  info.lpFile = request.file.c_str();
+  info.lpParameters = request.hasParameters ? request.parameters.c_str() : nullptr;
+  info.nShow = request.show;
+  BOOL started = ::ShellExecuteExW(&info);
+  *process = reinterpret_cast<ProcessHandle>(info.hProcess);
+  return started != FALSE;
+}
+
+void Win32Shell::WaitForProcess(ProcessHandle process) {
+  if (process != 0) ::WaitForSingleObject(reinterpret_cast<HANDLE>(process), INFINITE);
+}
+
+void Win32Shell::CloseProcess(ProcessHandle process) {
+  if (process != 0) ::CloseHandle(reinterpret_cast<HANDLE>(process));
+}
+
+}  // namespace tarnix::win
