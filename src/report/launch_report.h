@@ -35,8 +35,8 @@ inline constexpr std::uint32_t kReportReadChunk = 1023;
 // on Windows), which also covers a server that trickles its answer one byte
 // at a time within every single time-out. Together with the start-up before
 // the report, the host starts well within 5 seconds of the launcher.
-inline constexpr std::uint32_t kReportBudgetMs = 2000;
-inline constexpr std::uint32_t kReportHardWaitMs = 2500;
+inline constexpr std::uint32_t kReportBudgetMs = 1500;
+inline constexpr std::uint32_t kReportHardWaitMs = 2000;
 inline constexpr std::uint32_t kReportBodyLimit = 64 * 1024;
 
 // WinINet's calls, one method each; a handle of 0 is none.
