@@ -1,0 +1,190 @@
+#include "identity/adapter_address.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/unique_handle.h"
+
+namespace tarnix {
+namespace {
+
+std::uint64_t LoadLittleEndian(const std::uint8_t* p, std::size_t size) {
+  std::uint64_t value = 0;
+  for (std::size_t i = size; i > 0; --i) value = value << 8 | p[i - 1];
+  return value;
+}
+
+bool IsZero(const AdapterAddress& address) {
+  return std::all_of(address.begin(), address.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+struct ModuleTraits {
+  using Handle = ModuleHandle;
+  AdapterListApi* api = nullptr;
+  static Handle Invalid() noexcept { return 0; }
+  void Close(Handle module) noexcept { api->ReleaseModule(module); }
+};
+using UniqueModule = UniqueHandle<ModuleTraits>;
+
+// Owns a key opened through a NarrowRegistry (any key value may be valid,
+// so ownership is a flag rather than a sentinel value).
+class ScopedNarrowKey {
+ public:
+  explicit ScopedNarrowKey(NarrowRegistry& registry) : registry_(registry) {}
+  ~ScopedNarrowKey() {
+    if (open_) registry_.CloseKey(key_);
+  }
+  ScopedNarrowKey(const ScopedNarrowKey&) = delete;
+  ScopedNarrowKey& operator=(const ScopedNarrowKey&) = delete;
+
+  bool Open(RegistryKey parent, const std::string& path) {
+    open_ = registry_.OpenKey(parent, path, kKeyRead, &key_) == 0;
+    return open_;
+  }
+  RegistryKey Get() const { return key_; }
+
+ private:
+  NarrowRegistry& registry_;
+  RegistryKey key_ = 0;
+  bool open_ = false;
+};
+
+constexpr int kWorstClass = 3;
+constexpr std::size_t kMaxAdapterNameInSubkey = 258;
+constexpr std::uint32_t kMediaSubTypeLan = 1;
+constexpr std::uint32_t kMediaSubTypeWireless = 2;
+constexpr std::size_t kPnpInstanceIdBufferSize = 260;
+
+}  // namespace
+
+std::vector<AdapterRecord> ParseAdapterRecords(std::span<const std::uint8_t> buffer,
+                                               std::uint64_t bufferAddress,
+                                               const AdapterInfoLayout& layout) {
+  std::vector<AdapterRecord> records;
+  if (layout.recordSize == 0 || buffer.size() < layout.recordSize) return records;
+  // Addresses are compared in the layout's pointer width, so a 32-bit chain
+  // can be read wherever the buffer lies.
+  const std::uint64_t mask =
+      layout.pointerSize >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * layout.pointerSize)) - 1;
+  const std::size_t maxRecords = buffer.size() / layout.recordSize;
+
+  std::size_t offset = 0;
+  while (records.size() < maxRecords) {
+    const std::uint8_t* record = buffer.data() + offset;
+    AdapterRecord parsed;
+    const auto* name = reinterpret_cast<const char*>(record + layout.nameOffset);
+    parsed.name.assign(name, std::find(name, name + kAdapterNameSize, '\0'));
+    std::memcpy(parsed.address.data(), record + layout.addressOffset, parsed.address.size());
+    parsed.type = static_cast<std::uint32_t>(LoadLittleEndian(record + layout.typeOffset, 4));
+    records.push_back(std::move(parsed));
+
+    std::uint64_t next = LoadLittleEndian(record, layout.pointerSize);
+    if (next == 0) break;
+    std::uint64_t relative = (next - bufferAddress) & mask;
+    if (relative > buffer.size() - layout.recordSize) break;
+    offset = static_cast<std::size_t>(relative);
+  }
+  return records;
+}
+
+int ClassifyAdapterConnection(NarrowRegistry& registry, const std::string& adapterName) {
+  ScopedNarrowKey classKey(registry);
+  if (!classKey.Open(kLocalMachineKey, kNetworkClassKey)) return kWorstClass;
+  ScopedNarrowKey connectionKey(registry);
+  std::string subkey = adapterName.substr(0, kMaxAdapterNameInSubkey) + "\\Connection";
+  if (!connectionKey.Open(classKey.Get(), subkey)) return kWorstClass;
+
+  // The keys close in reverse order: connection subkey, then the class key.
+  std::uint8_t mediaSubType[4] = {};
+  std::uint32_t size = sizeof(mediaSubType);
+  if (registry.QueryValue(connectionKey.Get(), "MediaSubType", mediaSubType, &size) != 0) {
+    return kWorstClass;
+  }
+  // One byte short of the buffer, so the text always ends with a zero.
+  std::uint8_t pnpInstanceId[kPnpInstanceIdBufferSize] = {};
+  size = kPnpInstanceIdBufferSize - 1;
+  if (registry.QueryValue(connectionKey.Get(), "PnpInstanceID", pnpInstanceId, &size) != 0) {
+    return kWorstClass;
+  }
+
+  switch (LoadLittleEndian(mediaSubType, 4)) {
+    case kMediaSubTypeLan:
+      return std::memcmp(pnpInstanceId, "PCI", 3) == 0 ? 0 : 2;
+    case kMediaSubTypeWireless:
+      return 1;
+    default:
+      return kWorstClass;
+  }
+}
+
+bool ReadAdapterAddressFromList(AdapterListApi& api, NarrowRegistry& registry,
+                                AdapterAddress& address, const AdapterInfoLayout& layout) {
+  wchar_t directory[kSystemDirectoryChars] = {};
+  api.SystemDirectory(directory, kSystemDirectoryChars);
+  std::wstring path(directory, std::find(directory, directory + kSystemDirectoryChars, L'\0'));
+  if (!path.empty() && path.back() != L'\\') path += L'\\';
+  path += kAdapterListLibrary;
+  path.resize(std::min<std::size_t>(path.size(), kSystemDirectoryChars - 1));
+
+  UniqueModule module(api.LoadModule(path), ModuleTraits{&api});
+  if (!module) return false;
+
+  if (ProcAddress getAdaptersInfo = api.FindExport(module.Get(), kAdapterListExport)) {
+    // Room for 16 records; a machine with more adapters gets no second call.
+    std::vector<std::uint8_t> buffer(kAdapterListRecords * layout.recordSize);
+    auto size = static_cast<std::uint32_t>(buffer.size());
+    if (api.GetAdaptersInfo(getAdaptersInfo, buffer.data(), &size) == 0) {
+      int best = kWorstClass;
+      for (const AdapterRecord& record : ParseAdapterRecords(
+               buffer, reinterpret_cast<std::uintptr_t>(buffer.data()), layout)) {
+        int connectionClass = ClassifyAdapterConnection(registry, record.name);
+        // The first adapter is the default; a later Ethernet or PPP adapter
+        // replaces it only with a strictly better connection.
+        bool take = IsZero(address) ||
+                    ((record.type == kIfTypeEthernet || record.type == kIfTypePpp) &&
+                     connectionClass < best);
+        if (take) {
+          address = record.address;
+          best = connectionClass;
+        }
+      }
+    }
+  }
+  module.Reset();
+  return !IsZero(address);
+}
+
+bool ReadAdapterAddressFromNetbios(NetbiosApi& api, AdapterAddress& address) {
+  std::array<std::uint8_t, kLanaEnumSize> lanaEnum{};
+  NetbiosRequest enumerate;
+  enumerate.command = kNcbEnum;
+  enumerate.buffer = lanaEnum.data();
+  enumerate.length = kLanaEnumSize;
+  if (api.Netbios(enumerate) != 0) return false;
+
+  // From the last enumerated LAN adapter to the first.
+  std::size_t count = std::min<std::size_t>(lanaEnum[0], kLanaEnumSize - 1);
+  for (std::size_t k = count; k > 0; --k) {
+    std::uint8_t lana = lanaEnum[k];  // lana[k - 1]
+
+    NetbiosRequest reset;
+    reset.command = kNcbReset;
+    reset.lanaNumber = lana;
+    if (api.Netbios(reset) != 0) continue;
+
+    std::array<std::uint8_t, kAdapterStatusSize> status{};
+    NetbiosRequest adapterStatus;
+    adapterStatus.command = kNcbAstat;
+    adapterStatus.lanaNumber = lana;
+    adapterStatus.buffer = status.data();
+    adapterStatus.length = kAdapterStatusSize;
+    adapterStatus.callName[0] = '*';
+    if (api.Netbios(adapterStatus) != 0) continue;
+
+    std::memcpy(address.data(), status.data(), address.size());
+    if (!IsZero(address)) return true;
+  }
+  return false;
+}
+
+}  // namespace tarnix

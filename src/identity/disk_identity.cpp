@@ -1,0 +1,347 @@
+#include "identity/disk_identity.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "platform/unique_handle.h"
+
+namespace tarnix {
+namespace {
+
+// Character classes of the C run-time's default locale; bytes 0x80 and up
+// belong to none of them.
+constexpr bool IsSpace(std::uint8_t c) { return (c >= 0x09 && c <= 0x0D) || c == 0x20; }
+constexpr bool IsPrint(std::uint8_t c) { return c >= 0x20 && c <= 0x7E; }
+constexpr bool IsAlnum(std::uint8_t c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+constexpr std::uint8_t ToLower(std::uint8_t c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<std::uint8_t>(c - 'A' + 'a') : c;
+}
+
+std::uint32_t Load32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+void Store32(std::uint8_t* p, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// Owners that release through the interface that handed the resource out.
+struct DeviceTraits {
+  using Handle = DeviceHandle;
+  DiskDeviceApi* api = nullptr;
+  static Handle Invalid() noexcept { return kInvalidDeviceHandle; }
+  void Close(Handle handle) noexcept { api->CloseDevice(handle); }
+};
+using UniqueDevice = UniqueHandle<DeviceTraits>;
+
+struct BlockTraits {
+  using Handle = std::uint8_t*;
+  DiskDeviceApi* api = nullptr;
+  static Handle Invalid() noexcept { return nullptr; }
+  void Close(Handle block) noexcept { api->FreeBlock(block); }
+};
+using UniqueBlock = UniqueHandle<BlockTraits>;
+
+// Offsets inside the requests and responses.
+constexpr std::size_t kSendCmdBufferSize = 0;  // cBufferSize
+constexpr std::size_t kFeaturesReg = 4;
+constexpr std::size_t kSectorCountReg = 5;
+constexpr std::size_t kCylLowReg = 7;
+constexpr std::size_t kCylHighReg = 8;
+constexpr std::size_t kDriveHeadReg = 9;
+constexpr std::size_t kCommandReg = 10;
+constexpr std::size_t kDriveNumber = 12;
+constexpr std::size_t kDeviceMapOffset = 3;     // GETVERSIONINPARAMS.bIDEDeviceMap
+constexpr std::uint32_t kSendCmdInputSize = 32;  // SENDCMDINPARAMS without its bBuffer
+constexpr std::uint32_t kMinimumIdentifyAnswer = 46;  // cBufferSize must exceed this
+
+constexpr std::uint32_t kScsiTimeoutSeconds = 10000;
+constexpr std::uint32_t kScsiPayloadSize = 529;  // SENDCMDOUTPARAMS (17) + 512
+constexpr std::uint32_t kScsiInputSize = 60;     // SRB_IO_CONTROL + SENDCMDINPARAMS without bBuffer
+constexpr std::size_t kScsiIdentifyOffset = kSrbHeaderSize + kSendCmdOutHeader;  // 44
+constexpr std::size_t kScsiModelCheckByte = kScsiIdentifyOffset + 54;            // 98
+
+constexpr std::size_t kProductIdOffset = 16;
+constexpr std::size_t kProductRevisionOffset = 20;
+constexpr std::size_t kSerialNumberOffset = 24;
+constexpr std::size_t kMaxDescriptorText = kDescriptorFieldSize - 1;
+
+constexpr std::uint32_t kSmartDirectInputSize = 33;
+
+std::wstring DrivePath(std::size_t index) {
+  return L"\\\\.\\PhysicalDrive" + std::to_wstring(index);
+}
+
+std::wstring ScsiPortPath(std::size_t port) {
+  return L"\\\\.\\Scsi" + std::to_wstring(port) + L":";
+}
+
+// The three strings of an IDENTIFY answer.
+DiskIdentity IdentityFromIdentify(const std::uint8_t* identify) {
+  std::span<const std::uint8_t> words(identify, kIdentifySize);
+  return DiskIdentity{IdentifyString(words, 10, 19), IdentifyString(words, 27, 46),
+                      IdentifyString(words, 23, 26)};
+}
+
+// Opens drives 0 to 15 in turn and runs `probe` on each that opens, until
+// one succeeds. Each handle is closed before the next drive is tried.
+template <typename Probe>
+bool ForEachDrive(DiskDeviceApi& api, std::uint32_t access, std::uint32_t share, Probe probe) {
+  for (std::size_t i = 0; i < kDriveCount; ++i) {
+    UniqueDevice device(api.OpenDevice(DrivePath(i), access, share), DeviceTraits{&api});
+    if (!device) continue;
+    bool succeeded = probe(device.Get(), i);
+    device.Reset();
+    if (succeeded) return true;
+  }
+  return false;
+}
+
+// SMART_GET_VERSION into a zeroed record; false when the call fails.
+bool GetSmartVersion(DiskDeviceApi& api, DeviceHandle device,
+                     std::array<std::uint8_t, kGetVersionSize>& version) {
+  std::uint32_t returned = 0;
+  return api.DeviceControl(device, kSmartGetVersion, nullptr, 0, version.data(),
+                           static_cast<std::uint32_t>(version.size()), &returned) != 0;
+}
+
+}  // namespace
+
+bool SendSmartIdentify(DiskDeviceApi& api, DeviceHandle device, std::uint32_t driveIndex,
+                       std::uint8_t command, std::array<std::uint8_t, kSendCmdInSize>& request,
+                       std::array<std::uint8_t, kSendCmdOutSize>& response,
+                       std::uint32_t* bytesReturned) {
+  if (device == kInvalidDeviceHandle) return false;
+  Store32(&request[kSendCmdBufferSize], static_cast<std::uint32_t>(kIdentifySize));
+  request[kFeaturesReg] = 0;
+  request[kSectorCountReg] = 1;
+  request[kCylLowReg] = 0;
+  request[kCylHighReg] = 0;
+  request[kDriveHeadReg] = static_cast<std::uint8_t>(0xA0 | ((driveIndex & 1) << 4));
+  request[kCommandReg] = command;
+  request[kDriveNumber] = static_cast<std::uint8_t>(driveIndex & 0xFF);
+  // Only a result of exactly 1 counts: that is what the driver returns for
+  // a completed request.
+  return api.DeviceControl(device, kSmartRcvDriveData, request.data(), kSendCmdInputSize,
+                           response.data(), static_cast<std::uint32_t>(response.size()),
+                           bytesReturned) == 1;
+}
+
+bool ProbeSmartByDeviceMap(DiskDeviceApi& api, DiskIdentity& out) {
+  return ForEachDrive(api, kGenericReadWrite, kShareReadWrite,
+                      [&](DeviceHandle device, std::size_t i) {
+    std::array<std::uint8_t, kGetVersionSize> version{};
+    if (!GetSmartVersion(api, device, version)) return false;
+    std::uint8_t deviceMap = version[kDeviceMapOffset];
+    if (deviceMap == 0) return false;
+    // Bits 4 to 7 flag ATAPI devices at positions 0 to 3; drives from 4 on
+    // have no bit and get the plain IDENTIFY.
+    bool atapi = i < 4 && ((deviceMap >> (4 + i)) & 1) != 0;
+    std::uint8_t command = atapi ? kAtaIdentifyPacketDevice : kAtaIdentifyDevice;
+
+    std::array<std::uint8_t, kSendCmdInSize> request{};
+    std::array<std::uint8_t, kSendCmdOutSize> response{};
+    std::uint32_t returned = 0;
+    if (!SendSmartIdentify(api, device, static_cast<std::uint32_t>(i), command, request, response,
+                           &returned)) {
+      return false;
+    }
+    if (Load32(&response[kSendCmdBufferSize]) <= kMinimumIdentifyAnswer) return false;
+    out = IdentityFromIdentify(&response[kSendCmdOutHeader]);
+    return true;
+  });
+}
+
+bool ProbeScsiMiniport(DiskDeviceApi& api, DiskIdentity& out) {
+  for (std::size_t port = 0; port < kScsiPortCount; ++port) {
+    UniqueDevice device(api.OpenDevice(ScsiPortPath(port), kGenericReadWrite, kShareReadWrite),
+                        DeviceTraits{&api});
+    if (!device) continue;
+    bool found = false;
+    DiskIdentity answer;
+    for (std::uint8_t target = 0; target < 2; ++target) {
+      std::array<std::uint8_t, kScsiBlockSize> block{};
+      Store32(&block[0], static_cast<std::uint32_t>(kSrbHeaderSize));  // HeaderLength
+      std::memcpy(&block[4], "SCSIDISK", 8);                           // Signature
+      Store32(&block[12], kScsiTimeoutSeconds);
+      Store32(&block[16], kScsiMiniportIdentify);  // ControlCode
+      Store32(&block[20], 0);                      // ReturnCode
+      Store32(&block[24], kScsiPayloadSize);       // Length
+      block[kSrbHeaderSize + kCommandReg] = kAtaIdentifyDevice;
+      block[kSrbHeaderSize + kDriveNumber] = target;
+
+      std::uint32_t returned = 0;
+      int result = api.DeviceControl(device.Get(), kScsiMiniport, block.data(), kScsiInputSize,
+                                     block.data(), static_cast<std::uint32_t>(block.size()),
+                                     &returned);
+      // A model's second character of zero means no disk answered.
+      if (result != 0 && block[kScsiModelCheckByte] != 0) {
+        answer = IdentityFromIdentify(&block[kScsiIdentifyOffset]);
+        found = true;
+      }
+    }
+    device.Reset();
+    if (found) {
+      out = std::move(answer);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string_view DecodeDescriptorString(std::span<const std::uint8_t> descriptor,
+                                        std::uint32_t offset, DescriptorField& field,
+                                        bool swapPairs) {
+  auto text = [&field]() {
+    auto zero = std::find(field.begin(), field.end(), std::uint8_t{0});
+    return std::string_view(reinterpret_cast<const char*>(field.data()),
+                            static_cast<std::size_t>(zero - field.begin()));
+  };
+
+  field[0] = 0;
+  // Absent: a non-positive offset, or one that points outside the bytes the
+  // query returned.
+  if (static_cast<std::int32_t>(offset) <= 0 || offset >= descriptor.size()) return text();
+
+  // The source text: up to its zero byte, the end of the returned bytes, or
+  // the field's capacity, whichever comes first, so no read or write leaves
+  // either buffer.
+  std::span<const std::uint8_t> source = descriptor.subspan(offset);
+  std::size_t length = 0;
+  while (length < source.size() && length < kMaxDescriptorText && source[length] != 0) ++length;
+  source = source.first(length);
+
+  // Some drivers report the text as hexadecimal character codes; read it so
+  // while every pair gives a printable character (or zero).
+  std::size_t pos = 0;
+  std::size_t digits = 0;
+  bool hexadecimal = true;
+  for (std::uint8_t raw : source) {
+    std::uint8_t c = ToLower(raw);
+    if (IsSpace(c)) c = '0';
+    field[pos] = static_cast<std::uint8_t>(field[pos] << 4);
+    if (c >= '0' && c <= '9') {
+      field[pos] = static_cast<std::uint8_t>(field[pos] | (c - '0'));
+    } else if (c >= 'a' && c <= 'f') {
+      field[pos] = static_cast<std::uint8_t>(field[pos] | (c - 'a' + 10));
+    } else {
+      hexadecimal = false;
+      break;
+    }
+    if (++digits == 2) {
+      if (field[pos] != 0 && !IsPrint(field[pos])) {
+        hexadecimal = false;
+        break;
+      }
+      ++pos;
+      digits = 0;
+      field[pos] = 0;
+    }
+  }
+
+  if (!hexadecimal) {
+    pos = 0;
+    for (std::uint8_t c : source) {
+      if (!IsPrint(c)) {
+        pos = 0;
+        break;
+      }
+      field[pos++] = c;
+    }
+  }
+  field[pos] = 0;
+
+  // Serial numbers come with their characters swapped in pairs. With an odd
+  // length the last exchange moves the final character behind the zero.
+  if (swapPairs && pos > 0) {
+    for (std::size_t k = 0; k < (pos + 1) / 2; ++k) std::swap(field[2 * k], field[2 * k + 1]);
+  }
+
+  if (field[0] == 0) return text();
+  std::size_t end = text().size();
+  std::size_t first = 0;
+  while (first < end && IsSpace(field[first])) ++first;
+  if (first == end) return text();  // all blank: left as it is
+  std::size_t last = end - 1;
+  while (IsSpace(field[last])) --last;
+  std::size_t kept = last - first + 1;
+  std::memmove(field.data(), field.data() + first, kept);
+  field[kept] = 0;
+  return text();
+}
+
+bool ProbeStorageDescriptor(DiskDeviceApi& api, DiskIdentity& out) {
+  return ForEachDrive(api, 0, kShareReadWrite, [&](DeviceHandle device, std::size_t) {
+    std::array<std::uint8_t, kStorageQuerySize> query{};  // StorageDeviceProperty, standard query
+    std::array<std::uint8_t, kDescriptorBufferSize> descriptor{};
+    std::uint32_t returned = 0;
+    if (api.DeviceControl(device, kStorageQueryProperty, query.data(),
+                          static_cast<std::uint32_t>(query.size()), descriptor.data(),
+                          static_cast<std::uint32_t>(descriptor.size()), &returned) == 0) {
+      return false;
+    }
+    std::span<const std::uint8_t> answer(descriptor.data(),
+                                         std::min<std::size_t>(returned, descriptor.size()));
+
+    DescriptorField model{};
+    DescriptorField firmware{};
+    DescriptorField serial{};
+    std::string_view modelText =
+        DecodeDescriptorString(answer, Load32(&descriptor[kProductIdOffset]), model, false);
+    std::string_view firmwareText = DecodeDescriptorString(
+        answer, Load32(&descriptor[kProductRevisionOffset]), firmware, false);
+    std::string_view serialText =
+        DecodeDescriptorString(answer, Load32(&descriptor[kSerialNumberOffset]), serial, true);
+    if (!IsAlnum(serial[0]) && !IsAlnum(serial[19])) return false;
+    out = DiskIdentity{std::string(serialText), std::string(modelText),
+                       std::string(firmwareText)};
+    return true;
+  });
+}
+
+bool ProbeSmartDirect(DiskDeviceApi& api, DiskIdentity& out) {
+  return ForEachDrive(api, kGenericReadWrite, kShareReadWriteDelete,
+                      [&](DeviceHandle device, std::size_t) {
+    std::array<std::uint8_t, kGetVersionSize> version{};
+    if (!GetSmartVersion(api, device, version)) return false;
+
+    UniqueBlock block(api.AllocateBlock(kSmartDirectBlockSize), BlockTraits{&api});
+    if (!block) return false;
+    std::uint8_t* data = block.Get();
+    std::memset(data, 0, kSmartDirectBlockSize);
+    data[kCommandReg] = kAtaIdentifyDevice;
+
+    // One block serves as request and response.
+    std::uint32_t returned = 0;
+    if (api.DeviceControl(device, kSmartRcvDriveData, data, kSmartDirectInputSize, data,
+                          static_cast<std::uint32_t>(kSmartDirectBlockSize), &returned) == 0) {
+      return false;
+    }
+    if (Load32(&data[kSendCmdBufferSize]) <= kMinimumIdentifyAnswer) return false;
+    out = IdentityFromIdentify(&data[kSendCmdOutHeader]);
+    return true;
+  });
+}
+
+std::string IdentifyString(std::span<const std::uint8_t> identify, std::size_t firstWord,
+                           std::size_t lastWord) {
+  std::string text;
+  for (std::size_t w = firstWord; w <= lastWord && w < identify.size() / 2; ++w) {
+    text += static_cast<char>(identify[2 * w + 1]);  // high byte first
+    text += static_cast<char>(identify[2 * w]);
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+bool ReadDiskIdentity(DiskDeviceApi& api, DiskIdentity& out) {
+  if (api.GetPlatformId() != kPlatformWin32Nt) return false;
+  return ProbeSmartByDeviceMap(api, out) || ProbeScsiMiniport(api, out) ||
+         ProbeStorageDescriptor(api, out) || ProbeSmartDirect(api, out);
+}
+
+}  // namespace tarnix

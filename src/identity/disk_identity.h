@@ -1,0 +1,119 @@
+#pragma once
+// Identity strings (serial, model, firmware) of one physical disk, read with
+// device control requests. Four request methods are tried in a fixed order;
+// the first valid answer supplies all three strings.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "identity/identity_types.h"
+
+namespace tarnix {
+
+// A device handle as the OS hands it out; kInvalidDeviceHandle is
+// INVALID_HANDLE_VALUE.
+using DeviceHandle = std::uintptr_t;
+inline constexpr DeviceHandle kInvalidDeviceHandle = ~DeviceHandle{0};
+
+// Access and share flags of the device opens.
+inline constexpr std::uint32_t kGenericReadWrite = 0xC0000000u;  // GENERIC_READ | GENERIC_WRITE
+inline constexpr std::uint32_t kShareReadWrite = 0x3u;           // FILE_SHARE_READ | _WRITE
+inline constexpr std::uint32_t kShareReadWriteDelete = 0x7u;     // ... | FILE_SHARE_DELETE
+
+inline constexpr std::uint32_t kPlatformWin32Nt = 2;  // VER_PLATFORM_WIN32_NT
+
+// Control codes.
+inline constexpr std::uint32_t kSmartGetVersion = 0x74080u;
+inline constexpr std::uint32_t kSmartRcvDriveData = 0x7C088u;
+inline constexpr std::uint32_t kScsiMiniport = 0x4D008u;
+inline constexpr std::uint32_t kScsiMiniportIdentify = 0x1B0501u;
+inline constexpr std::uint32_t kStorageQueryProperty = 0x2D1400u;
+
+// ATA commands.
+inline constexpr std::uint8_t kAtaIdentifyDevice = 0xEC;
+inline constexpr std::uint8_t kAtaIdentifyPacketDevice = 0xA1;
+
+// Record sizes.
+inline constexpr std::size_t kDriveCount = 16;       // PhysicalDrive0..15
+inline constexpr std::size_t kScsiPortCount = 16;    // Scsi0:..Scsi15:
+inline constexpr std::size_t kGetVersionSize = 24;   // GETVERSIONINPARAMS
+inline constexpr std::size_t kSendCmdInSize = 33;    // SENDCMDINPARAMS
+inline constexpr std::size_t kSendCmdOutHeader = 16; // SENDCMDOUTPARAMS up to bBuffer
+inline constexpr std::size_t kIdentifySize = 512;    // IDENTIFY data
+inline constexpr std::size_t kSendCmdOutSize = kSendCmdOutHeader + kIdentifySize;  // 528
+inline constexpr std::size_t kSrbHeaderSize = 28;    // SRB_IO_CONTROL
+inline constexpr std::size_t kScsiBlockSize = 557;   // 28 + 17 + 512
+inline constexpr std::size_t kStorageQuerySize = 12; // STORAGE_PROPERTY_QUERY
+inline constexpr std::size_t kDescriptorBufferSize = 2048;
+inline constexpr std::size_t kSmartDirectBlockSize = 545;  // 33 + 512
+inline constexpr std::size_t kDescriptorFieldSize = 256;
+
+using DescriptorField = std::array<std::uint8_t, kDescriptorFieldSize>;
+
+// The OS calls the probes need, one method per Win32 call.
+class DiskDeviceApi {
+ public:
+  virtual ~DiskDeviceApi() = default;
+  // GetVersionExW on a zeroed OSVERSIONINFOW: its dwPlatformId, which stays
+  // 0 when the call fails.
+  virtual std::uint32_t GetPlatformId() = 0;
+  // CreateFileW(path, access, share, no security, OPEN_EXISTING, 0, no
+  // template). Returns kInvalidDeviceHandle on failure.
+  virtual DeviceHandle OpenDevice(const std::wstring& path, std::uint32_t access,
+                                  std::uint32_t share) = 0;
+  // DeviceIoControl without an overlapped record. Returns the call's BOOL:
+  // 0 on failure, non-zero (normally 1) on success. input may equal output.
+  virtual int DeviceControl(DeviceHandle device, std::uint32_t code, const std::uint8_t* input,
+                            std::uint32_t inputSize, std::uint8_t* output,
+                            std::uint32_t outputSize, std::uint32_t* bytesReturned) = 0;
+  // CloseHandle.
+  virtual void CloseDevice(DeviceHandle device) = 0;
+  // HeapAlloc from the process heap: null on failure; contents undefined.
+  virtual std::uint8_t* AllocateBlock(std::size_t size) = 0;
+  // HeapFree of a block from AllocateBlock.
+  virtual void FreeBlock(std::uint8_t* block) = 0;
+};
+
+// The only entry point. True when a method succeeded and `out` holds its
+// strings; false (out unchanged) when the platform is not of the NT family
+// or every method failed.
+bool ReadDiskIdentity(DiskDeviceApi& api, DiskIdentity& out);
+
+// The four methods. Each returns true and replaces all three strings on a
+// valid answer; otherwise returns false and leaves `out` alone.
+bool ProbeSmartByDeviceMap(DiskDeviceApi& api, DiskIdentity& out);   // method 1
+bool ProbeScsiMiniport(DiskDeviceApi& api, DiskIdentity& out);       // method 2
+bool ProbeStorageDescriptor(DiskDeviceApi& api, DiskIdentity& out);  // method 3
+bool ProbeSmartDirect(DiskDeviceApi& api, DiskIdentity& out);        // method 4
+
+// Fills `request` (which arrives zeroed) for an IDENTIFY of drive
+// `driveIndex` with `command` and sends SMART_RCV_DRIVE_DATA into
+// `response`. Returns true only when the call's result is exactly 1; false
+// without a request when `device` is invalid.
+bool SendSmartIdentify(DiskDeviceApi& api, DeviceHandle device, std::uint32_t driveIndex,
+                       std::uint8_t command, std::array<std::uint8_t, kSendCmdInSize>& request,
+                       std::array<std::uint8_t, kSendCmdOutSize>& response,
+                       std::uint32_t* bytesReturned);
+
+// The text of IDENTIFY words firstWord..lastWord (little-endian words in
+// `identify`): per word its high byte then its low byte, zero bytes kept,
+// trailing blanks (0x20) removed. Words beyond `identify` are not read.
+std::string IdentifyString(std::span<const std::uint8_t> identify, std::size_t firstWord,
+                           std::size_t lastWord);
+
+// Decodes the descriptor text at `offset` into `field` (which arrives
+// zero-filled): hexadecimal when the whole text reads as printable hex
+// pairs, else a plain copy; optional pair swapping; blanks trimmed unless
+// the text is all blank. An offset of 0 or less (as signed 32 bits) or at or
+// past the end of `descriptor` (the bytes the query returned) is an absent
+// text; a text is read no further than the descriptor's end and at most 255
+// bytes. Returns the text, up to the field's first zero byte.
+std::string_view DecodeDescriptorString(std::span<const std::uint8_t> descriptor,
+                                        std::uint32_t offset, DescriptorField& field,
+                                        bool swapPairs);
+
+}  // namespace tarnix

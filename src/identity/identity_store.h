@@ -1,0 +1,161 @@
+#pragma once
+// The identity store: the file "Global.db" below "\Korvane\Common" in an
+// application-data folder, which keeps the machine identity from run to run
+// and binds it to a hash of the adapter text and of the disk serial text.
+//
+// All file-system access goes through StoreFileSystem, shaped like the Win32
+// and C run-time calls it stands for, so the Win32 side is a pass-through.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "identity/identity_types.h"
+
+namespace tarnix {
+
+// Opaque file and search handles; kInvalidStoreHandle is INVALID_HANDLE_VALUE.
+using StoreHandle = std::uintptr_t;
+inline constexpr StoreHandle kInvalidStoreHandle = ~StoreHandle{0};
+
+inline constexpr std::size_t kMaxPath = 260;  // MAX_PATH
+
+// Win32 values the store passes through its file-system interface.
+inline constexpr int kCsidlAppData = 0x001A;        // CSIDL_APPDATA
+inline constexpr int kCsidlCommonAppData = 0x0023;  // CSIDL_COMMON_APPDATA
+inline constexpr std::uint32_t kGenericRead = 0x80000000u;
+inline constexpr std::uint32_t kGenericWrite = 0x40000000u;
+inline constexpr std::uint32_t kFileShareNone = 0u;
+inline constexpr std::uint32_t kFileShareRead = 0x1u;
+inline constexpr std::uint32_t kCreateAlways = 2u;
+inline constexpr std::uint32_t kOpenExisting = 3u;
+inline constexpr std::uint32_t kMoveFileReplaceExisting = 0x1u;
+inline constexpr std::uint32_t kMoveFileWriteThrough = 0x8u;
+inline constexpr std::uint32_t kStatModeDirectory = 0x4000u;  // _S_IFDIR
+
+class StoreFileSystem {
+ public:
+  virtual ~StoreFileSystem() = default;
+
+  // SHGetSpecialFolderPathW(no owner, buffer, csidl, create): writes the
+  // folder's path with a terminating zero into `buffer` (kMaxPath units).
+  // Returns false on failure.
+  virtual bool GetSpecialFolderPath(wchar_t* buffer, int csidl, bool create) = 0;
+
+  // CreateFileW without security attributes or template. Returns
+  // kInvalidStoreHandle on failure.
+  virtual StoreHandle CreateFileW(const std::wstring& path, std::uint32_t access,
+                                 std::uint32_t shareMode, std::uint32_t disposition,
+                                 std::uint32_t flags) = 0;
+  // ReadFile: false on failure; *read is the count that arrived.
+  virtual bool ReadFile(StoreHandle file, void* buffer, std::uint32_t size,
+                        std::uint32_t* read) = 0;
+  // WriteFile: false on failure; *written is the count that was written.
+  virtual bool WriteFile(StoreHandle file, const void* data, std::uint32_t size,
+                         std::uint32_t* written) = 0;
+  // FlushFileBuffers: false on failure.
+  virtual bool FlushFileBuffers(StoreHandle file) = 0;
+  // GetFileSize without the high part: the low 32 bits, 0xFFFFFFFF on failure.
+  virtual std::uint32_t GetFileSize(StoreHandle file) = 0;
+  virtual void CloseHandle(StoreHandle file) = 0;
+
+  // FindFirstFileW: kInvalidStoreHandle when nothing matches.
+  virtual StoreHandle FindFirstFileW(const std::wstring& path) = 0;
+  virtual void FindClose(StoreHandle search) = 0;
+
+  // CopyFileW, DeleteFileW, MoveFileExW: false on failure.
+  virtual bool CopyFileW(const std::wstring& from, const std::wstring& to, bool failIfExists) = 0;
+  virtual bool DeleteFileW(const std::wstring& path) = 0;
+  virtual bool MoveFileExW(const std::wstring& from, const std::wstring& to,
+                          std::uint32_t flags) = 0;
+
+  // _wstat: true and the st_mode bits in *mode when the query succeeds.
+  virtual bool Stat(const std::wstring& path, std::uint32_t* mode) = 0;
+  // _wmkdir: true when the folder was created.
+  virtual bool MakeDirectory(const std::wstring& path) = 0;
+};
+
+enum class StoreLocation {
+  Common,   // CSIDL_COMMON_APPDATA: tried first for reading and writing
+  PerUser,  // CSIDL_APPDATA: the fallback, and the source of the one-time move
+};
+
+inline constexpr wchar_t kStoreFolderPart[] = L"\\Korvane\\Common";
+inline constexpr wchar_t kStoreFileName[] = L"\\Global.db";
+// Appended to the store path for the file a write goes to before it replaces
+// the store file.
+inline constexpr wchar_t kStoreTempSuffix[] = L".tmp";
+
+// The 12 lowercase hexadecimal digits of the address's 6 bytes, in order.
+std::string FormatAdapterText(const AdapterAddress& address);
+
+// MD5 of the text's bytes, zero bytes included, no terminator.
+std::array<std::uint8_t, 16> BindingHash(std::string_view text);
+
+// One store record as read or written.
+struct StoreRecord {
+  std::uint32_t version = 0;  // 1 (legacy, no bindings) or 2
+  MachineId identity{};
+  std::array<std::uint8_t, 16> adapterBinding{};  // version 2 only
+  std::array<std::uint8_t, 16> diskBinding{};     // version 2 only
+};
+
+inline constexpr std::size_t kStoreRecordV1Size = 20;
+inline constexpr std::size_t kStoreRecordV2Size = 52;
+
+// Decodes the record at the start of `bytes` (little-endian version at 0,
+// identity at 4, adapter binding at 20, disk binding at 36). Bytes after the
+// record are ignored. Empty when the bytes are too few for the version or the
+// version is neither 1 nor 2.
+std::optional<StoreRecord> ParseStoreRecord(std::span<const std::uint8_t> bytes);
+
+// The 52 bytes of a version-2 record.
+std::array<std::uint8_t, kStoreRecordV2Size> BuildStoreRecord(const MachineId& identity,
+                                                              std::string_view adapterText,
+                                                              std::string_view diskSerial);
+
+// The C run-time's path splitter (_wsplitpath_s) for `path`, with the buffer
+// sizes given in characters including the terminator. A part that does not
+// fit empties all four parts and makes the result false.
+struct SplitPathParts {
+  std::wstring drive, directory, fileName, extension;
+};
+bool SplitPath(std::wstring_view path, SplitPathParts& parts, std::size_t driveSize = 3,
+               std::size_t directorySize = 256, std::size_t fileNameSize = 256,
+               std::size_t extensionSize = 256);
+
+// True when `path` names an existing directory. A trailing "\" is dropped and
+// a bare drive "X:" becomes "X:\" before the status query.
+bool IsDirectoryPath(StoreFileSystem& files, const std::wstring& path);
+
+// Creates every missing folder along `path`, from the drive root down. False
+// when the path is empty, its drive root is not a directory, its directory
+// part is empty or does not fit in 255 characters, or a creation fails.
+bool CreateDirectoryChain(StoreFileSystem& files, const std::wstring& path);
+
+// The full path of "Global.db" for `location`, creating the special folder
+// and the "\Korvane\Common" chain below it when missing. Empty when the
+// special folder cannot be obtained.
+std::wstring GetIdentityStorePath(StoreFileSystem& files, StoreLocation location);
+
+// Looks the identity up in the store. Returns true and fills `identity` when a
+// version-2 record matches at least one binding, or a version-1 record was
+// read (then `mustRewrite` is set). Otherwise returns false and leaves
+// `identity` untouched. `mustRewrite` is cleared at entry. A per-user file
+// with no common file beside it is first moved to the common place.
+bool ReadIdentityStore(StoreFileSystem& files, std::string_view adapterText,
+                       std::string_view diskSerial, MachineId& identity, bool& mustRewrite);
+
+// Writes a version-2 record to the common place, or to the per-user place
+// when the common file cannot be created or replaced. The record goes to a
+// temporary file first, which then replaces the store file in one step, so a
+// write that fails part-way leaves the previous file as it was. Returns true
+// only when the whole record is in place.
+bool WriteIdentityStore(StoreFileSystem& files, std::string_view diskSerial,
+                        std::string_view adapterText, const MachineId& identity);
+
+}  // namespace tarnix

@@ -1,0 +1,88 @@
+#include "identity/identity_store_win.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <direct.h>
+
+namespace tarnix::win {
+namespace {
+
+HANDLE ToHandle(StoreHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+StoreHandle FromHandle(HANDLE handle) { return reinterpret_cast<StoreHandle>(handle); }
+
+}  // namespace
+
+static_assert(sizeof(StoreHandle) == sizeof(HANDLE));
+
+bool Win32StoreFileSystem::GetSpecialFolderPath(wchar_t* buffer, int csidl, bool create) {
+  return ::SHGetSpecialFolderPathW(nullptr, buffer, csidl, create ? TRUE : FALSE) != FALSE;
+}
+
+StoreHandle Win32StoreFileSystem::CreateFileW(const std::wstring& path, std::uint32_t access,
+                                             std::uint32_t shareMode, std::uint32_t disposition,
+                                             std::uint32_t flags) {
+  return FromHandle(
+      ::CreateFileW(path.c_str(), access, shareMode, nullptr, disposition, flags, nullptr));
+}
+
+bool Win32StoreFileSystem::ReadFile(StoreHandle file, void* buffer, std::uint32_t size,
+                                    std::uint32_t* read) {
+  DWORD count = 0;
+  BOOL ok = ::ReadFile(ToHandle(file), buffer, size, &count, nullptr);
+  *read = count;
+  return ok != FALSE;
+}
+
+bool Win32StoreFileSystem::WriteFile(StoreHandle file, const void* data, std::uint32_t size,
+                                     std::uint32_t* written) {
+  DWORD count = 0;
+  BOOL ok = ::WriteFile(ToHandle(file), data, size, &count, nullptr);
+  *written = count;
+  return ok != FALSE;
+}
+
+bool Win32StoreFileSystem::FlushFileBuffers(StoreHandle file) {
+  return ::FlushFileBuffers(ToHandle(file)) != FALSE;
+}
+
+std::uint32_t Win32StoreFileSystem::GetFileSize(StoreHandle file) {
+  return ::GetFileSize(ToHandle(file), nullptr);
+}
+
+void Win32StoreFileSystem::CloseHandle(StoreHandle file) { ::CloseHandle(ToHandle(file)); }
+
+StoreHandle Win32StoreFileSystem::FindFirstFileW(const std::wstring& path) {
+  WIN32_FIND_DATAW data;
+  return FromHandle(::FindFirstFileW(path.c_str(), &data));
+}
+
+void Win32StoreFileSystem::FindClose(StoreHandle search) { ::FindClose(ToHandle(search)); }
+
+bool Win32StoreFileSystem::CopyFileW(const std::wstring& from, const std::wstring& to,
+                                    bool failIfExists) {
+  return ::CopyFileW(from.c_str(), to.c_str(), failIfExists ? TRUE : FALSE) != FALSE;
+}
+
+bool Win32StoreFileSystem::DeleteFileW(const std::wstring& path) {
+  return ::DeleteFileW(path.c_str()) != FALSE;
+}
+
+bool Win32StoreFileSystem::MoveFileExW(const std::wstring& from, const std::wstring& to,
+                                      std::uint32_t flags) {
+  return ::MoveFileExW(from.c_str(), to.c_str(), flags) != FALSE;
+}
+
+bool Win32StoreFileSystem::Stat(const std::wstring& path, std::uint32_t* mode) {
+  struct _stat status;
+  if (::_wstat(path.c_str(), &status) != 0) return false;
+  *mode = status.st_mode;
+  return true;
+}
+
+bool Win32StoreFileSystem::MakeDirectory(const std::wstring& path) {
+  return ::_wmkdir(path.c_str()) == 0;
+}
+
+}  // namespace tarnix::win

@@ -1,0 +1,112 @@
+#include "identity/machine_id.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "identity/md5.h"
+
+namespace Base::GUID {
+
+CSeqIDGen::~CSeqIDGen() { delete[] m_cachedId; }
+
+bool CSeqIDGen::CopyCachedId(std::uint8_t* id) const {
+  if (m_cachedId == nullptr) return false;
+  std::memcpy(id, m_cachedId, 16);
+  return true;
+}
+
+bool CSeqIDGen::CacheId(const std::uint8_t* id) {
+  delete[] m_cachedId;
+  m_cachedId = new (std::nothrow) std::uint8_t[16];
+  if (m_cachedId == nullptr) return false;
+  std::memcpy(m_cachedId, id, 16);
+  return true;
+}
+
+}  // namespace Base::GUID
+
+namespace tarnix {
+
+char MachineIdText[kMachineIdTextSize] = {};
+
+namespace {
+
+// Created by the first GetMachineId and destroyed at process exit.
+Base::GUID::CSeqIDGen& ProcessSeqIDGen() {
+  static Base::GUID::CSeqIDGen generator;
+  return generator;
+}
+
+// The list query first, NetBIOS second, the fixed address last.
+AdapterAddress ReadAdapterAddress(IdentitySources& sources) {
+  AdapterAddress address{};
+  if (sources.ReadAdapterAddressFromList(address)) return address;
+  if (sources.ReadAdapterAddressFromNetbios(address)) return address;
+  return kFallbackAdapterAddress;
+}
+
+}  // namespace
+
+std::string BuildHashInput(const DiskIdentity* disk, std::string_view adapterText) {
+  std::string input;
+  if (disk != nullptr) {
+    for (const std::string* piece : {&disk->serial, &disk->model, &disk->firmware}) {
+      input.append(*piece);
+      input.append(kDiskSeparator);
+    }
+  }
+  input.append(adapterText);
+  input.append(kHashSuffix);
+  return input;
+}
+
+bool CacheMachineId(Base::GUID::CSeqIDGen& generator, const std::uint8_t* id) {
+  return generator.CacheId(id);
+}
+
+bool DeriveMachineId(Base::GUID::CSeqIDGen& generator, IdentityEnvironment& environment,
+                     std::uint8_t* id) {
+  // Once cached, the identity costs no device query and no file access.
+  if (generator.CopyCachedId(id)) return true;
+
+  AdapterAddress address = ReadAdapterAddress(environment.sources);
+  DiskIdentity disk;
+  bool diskFound = environment.sources.ReadDiskIdentity(disk);
+  std::string adapterText = FormatAdapterText(address);
+  // Without a disk the serial is empty, whatever a failed probe left behind.
+  std::string_view serial = diskFound ? std::string_view(disk.serial) : std::string_view();
+
+  MachineId identity{};
+  bool mustRewrite = false;
+  if (ReadIdentityStore(environment.files, adapterText, serial, identity, mustRewrite)) {
+    // A legacy record is kept, now bound to the present hardware.
+    if (mustRewrite) WriteIdentityStore(environment.files, serial, adapterText, identity);
+  } else {
+    identity = Md5(BuildHashInput(diskFound ? &disk : nullptr, adapterText));
+    WriteIdentityStore(environment.files, serial, adapterText, identity);
+  }
+  // Neither a failed write nor a failed cache withholds the identity.
+  std::copy(identity.begin(), identity.end(), id);
+  CacheMachineId(generator, id);
+  return true;
+}
+
+bool GetMachineId(IdentityEnvironment& environment, std::uint8_t* id) {
+  if (id == nullptr) return false;
+  std::fill_n(id, 16, std::uint8_t{0});
+  return DeriveMachineId(ProcessSeqIDGen(), environment, id);
+}
+
+bool FormatMachineIdText(IdentityEnvironment& environment) {
+  std::fill(std::begin(MachineIdText), std::end(MachineIdText), '\0');
+  std::uint8_t id[16] = {};
+  if (!GetMachineId(environment, id)) return false;
+  for (std::size_t i = 0; i < 16; ++i) {
+    std::snprintf(MachineIdText + 2 * i, 3, "%02x", static_cast<unsigned>(id[i]));
+  }
+  return true;
+}
+
+}  // namespace tarnix

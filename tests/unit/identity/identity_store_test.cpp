@@ -1,0 +1,423 @@
+#include "identity/identity_store.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "identity/md5.h"
+#include "store_test_files.h"
+
+namespace tarnix {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using testing::FaultyFiles;
+using testing::TempFolderFiles;
+
+const std::wstring kCommonFolder = L"C:\\ProgramData\\Korvane\\Common";
+const std::wstring kCommonPath = kCommonFolder + L"\\Global.db";
+const std::wstring kPerUserFolder = L"C:\\Users\\me\\AppData\\Roaming\\Korvane\\Common";
+const std::wstring kPerUserPath = kPerUserFolder + L"\\Global.db";
+
+const std::string kAdapterText = "1a2b3c4d5e6f";
+const std::string kSerial = "WD-WCAV12345678";
+const MachineId kStoredId = {0xa0, 0xa1, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7,
+                             0xa8, 0xa9, 0xaa, 0xab, 0xac, 0xad, 0xae, 0xaf};
+const MachineId kOtherId = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17,
+                            0x18, 0x19, 0x1a, 0x1b, 0x1c, 0x1d, 0x1e, 0x1f};
+
+std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
+  std::vector<std::uint8_t> bytes;
+  for (int v : values) bytes.push_back(static_cast<std::uint8_t>(v));
+  return bytes;
+}
+
+void Append(std::vector<std::uint8_t>& bytes, const std::array<std::uint8_t, 16>& block) {
+  bytes.insert(bytes.end(), block.begin(), block.end());
+}
+
+std::vector<std::uint8_t> Version1Record(const MachineId& id) {
+  auto bytes = Bytes({1, 0, 0, 0});
+  Append(bytes, id);
+  return bytes;
+}
+
+std::vector<std::uint8_t> Version2Record(const MachineId& id, std::string_view adapterText,
+                                         std::string_view serial) {
+  auto record = BuildStoreRecord(id, adapterText, serial);
+  return std::vector<std::uint8_t>(record.begin(), record.end());
+}
+
+TEST(FormatAdapterText, TwoLowercaseDigitsPerByteWithoutSeparator) {
+  EXPECT_EQ(FormatAdapterText({0x1a, 0x2b, 0x3c, 0x4d, 0x5e, 0x6f}), "1a2b3c4d5e6f");
+  EXPECT_EQ(FormatAdapterText({0x00, 0x0a, 0xff, 0x10, 0x01, 0x02}), "000aff100102");
+  EXPECT_EQ(FormatAdapterText({}), "000000000000");
+}
+
+TEST(StoreRecord, Version2LayoutIsLittleEndianAtFixedOffsets) {
+  auto record = BuildStoreRecord(kStoredId, kAdapterText, kSerial);
+  auto expected = Bytes({2, 0, 0, 0});
+  Append(expected, kStoredId);
+  Append(expected, Md5(kAdapterText));
+  Append(expected, Md5(kSerial));
+  EXPECT_EQ(std::vector<std::uint8_t>(record.begin(), record.end()), expected);
+
+  auto parsed = ParseStoreRecord(record);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->version, 2u);
+  EXPECT_EQ(parsed->identity, kStoredId);
+  EXPECT_EQ(parsed->adapterBinding, Md5(kAdapterText));
+  EXPECT_EQ(parsed->diskBinding, Md5(kSerial));
+}
+
+TEST(StoreRecord, BindingHashCountsEveryByte) {
+  EXPECT_EQ(BindingHash(""), Md5(nullptr, 0));
+  EXPECT_NE(BindingHash(std::string("A\0B", 3)), BindingHash("A"));
+}
+
+TEST(StoreRecord, ParseAcceptsOnlyWholeRecordsOfVersionOneOrTwo) {
+  auto v2 = Version2Record(kStoredId, kAdapterText, kSerial);
+  auto v1 = Version1Record(kStoredId);
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    std::optional<std::uint32_t> version;
+  } cases[] = {
+      {"empty", {}, std::nullopt},
+      {"three bytes", Bytes({1, 0, 0}), std::nullopt},
+      {"v1 of 19 bytes", std::vector<std::uint8_t>(v1.begin(), v1.end() - 1), std::nullopt},
+      {"v1 of 20 bytes", v1, 1},
+      {"v2 of 20 bytes", std::vector<std::uint8_t>(v2.begin(), v2.begin() + 20), std::nullopt},
+      {"v2 of 51 bytes", std::vector<std::uint8_t>(v2.begin(), v2.end() - 1), std::nullopt},
+      {"v2 of 52 bytes", v2, 2},
+      {"version 0", [&] { auto b = v2; b[0] = 0; return b; }(), std::nullopt},
+      {"version 3", [&] { auto b = v2; b[0] = 3; return b; }(), std::nullopt},
+      {"version 2 big-endian", [&] { auto b = v2; b[0] = 0; b[3] = 2; return b; }(), std::nullopt},
+      {"version 2 in a high byte", [&] { auto b = v2; b[1] = 1; return b; }(), std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto parsed = ParseStoreRecord(c.bytes);
+    ASSERT_EQ(parsed.has_value(), c.version.has_value());
+    if (parsed) {
+      EXPECT_EQ(parsed->version, *c.version);
+      EXPECT_EQ(parsed->identity, kStoredId);
+    }
+  }
+}
+
+TEST(SplitPath, BehavesLikeTheRuntimeSplitter) {
+  struct Case {
+    std::wstring path;
+    bool ok;
+    std::wstring drive, directory, fileName, extension;
+  } cases[] = {
+      {L"C:\\ProgramData\\Korvane\\Common\\", true, L"C:", L"\\ProgramData\\Korvane\\Common\\",
+       L"", L""},
+      {L"C:\\dir\\file.txt", true, L"C:", L"\\dir\\", L"file", L".txt"},
+      {L"archive.tar.gz", true, L"", L"", L"archive.tar", L".gz"},
+      {L"a.b\\c", true, L"", L"a.b\\", L"c", L""},
+      {L"\\\\server\\share\\x\\", true, L"", L"\\\\server\\share\\x\\", L"", L""},
+      {L"D:", true, L"D:", L"", L"", L""},
+      // A directory part of 255 characters fits; one more does not.
+      {L"C:\\" + std::wstring(253, L'a') + L"\\", true, L"C:", L"\\" + std::wstring(253, L'a') + L"\\",
+       L"", L""},
+      {L"C:\\" + std::wstring(254, L'a') + L"\\", false, L"", L"", L"", L""},
+      {L"C:\\" + std::wstring(256, L'n'), false, L"", L"", L"", L""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Narrow(c.path));
+    SplitPathParts parts{L"stale", L"stale", L"stale", L"stale"};
+    EXPECT_EQ(SplitPath(c.path, parts), c.ok);
+    EXPECT_EQ(parts.drive, c.drive);
+    EXPECT_EQ(parts.directory, c.directory);
+    EXPECT_EQ(parts.fileName, c.fileName);
+    EXPECT_EQ(parts.extension, c.extension);
+  }
+}
+
+class StoreTest : public ::testing::Test {
+ protected:
+  TempFolderFiles disk;
+  FaultyFiles files{disk};
+
+  void TearDown() override { EXPECT_EQ(files.openHandles, 0u) << "a handle was left open"; }
+};
+
+TEST_F(StoreTest, DirectoryTestNormalisesTheQueriedPath) {
+  disk.Put(L"C:\\data\\file.txt", Bytes({1}));
+  struct Case {
+    std::wstring path;
+    std::wstring queried;  // empty: no query at all
+    bool directory;
+  } cases[] = {
+      {L"", L"", false},
+      {L"C:\\data\\", L"C:\\data", true},
+      {L"C:\\data", L"C:\\data", true},
+      {L"C:", L"C:\\", true},
+      {L"C:\\", L"C:\\", true},
+      {L"\\", L"\\", false},
+      {L"C:\\data\\file.txt", L"C:\\data\\file.txt", false},
+      {L"C:\\missing\\", L"C:\\missing", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Narrow(c.path));
+    files.calls.clear();
+    EXPECT_EQ(IsDirectoryPath(files, c.path), c.directory);
+    if (c.queried.empty()) {
+      EXPECT_THAT(files.calls, IsEmpty());
+    } else {
+      EXPECT_THAT(files.calls, ElementsAre(L"Stat " + c.queried));
+    }
+  }
+}
+
+TEST_F(StoreTest, FolderChainCreatesOnlyTheMissingLevelsFromTheRootDown) {
+  disk.Put(L"C:\\a\\placeholder", {});
+  EXPECT_TRUE(CreateDirectoryChain(files, L"C:\\a\\b\\c"));
+  EXPECT_THAT(files.CallsStartingWith(L"MakeDirectory"),
+              ElementsAre(L"MakeDirectory C:\\a\\b\\", L"MakeDirectory C:\\a\\b\\c\\"));
+  EXPECT_TRUE(IsDirectoryPath(files, L"C:\\a\\b\\c"));
+
+  files.calls.clear();
+  EXPECT_TRUE(CreateDirectoryChain(files, L"C:\\a\\b\\c\\"));
+  EXPECT_THAT(files.CallsStartingWith(L"MakeDirectory"), IsEmpty());
+}
+
+TEST_F(StoreTest, FolderChainFailures) {
+  disk.Put(L"C:\\blocker", Bytes({1}));
+  std::wstring longest = L"C:\\" + std::wstring(120, L'x') + L"\\" + std::wstring(132, L'y');
+  std::wstring tooLong = longest + L"z";
+  struct Case {
+    const char* name;
+    std::wstring path;
+    bool ok;
+  } cases[] = {
+      {"empty", L"", false},
+      {"no such drive", L"Q:\\x\\y", false},
+      {"a file in the way", L"C:\\blocker\\sub", false},
+      {"directory part of 255 characters", longest, true},
+      {"directory part of 256 characters", tooLong, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    files.calls.clear();
+    EXPECT_EQ(CreateDirectoryChain(files, c.path), c.ok);
+  }
+  EXPECT_TRUE(disk.Exists(longest));
+  // The over-long chain is refused before any folder is made.
+  EXPECT_THAT(files.CallsStartingWith(L"MakeDirectory"), IsEmpty());
+}
+
+TEST_F(StoreTest, StorePathAsksTheShellAndCreatesTheFolderChain) {
+  EXPECT_EQ(GetIdentityStorePath(files, StoreLocation::Common), kCommonPath);
+  EXPECT_EQ(files.calls.front(), L"GetSpecialFolderPath 35 1");
+  EXPECT_TRUE(IsDirectoryPath(files, kCommonFolder));
+  EXPECT_FALSE(disk.Exists(kCommonPath));
+
+  EXPECT_EQ(GetIdentityStorePath(files, StoreLocation::PerUser), kPerUserPath);
+  EXPECT_TRUE(IsDirectoryPath(files, kPerUserFolder));
+
+  disk.missingSpecialFolders.insert(kCsidlAppData);
+  EXPECT_EQ(GetIdentityStorePath(files, StoreLocation::PerUser), L"");
+}
+
+struct ReadCase {
+  const char* name;
+  std::vector<std::uint8_t> contents;
+  std::string serial;  // the caller's serial text
+  bool found;
+  bool mustRewrite;
+};
+
+TEST_F(StoreTest, ReadOutcomes) {
+  auto v2 = Version2Record(kStoredId, kAdapterText, kSerial);
+  auto withTail = v2;
+  withTail.insert(withTail.end(), {9, 9, 9, 9, 9, 9, 9, 9});
+  auto adapterOnly = Version2Record(kStoredId, kAdapterText, "old serial");
+  auto diskOnly = Version2Record(kStoredId, "0a0b0c0d0e0f", kSerial);
+  auto neither = Version2Record(kStoredId, "0a0b0c0d0e0f", "old serial");
+  auto emptySerial = Version2Record(kStoredId, "0a0b0c0d0e0f", "");
+  auto v1 = Version1Record(kStoredId);
+  auto version0 = v2;
+  version0[0] = 0;
+  auto version3 = v2;
+  version3[0] = 3;
+
+  ReadCase cases[] = {
+      {"both bindings match", v2, kSerial, true, false},
+      {"adapter binding matches only", adapterOnly, kSerial, true, false},
+      {"disk binding matches only", diskOnly, kSerial, true, false},
+      {"neither binding matches", neither, kSerial, false, false},
+      {"empty serial binds to the empty serial", emptySerial, "", true, false},
+      {"version 1", v1, kSerial, true, true},
+      {"version 1 with trailing bytes", [&] { auto b = v1; b.push_back(7); return b; }(),
+       kSerial, true, true},
+      {"version 2 followed by more bytes", withTail, kSerial, true, false},
+      {"version 2 of 20 bytes", std::vector<std::uint8_t>(v2.begin(), v2.begin() + 20), kSerial,
+       false, false},
+      {"version 2 of 51 bytes", std::vector<std::uint8_t>(v2.begin(), v2.end() - 1), kSerial,
+       false, false},
+      {"19 bytes", std::vector<std::uint8_t>(v1.begin(), v1.end() - 1), kSerial, false, false},
+      {"empty file", {}, kSerial, false, false},
+      {"version 0", version0, kSerial, false, false},
+      {"version 3", version3, kSerial, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    disk.Put(kCommonPath, c.contents);
+    MachineId identity = kOtherId;
+    bool mustRewrite = true;
+    EXPECT_EQ(ReadIdentityStore(files, kAdapterText, c.serial, identity, mustRewrite), c.found);
+    EXPECT_EQ(mustRewrite, c.mustRewrite);
+    EXPECT_EQ(identity, c.found ? kStoredId : kOtherId);
+    EXPECT_EQ(disk.Contents(kCommonPath), c.contents) << "a read never changes the file";
+  }
+}
+
+TEST_F(StoreTest, ReadOpensSharedForReadingAndReadsInExactBlocks) {
+  disk.Put(kCommonPath, Version2Record(kStoredId, kAdapterText, kSerial));
+  MachineId identity{};
+  bool mustRewrite = false;
+  ASSERT_TRUE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
+  EXPECT_THAT(files.CallsStartingWith(L"CreateFileW"),
+              ElementsAre(L"CreateFileW " + kCommonPath + L" 2147483648 1 3 0"));
+  EXPECT_THAT(files.CallsStartingWith(L"ReadFile"),
+              ElementsAre(L"ReadFile 4", L"ReadFile 16", L"ReadFile 16", L"ReadFile 16"));
+  EXPECT_THAT(files.CallsStartingWith(L"GetSpecialFolderPath"),
+              ElementsAre(L"GetSpecialFolderPath 35 1"));
+}
+
+TEST_F(StoreTest, NoFileAnywhereIsNotFoundAndCreatesOnlyTheFolderChains) {
+  MachineId identity = kOtherId;
+  bool mustRewrite = true;
+  EXPECT_FALSE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
+  EXPECT_FALSE(mustRewrite);
+  EXPECT_EQ(identity, kOtherId);
+  EXPECT_THAT(disk.FilesIn(kCommonFolder), IsEmpty());
+  EXPECT_THAT(disk.FilesIn(kPerUserFolder), IsEmpty());
+  EXPECT_TRUE(IsDirectoryPath(files, kCommonFolder));
+  EXPECT_TRUE(IsDirectoryPath(files, kPerUserFolder));
+  EXPECT_THAT(files.CallsStartingWith(L"CopyFileW"), IsEmpty());
+}
+
+TEST_F(StoreTest, PerUserFileMovesToTheCommonPlace) {
+  auto record = Version2Record(kStoredId, kAdapterText, kSerial);
+  disk.Put(kPerUserPath, record);
+  MachineId identity{};
+  bool mustRewrite = false;
+  EXPECT_TRUE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
+  EXPECT_EQ(identity, kStoredId);
+  EXPECT_EQ(disk.Contents(kCommonPath), record);
+  EXPECT_FALSE(disk.Exists(kPerUserPath));
+  EXPECT_THAT(files.CallsStartingWith(L"CopyFileW"),
+              ElementsAre(L"CopyFileW " + kPerUserPath + L" " + kCommonPath + L" 0"));
+  EXPECT_EQ(files.CallsStartingWith(L"CreateFileW").back(),
+            L"CreateFileW " + kCommonPath + L" 2147483648 1 3 0");
+}
+
+TEST_F(StoreTest, PerUserFileIsReadInPlaceWhenTheCopyFails) {
+  auto record = Version1Record(kStoredId);
+  disk.Put(kPerUserPath, record);
+  files.failCopy = true;
+  MachineId identity{};
+  bool mustRewrite = false;
+  EXPECT_TRUE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
+  EXPECT_TRUE(mustRewrite);
+  EXPECT_EQ(identity, kStoredId);
+  EXPECT_EQ(disk.Contents(kPerUserPath), record);
+  EXPECT_FALSE(disk.Exists(kCommonPath));
+  EXPECT_THAT(files.CallsStartingWith(L"DeleteFileW"), IsEmpty());
+}
+
+TEST_F(StoreTest, WriteReplacesTheCommonFileWithAWholeVersion2Record) {
+  disk.Put(kCommonPath, Version1Record(kOtherId));
+  disk.Put(kPerUserPath, Version1Record(kOtherId));
+  ASSERT_TRUE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
+
+  EXPECT_EQ(disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+  EXPECT_THAT(disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+  EXPECT_EQ(disk.Contents(kPerUserPath), Version1Record(kOtherId)) << "per-user file untouched";
+  EXPECT_THAT(files.CallsStartingWith(L"WriteFile"),
+              ElementsAre(L"WriteFile 4", L"WriteFile 16", L"WriteFile 16", L"WriteFile 16"));
+  EXPECT_THAT(files.CallsStartingWith(L"CreateFileW"),
+              ElementsAre(L"CreateFileW " + kCommonPath + L".tmp 1073741824 0 2 0"));
+  EXPECT_THAT(files.CallsStartingWith(L"MoveFileExW"),
+              ElementsAre(L"MoveFileExW " + kCommonPath + L".tmp " + kCommonPath + L" 9"));
+
+  MachineId identity{};
+  bool mustRewrite = true;
+  EXPECT_TRUE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
+  EXPECT_EQ(identity, kStoredId);
+  EXPECT_FALSE(mustRewrite);
+}
+
+TEST_F(StoreTest, CommonPlaceNotWritableFallsBackToThePerUserPlace) {
+  GetIdentityStorePath(files, StoreLocation::Common);
+  files.readOnlyPrefix = kCommonFolder;
+  ASSERT_TRUE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
+  EXPECT_EQ(disk.Contents(kPerUserPath), Version2Record(kStoredId, kAdapterText, kSerial));
+  EXPECT_THAT(disk.FilesIn(kCommonFolder), IsEmpty());
+
+  // Later reads find it there, as long as it cannot move.
+  MachineId identity{};
+  bool mustRewrite = false;
+  EXPECT_TRUE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
+  EXPECT_EQ(identity, kStoredId);
+  EXPECT_TRUE(disk.Exists(kPerUserPath));
+}
+
+TEST_F(StoreTest, CommonFileThatCannotBeReplacedFallsBackAndStaysAsItWas) {
+  auto old = Version2Record(kOtherId, kAdapterText, kSerial);
+  disk.Put(kCommonPath, old);
+  files.failMove = true;
+  EXPECT_FALSE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
+  EXPECT_EQ(disk.Contents(kCommonPath), old);
+  EXPECT_THAT(disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+  EXPECT_THAT(disk.FilesIn(kPerUserFolder), IsEmpty());
+  EXPECT_EQ(files.CallsStartingWith(L"MoveFileExW").size(), 2u) << "both places tried";
+}
+
+TEST_F(StoreTest, NoSpecialFolderCreatesNothingInTheCurrentDirectory) {
+  disk.missingSpecialFolders = {kCsidlCommonAppData, kCsidlAppData};
+  EXPECT_FALSE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
+  EXPECT_THAT(files.CallsStartingWith(L"CreateFileW"), IsEmpty());
+}
+
+TEST_F(StoreTest, WriteFailingPartWayKeepsTheOldRecordAndLeavesNoTemporaryFile) {
+  auto old = Version2Record(kOtherId, kAdapterText, kSerial);
+  struct Case {
+    const char* name;
+    std::optional<std::uint32_t> budget;
+    bool failFlush;
+  } cases[] = {
+      {"disk full at once", 0, false},          {"disk full inside the version", 3, false},
+      {"disk full after the version", 4, false}, {"disk full inside the identity", 10, false},
+      {"disk full after the identity", 20, false}, {"disk full in the last block", 51, false},
+      {"flush fails", std::nullopt, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    disk.Put(kCommonPath, old);
+    files.writeBudget = c.budget;
+    files.failFlush = c.failFlush;
+    files.calls.clear();
+
+    EXPECT_FALSE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
+    EXPECT_EQ(disk.Contents(kCommonPath), old);
+    EXPECT_THAT(disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+    EXPECT_FALSE(disk.Exists(kPerUserPath)) << "a failed write is not retried elsewhere";
+    EXPECT_THAT(files.CallsStartingWith(L"MoveFileExW"), IsEmpty());
+
+    MachineId identity{};
+    bool mustRewrite = false;
+    EXPECT_TRUE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
+    EXPECT_EQ(identity, kOtherId);
+  }
+}
+
+}  // namespace
+}  // namespace tarnix

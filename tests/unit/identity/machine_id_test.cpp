@@ -1,0 +1,220 @@
+#include "identity/machine_id.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "identity/md5.h"
+#include "store_test_files.h"
+
+namespace tarnix {
+namespace {
+
+using ::testing::IsEmpty;
+using testing::FaultyFiles;
+using testing::TempFolderFiles;
+
+const std::wstring kCommonPath = L"C:\\ProgramData\\Korvane\\Common\\Global.db";
+
+// Answers the hardware queries from a script and counts them.
+class ScriptedSources : public IdentitySources {
+ public:
+  std::optional<AdapterAddress> listAddress;
+  std::optional<AdapterAddress> netbiosAddress;
+  std::optional<DiskIdentity> disk;
+  int calls = 0;
+  AdapterAddress handedToList{};
+  AdapterAddress handedToNetbios{};
+
+  bool ReadAdapterAddressFromList(AdapterAddress& address) override {
+    ++calls;
+    handedToList = address;
+    if (!listAddress) return false;
+    address = *listAddress;
+    return true;
+  }
+  bool ReadAdapterAddressFromNetbios(AdapterAddress& address) override {
+    ++calls;
+    handedToNetbios = address;
+    if (!netbiosAddress) return false;
+    address = *netbiosAddress;
+    return true;
+  }
+  bool ReadDiskIdentity(DiskIdentity& found) override {
+    ++calls;
+    if (!disk) return false;
+    found = *disk;
+    return true;
+  }
+};
+
+class MachineIdTest : public ::testing::Test {
+ protected:
+  ScriptedSources sources;
+  TempFolderFiles disk;
+  FaultyFiles files{disk};
+  IdentityEnvironment environment{sources, files};
+  Base::GUID::CSeqIDGen generator;
+
+  MachineId Derive() {
+    MachineId id{};
+    EXPECT_TRUE(DeriveMachineId(generator, environment, id.data()));
+    return id;
+  }
+  std::optional<StoreRecord> StoredRecord() const {
+    auto bytes = disk.Contents(kCommonPath);
+    return ParseStoreRecord(bytes);
+  }
+};
+
+TEST_F(MachineIdTest, HashInputOfANewIdentity) {
+  using namespace std::string_literals;
+  struct Case {
+    const char* name;
+    std::optional<AdapterAddress> list, netbios;
+    std::optional<DiskIdentity> disk;
+    std::string input;
+  } cases[] = {
+      {"no adapter, no disk: exactly 16 bytes", {}, {}, {}, "1a2b3c4d5e6f#QZR"},
+      {"adapter from the list", AdapterAddress{0, 0x0a, 0xff, 0x10, 1, 2}, {}, {},
+       "000aff100102#QZR"},
+      {"adapter from NetBIOS", {}, AdapterAddress{1, 2, 3, 4, 5, 6}, {}, "010203040506#QZR"},
+      {"disk strings each followed by #", {}, {}, DiskIdentity{"S1", "Model X", "FW1"},
+       "S1#Model X#FW1#1a2b3c4d5e6f#QZR"},
+      {"empty firmware gives ## in a row", {}, {}, DiskIdentity{"S1", "M", ""},
+       "S1#M##1a2b3c4d5e6f#QZR"},
+      {"a disk with only empty strings", {}, {}, DiskIdentity{}, "###1a2b3c4d5e6f#QZR"},
+      {"zero bytes inside disk strings are hashed", {}, {},
+       DiskIdentity{"A\0B"s, "M\0"s, "\0F"s}, "A\0B#M\0#\0F#1a2b3c4d5e6f#QZR"s},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Base::GUID::CSeqIDGen fresh;
+    TempFolderFiles emptyDisk;
+    ScriptedSources scripted;
+    scripted.listAddress = c.list;
+    scripted.netbiosAddress = c.netbios;
+    scripted.disk = c.disk;
+    IdentityEnvironment env{scripted, emptyDisk};
+
+    EXPECT_EQ(BuildHashInput(c.disk ? &*c.disk : nullptr,
+                             FormatAdapterText(c.list    ? *c.list
+                                               : c.netbios ? *c.netbios
+                                                           : kFallbackAdapterAddress)),
+              c.input);
+    MachineId id{};
+    ASSERT_TRUE(DeriveMachineId(fresh, env, id.data()));
+    EXPECT_EQ(id, Md5(c.input));
+
+    // The new identity is stored, bound to the present hardware.
+    auto record = ParseStoreRecord(emptyDisk.Contents(kCommonPath));
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->version, 2u);
+    EXPECT_EQ(record->identity, id);
+    EXPECT_EQ(record->adapterBinding, Md5(c.input.substr(c.input.size() - 16, 12)));
+    EXPECT_EQ(record->diskBinding, Md5(c.disk ? c.disk->serial : ""));
+  }
+}
+
+TEST_F(MachineIdTest, AdapterQueriesRunInOrderOnTheSameBytes) {
+  sources.listAddress = AdapterAddress{1, 1, 1, 1, 1, 1};
+  sources.netbiosAddress = AdapterAddress{2, 2, 2, 2, 2, 2};
+  Derive();
+  EXPECT_EQ(sources.handedToList, AdapterAddress{});
+  EXPECT_EQ(sources.calls, 2) << "NetBIOS is not asked when the list answers";
+}
+
+TEST_F(MachineIdTest, StoredVersion1IdentityIsKeptAndRewrittenAsVersion2) {
+  MachineId legacy = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6};
+  std::vector<std::uint8_t> bytes = {1, 0, 0, 0};
+  bytes.insert(bytes.end(), legacy.begin(), legacy.end());
+  disk.Put(kCommonPath, bytes);
+  sources.disk = DiskIdentity{"SER", "MOD", "FW"};
+
+  EXPECT_EQ(Derive(), legacy);
+  auto record = StoredRecord();
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->version, 2u);
+  EXPECT_EQ(record->identity, legacy);
+  EXPECT_EQ(record->adapterBinding, Md5("1a2b3c4d5e6f"));
+  EXPECT_EQ(record->diskBinding, Md5("SER"));
+}
+
+TEST_F(MachineIdTest, AcceptedVersion2RecordWinsOverAFreshDigestAndIsNotRewritten) {
+  MachineId stored = {0xde, 0xad, 0xbe, 0xef};
+  auto record = BuildStoreRecord(stored, "1a2b3c4d5e6f", "SER");
+  disk.Put(kCommonPath, std::vector<std::uint8_t>(record.begin(), record.end()));
+  sources.disk = DiskIdentity{"SER", "a newer model", "new firmware"};
+
+  EXPECT_EQ(Derive(), stored);
+  EXPECT_THAT(files.CallsStartingWith(L"WriteFile"), IsEmpty());
+}
+
+TEST_F(MachineIdTest, SecondCallIsServedFromTheCacheAlone) {
+  sources.disk = DiskIdentity{"SER", "MOD", "FW"};
+  MachineId first = Derive();
+  ASSERT_TRUE(disk.Exists(kCommonPath));
+  ASSERT_TRUE(files.DeleteFileW(kCommonPath));
+  sources.calls = 0;
+  files.calls.clear();
+
+  EXPECT_EQ(Derive(), first);
+  EXPECT_EQ(sources.calls, 0);
+  EXPECT_THAT(files.calls, IsEmpty());
+  EXPECT_FALSE(disk.Exists(kCommonPath));
+}
+
+TEST_F(MachineIdTest, IdentityIsReturnedWhenTheStoreCannotBeWritten) {
+  disk.missingSpecialFolders = {kCsidlCommonAppData, kCsidlAppData};
+  EXPECT_EQ(Derive(), Md5("1a2b3c4d5e6f#QZR"));
+  // It is still cached.
+  sources.calls = 0;
+  Derive();
+  EXPECT_EQ(sources.calls, 0);
+}
+
+TEST_F(MachineIdTest, CacheReplacesItsBlock) {
+  MachineId a{1}, b{2}, out{};
+  EXPECT_FALSE(generator.CopyCachedId(out.data()));
+  EXPECT_TRUE(CacheMachineId(generator, a.data()));
+  EXPECT_TRUE(CacheMachineId(generator, b.data()));
+  EXPECT_TRUE(generator.CopyCachedId(out.data()));
+  EXPECT_EQ(out, b);
+}
+
+TEST_F(MachineIdTest, GetMachineIdRefusesANullPointerWithoutAnyQuery) {
+  EXPECT_FALSE(GetMachineId(environment, nullptr));
+  EXPECT_EQ(sources.calls, 0);
+  EXPECT_THAT(files.calls, IsEmpty());
+}
+
+// The process-wide cache: another test may have filled it first, so this
+// checks only what holds either way.
+TEST_F(MachineIdTest, ProcessWideIdentityAndItsTextForm) {
+  MachineId first{}, second{};
+  ASSERT_TRUE(GetMachineId(environment, first.data()));
+  sources.calls = 0;
+  files.calls.clear();
+  ASSERT_TRUE(GetMachineId(environment, second.data()));
+  EXPECT_EQ(second, first);
+  EXPECT_EQ(sources.calls, 0);
+  EXPECT_THAT(files.calls, IsEmpty());
+
+  std::memset(MachineIdText, 'x', sizeof(MachineIdText));
+  ASSERT_TRUE(FormatMachineIdText(environment));
+  std::string expected;
+  for (std::uint8_t byte : first) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    expected += kDigits[byte >> 4];
+    expected += kDigits[byte & 0x0F];
+  }
+  EXPECT_EQ(std::string(MachineIdText, 32), expected);
+  EXPECT_EQ(MachineIdText[32], '\0');
+  EXPECT_EQ(sources.calls, 0);
+}
+
+}  // namespace
+}  // namespace tarnix
