@@ -64,9 +64,13 @@ std::vector<AdapterRecord> ParseAdapterRecords(std::span<const std::uint8_t> buf
   if (layout.recordSize == 0 || buffer.size() < layout.recordSize) return records;
   // Addresses are compared in the layout's pointer width, so a 32-bit chain
   // can be read wherever the buffer lies.
-  const std::uint64_t mask =
-      layout.pointerSize >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * layout.pointerSize)) - 1;
+  const std::uint64_t mask = layout.pointerSize >= 8
+                                 ? ~std::uint64_t{0}
+                                 : (std::uint64_t{1} << (8 * layout.pointerSize)) - 1;
   const std::size_t maxRecords = buffer.size() / layout.recordSize;
+  // The bytes of a record that are read.
+  const std::size_t extent = std::max({layout.pointerSize, layout.nameOffset + kAdapterNameSize,
+                                       layout.addressOffset + 8, layout.typeOffset + 4});
 
   std::size_t offset = 0;
   while (records.size() < maxRecords) {
@@ -81,7 +85,7 @@ std::vector<AdapterRecord> ParseAdapterRecords(std::span<const std::uint8_t> buf
     std::uint64_t next = LoadLittleEndian(record, layout.pointerSize);
     if (next == 0) break;
     std::uint64_t relative = (next - bufferAddress) & mask;
-    if (relative > buffer.size() - layout.recordSize) break;
+    if (relative > buffer.size() - extent) break;
     offset = static_cast<std::size_t>(relative);
   }
   return records;
@@ -135,14 +139,14 @@ bool ReadAdapterAddressFromList(AdapterListApi& api, NarrowRegistry& registry,
     auto size = static_cast<std::uint32_t>(buffer.size());
     if (api.GetAdaptersInfo(getAdaptersInfo, buffer.data(), &size) == 0) {
       int best = kWorstClass;
-      for (const AdapterRecord& record : ParseAdapterRecords(
-               buffer, reinterpret_cast<std::uintptr_t>(buffer.data()), layout)) {
+      for (const AdapterRecord& record :
+           ParseAdapterRecords(buffer, reinterpret_cast<std::uintptr_t>(buffer.data()), layout)) {
         int connectionClass = ClassifyAdapterConnection(registry, record.name);
         // The first adapter is the default; a later Ethernet or PPP adapter
         // replaces it only with a strictly better connection.
-        bool take = IsZero(address) ||
-                    ((record.type == kIfTypeEthernet || record.type == kIfTypePpp) &&
-                     connectionClass < best);
+        bool take =
+            IsZero(address) || ((record.type == kIfTypeEthernet || record.type == kIfTypePpp) &&
+                                connectionClass < best);
         if (take) {
           address = record.address;
           best = connectionClass;

@@ -48,10 +48,10 @@ class AdapterListApi {
 // Where the used fields of one IP_ADAPTER_INFO record lie.
 struct AdapterInfoLayout {
   std::size_t recordSize;
-  std::size_t pointerSize;  // of Next, at byte 0
-  std::size_t nameOffset;   // AdapterName, 260 bytes
+  std::size_t pointerSize;    // of Next, at byte 0
+  std::size_t nameOffset;     // AdapterName, 260 bytes
   std::size_t addressOffset;  // Address, 8 bytes
-  std::size_t typeOffset;   // Type, 32-bit
+  std::size_t typeOffset;     // Type, 32-bit
 };
 inline constexpr std::size_t kAdapterNameSize = 260;
 inline constexpr AdapterInfoLayout kAdapterInfoLayout32{648, 4, 8, 404, 416};
@@ -72,8 +72,8 @@ struct AdapterRecord {
 
 // Walks the record chain in `buffer`, which the platform filled at address
 // `bufferAddress`, from the record at its start. Next pointers are read in
-// the layout's pointer width; one that does not leave room for a whole record
-// inside the buffer ends the walk, and so does the
+// the layout's pointer width; one that does not leave room for the fields
+// read inside the buffer ends the walk, and so does the
 // buffer.size() / recordSize-th record (a chain that loops ends too).
 std::vector<AdapterRecord> ParseAdapterRecords(std::span<const std::uint8_t> buffer,
                                                std::uint64_t bufferAddress,

@@ -15,7 +15,11 @@ namespace {
 // The portable reader walks IP_ADAPTER_INFO by these offsets; hold them to
 // the platform's own record.
 constexpr const AdapterInfoLayout& kLayout = kNativeAdapterInfoLayout;
-static_assert(sizeof(IP_ADAPTER_INFO) == kLayout.recordSize);
+// Everything up to the two lease times must match. The times are 64-bit in
+// the system's record (648 bytes on i686, 704 on x86-64); MinGW's i686 header
+// declares them 32-bit (640 bytes), which does not touch the fields we read.
+static_assert(offsetof(IP_ADAPTER_INFO, LeaseObtained) == kLayout.recordSize - 16);
+static_assert(sizeof(IP_ADAPTER_INFO) <= kLayout.recordSize);
 static_assert(sizeof(void*) == kLayout.pointerSize);
 static_assert(offsetof(IP_ADAPTER_INFO, AdapterName) == kLayout.nameOffset);
 static_assert(offsetof(IP_ADAPTER_INFO, Address) == kLayout.addressOffset);
@@ -52,8 +56,8 @@ ProcAddress Win32AdapterListApi::FindExport(ModuleHandle module, const char* nam
 std::uint32_t Win32AdapterListApi::GetAdaptersInfo(ProcAddress proc, std::uint8_t* buffer,
                                                    std::uint32_t* size) {
   ULONG length = *size;
-  DWORD result =
-      AsFunction<GetAdaptersInfoFunction>(proc)(reinterpret_cast<PIP_ADAPTER_INFO>(buffer), &length);
+  DWORD result = AsFunction<GetAdaptersInfoFunction>(proc)(
+      reinterpret_cast<PIP_ADAPTER_INFO>(buffer), &length);
   *size = length;
   return result;
 }
@@ -62,8 +66,8 @@ void Win32AdapterListApi::ReleaseModule(ModuleHandle module) {
   ::FreeLibrary(reinterpret_cast<HMODULE>(module));
 }
 
-long Win32NarrowRegistry::OpenKey(RegistryKey parent, const std::string& path,
-                                  std::uint32_t access, RegistryKey* key) {
+long Win32NarrowRegistry::OpenKey(RegistryKey parent, const std::string& path, std::uint32_t access,
+                                  RegistryKey* key) {
   HKEY opened = nullptr;
   LONG result = ::RegOpenKeyExA(AsKey(parent), path.c_str(), 0, access, &opened);
   if (result == ERROR_SUCCESS) *key = reinterpret_cast<RegistryKey>(opened);
@@ -81,7 +85,8 @@ long Win32NarrowRegistry::QueryValue(RegistryKey key, const std::string& name, s
 void Win32NarrowRegistry::CloseKey(RegistryKey key) { ::RegCloseKey(AsKey(key)); }
 
 Win32NetbiosApi::Win32NetbiosApi() : library_(LoadSystemLibrary(L"netapi32.dll")) {
-  if (library_) netbios_ = reinterpret_cast<ProcAddress>(::GetProcAddress(library_.Get(), "Netbios"));
+  if (library_)
+    netbios_ = reinterpret_cast<ProcAddress>(::GetProcAddress(library_.Get(), "Netbios"));
 }
 
 std::uint8_t Win32NetbiosApi::Netbios(NetbiosRequest& request) {

@@ -55,8 +55,8 @@ constexpr std::size_t kCylHighReg = 8;
 constexpr std::size_t kDriveHeadReg = 9;
 constexpr std::size_t kCommandReg = 10;
 constexpr std::size_t kDriveNumber = 12;
-constexpr std::size_t kDeviceMapOffset = 3;     // GETVERSIONINPARAMS.bIDEDeviceMap
-constexpr std::uint32_t kSendCmdInputSize = 32;  // SENDCMDINPARAMS without its bBuffer
+constexpr std::size_t kDeviceMapOffset = 3;           // GETVERSIONINPARAMS.bIDEDeviceMap
+constexpr std::uint32_t kSendCmdInputSize = 32;       // SENDCMDINPARAMS without its bBuffer
 constexpr std::uint32_t kMinimumIdentifyAnswer = 46;  // cBufferSize must exceed this
 
 constexpr std::uint32_t kScsiTimeoutSeconds = 10000;
@@ -132,28 +132,28 @@ bool SendSmartIdentify(DiskDeviceApi& api, DeviceHandle device, std::uint32_t dr
 }
 
 bool ProbeSmartByDeviceMap(DiskDeviceApi& api, DiskIdentity& out) {
-  return ForEachDrive(api, kGenericReadWrite, kShareReadWrite,
-                      [&](DeviceHandle device, std::size_t i) {
-    std::array<std::uint8_t, kGetVersionSize> version{};
-    if (!GetSmartVersion(api, device, version)) return false;
-    std::uint8_t deviceMap = version[kDeviceMapOffset];
-    if (deviceMap == 0) return false;
-    // Bits 4 to 7 flag ATAPI devices at positions 0 to 3; drives from 4 on
-    // have no bit and get the plain IDENTIFY.
-    bool atapi = i < 4 && ((deviceMap >> (4 + i)) & 1) != 0;
-    std::uint8_t command = atapi ? kAtaIdentifyPacketDevice : kAtaIdentifyDevice;
+  return ForEachDrive(
+      api, kGenericReadWrite, kShareReadWrite, [&](DeviceHandle device, std::size_t i) {
+        std::array<std::uint8_t, kGetVersionSize> version{};
+        if (!GetSmartVersion(api, device, version)) return false;
+        std::uint8_t deviceMap = version[kDeviceMapOffset];
+        if (deviceMap == 0) return false;
+        // Bits 4 to 7 flag ATAPI devices at positions 0 to 3; drives from 4 on
+        // have no bit and get the plain IDENTIFY.
+        bool atapi = i < 4 && ((deviceMap >> (4 + i)) & 1) != 0;
+        std::uint8_t command = atapi ? kAtaIdentifyPacketDevice : kAtaIdentifyDevice;
 
-    std::array<std::uint8_t, kSendCmdInSize> request{};
-    std::array<std::uint8_t, kSendCmdOutSize> response{};
-    std::uint32_t returned = 0;
-    if (!SendSmartIdentify(api, device, static_cast<std::uint32_t>(i), command, request, response,
-                           &returned)) {
-      return false;
-    }
-    if (Load32(&response[kSendCmdBufferSize]) <= kMinimumIdentifyAnswer) return false;
-    out = IdentityFromIdentify(&response[kSendCmdOutHeader]);
-    return true;
-  });
+        std::array<std::uint8_t, kSendCmdInSize> request{};
+        std::array<std::uint8_t, kSendCmdOutSize> response{};
+        std::uint32_t returned = 0;
+        if (!SendSmartIdentify(api, device, static_cast<std::uint32_t>(i), command, request,
+                               response, &returned)) {
+          return false;
+        }
+        if (Load32(&response[kSendCmdBufferSize]) <= kMinimumIdentifyAnswer) return false;
+        out = IdentityFromIdentify(&response[kSendCmdOutHeader]);
+        return true;
+      });
 }
 
 bool ProbeScsiMiniport(DiskDeviceApi& api, DiskIdentity& out) {
@@ -175,9 +175,9 @@ bool ProbeScsiMiniport(DiskDeviceApi& api, DiskIdentity& out) {
       block[kSrbHeaderSize + kDriveNumber] = target;
 
       std::uint32_t returned = 0;
-      int result = api.DeviceControl(device.Get(), kScsiMiniport, block.data(), kScsiInputSize,
-                                     block.data(), static_cast<std::uint32_t>(block.size()),
-                                     &returned);
+      int result =
+          api.DeviceControl(device.Get(), kScsiMiniport, block.data(), kScsiInputSize, block.data(),
+                            static_cast<std::uint32_t>(block.size()), &returned);
       // A model's second character of zero means no disk answered.
       if (result != 0 && block[kScsiModelCheckByte] != 0) {
         answer = IdentityFromIdentify(&block[kScsiIdentifyOffset]);
@@ -297,34 +297,33 @@ bool ProbeStorageDescriptor(DiskDeviceApi& api, DiskIdentity& out) {
     std::string_view serialText =
         DecodeDescriptorString(answer, Load32(&descriptor[kSerialNumberOffset]), serial, true);
     if (!IsAlnum(serial[0]) && !IsAlnum(serial[19])) return false;
-    out = DiskIdentity{std::string(serialText), std::string(modelText),
-                       std::string(firmwareText)};
+    out = DiskIdentity{std::string(serialText), std::string(modelText), std::string(firmwareText)};
     return true;
   });
 }
 
 bool ProbeSmartDirect(DiskDeviceApi& api, DiskIdentity& out) {
-  return ForEachDrive(api, kGenericReadWrite, kShareReadWriteDelete,
-                      [&](DeviceHandle device, std::size_t) {
-    std::array<std::uint8_t, kGetVersionSize> version{};
-    if (!GetSmartVersion(api, device, version)) return false;
+  return ForEachDrive(
+      api, kGenericReadWrite, kShareReadWriteDelete, [&](DeviceHandle device, std::size_t) {
+        std::array<std::uint8_t, kGetVersionSize> version{};
+        if (!GetSmartVersion(api, device, version)) return false;
 
-    UniqueBlock block(api.AllocateBlock(kSmartDirectBlockSize), BlockTraits{&api});
-    if (!block) return false;
-    std::uint8_t* data = block.Get();
-    std::memset(data, 0, kSmartDirectBlockSize);
-    data[kCommandReg] = kAtaIdentifyDevice;
+        UniqueBlock block(api.AllocateBlock(kSmartDirectBlockSize), BlockTraits{&api});
+        if (!block) return false;
+        std::uint8_t* data = block.Get();
+        std::memset(data, 0, kSmartDirectBlockSize);
+        data[kCommandReg] = kAtaIdentifyDevice;
 
-    // One block serves as request and response.
-    std::uint32_t returned = 0;
-    if (api.DeviceControl(device, kSmartRcvDriveData, data, kSmartDirectInputSize, data,
-                          static_cast<std::uint32_t>(kSmartDirectBlockSize), &returned) == 0) {
-      return false;
-    }
-    if (Load32(&data[kSendCmdBufferSize]) <= kMinimumIdentifyAnswer) return false;
-    out = IdentityFromIdentify(&data[kSendCmdOutHeader]);
-    return true;
-  });
+        // One block serves as request and response.
+        std::uint32_t returned = 0;
+        if (api.DeviceControl(device, kSmartRcvDriveData, data, kSmartDirectInputSize, data,
+                              static_cast<std::uint32_t>(kSmartDirectBlockSize), &returned) == 0) {
+          return false;
+        }
+        if (Load32(&data[kSendCmdBufferSize]) <= kMinimumIdentifyAnswer) return false;
+        out = IdentityFromIdentify(&data[kSendCmdOutHeader]);
+        return true;
+      });
 }
 
 std::string IdentifyString(std::span<const std::uint8_t> identify, std::size_t firstWord,

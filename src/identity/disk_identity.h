@@ -38,16 +38,16 @@ inline constexpr std::uint8_t kAtaIdentifyDevice = 0xEC;
 inline constexpr std::uint8_t kAtaIdentifyPacketDevice = 0xA1;
 
 // Record sizes.
-inline constexpr std::size_t kDriveCount = 16;       // PhysicalDrive0..15
-inline constexpr std::size_t kScsiPortCount = 16;    // Scsi0:..Scsi15:
-inline constexpr std::size_t kGetVersionSize = 24;   // GETVERSIONINPARAMS
-inline constexpr std::size_t kSendCmdInSize = 33;    // SENDCMDINPARAMS
-inline constexpr std::size_t kSendCmdOutHeader = 16; // SENDCMDOUTPARAMS up to bBuffer
-inline constexpr std::size_t kIdentifySize = 512;    // IDENTIFY data
+inline constexpr std::size_t kDriveCount = 16;        // PhysicalDrive0..15
+inline constexpr std::size_t kScsiPortCount = 16;     // Scsi0:..Scsi15:
+inline constexpr std::size_t kGetVersionSize = 24;    // GETVERSIONINPARAMS
+inline constexpr std::size_t kSendCmdInSize = 33;     // SENDCMDINPARAMS
+inline constexpr std::size_t kSendCmdOutHeader = 16;  // SENDCMDOUTPARAMS up to bBuffer
+inline constexpr std::size_t kIdentifySize = 512;     // IDENTIFY data
 inline constexpr std::size_t kSendCmdOutSize = kSendCmdOutHeader + kIdentifySize;  // 528
-inline constexpr std::size_t kSrbHeaderSize = 28;    // SRB_IO_CONTROL
-inline constexpr std::size_t kScsiBlockSize = 557;   // 28 + 17 + 512
-inline constexpr std::size_t kStorageQuerySize = 12; // STORAGE_PROPERTY_QUERY
+inline constexpr std::size_t kSrbHeaderSize = 28;                                  // SRB_IO_CONTROL
+inline constexpr std::size_t kScsiBlockSize = 557;                                 // 28 + 17 + 512
+inline constexpr std::size_t kStorageQuerySize = 12;  // STORAGE_PROPERTY_QUERY
 inline constexpr std::size_t kDescriptorBufferSize = 2048;
 inline constexpr std::size_t kSmartDirectBlockSize = 545;  // 33 + 512
 inline constexpr std::size_t kDescriptorFieldSize = 256;
@@ -68,8 +68,8 @@ class DiskDeviceApi {
   // DeviceIoControl without an overlapped record. Returns the call's BOOL:
   // 0 on failure, non-zero (normally 1) on success. input may equal output.
   virtual int DeviceControl(DeviceHandle device, std::uint32_t code, const std::uint8_t* input,
-                            std::uint32_t inputSize, std::uint8_t* output,
-                            std::uint32_t outputSize, std::uint32_t* bytesReturned) = 0;
+                            std::uint32_t inputSize, std::uint8_t* output, std::uint32_t outputSize,
+                            std::uint32_t* bytesReturned) = 0;
   // CloseHandle.
   virtual void CloseDevice(DeviceHandle device) = 0;
   // HeapAlloc from the process heap: null on failure; contents undefined.

@@ -13,8 +13,7 @@ std::uint32_t Win32DiskDeviceApi::GetPlatformId() {
 
 DeviceHandle Win32DiskDeviceApi::OpenDevice(const std::wstring& path, std::uint32_t access,
                                             std::uint32_t share) {
-  HANDLE handle =
-      ::CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE handle = ::CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr);
   return reinterpret_cast<DeviceHandle>(handle);
 }
 
@@ -23,9 +22,9 @@ int Win32DiskDeviceApi::DeviceControl(DeviceHandle device, std::uint32_t code,
                                       std::uint8_t* output, std::uint32_t outputSize,
                                       std::uint32_t* bytesReturned) {
   DWORD returned = 0;
-  BOOL result = ::DeviceIoControl(reinterpret_cast<HANDLE>(device), code,
-                                  const_cast<std::uint8_t*>(input), inputSize, output, outputSize,
-                                  &returned, nullptr);
+  BOOL result =
+      ::DeviceIoControl(reinterpret_cast<HANDLE>(device), code, const_cast<std::uint8_t*>(input),
+                        inputSize, output, outputSize, &returned, nullptr);
   *bytesReturned = returned;
   return result;
 }

@@ -49,8 +49,8 @@ class StoreFileSystem {
   // CreateFileW without security attributes or template. Returns
   // kInvalidStoreHandle on failure.
   virtual StoreHandle CreateFileW(const std::wstring& path, std::uint32_t access,
-                                 std::uint32_t shareMode, std::uint32_t disposition,
-                                 std::uint32_t flags) = 0;
+                                  std::uint32_t shareMode, std::uint32_t disposition,
+                                  std::uint32_t flags) = 0;
   // ReadFile: false on failure; *read is the count that arrived.
   virtual bool ReadFile(StoreHandle file, void* buffer, std::uint32_t size,
                         std::uint32_t* read) = 0;
@@ -71,7 +71,7 @@ class StoreFileSystem {
   virtual bool CopyFileW(const std::wstring& from, const std::wstring& to, bool failIfExists) = 0;
   virtual bool DeleteFileW(const std::wstring& path) = 0;
   virtual bool MoveFileExW(const std::wstring& from, const std::wstring& to,
-                          std::uint32_t flags) = 0;
+                           std::uint32_t flags) = 0;
 
   // _wstat: true and the st_mode bits in *mode when the query succeeds.
   virtual bool Stat(const std::wstring& path, std::uint32_t* mode) = 0;

@@ -1,10 +1,11 @@
 #include "identity/identity_store_win.h"
 
 #include <windows.h>
+// After windows.h, which the shell and run-time headers build on.
+#include <direct.h>
 #include <shlobj.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <direct.h>
 
 namespace tarnix::win {
 namespace {
@@ -21,8 +22,8 @@ bool Win32StoreFileSystem::GetSpecialFolderPath(wchar_t* buffer, int csidl, bool
 }
 
 StoreHandle Win32StoreFileSystem::CreateFileW(const std::wstring& path, std::uint32_t access,
-                                             std::uint32_t shareMode, std::uint32_t disposition,
-                                             std::uint32_t flags) {
+                                              std::uint32_t shareMode, std::uint32_t disposition,
+                                              std::uint32_t flags) {
   return FromHandle(
       ::CreateFileW(path.c_str(), access, shareMode, nullptr, disposition, flags, nullptr));
 }
@@ -61,7 +62,7 @@ StoreHandle Win32StoreFileSystem::FindFirstFileW(const std::wstring& path) {
 void Win32StoreFileSystem::FindClose(StoreHandle search) { ::FindClose(ToHandle(search)); }
 
 bool Win32StoreFileSystem::CopyFileW(const std::wstring& from, const std::wstring& to,
-                                    bool failIfExists) {
+                                     bool failIfExists) {
   return ::CopyFileW(from.c_str(), to.c_str(), failIfExists ? TRUE : FALSE) != FALSE;
 }
 
@@ -70,7 +71,7 @@ bool Win32StoreFileSystem::DeleteFileW(const std::wstring& path) {
 }
 
 bool Win32StoreFileSystem::MoveFileExW(const std::wstring& from, const std::wstring& to,
-                                      std::uint32_t flags) {
+                                       std::uint32_t flags) {
   return ::MoveFileExW(from.c_str(), to.c_str(), flags) != FALSE;
 }
 

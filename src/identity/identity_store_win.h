@@ -8,7 +8,7 @@ class Win32StoreFileSystem final : public StoreFileSystem {
  public:
   bool GetSpecialFolderPath(wchar_t* buffer, int csidl, bool create) override;
   StoreHandle CreateFileW(const std::wstring& path, std::uint32_t access, std::uint32_t shareMode,
-                         std::uint32_t disposition, std::uint32_t flags) override;
+                          std::uint32_t disposition, std::uint32_t flags) override;
   bool ReadFile(StoreHandle file, void* buffer, std::uint32_t size, std::uint32_t* read) override;
   bool WriteFile(StoreHandle file, const void* data, std::uint32_t size,
                  std::uint32_t* written) override;

@@ -13,8 +13,8 @@ namespace tarnix {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using testing::FaultyFiles;
+using ::testing::IsEmpty;
 using testing::TempFolderFiles;
 
 const std::wstring kCommonFolder = L"C:\\ProgramData\\Korvane\\Common";
@@ -93,10 +93,35 @@ TEST(StoreRecord, ParseAcceptsOnlyWholeRecordsOfVersionOneOrTwo) {
       {"v2 of 20 bytes", std::vector<std::uint8_t>(v2.begin(), v2.begin() + 20), std::nullopt},
       {"v2 of 51 bytes", std::vector<std::uint8_t>(v2.begin(), v2.end() - 1), std::nullopt},
       {"v2 of 52 bytes", v2, 2},
-      {"version 0", [&] { auto b = v2; b[0] = 0; return b; }(), std::nullopt},
-      {"version 3", [&] { auto b = v2; b[0] = 3; return b; }(), std::nullopt},
-      {"version 2 big-endian", [&] { auto b = v2; b[0] = 0; b[3] = 2; return b; }(), std::nullopt},
-      {"version 2 in a high byte", [&] { auto b = v2; b[1] = 1; return b; }(), std::nullopt},
+      {"version 0",
+       [&] {
+         auto b = v2;
+         b[0] = 0;
+         return b;
+       }(),
+       std::nullopt},
+      {"version 3",
+       [&] {
+         auto b = v2;
+         b[0] = 3;
+         return b;
+       }(),
+       std::nullopt},
+      {"version 2 big-endian",
+       [&] {
+         auto b = v2;
+         b[0] = 0;
+         b[3] = 2;
+         return b;
+       }(),
+       std::nullopt},
+      {"version 2 in a high byte",
+       [&] {
+         auto b = v2;
+         b[1] = 1;
+         return b;
+       }(),
+       std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -115,16 +140,16 @@ TEST(SplitPath, BehavesLikeTheRuntimeSplitter) {
     bool ok;
     std::wstring drive, directory, fileName, extension;
   } cases[] = {
-      {L"C:\\ProgramData\\Korvane\\Common\\", true, L"C:", L"\\ProgramData\\Korvane\\Common\\",
-       L"", L""},
+      {L"C:\\ProgramData\\Korvane\\Common\\", true, L"C:", L"\\ProgramData\\Korvane\\Common\\", L"",
+       L""},
       {L"C:\\dir\\file.txt", true, L"C:", L"\\dir\\", L"file", L".txt"},
       {L"archive.tar.gz", true, L"", L"", L"archive.tar", L".gz"},
       {L"a.b\\c", true, L"", L"a.b\\", L"c", L""},
       {L"\\\\server\\share\\x\\", true, L"", L"\\\\server\\share\\x\\", L"", L""},
       {L"D:", true, L"D:", L"", L"", L""},
       // A directory part of 255 characters fits; one more does not.
-      {L"C:\\" + std::wstring(253, L'a') + L"\\", true, L"C:", L"\\" + std::wstring(253, L'a') + L"\\",
-       L"", L""},
+      {L"C:\\" + std::wstring(253, L'a') + L"\\", true, L"C:",
+       L"\\" + std::wstring(253, L'a') + L"\\", L"", L""},
       {L"C:\\" + std::wstring(254, L'a') + L"\\", false, L"", L"", L"", L""},
       {L"C:\\" + std::wstring(256, L'n'), false, L"", L"", L"", L""},
   };
@@ -254,13 +279,18 @@ TEST_F(StoreTest, ReadOutcomes) {
       {"neither binding matches", neither, kSerial, false, false},
       {"empty serial binds to the empty serial", emptySerial, "", true, false},
       {"version 1", v1, kSerial, true, true},
-      {"version 1 with trailing bytes", [&] { auto b = v1; b.push_back(7); return b; }(),
+      {"version 1 with trailing bytes",
+       [&] {
+         auto b = v1;
+         b.push_back(7);
+         return b;
+       }(),
        kSerial, true, true},
       {"version 2 followed by more bytes", withTail, kSerial, true, false},
       {"version 2 of 20 bytes", std::vector<std::uint8_t>(v2.begin(), v2.begin() + 20), kSerial,
        false, false},
-      {"version 2 of 51 bytes", std::vector<std::uint8_t>(v2.begin(), v2.end() - 1), kSerial,
-       false, false},
+      {"version 2 of 51 bytes", std::vector<std::uint8_t>(v2.begin(), v2.end() - 1), kSerial, false,
+       false},
       {"19 bytes", std::vector<std::uint8_t>(v1.begin(), v1.end() - 1), kSerial, false, false},
       {"empty file", {}, kSerial, false, false},
       {"version 0", version0, kSerial, false, false},
@@ -394,9 +424,12 @@ TEST_F(StoreTest, WriteFailingPartWayKeepsTheOldRecordAndLeavesNoTemporaryFile) 
     std::optional<std::uint32_t> budget;
     bool failFlush;
   } cases[] = {
-      {"disk full at once", 0, false},          {"disk full inside the version", 3, false},
-      {"disk full after the version", 4, false}, {"disk full inside the identity", 10, false},
-      {"disk full after the identity", 20, false}, {"disk full in the last block", 51, false},
+      {"disk full at once", 0, false},
+      {"disk full inside the version", 3, false},
+      {"disk full after the version", 4, false},
+      {"disk full inside the identity", 10, false},
+      {"disk full after the identity", 20, false},
+      {"disk full in the last block", 51, false},
       {"flush fails", std::nullopt, true},
   };
   for (const auto& c : cases) {

@@ -13,8 +13,8 @@
 namespace tarnix {
 namespace {
 
-using ::testing::IsEmpty;
 using testing::FaultyFiles;
+using ::testing::IsEmpty;
 using testing::TempFolderFiles;
 
 const std::wstring kCommonPath = L"C:\\ProgramData\\Korvane\\Common\\Global.db";
@@ -79,16 +79,28 @@ TEST_F(MachineIdTest, HashInputOfANewIdentity) {
     std::string input;
   } cases[] = {
       {"no adapter, no disk: exactly 16 bytes", {}, {}, {}, "1a2b3c4d5e6f#QZR"},
-      {"adapter from the list", AdapterAddress{0, 0x0a, 0xff, 0x10, 1, 2}, {}, {},
+      {"adapter from the list",
+       AdapterAddress{0, 0x0a, 0xff, 0x10, 1, 2},
+       {},
+       {},
        "000aff100102#QZR"},
       {"adapter from NetBIOS", {}, AdapterAddress{1, 2, 3, 4, 5, 6}, {}, "010203040506#QZR"},
-      {"disk strings each followed by #", {}, {}, DiskIdentity{"S1", "Model X", "FW1"},
+      {"disk strings each followed by #",
+       {},
+       {},
+       DiskIdentity{"S1", "Model X", "FW1"},
        "S1#Model X#FW1#1a2b3c4d5e6f#QZR"},
-      {"empty firmware gives ## in a row", {}, {}, DiskIdentity{"S1", "M", ""},
+      {"empty firmware gives ## in a row",
+       {},
+       {},
+       DiskIdentity{"S1", "M", ""},
        "S1#M##1a2b3c4d5e6f#QZR"},
       {"a disk with only empty strings", {}, {}, DiskIdentity{}, "###1a2b3c4d5e6f#QZR"},
-      {"zero bytes inside disk strings are hashed", {}, {},
-       DiskIdentity{"A\0B"s, "M\0"s, "\0F"s}, "A\0B#M\0#\0F#1a2b3c4d5e6f#QZR"s},
+      {"zero bytes inside disk strings are hashed",
+       {},
+       {},
+       DiskIdentity{"A\0B"s, "M\0"s, "\0F"s},
+       "A\0B#M\0#\0F#1a2b3c4d5e6f#QZR"s},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -101,7 +113,7 @@ TEST_F(MachineIdTest, HashInputOfANewIdentity) {
     IdentityEnvironment env{scripted, emptyDisk};
 
     EXPECT_EQ(BuildHashInput(c.disk ? &*c.disk : nullptr,
-                             FormatAdapterText(c.list    ? *c.list
+                             FormatAdapterText(c.list      ? *c.list
                                                : c.netbios ? *c.netbios
                                                            : kFallbackAdapterAddress)),
               c.input);

@@ -64,7 +64,8 @@ class TempFolderFiles : public StoreFileSystem {
   void Put(const std::wstring& path, const std::vector<std::uint8_t>& bytes) const {
     std::filesystem::create_directories(Host(path).parent_path());
     std::ofstream out(Host(path), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
   }
   // Every file name below `folder`, sorted.
   std::set<std::string> FilesIn(const std::wstring& folder) const {
@@ -139,8 +140,7 @@ class TempFolderFiles : public StoreFileSystem {
   bool DeleteFileW(const std::wstring& path) override {
     return !Host(path).empty() && ::unlink(Host(path).c_str()) == 0;
   }
-  bool MoveFileExW(const std::wstring& from, const std::wstring& to,
-                   std::uint32_t flags) override {
+  bool MoveFileExW(const std::wstring& from, const std::wstring& to, std::uint32_t flags) override {
     if (Host(from).empty() || Host(to).empty()) return false;
     if ((flags & kMoveFileReplaceExisting) == 0 && std::filesystem::exists(Host(to))) return false;
     return ::rename(Host(from).c_str(), Host(to).c_str()) == 0;
@@ -253,8 +253,7 @@ class FaultyFiles : public StoreFileSystem {
     if (ReadOnly(path)) return false;
     return base_.DeleteFileW(path);
   }
-  bool MoveFileExW(const std::wstring& from, const std::wstring& to,
-                   std::uint32_t flags) override {
+  bool MoveFileExW(const std::wstring& from, const std::wstring& to, std::uint32_t flags) override {
     calls.push_back(L"MoveFileExW " + from + L" " + to + L" " + std::to_wstring(flags));
     if (failMove || ReadOnly(to)) return false;
     return base_.MoveFileExW(from, to, flags);

@@ -1,0 +1,352 @@
+"""The end-to-end harness: the real launcher under Wine and Xvfb.
+
+One Wine prefix under build/e2e/ serves every test run (made once with
+wineboot, then reused); each test module starts its own X display and stops
+its prefix's wineserver when it ends. Helper programs of ours (the fake host,
+the window probe) are built with MinGW next to the launcher.
+"""
+
+import contextlib
+import http.server
+import json
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+WINE32 = "/usr/lib/wine/wine"
+WINE64 = "/usr/lib/wine/wine64"
+
+
+def wine32_runs():
+    """Whether this machine can run 32-bit Windows programs (the 32-bit Wine
+    loader is a 32-bit Linux program, which some kernels refuse)."""
+    try:
+        return subprocess.run([WINE32, "--version"], capture_output=True, timeout=30).returncode == 0
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+
+
+def select_build():
+    """The launcher under test and its helper programs' folder: the shipping
+    i686 build where 32-bit programs run, else the x86-64 build."""
+    forced = os.environ.get("TARNIX_E2E_BUILD")
+    if forced == "mingw-x86" or (forced is None and wine32_runs()):
+        return (WINE32, os.path.join(ROOT, "dist", "TarnixLauncher.exe"),
+                os.path.join(ROOT, "build", "mingw-x86", "e2e"))
+    return (WINE64, os.path.join(ROOT, "build", "mingw-x64", "TarnixLauncher.exe"),
+            os.path.join(ROOT, "build", "mingw-x64", "e2e"))
+
+
+WINE, LAUNCHER, PROGRAMS = select_build()
+PREFIX = os.environ.get("TARNIX_E2E_PREFIX", os.path.join(ROOT, "build", "e2e", "prefix"))
+
+
+def wait_until(condition, timeout=20.0, interval=0.1, what="condition"):
+    """Polls `condition` until it returns a true value, which is returned."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out after {timeout:.0f} s waiting for {what}")
+        time.sleep(interval)
+
+
+class Display:
+    """An Xvfb server on a free display number."""
+
+    def __init__(self):
+        self.process = None
+        self.name = None
+
+    def start(self):
+        for number in range(90, 140):
+            if os.path.exists(f"/tmp/.X{number}-lock"):
+                continue
+            process = subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", "1366x768x24", "-nolisten", "tcp"],
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            socket_path = f"/tmp/.X11-unix/X{number}"
+            try:
+                wait_until(lambda: os.path.exists(socket_path) or process.poll() is not None,
+                           timeout=10, what="Xvfb")
+            except AssertionError:
+                process.kill()
+                continue
+            if process.poll() is None:
+                self.process, self.name = process, f":{number}"
+                return self.name
+        raise RuntimeError("no free X display")
+
+    def stop(self):
+        if self.process is not None:
+            self.process.terminate()
+            self.process.wait(timeout=10)
+            self.process = None
+
+
+class Wine:
+    """Runs Windows programs in the test prefix."""
+
+    def __init__(self, display):
+        self.env = dict(os.environ)
+        self.env.update({
+            "WINEPREFIX": PREFIX,
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",  # no Mono or Gecko install prompts
+            "DISPLAY": display,
+        })
+        if WINE == WINE64:
+            self.env.update({"WINEARCH": "win64", "WINELOADER": WINE64})
+        for variable in ("http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY"):
+            self.env.pop(variable, None)
+
+    @property
+    def drive_c(self):
+        return os.path.join(PREFIX, "drive_c")
+
+    def ensure_prefix(self):
+        """Makes the prefix on first use; later runs reuse it."""
+        marker = os.path.join(PREFIX, ".tarnix-ready")
+        if os.path.exists(marker):
+            return
+        shutil.rmtree(PREFIX, ignore_errors=True)
+        os.makedirs(os.path.dirname(PREFIX), exist_ok=True)
+        subprocess.run([WINE, "wineboot", "-i"], env=self.env, check=True, capture_output=True, timeout=300)
+        # Chinese dialog texts need a font with CJK glyphs.
+        for font in ("MS Shell Dlg", "MS Shell Dlg 2"):
+            self.reg_add(r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes", font,
+                         "WenQuanYi Micro Hei")
+        self.wait_server()
+        open(marker, "w").close()
+
+    def wait_server(self):
+        subprocess.run([os.path.join(os.path.dirname(WINE), "wineserver"), "-w"], env=self.env, timeout=120)
+
+    def kill_server(self):
+        subprocess.run([os.path.join(os.path.dirname(WINE), "wineserver"), "-k"], env=self.env,
+                       capture_output=True, timeout=60)
+
+    def unix_path(self, windows_path):
+        """C:\\a\\b -> the file inside the prefix."""
+        assert windows_path[1:3] == ":\\" and windows_path[0].upper() == "C", windows_path
+        return os.path.join(self.drive_c, *windows_path[3:].split("\\"))
+
+    def run(self, program, args=(), cwd=None, env=None, timeout=60):
+        """Runs a Windows program to its end; returns the CompletedProcess
+        (Unix stdout and stderr as text, returncode = the program's exit code)."""
+        return subprocess.run([WINE, program, *args], cwd=cwd, env=self.merged(env), capture_output=True,
+                              timeout=timeout, encoding="utf-8", errors="replace")
+
+    def start(self, program, args=(), cwd=None, env=None):
+        return subprocess.Popen([WINE, program, *args], cwd=cwd, env=self.merged(env), stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, encoding="utf-8", errors="replace")
+
+    def merged(self, extra):
+        env = dict(self.env)
+        env.update(extra or {})
+        return env
+
+    def reg_add(self, key, name, data, kind="REG_SZ"):
+        result = subprocess.run([WINE, "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"],
+                                env=self.env, capture_output=True, timeout=60)
+        assert result.returncode == 0, result.stderr
+
+    def reg_delete(self, key):
+        subprocess.run([WINE, "reg", "delete", key, "/f"], env=self.env, capture_output=True, timeout=60)
+
+
+class Probe:
+    """The window probe: reads windows and clicks their buttons."""
+
+    def __init__(self, wine):
+        self.wine = wine
+        self.exe = os.path.join(PROGRAMS, "winprobe.exe")
+
+    def windows(self):
+        # A probe that meets a window in the middle of being created can stall
+        # in Wine; one more try then answers.
+        for attempt in range(3):
+            try:
+                result = self.wine.run(self.exe, ["list"], timeout=15)
+                break
+            except subprocess.TimeoutExpired:
+                if attempt == 2:
+                    raise
+        return [json.loads(line) for line in result.stdout.splitlines() if line.startswith("{")]
+
+    def find(self, title):
+        return next((w for w in self.windows() if w["title"] == title), None)
+
+    def wait_for(self, title, timeout=20.0, where=None):
+        """Waits for a visible top-level window titled `title` (for which
+        `where(window)` holds, when given) and returns it."""
+        def look():
+            window = self.find(title)
+            return window if window and (where is None or where(window)) else None
+        return wait_until(look, timeout=timeout, what=f"window {title!r}")
+
+    def click(self, title, control_id):
+        return self.wine.run(self.exe, ["click", title, str(control_id)]).returncode == 0
+
+    def close(self, title):
+        return self.wine.run(self.exe, ["close", title]).returncode == 0
+
+
+def texts(window):
+    return [child["text"] for child in window["children"]]
+
+
+class RecordingServer:
+    """A local HTTP server that logs every request and answers by mode.
+
+    `routes` maps a path (without query) to a handler function
+    (handler, server) -> None; unknown paths get 404."""
+
+    def __init__(self):
+        self.requests = []
+        self.routes = {}
+        outer = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def do_GET(self):  # noqa: N802 (name fixed by the base class)
+                outer.requests.append({"path": self.path, "headers": dict(self.headers)})
+                path = self.path
+                if path.startswith("http://"):  # a proxy request carries the whole URL
+                    path = "/" + path.split("/", 3)[3] if path.count("/") >= 3 else "/"
+                route = outer.routes.get(path.split("?", 1)[0])
+                try:
+                    if route is None:
+                        self.send_error(404)
+                    else:
+                        route(self, outer)
+                except (BrokenPipeError, ConnectionResetError):
+                    pass
+
+            def log_message(self, *args):
+                pass
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.httpd.daemon_threads = True
+        self.port = self.httpd.server_address[1]
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+
+    def start(self):
+        self.thread.start()
+        return self
+
+    def stop(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+    @property
+    def proxy(self):
+        return f"http://127.0.0.1:{self.port}"
+
+
+def send_body(handler, body, content_type="application/octet-stream", status=200):
+    handler.send_response(status)
+    handler.send_header("Content-Type", content_type)
+    handler.send_header("Content-Length", str(len(body)))
+    handler.end_headers()
+    handler.wfile.write(body)
+
+
+class LauncherTestCase(unittest.TestCase):
+    """Base of the end-to-end test modules: one display and one prefix per
+    module, an app folder and a fake host record per test."""
+
+    display = None
+    wine = None
+    probe = None
+
+    @classmethod
+    def setUpClass(cls):
+        for path in (LAUNCHER, os.path.join(PROGRAMS, "fake_host.exe"), os.path.join(PROGRAMS, "winprobe.exe")):
+            if not os.path.exists(path):
+                raise unittest.SkipTest(f"not built: {path}")
+        cls.display = Display()
+        cls.wine = Wine(cls.display.start())
+        cls.wine.ensure_prefix()
+        cls.probe = Probe(cls.wine)
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.wine is not None:
+            cls.wine.kill_server()
+        if cls.display is not None:
+            cls.display.stop()
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="tarnix-e2e-")
+        self.host_log = os.path.join(self.work, "host.log")
+        # Each test gets fresh folders inside the prefix, so nothing leaks between tests.
+        self.case_dir = "C:\\e2e\\" + self.id().rsplit(".", 1)[-1]
+        shutil.rmtree(self.wine.unix_path(self.case_dir), ignore_errors=True)
+        os.makedirs(self.wine.unix_path(self.case_dir))
+        self.wine.reg_delete(r"HKCU\SOFTWARE\Korvane")
+        self.wine.reg_delete(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnix")
+
+    def tearDown(self):
+        for window in self.probe.windows():
+            if window["title"] in ("TarnixLauncher", "TarnixDownload"):
+                self.probe.close(window["title"])
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    # --- installation record and host ---
+
+    def install_host(self, version="1.0.0.78", host_path=None):
+        """Puts the fake host into the case folder and writes the record."""
+        host_path = host_path or self.case_dir + "\\host\\TarnixHost.exe"
+        os.makedirs(os.path.dirname(self.wine.unix_path(host_path)), exist_ok=True)
+        shutil.copy(os.path.join(PROGRAMS, "fake_host.exe"), self.wine.unix_path(host_path))
+        self.wine.reg_add(r"HKCU\SOFTWARE\Korvane\Tarnix", "install_dir", host_path)
+        if version is not None:
+            self.wine.reg_add(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnix",
+                              "DisplayVersion", version)
+        return host_path
+
+    def app_folder(self, name="app"):
+        path = self.case_dir + "\\" + name
+        os.makedirs(self.wine.unix_path(path), exist_ok=True)
+        return path
+
+    def run_launcher(self, args=(), folder=None, env=None, timeout=60):
+        folder = folder or self.app_folder()
+        merged = {"TARNIX_FAKE_HOST_LOG": "Z:" + self.host_log.replace("/", "\\")}
+        merged.update(env or {})
+        return self.wine.run(LAUNCHER, args, cwd=self.wine.unix_path(folder), env=merged, timeout=timeout)
+
+    def start_launcher(self, args=(), folder=None, env=None):
+        folder = folder or self.app_folder()
+        merged = {"TARNIX_FAKE_HOST_LOG": "Z:" + self.host_log.replace("/", "\\")}
+        merged.update(env or {})
+        return self.wine.start(LAUNCHER, args, cwd=self.wine.unix_path(folder), env=merged)
+
+    def host_record(self, timeout=20.0):
+        """Waits for the fake host's record: (command line, argv list, cwd)."""
+        wait_until(lambda: os.path.exists(self.host_log), timeout=timeout, what="the host to start")
+        with open(self.host_log, encoding="utf-8") as record:
+            lines = record.read().split("\n")[:-1]
+        return lines[0], lines[1:-1], lines[-1][len("cwd="):]
+
+    def assert_host_not_started(self, settle=1.0):
+        time.sleep(settle)
+        self.assertFalse(os.path.exists(self.host_log), "the host was started")
+
+
+@contextlib.contextmanager
+def serving():
+    server = RecordingServer().start()
+    try:
+        yield server
+    finally:
+        server.stop()

@@ -1,0 +1,159 @@
+// Reads and drives the windows of the Wine session for the end-to-end tests.
+//
+//   winprobe list                 one JSON object per visible top-level window
+//                                 (title, class, process id, children with id,
+//                                 class, text, enabled state and, for progress
+//                                 bars, position and range) on standard output
+//   winprobe click TITLE ID       clicks the button with control id ID in the
+//                                 top-level window titled TITLE
+//   winprobe close TITLE          closes that window as its close box does
+//
+// Exit code 0 on success, 2 when the window or control was not found.
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
+                                 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::string Json(const std::wstring& text) {
+  std::string out = "\"";
+  for (char c : Utf8(text)) {
+    auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof(escaped), "\\u%04x", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::wstring TextOf(HWND window) {
+  wchar_t text[1024] = {};
+  // WM_GETTEXT answers for windows of other processes too.
+  SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                      2000, nullptr);
+  return text;
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[256] = {};
+  GetClassNameW(window, name, 256);
+  return name;
+}
+
+BOOL CALLBACK CollectTopLevel(HWND window, LPARAM list) {
+  if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+  return TRUE;
+}
+
+BOOL CALLBACK CollectChild(HWND window, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+  return TRUE;
+}
+
+std::vector<HWND> Children(HWND parent) {
+  std::vector<HWND> children;
+  EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&children));
+  return children;
+}
+
+int List() {
+  std::vector<HWND> windows;
+  EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&windows));
+  std::string out;
+  for (HWND window : windows) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    out += "{\"title\":" + Json(TextOf(window)) + ",\"class\":" + Json(ClassOf(window)) +
+           ",\"pid\":" + std::to_string(pid) +
+           ",\"enabled\":" + (IsWindowEnabled(window) ? "true" : "false") + ",\"children\":[";
+    bool first = true;
+    for (HWND child : Children(window)) {
+      std::wstring className = ClassOf(child);
+      out += first ? "" : ",";
+      first = false;
+      out += "{\"id\":" + std::to_string(GetDlgCtrlID(child)) + ",\"class\":" + Json(className) +
+             ",\"text\":" + Json(TextOf(child)) +
+             ",\"enabled\":" + (IsWindowEnabled(child) ? "true" : "false") +
+             ",\"visible\":" + (IsWindowVisible(child) ? "true" : "false");
+      if (lstrcmpiW(className.c_str(), PROGRESS_CLASSW) == 0) {
+        // PBM_GETRANGE fills a caller's record, which cannot cross processes:
+        // ask for each end separately.
+        auto low = static_cast<long>(SendMessageW(child, PBM_GETRANGE, TRUE, 0));
+        auto high = static_cast<long>(SendMessageW(child, PBM_GETRANGE, FALSE, 0));
+        auto pos = static_cast<long>(SendMessageW(child, PBM_GETPOS, 0, 0));
+        out += ",\"pos\":" + std::to_string(pos) + ",\"low\":" + std::to_string(low) +
+               ",\"high\":" + std::to_string(high);
+      }
+      out += "}";
+    }
+    out += "]}\n";
+  }
+  std::fputs(out.c_str(), stdout);
+  std::fflush(stdout);
+  return 0;
+}
+
+HWND FindTopLevel(const wchar_t* title) {
+  std::vector<HWND> windows;
+  EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&windows));
+  for (HWND window : windows) {
+    if (TextOf(window) == title) return window;
+  }
+  return nullptr;
+}
+
+int Click(const wchar_t* title, int id) {
+  HWND window = FindTopLevel(title);
+  if (window == nullptr) return 2;
+  HWND button = GetDlgItem(window, id);
+  if (button == nullptr) return 2;
+  // Posted, so the probe never waits for a modal loop the click opens or ends.
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+  return 0;
+}
+
+int Close(const wchar_t* title) {
+  HWND window = FindTopLevel(title);
+  if (window == nullptr) return 2;
+  PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argv == nullptr || argc < 2) return 1;
+  std::wstring command = argv[1];
+  int result = 1;
+  if (command == L"list") {
+    result = List();
+  } else if (command == L"click" && argc == 4) {
+    result = Click(argv[2], _wtoi(argv[3]));
+  } else if (command == L"close" && argc == 3) {
+    result = Close(argv[2]);
+  }
+  LocalFree(argv);
+  return result;
+}

@@ -1,0 +1,114 @@
+"""The direct branch: the host is installed and current, the launcher starts
+it with the right command line and ends."""
+
+import os
+import re
+import shutil
+import unittest
+
+import harness
+from harness import LauncherTestCase, texts, wait_until
+
+MESSAGE_TITLE = "TarnixLauncher"
+RUN_APP_FAILED = "运行App失败！"
+
+
+class DirectLaunchTest(LauncherTestCase):
+
+    def test_starts_the_host_with_the_work_area_size_and_ends(self):
+        self.install_host()
+        folder = self.app_folder()
+        result = self.run_launcher(folder=folder)
+        self.assertEqual(result.returncode, 0)
+        command_line, argv, cwd = self.host_record()
+        self.assertEqual(argv[1], "--load-apps=" + folder)
+        size = re.fullmatch(r"--tarnix-host-window-size=(\d+)x(\d+)", argv[2])
+        self.assertIsNotNone(size, argv)
+        self.assertLessEqual((int(size[1]), int(size[2])), (1366, 768))
+        self.assertEqual(argv[3:], ["--no-sandbox"])
+        self.assertTrue(command_line.endswith(" --load-apps=%s %s --no-sandbox" % (folder, argv[2])), command_line)
+        self.assertEqual(cwd, folder)  # the host inherits the launcher's folder
+        self.assertEqual(self.probe.find(MESSAGE_TITLE), None)
+
+    def test_switches_in_any_order_and_case_reach_the_host(self):
+        self.install_host()
+        folder = self.app_folder()
+        orders = [
+            ["--appname=Foo", "--appwindowsize=800x600", "--appversion=2.0.1"],
+            ["--APPVERSION=2.0.1", "--appwindowsize=800X600", "--AppName=Foo"],
+        ]
+        for args in orders:
+            with self.subTest(args=args):
+                if os.path.exists(self.host_log):
+                    os.remove(self.host_log)
+                self.assertEqual(self.run_launcher(args, folder=folder).returncode, 0)
+                _, argv, _ = self.host_record()
+                self.assertEqual(argv[1:], ["--load-apps=" + folder, "--tarnix-host-window-size=800x600",
+                                            "--no-sandbox"])
+
+    def test_oversized_window_is_fitted_to_the_work_area(self):
+        self.install_host()
+        self.run_launcher()
+        _, default_argv, _ = self.host_record()
+        os.remove(self.host_log)
+        self.run_launcher(["--appwindowsize=4000x3000"])
+        _, fitted_argv, _ = self.host_record()
+        self.assertEqual(fitted_argv[2], default_argv[2])
+
+    def test_folder_with_blanks_and_chinese_reaches_the_host_whole(self):
+        self.install_host()
+        folder = self.app_folder("我的 应用 folder")
+        self.run_launcher(["--appname=demo"], folder=folder)
+        command_line, argv, _ = self.host_record()
+        self.assertEqual(argv[1], "--load-apps=" + folder)
+        self.assertIn('--load-apps="%s"' % folder, command_line)
+
+    def test_host_missing_old_or_a_folder_is_not_started(self):
+        cases = {
+            "version 1.0.0.77": dict(version="1.0.0.77"),
+            "no version": dict(version=None),
+            "install_dir is a folder": dict(folder=True),
+        }
+        for name, case in cases.items():
+            with self.subTest(name):
+                self.wine.reg_delete(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnix")
+                host = self.install_host(version=case.get("version", "1.0.0.78"))
+                if case.get("folder"):
+                    self.wine.reg_add(r"HKCU\SOFTWARE\Korvane\Tarnix", "install_dir", os.path.dirname(host)
+                                      if "/" in host else host.rsplit("\\", 1)[0])
+                launcher = self.start_launcher()
+                # Where the download dialog exists, it is the only thing shown: close it.
+                def ended_or_dialog():
+                    return launcher.poll() is not None or self.probe.find("TarnixDownload") is not None
+                wait_until(ended_or_dialog, what="the launcher to end or offer the download")
+                if launcher.poll() is None:
+                    self.probe.close("TarnixDownload")
+                launcher.wait(timeout=30)
+                self.assert_host_not_started()
+
+    def test_a_host_the_shell_cannot_start_gives_one_failure_message(self):
+        host = self.install_host()
+        with open(self.wine.unix_path(host), "wb") as broken:
+            broken.write(b"not a program")
+        launcher = self.start_launcher()
+
+        def our_message():
+            # Wine reports the bad file in a box of its own first; dismiss it.
+            for window in self.probe.windows():
+                if window["title"] == MESSAGE_TITLE:
+                    return window
+                if window["title"] == "Error":
+                    self.probe.click("Error", 1)
+            return None
+
+        message = wait_until(our_message, what="the failure message")
+        self.assertIn(RUN_APP_FAILED, texts(message))
+        self.assertEqual([c["text"] for c in message["children"] if c["class"].lower() == "button"], ["OK"])
+        self.assertIsNone(launcher.poll(), "the launcher must wait for the message to be closed")
+        self.probe.click(MESSAGE_TITLE, 1)
+        launcher.wait(timeout=30)
+        self.assertIsNone(self.probe.find(MESSAGE_TITLE), "exactly one message")
+
+
+if __name__ == "__main__":
+    unittest.main()

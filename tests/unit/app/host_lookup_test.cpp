@@ -1,0 +1,141 @@
+#include "app/host_lookup.h"
+
+#include <gtest/gtest.h>
+
+#include "fakes/fake_launch_platform.h"
+#include "fakes/fake_registry.h"
+
+namespace tarnix {
+namespace {
+
+using testing::FakeFiles;
+using testing::FakeRegistry;
+
+TEST(ParseHostVersion, ReadsLikeScanfAndStopsAtTheFirstMismatch) {
+  struct Case {
+    const wchar_t* text;
+    HostVersion expected;
+  };
+  const Case cases[] = {
+      {L"1.0.0.78", {{1, 0, 0, 78}}},
+      {L"1.0", {{1, 0, 0, 0}}},
+      {L"", {{0, 0, 0, 0}}},
+      {L"1.2.3.4.5", {{1, 2, 3, 4}}},
+      {L"1.2.3.4 and more", {{1, 2, 3, 4}}},
+      {L"beta 1.0.0.78", {{0, 0, 0, 0}}},
+      {L"  7. 8.\t9", {{7, 8, 9, 0}}},    // white space before a number is skipped
+      {L"1 .2", {{1, 0, 0, 0}}},          // ... but not before a "."
+      {L"1..2", {{1, 0, 0, 0}}},
+      {L"4294967295.0.0.0", {{4294967295u, 0, 0, 0}}},
+      {L"4294967296.1", {{0, 1, 0, 0}}},  // wraps modulo 2^32
+      {L"-1.+2", {{4294967295u, 2, 0, 0}}},
+      {L"2", {{2, 0, 0, 0}}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ParseHostVersion(c.text).parts, c.expected.parts) << c.text;
+  }
+}
+
+TEST(IsOlderHostVersion, ComparesComponentsWithWrappingDifferences) {
+  struct Case {
+    const wchar_t* installed;
+    bool older;
+  };
+  const Case cases[] = {
+      {L"1.0.0.78", false}, {L"1.0.0.77", true}, {L"1.0.0.100", false}, {L"1.0.1", false},
+      {L"1.0.0", true},     {L"2", false},       {L"beta 1.0.0.78", true},
+      // 1 - 4294967295 wraps to +2: counted as older.
+      {L"4294967295.0.0.0", true},
+      {L"0.4294967295", true},
+  };
+  HostVersion required = ParseHostVersion(RequiredHostVersion);
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsOlderHostVersion(ParseHostVersion(c.installed), required), c.older) << c.installed;
+  }
+}
+
+class RegistryReadTest : public ::testing::Test {
+ protected:
+  FakeRegistry registry;
+};
+
+TEST_F(RegistryReadTest, ReadsTheValueWithQueryAccessOnlyAndClosesTheKey) {
+  registry.SetString(RegistryHive::CurrentUser, HostKeyPath, HostPathValueName, L"C:\\T\\host.exe");
+  EXPECT_EQ(ReadRegistryString(registry, L"HKEY_CURRENT_USER", HostKeyPath, HostPathValueName),
+            L"C:\\T\\host.exe");
+  ASSERT_EQ(registry.opens.size(), 1u);
+  EXPECT_EQ(registry.opens[0].access, 1u);
+  EXPECT_TRUE(registry.AllClosed());
+}
+
+TEST_F(RegistryReadTest, AnythingMissingOrUnusableReadsAsEmpty) {
+  registry.SetString(RegistryHive::LocalMachine, HostKeyPath, HostPathValueName, L"C:\\lm.exe");
+  registry.SetString(RegistryHive::CurrentUser, L"K", L"short", L"x");
+  // 260 units of text plus the terminator: 522 bytes, more than the 520 offered.
+  registry.SetString(RegistryHive::CurrentUser, L"K", L"long", std::wstring(260, L'a'));
+  registry.SetString(RegistryHive::CurrentUser, L"K", L"fits", std::wstring(259, L'b'));
+  // 520 bytes of text without a terminator still end in a zero unit.
+  registry.SetBytes(RegistryHive::CurrentUser, L"K", L"unterminated",
+                    std::vector<std::uint8_t>(520, 'c'));
+
+  EXPECT_EQ(ReadRegistryString(registry, L"HKEY_CURRENT_USER", HostKeyPath, HostPathValueName), L"");
+  EXPECT_EQ(ReadRegistryString(registry, L"hkey_current_user", L"K", L"short"), L"");
+  EXPECT_EQ(ReadRegistryString(registry, L"HKEY_USERS", L"K", L"short"), L"");
+  EXPECT_EQ(ReadRegistryString(registry, L"HKEY_CURRENT_USER", L"K", L"missing"), L"");
+  EXPECT_EQ(ReadRegistryString(registry, L"HKEY_CURRENT_USER", L"K", L"long"), L"");
+  EXPECT_EQ(ReadRegistryString(registry, L"HKEY_CURRENT_USER", L"K", L"fits"), std::wstring(259, L'b'));
+  EXPECT_EQ(ReadRegistryString(registry, L"HKEY_CURRENT_USER", L"K", L"unterminated"),
+            std::wstring(260, static_cast<wchar_t>(0x6363)));
+  EXPECT_EQ(ReadRegistryString(registry, L"HKEY_LOCAL_MACHINE", HostKeyPath, HostPathValueName),
+            L"C:\\lm.exe");
+  EXPECT_TRUE(registry.AllClosed());
+}
+
+class InstallNeededTest : public ::testing::Test {
+ protected:
+  void Install(const std::wstring& path, std::uint32_t attributes, const wchar_t* version) {
+    registry.SetString(RegistryHive::CurrentUser, HostKeyPath, HostPathValueName, path);
+    files.attributes[path] = attributes;
+    if (version != nullptr) {
+      registry.SetString(RegistryHive::CurrentUser, UninstallKeyPath, VersionValueName, version);
+    }
+  }
+  FakeRegistry registry;
+  FakeFiles files;
+};
+
+TEST_F(InstallNeededTest, CurrentHostNeedsNoInstall) {
+  Install(L"C:\\T\\host.exe", 0x20, L"1.0.0.78");
+  EXPECT_FALSE(IsHostInstallNeeded(registry, files));
+}
+
+TEST_F(InstallNeededTest, MissingHostNeedsInstallWithoutReadingTheVersion) {
+  registry.SetString(RegistryHive::CurrentUser, UninstallKeyPath, VersionValueName, L"9.0");
+  EXPECT_TRUE(IsHostInstallNeeded(registry, files));
+  ASSERT_EQ(registry.opens.size(), 1u);  // the uninstall key is never opened
+  EXPECT_EQ(registry.opens[0].path, HostKeyPath);
+  EXPECT_EQ(files.asked, std::vector<std::wstring>{L""});
+}
+
+TEST_F(InstallNeededTest, FolderOrMissingVersionOrOldVersionNeedsInstall) {
+  Install(L"C:\\T", 0x10, L"1.0.0.78");
+  EXPECT_TRUE(IsHostInstallNeeded(registry, files));
+  FakeRegistry noVersion;
+  noVersion.SetString(RegistryHive::CurrentUser, HostKeyPath, HostPathValueName, L"C:\\h.exe");
+  files.attributes[L"C:\\h.exe"] = 0x80;
+  EXPECT_TRUE(IsHostInstallNeeded(noVersion, files));
+  FakeRegistry old;
+  old.SetString(RegistryHive::CurrentUser, HostKeyPath, HostPathValueName, L"C:\\h.exe");
+  old.SetString(RegistryHive::CurrentUser, UninstallKeyPath, VersionValueName, L"1.0.0.77");
+  EXPECT_TRUE(IsHostInstallNeeded(old, files));
+}
+
+TEST_F(InstallNeededTest, RecordOnlyUnderLocalMachineIsNotFound) {
+  registry.SetString(RegistryHive::LocalMachine, HostKeyPath, HostPathValueName, L"C:\\h.exe");
+  registry.SetString(RegistryHive::LocalMachine, UninstallKeyPath, VersionValueName, L"1.0.0.78");
+  files.attributes[L"C:\\h.exe"] = 0x20;
+  EXPECT_TRUE(IsHostInstallNeeded(registry, files));
+}
+
+}  // namespace
+}  // namespace tarnix

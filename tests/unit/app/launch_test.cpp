@@ -1,0 +1,287 @@
+#include "app/launch.h"
+
+#include <gtest/gtest.h>
+
+#include "app/host_lookup.h"
+#include "fakes/fake_launch_platform.h"
+#include "fakes/fake_registry.h"
+
+namespace tarnix {
+namespace {
+
+using testing::FakeFiles;
+using testing::FakeRegistry;
+using testing::FakeSession;
+using testing::FakeShell;
+
+LaunchOptions Parse(const std::wstring& commandLine) {
+  LaunchOptions options;
+  ParseLaunchSwitches(LowerCaseAscii(commandLine), options);
+  return options;
+}
+
+TEST(ParseLaunchSwitches, ReadsTheThreeSwitchesInAnyOrderAndCase) {
+  struct Case {
+    const wchar_t* commandLine;
+    const wchar_t* name;
+    const wchar_t* version;
+    const wchar_t* size;
+  };
+  const Case cases[] = {
+      {L"", L"default", L"1.0.0.1", L""},
+      {L"--appname=Foo --appwindowsize=800x600 --appversion=2.0.1", L"foo", L"2.0.1", L"800x600"},
+      {L"--appversion=2.0.1 --appname=Foo --appwindowsize=800x600", L"foo", L"2.0.1", L"800x600"},
+      {L"--APPNAME=MyApp", L"myapp", L"1.0.0.1", L""},
+      {L"junk before --appname=a between --appversion=3", L"a", L"3", L""},
+      {L"--appname= --appversion= ", L"", L"", L""},        // present but empty
+      {L"--appname=foo", L"foo", L"1.0.0.1", L""},           // value runs to the end
+      {L"--appname=a --appname=b", L"b", L"1.0.0.1", L""},   // the later one wins
+      {L"--appname=a\tb", L"a\tb", L"1.0.0.1", L""},         // a tab does not end a value
+      {L"--appwindowsize= \t800X600\t", L"default", L"1.0.0.1", L""},  // blank ends it first
+      {L"--appwindowsize=\t800X600\t ", L"default", L"1.0.0.1", L"800x600"},
+      {L"--appwindowsize=\t", L"default", L"1.0.0.1", L""},
+      // Without a blank the value's text is read again, so a "--" in it counts.
+      {L"--appname=x--appversion=9", L"x--appversion=9", L"9", L""},
+      // Unknown switches are skipped; parsing goes on at the next "--".
+      {L"--verbose --appname=v --x=1 --appversion=2", L"v", L"2", L""},
+      {L"---appname=z", L"default", L"1.0.0.1", L""},
+  };
+  for (const Case& c : cases) {
+    LaunchOptions options = Parse(c.commandLine);
+    EXPECT_EQ(options.appName, c.name) << c.commandLine;
+    EXPECT_EQ(options.appVersion, c.version) << c.commandLine;
+    EXPECT_EQ(options.windowSize, c.size) << c.commandLine;
+  }
+}
+
+TEST(ParseLaunchSwitches, EndsOnHostileInput) {
+  const std::wstring inputs[] = {
+      std::wstring(20000, L'-'),
+      std::wstring(32767, L'x'),
+      [] {
+        std::wstring s;
+        for (int i = 0; i < 3000; ++i) s += L"--appname=";
+        return s;
+      }(),
+      [] {
+        std::wstring s;
+        for (int i = 0; i < 3000; ++i) s += L"--appversion=1--zz";
+        return s;
+      }(),
+  };
+  for (const std::wstring& input : inputs) {
+    LaunchOptions options = Parse(input);
+    EXPECT_LE(options.appName.size(), input.size());
+  }
+}
+
+TEST(FitWindowSize, ReadsNumbersLikeWcstolAndCapsOnlyAbove) {
+  struct Case {
+    const wchar_t* size;
+    WorkArea area;
+    const wchar_t* expected;
+  };
+  const Case cases[] = {
+      {L"", {1920, 1040}, L"1920x1040"},
+      {L"800x600", {1920, 1040}, L"800x600"},
+      {L"4000x3000", {1366, 728}, L"1366x728"},
+      {L"800", {1920, 1040}, L"0x800"},
+      {L"2000", {1920, 1040}, L"0x1040"},
+      {L"-5x-5", {1920, 1040}, L"-5x-5"},
+      {L"0x0", {1920, 1040}, L"0x0"},
+      {L" +640x 480px", {1920, 1040}, L"640x480"},
+      {L"axb", {1920, 1040}, L"0x0"},
+      {L"99999999999x-99999999999", {1920, 1040}, L"1920x-2147483648"},
+      {L"800x600x400", {1920, 1040}, L"800x600"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FitWindowSize(c.size, c.area), c.expected) << c.size;
+  }
+}
+
+// Splits parameters as CommandLineToArgvW does for every argument after the
+// program name: 2n backslashes before a quote give n and toggle quoting,
+// 2n+1 give n and a literal quote, other backslashes are literal; inside
+// quotes a doubled quote is a literal quote.
+std::vector<std::wstring> SplitLikeCommandLineToArgv(const std::wstring& text) {
+  std::vector<std::wstring> args;
+  std::size_t i = 0;
+  while (true) {
+    while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
+    if (i >= text.size()) return args;
+    std::wstring arg;
+    bool quoted = false;
+    while (i < text.size() && (quoted || (text[i] != L' ' && text[i] != L'\t'))) {
+      if (text[i] == L'\\') {
+        std::size_t count = 0;
+        while (i < text.size() && text[i] == L'\\') ++count, ++i;
+        if (i < text.size() && text[i] == L'"') {
+          arg.append(count / 2, L'\\');
+          if (count % 2 == 1) {
+            arg.push_back(L'"');
+            ++i;
+          }
+        } else {
+          arg.append(count, L'\\');
+        }
+      } else if (text[i] == L'"') {
+        if (quoted && i + 1 < text.size() && text[i + 1] == L'"') {
+          arg.push_back(L'"');
+          i += 2;
+        } else {
+          quoted = !quoted;
+          ++i;
+        }
+      } else {
+        arg.push_back(text[i++]);
+      }
+    }
+    args.push_back(arg);
+  }
+}
+
+TEST(BuildHostArguments, KeepsPlainPathsAsTheyAreAndQuotesPathsWithBlanks) {
+  EXPECT_EQ(BuildHostArguments(L"C:\\Apps\\Demo", L"800x600"),
+            L"--load-apps=C:\\Apps\\Demo --tarnix-host-window-size=800x600 --no-sandbox");
+  EXPECT_EQ(BuildHostArguments(L"", L"1x2"),
+            L"--load-apps= --tarnix-host-window-size=1x2 --no-sandbox");
+  EXPECT_EQ(BuildHostArguments(L"C:\\My Apps\\", L"1x2"),
+            L"--load-apps=\"C:\\My Apps\\\\\" --tarnix-host-window-size=1x2 --no-sandbox");
+}
+
+TEST(BuildHostArguments, EveryFolderSurvivesTheHostsSplitting) {
+  const std::wstring folders[] = {
+      L"C:\\Apps\\Demo",     L"C:\\",
+      L"C:\\My Apps",        L"C:\\My Apps\\",
+      L"C:\\a\tb\\\\",       L"D:\\我的 应用\\x",
+      L"\\\\server\\share\\with space",
+      L"C:\\odd\" --no-sandbox \"x",  // not a legal Windows path, but still one argument
+      L"C:\\a b\\\\\"\\",
+  };
+  for (const std::wstring& folder : folders) {
+    std::vector<std::wstring> args =
+        SplitLikeCommandLineToArgv(BuildHostArguments(folder, L"800x600"));
+    ASSERT_EQ(args.size(), 3u) << folder;
+    EXPECT_EQ(args[0], L"--load-apps=" + folder);
+    EXPECT_EQ(args[1], L"--tarnix-host-window-size=800x600");
+    EXPECT_EQ(args[2], L"--no-sandbox");
+  }
+}
+
+TEST(DoubleBackslashes, DoublesEachOne) {
+  EXPECT_EQ(DoubleBackslashes(L"C:\\A\\host.exe"), L"C:\\\\A\\\\host.exe");
+  EXPECT_EQ(DoubleBackslashes(L"\\\\srv\\x"), L"\\\\\\\\srv\\\\x");
+  EXPECT_EQ(DoubleBackslashes(L""), L"");
+}
+
+TEST(StartProcess, ChoosesTheVerbByMajorVersionAndReleasesTheProcess) {
+  struct Case {
+    std::uint32_t version;
+    const wchar_t* verb;
+  };
+  const Case cases[] = {{0x0A280105, L"open"}, {0x0ECE0205, L"open"}, {0x1DB10106, L"runas"},
+                        {0x4A61000A, L"runas"}};
+  for (const Case& c : cases) {
+    FakeShell shell;
+    shell.version = c.version;
+    EXPECT_TRUE(StartProcess(shell, L"", L"C:\\setup.exe", false));
+    ASSERT_EQ(shell.starts.size(), 1u);
+    EXPECT_EQ(shell.starts[0].verb, c.verb);
+    EXPECT_EQ(shell.starts[0].mask, 0x40u);
+    EXPECT_EQ(shell.starts[0].show, 1);
+    EXPECT_FALSE(shell.starts[0].hasParameters);  // empty parameters are passed as none
+    EXPECT_TRUE(shell.waits.empty());
+    EXPECT_EQ(shell.closes, std::vector<ProcessHandle>{0x4242});
+  }
+}
+
+TEST(StartProcess, WaitsForTheProcessAndAFailedStartReturnsFalseAtOnce) {
+  FakeShell shell;
+  EXPECT_TRUE(StartProcess(shell, L"/S", L"C:\\setup.exe", true));
+  EXPECT_EQ(shell.waits, std::vector<ProcessHandle>{0x4242});
+  EXPECT_EQ(shell.starts[0].parameters, L"/S");
+
+  FakeShell failing;
+  failing.succeed = false;
+  EXPECT_FALSE(StartProcess(failing, L"", L"C:\\setup.exe", true));
+  EXPECT_EQ(failing.waits, std::vector<ProcessHandle>{0});  // no process: the wait returns at once
+}
+
+class RecordingReporter : public LaunchReporter {
+ public:
+  void SendLaunchReport(const std::wstring& appName, const std::wstring& appVersion) override {
+    reports.push_back(appName + L"|" + appVersion);
+  }
+  std::vector<std::wstring> reports;
+};
+
+class LaunchAppTest : public ::testing::Test {
+ protected:
+  void InstallHost(const std::wstring& path, std::uint32_t attributes = 0x20) {
+    registry.SetString(RegistryHive::CurrentUser, HostKeyPath, HostPathValueName, path);
+    files.attributes[path] = attributes;
+  }
+  bool Launch() { return LaunchApp(LaunchEnvironment{registry, files, session, shell, &reporter}); }
+
+  FakeRegistry registry;
+  FakeFiles files;
+  FakeSession session;
+  FakeShell shell;
+  RecordingReporter reporter;
+};
+
+TEST_F(LaunchAppTest, StartsTheDoubledHostPathWithTheBuiltArgumentsAfterTheReport) {
+  InstallHost(L"C:\\A\\host.exe");
+  session.arguments = L"--appname=Foo --appwindowsize=4000x3000 --appversion=2.0.1";
+  session.workArea = {1366, 728};
+  EXPECT_TRUE(Launch());
+  EXPECT_EQ(reporter.reports, std::vector<std::wstring>{L"foo|2.0.1"});
+  ASSERT_EQ(shell.starts.size(), 1u);
+  EXPECT_EQ(shell.starts[0].file, L"C:\\\\A\\\\host.exe");
+  EXPECT_EQ(shell.starts[0].parameters,
+            L"--load-apps=C:\\Apps\\Demo --tarnix-host-window-size=1366x728 --no-sandbox");
+  EXPECT_TRUE(shell.waits.empty());  // the launcher does not wait for the host
+}
+
+TEST_F(LaunchAppTest, DefaultsFillTheWholeWorkAreaOrTheScreenWhenItIsUnknown) {
+  InstallHost(L"C:\\h.exe");
+  session.currentDirectory = L"C:\\Mixed Case";
+  EXPECT_TRUE(Launch());
+  EXPECT_EQ(reporter.reports, std::vector<std::wstring>{L"default|1.0.0.1"});
+  EXPECT_EQ(shell.starts[0].parameters,
+            L"--load-apps=\"C:\\Mixed Case\" --tarnix-host-window-size=1920x1040 --no-sandbox");
+
+  session.workAreaKnown = false;
+  EXPECT_TRUE(Launch());
+  EXPECT_EQ(shell.starts[1].parameters,
+            L"--load-apps=\"C:\\Mixed Case\" --tarnix-host-window-size=1920x1080 --no-sandbox");
+}
+
+TEST_F(LaunchAppTest, AFolderTooLongForTheBufferLeavesThePathEmpty) {
+  InstallHost(L"C:\\h.exe");
+  session.currentDirectory = L"C:\\" + std::wstring(257, L'd');  // 260 units: one too many
+  EXPECT_TRUE(Launch());
+  EXPECT_EQ(shell.starts[0].parameters, L"--load-apps= --tarnix-host-window-size=1920x1040 --no-sandbox");
+  session.currentDirectory = L"C:\\" + std::wstring(256, L'd');  // 259 units fit
+  EXPECT_TRUE(Launch());
+  EXPECT_EQ(shell.starts[1].parameters.find(L"--load-apps=C:\\ddd"), 0u);
+}
+
+TEST_F(LaunchAppTest, MissingHostOrAFolderFailsBeforeAnyReport) {
+  EXPECT_FALSE(Launch());
+  InstallHost(L"C:\\Tarnix", 0x10);
+  EXPECT_FALSE(Launch());
+  EXPECT_TRUE(reporter.reports.empty());
+  EXPECT_TRUE(shell.starts.empty());
+  EXPECT_TRUE(registry.AllClosed());
+}
+
+TEST_F(LaunchAppTest, AStartTheShellRefusesFailsAfterTheReport) {
+  InstallHost(L"C:\\h.exe");
+  shell.succeed = false;
+  EXPECT_FALSE(Launch());
+  EXPECT_EQ(reporter.reports.size(), 1u);
+}
+
+}  // namespace
+}  // namespace tarnix
