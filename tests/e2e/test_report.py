@@ -57,6 +57,8 @@ class ReportTest(LauncherTestCase):
     def setUp(self):
         super().setUp()
         self.clear_stores()
+        # Planted identities must not reach later tests or modules.
+        self.addCleanup(self.clear_stores)
 
     # --- helpers ---
 
