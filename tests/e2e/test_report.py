@@ -157,6 +157,12 @@ class ReportTest(LauncherTestCase):
     def test_no_report_when_the_host_is_missing(self):
         with serving() as server:
             server.routes["/report"] = Answer()
+            download_path = getattr(harness, "DOWNLOAD_PATH", None)
+            if download_path is not None:
+                # The download never ends, so the dialog is the only thing shown.
+                stall = Stall()
+                server.routes[download_path] = stall
+                self.addCleanup(stall.release)
             launcher = self.start_launcher(env={"http_proxy": server.proxy})
 
             def ended_or_dialog():
@@ -265,6 +271,49 @@ class ReportTest(LauncherTestCase):
                     self.assertEqual(len(report_requests(server)), 1, "the report was sent first")
                 if name == "endless body":
                     self.assertLessEqual(len(stdout), 64 * 1024 + 1024, "the echo is bounded")
+
+
+class ReportAfterInstallTest(LauncherTestCase):
+    """The download branch: the report is sent once, after the installation,
+    from the thread that ran the installer."""
+
+    @classmethod
+    def setUpClass(cls):
+        installer = os.path.join(harness.PROGRAMS, "fake_installer.exe")
+        if not os.path.exists(installer) or not hasattr(harness, "serve_file"):
+            raise unittest.SkipTest("the download branch is not built")
+        super().setUpClass()
+        harness.keep_session(cls.wine)
+
+    def test_one_get_after_the_installation_echoed_on_stdout(self):
+        with open(os.path.join(harness.PROGRAMS, "fake_installer.exe"), "rb") as program:
+            installer = program.read()
+        host_target = self.case_dir + "\\Tarnix\\TarnixHost.exe"
+        env = {
+            "TARNIX_FAKE_HOST_SOURCE": "Z:" + os.path.join(harness.PROGRAMS, "fake_host.exe").replace("/", "\\"),
+            "TARNIX_FAKE_HOST_TARGET": host_target,
+            "TARNIX_FAKE_INSTALLER_LOG": "Z:" + os.path.join(self.work, "installer.log").replace("/", "\\"),
+        }
+        with serving() as server:
+            server.routes[harness.DOWNLOAD_PATH] = harness.serve_file(installer)
+            server.routes["/report"] = Answer(b"after-install-ok")
+            env["http_proxy"] = server.proxy
+            launcher = self.start_launcher(["--appname=After_Install", "--appversion=3.1"], env=env)
+            stdout, _ = launcher.communicate(timeout=120)
+            self.assertEqual(launcher.returncode, 0)
+            self.host_record()
+            paths = [r["path"] for r in server.requests]
+        reports = [i for i, path in enumerate(paths) if "/report?" in path]
+        downloads = [i for i, path in enumerate(paths) if harness.DOWNLOAD_PATH in path]
+        self.assertEqual(len(reports), 1, paths)
+        self.assertEqual(len(downloads), 1, paths)
+        self.assertLess(downloads[0], reports[0], "the report follows the installation")
+        query = report_requests(server)[0][1]
+        self.assertRegex(query, "^" + FIXED_QUERY + r"&app_name=after_install&client_version=3\.1"
+                                r"&times=\d+000&guid=[0-9a-f]{32}$")
+        # The process ends from the installer's thread: the echo must have been flushed.
+        url = "http://%s/report?%s" % (report_host(), query)
+        self.assertIn(url + "\nafter-install-ok", stdout.replace("\r\n", "\n"))
 
 
 if __name__ == "__main__":
