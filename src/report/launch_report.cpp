@@ -130,13 +130,13 @@ void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput
   // Set on the session, the time-outs hold for the request opened from it. A
   // failure to set one leaves the platform's default; the overall budget and
   // the caller's bounded wait still hold.
-  for (std::uint32_t option : {kInternetOptionConnectTimeout, kInternetOptionSendTimeout,
-                               kInternetOptionReceiveTimeout}) {
+  for (std::uint32_t option :
+       {kInternetOptionConnectTimeout, kInternetOptionSendTimeout, kInternetOptionReceiveTimeout}) {
     internet.SetOption(session.Get(), option, kReportBudgetMs);
   }
 
-  ScopedInternetHandle request(
-      internet, internet.OpenUrl(session.Get(), url, kInternetFlagNoCacheWrite, 0));
+  ScopedInternetHandle request(internet,
+                               internet.OpenUrl(session.Get(), url, kInternetFlagNoCacheWrite, 0));
   // Past the budget the caller may have moved on: write nothing more.
   if (request.Get() == 0 || !withinBudget()) return;
 

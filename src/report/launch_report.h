@@ -18,11 +18,14 @@ inline constexpr wchar_t kReportUrlPrefix[] =
 inline constexpr wchar_t kReportAgent[] = L"UrlTest";
 
 // WinINet's values, named here so that the logic needs no Windows header.
-inline constexpr std::uint32_t kInternetOpenTypePreconfig = 0;             // INTERNET_OPEN_TYPE_PRECONFIG
-inline constexpr std::uint32_t kInternetFlagNoCacheWrite = 0x04000000;     // INTERNET_FLAG_NO_CACHE_WRITE
-inline constexpr std::uint32_t kInternetOptionConnectTimeout = 2;          // INTERNET_OPTION_CONNECT_TIMEOUT
-inline constexpr std::uint32_t kInternetOptionSendTimeout = 5;             // INTERNET_OPTION_SEND_TIMEOUT
-inline constexpr std::uint32_t kInternetOptionReceiveTimeout = 6;          // INTERNET_OPTION_RECEIVE_TIMEOUT
+inline constexpr std::uint32_t kInternetOpenTypePreconfig = 0;  // INTERNET_OPEN_TYPE_PRECONFIG
+inline constexpr std::uint32_t kInternetFlagNoCacheWrite =
+    0x04000000;  // INTERNET_FLAG_NO_CACHE_WRITE
+inline constexpr std::uint32_t kInternetOptionConnectTimeout =
+    2;                                                          // INTERNET_OPTION_CONNECT_TIMEOUT
+inline constexpr std::uint32_t kInternetOptionSendTimeout = 5;  // INTERNET_OPTION_SEND_TIMEOUT
+inline constexpr std::uint32_t kInternetOptionReceiveTimeout =
+    6;  // INTERNET_OPTION_RECEIVE_TIMEOUT
 
 // Each read asks for at most this many bytes, so that a zero byte always fits
 // after them in the 1024-byte buffer.

@@ -1,8 +1,8 @@
 // The launch report on Windows: WinINet loaded from the system folder, the C
 // run-time's clock and standard output, and a thread of its own per request.
 
-#include <windows.h>
 #include <process.h>
+#include <windows.h>
 #include <wininet.h>
 
 #include <cstdio>
@@ -19,8 +19,7 @@ namespace win {
 namespace {
 
 using InternetOpenWFn = HINTERNET(WINAPI*)(LPCWSTR, DWORD, LPCWSTR, LPCWSTR, DWORD);
-using InternetOpenUrlWFn = HINTERNET(WINAPI*)(HINTERNET, LPCWSTR, LPCWSTR, DWORD, DWORD,
-                                              DWORD_PTR);
+using InternetOpenUrlWFn = HINTERNET(WINAPI*)(HINTERNET, LPCWSTR, LPCWSTR, DWORD, DWORD, DWORD_PTR);
 using InternetReadFileFn = BOOL(WINAPI*)(HINTERNET, LPVOID, DWORD, LPDWORD);
 using InternetCloseHandleFn = BOOL(WINAPI*)(HINTERNET);
 using InternetSetOptionWFn = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, DWORD);
@@ -111,7 +110,8 @@ struct ReportJob {
 };
 
 unsigned __stdcall RunReportJob(void* parameter) {
-  std::unique_ptr<std::shared_ptr<ReportJob>> job(static_cast<std::shared_ptr<ReportJob>*>(parameter));
+  std::unique_ptr<std::shared_ptr<ReportJob>> job(
+      static_cast<std::shared_ptr<ReportJob>*>(parameter));
   (*job)->Run();
   return 0;
 }

@@ -33,8 +33,10 @@ std::vector<char32_t> CodePoints(const std::wstring& text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t unit = static_cast<char32_t>(text[i]);
     if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() &&
-        static_cast<char32_t>(text[i + 1]) >= 0xDC00 && static_cast<char32_t>(text[i + 1]) <= 0xDFFF) {
-      points.push_back(0x10000 + ((unit - 0xD800) << 10) + (static_cast<char32_t>(text[++i]) - 0xDC00));
+        static_cast<char32_t>(text[i + 1]) >= 0xDC00 &&
+        static_cast<char32_t>(text[i + 1]) <= 0xDFFF) {
+      points.push_back(0x10000 + ((unit - 0xD800) << 10) +
+                       (static_cast<char32_t>(text[++i]) - 0xDC00));
     } else if (unit >= 0xD800 && unit <= 0xDFFF) {
       points.push_back(0xFFFD);
     } else {
@@ -49,7 +51,11 @@ std::vector<char32_t> DecodeUtf8(const std::vector<std::uint8_t>& bytes) {
   std::vector<char32_t> points;
   for (std::size_t i = 0; i < bytes.size();) {
     std::uint8_t lead = bytes[i];
-    std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    std::size_t length = lead < 0x80    ? 1
+                         : lead >= 0xF0 ? 4
+                         : lead >= 0xE0 ? 3
+                         : lead >= 0xC0 ? 2
+                                        : 0;
     Check(length != 0 && i + length <= bytes.size());
     char32_t cp = length == 1 ? lead : lead & (0xFF >> (length + 1));
     for (std::size_t k = 1; k < length; ++k) {

@@ -10,14 +10,14 @@
 namespace tarnix {
 namespace {
 
-using ::testing::ElementsAre;
 using ::testing::Each;
+using ::testing::ElementsAre;
 using ::testing::Le;
 
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-const std::wstring kPrefix = L"http://" + Widen(TARNIX_REPORT_HOST) +
-                             L"/report?softid=136&serviceid=10400&cmdid=1630&1=1";
+const std::wstring kPrefix =
+    L"http://" + Widen(TARNIX_REPORT_HOST) + L"/report?softid=136&serviceid=10400&cmdid=1630&1=1";
 
 // ---------------------------------------------------------------- URL
 
@@ -40,8 +40,8 @@ TEST(ReportUrlTest, TimeIsSecondsTimesAThousand) {
   const Case cases[] = {
       {0, L"0"},
       {1704067200, L"1704067200000"},
-      {-1, L"-1000"},  // time() failed
-      {4102444800, L"4102444800000"},  // beyond 32 bits
+      {-1, L"-1000"},                       // time() failed
+      {4102444800, L"4102444800000"},       // beyond 32 bits
       {INT64_MAX, L"9223372036854775000"},  // held at the largest multiple
   };
   for (const Case& c : cases) EXPECT_EQ(FormatReportTime(c.seconds), c.text) << c.seconds;
@@ -69,18 +69,18 @@ TEST(ReportUrlTest, NameAndVersionArePercentEncodedFromUtf8) {
       {L"\u6d4b\u8bd5", L"%E6%B5%8B%E8%AF%95"},
       {std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}, L"%F0%9F%98%80"},  // a surrogate pair
       {std::wstring{L'a', wchar_t(0xD800), L'b'}, L"a%EF%BF%BDb"},        // lone high surrogate
-      {std::wstring{wchar_t(0xDC00)}, L"%EF%BF%BD"},                       // lone low surrogate
-      {std::wstring{wchar_t(0xD800)}, L"%EF%BF%BD"},                       // high one at the end
+      {std::wstring{wchar_t(0xDC00)}, L"%EF%BF%BD"},                      // lone low surrogate
+      {std::wstring{wchar_t(0xD800)}, L"%EF%BF%BD"},                      // high one at the end
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(PercentEncodeQueryValue(c.value), c.encoded)
-        << "case " << (&c - cases);
+    EXPECT_EQ(PercentEncodeQueryValue(c.value), c.encoded) << "case " << (&c - cases);
   }
 }
 
 TEST(ReportUrlTest, ForgedFieldStaysInsideTheName) {
   std::wstring url = BuildReportUrl(L"x&guid=0", L"1&times=1", 5, L"ff");
-  EXPECT_EQ(url, kPrefix + L"&app_name=x%26guid%3D0&client_version=1%26times%3D1&times=5000&guid=ff");
+  EXPECT_EQ(url,
+            kPrefix + L"&app_name=x%26guid%3D0&client_version=1%26times%3D1&times=5000&guid=ff");
 }
 
 // ---------------------------------------------------------------- request
@@ -110,8 +110,8 @@ struct FakeInternet : Internet {
   bool openUrlFails = false;
   std::uint32_t openUrlDelayMs = 0;
   std::string body;
-  bool endless = false;       // the body never ends
-  int failReadAt = -1;        // the n-th read (from 0) fails
+  bool endless = false;  // the body never ends
+  int failReadAt = -1;   // the n-th read (from 0) fails
   std::uint32_t readDelayMs = 0;
 
   // Record.
@@ -170,8 +170,9 @@ struct FakeInternet : Internet {
     return true;
   }
   bool CloseHandle(InternetHandle handle) override {
-    calls.push_back(handle == kRequest ? "Close(request)" : handle == kSession ? "Close(session)"
-                                                                                : "Close(?)");
+    calls.push_back(handle == kRequest   ? "Close(request)"
+                    : handle == kSession ? "Close(session)"
+                                         : "Close(?)");
     closed.push_back(handle);
     return true;
   }
@@ -201,13 +202,13 @@ TEST_F(ReportRequestTest, SendsOneGetWithTheFixedSettingsAndEchoesUrlAndBody) {
   EXPECT_EQ(internet.url, url);
   EXPECT_EQ(internet.urlFlags, 0x04000000u);
   EXPECT_EQ(internet.context, 0u);
-  EXPECT_THAT(internet.options, ElementsAre(std::pair(2u, kReportBudgetMs),
-                                            std::pair(5u, kReportBudgetMs),
-                                            std::pair(6u, kReportBudgetMs)));
+  EXPECT_THAT(internet.options,
+              ElementsAre(std::pair(2u, kReportBudgetMs), std::pair(5u, kReportBudgetMs),
+                          std::pair(6u, kReportBudgetMs)));
   EXPECT_THAT(internet.calls,
-              ElementsAre("Open", "SetOption(session)", "SetOption(session)",
-                          "SetOption(session)", "OpenUrl(session)", "ReadFile(request)",
-                          "ReadFile(request)", "Close(request)", "Close(session)"));
+              ElementsAre("Open", "SetOption(session)", "SetOption(session)", "SetOption(session)",
+                          "OpenUrl(session)", "ReadFile(request)", "ReadFile(request)",
+                          "Close(request)", "Close(session)"));
   EXPECT_THAT(output.urlLines, ElementsAre(url));
   EXPECT_THAT(output.chunks, ElementsAre("ok"));
 }
