@@ -14,6 +14,17 @@ namespace tarnix {
 
 inline constexpr wchar_t kRunAppFailedText[] = L"运行App失败！";
 
+// Registers the common control classes (the Windows 95 set, the progress bar
+// among them). Only the download dialog uses them, and under the version-6
+// controls the registration also loads the theme engine, which would delay
+// every direct start of the host; so it runs only on the way to the dialog.
+void RegisterCommonControls() {
+  INITCOMMONCONTROLSEX controls = {};
+  controls.dwSize = sizeof(controls);
+  controls.dwICC = 0xFF;
+  ::InitCommonControlsEx(&controls);
+}
+
 class CUseThreadDownloadApp final : public win::CWinApp {
  public:
   CUseThreadDownloadApp() { m_dwRestartManagerSupportFlags = win::kRestartManagerSupportRestart; }
@@ -21,15 +32,12 @@ class CUseThreadDownloadApp final : public win::CWinApp {
   // Always FALSE: the launcher has no message loop of its own and ends as
   // soon as this returns (or earlier, from the installer-run thread).
   BOOL InitInstance() override {
-    INITCOMMONCONTROLSEX controls = {};
-    controls.dwSize = sizeof(controls);
-    controls.dwICC = 0xFF;  // the Windows 95 set, progress bar included
-    ::InitCommonControlsEx(&controls);
     CWinApp::InitInstance();
 
     win::Win32Registry registry;
     win::Win32FileQuery files;
     if (IsHostInstallNeeded(registry, files)) {
+      RegisterCommonControls();
       // The download branch (download dialog) is not part of this build yet.
       return FALSE;
     }
