@@ -8,7 +8,6 @@ Usage: python3 tests/e2e/report_demo.py [launcher switches...]
 
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 import urllib.parse
@@ -19,14 +18,16 @@ import harness  # noqa: E402
 from report_server import Answer, wait_for_file  # noqa: E402
 
 
-def main(args):
-    if not os.path.exists(harness.LAUNCHER):
-        sys.exit(f"not built: {harness.LAUNCHER}")
-    display = harness.Display()
-    wine = harness.Wine(display.start())
+DEFAULT_ARGS = ["--appname=demo&co", "--appversion=1.2.3"]
+
+
+def show_report(wine, args=None):
+    """One launch in the prefix of `wine` against a local statistics server;
+    prints the request as the server received it and the launcher's output."""
+    args = args or DEFAULT_ARGS
+    print("== The launch report: the statistics request as the server received it")
     work = tempfile.mkdtemp(prefix="tarnix-demo-")
     try:
-        wine.ensure_prefix()
         case = "C:\\demo\\report"
         shutil.rmtree(wine.unix_path(case), ignore_errors=True)
         host = case + "\\host\\TarnixHost.exe"
@@ -47,21 +48,21 @@ def main(args):
             stdout, _ = launcher.communicate(timeout=60)
             received = [r for r in server.requests if "/report?" in r["path"]]
 
-        print("Launcher:", " ".join(["TarnixLauncher.exe", *args]))
-        print(f"\nThe statistics server received {len(received)} request(s):")
+        print("launcher:", " ".join(["TarnixLauncher.exe", *args]))
+        print(f"the statistics server received {len(received)} request(s):")
         for request in received:
             url = urllib.parse.urlsplit(request["path"])
             print(f"  GET {url.path}?{url.query}")
             for name, value in request["headers"].items():
                 print(f"    {name}: {value}")
-            print("  Query fields:")
+            print("  query fields, decoded:")
             for name, value in urllib.parse.parse_qsl(url.query, keep_blank_values=True):
                 print(f"    {name:15} = {value}")
-        print("\nThe launcher's standard output:")
+        print("the launcher's standard output:")
         for line in stdout.replace("\r\n", "\n").splitlines():
             print("  " + line)
-        print("\nIdentity store C:\\ProgramData\\Korvane\\Common\\Global.db:")
         store = wine.unix_path(r"C:\ProgramData\Korvane\Common\Global.db")
+        print("identity store C:\\ProgramData\\Korvane\\Common\\Global.db:")
         if os.path.exists(store):
             with open(store, "rb") as record:
                 data = record.read()
@@ -70,9 +71,20 @@ def main(args):
             print("  (none)")
     finally:
         shutil.rmtree(work, ignore_errors=True)
+
+
+def main(args):
+    if not os.path.exists(harness.LAUNCHER):
+        sys.exit(f"not built: {harness.LAUNCHER}")
+    display = harness.Display()
+    wine = harness.Wine(display.start())
+    try:
+        wine.ensure_prefix()
+        show_report(wine, args)
+    finally:
         wine.kill_server()
         display.stop()
 
 
 if __name__ == "__main__":
-    main(sys.argv[1:] or ["--appname=demo&co", "--appversion=1.2.3"])
+    main(sys.argv[1:])
