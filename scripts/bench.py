@@ -7,6 +7,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import harness  # noqa: E402
+import report_bench  # noqa: E402
 
 HOST = r"C:\bench\TarnixHost.exe"
 APP = r"C:\bench\app"
@@ -65,6 +66,7 @@ def main():
         wine.ensure_prefix()
         host_log = os.path.join(harness.ROOT, "build", "bench", "host.log")
         launch_ratio(wine, host_log)
+        report_bench.run(wine, RUNS, report)
     finally:
         wine.kill_server()
         display.stop()

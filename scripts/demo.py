@@ -6,6 +6,7 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import harness  # noqa: E402
+import report_demo  # noqa: E402
 
 HOST = r"C:\Program Files\Tarnix\TarnixHost.exe"
 APP = r"C:\Demo Apps\hello"
@@ -46,6 +47,7 @@ def main():
         wine.ensure_prefix()
         os.makedirs(os.path.join(harness.ROOT, "build", "demo"), exist_ok=True)
         direct_launch(wine, os.path.join(harness.ROOT, "build", "demo", "host.log"))
+        report_demo.show_report(wine)
     finally:
         wine.kill_server()
         display.stop()
