@@ -14,7 +14,7 @@ target_compile_options(tarnix_logic PUBLIC -ffunction-sections -fdata-sections -
 
 add_executable(TarnixLauncher WIN32 ${TARNIX_WIN_SOURCES} src/app/launcher.rc)
 target_link_libraries(TarnixLauncher PRIVATE tarnix_logic
-    kernel32 user32 gdi32 advapi32 shell32 ole32 comctl32)
+    kernel32 user32 gdi32 advapi32 shell32 ole32)
 target_link_options(TarnixLauncher PRIVATE ${TARNIX_WIN_LINK_OPTIONS})
 set_source_files_properties(src/app/launcher.rc PROPERTIES
     OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/src/app/launcher.manifest;${CMAKE_SOURCE_DIR}/src/app/launcher.ico")
