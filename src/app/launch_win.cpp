@@ -6,6 +6,7 @@
 #include "platform/file_query_win.h"
 #include "platform/registry_win.h"
 #include "platform/shell_win.h"
+#include "report/launch_report.h"
 
 namespace tarnix::win {
 
@@ -32,6 +33,11 @@ WorkArea Win32LaunchSession::GetPrimaryScreenSize() {
   return WorkArea{::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
 }
 
+void Win32LaunchReporter::SendLaunchReport(const std::wstring& appName,
+                                           const std::wstring& appVersion) {
+  tarnix::SendLaunchReport(appName, appVersion);
+}
+
 }  // namespace tarnix::win
 
 namespace tarnix {
@@ -41,7 +47,8 @@ bool LaunchApp() {
   win::Win32FileQuery files;
   win::Win32LaunchSession session;
   win::Win32Shell shell;
-  LaunchEnvironment environment{registry, files, session, shell};
+  win::Win32LaunchReporter reporter;
+  LaunchEnvironment environment{registry, files, session, shell, &reporter};
   return LaunchApp(environment);
 }
 

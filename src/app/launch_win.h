@@ -15,6 +15,12 @@ class Win32LaunchSession final : public LaunchSession {
   WorkArea GetPrimaryScreenSize() override;
 };
 
+// The launch report with the machine identity, through WinINet.
+class Win32LaunchReporter final : public LaunchReporter {
+ public:
+  void SendLaunchReport(const std::wstring& appName, const std::wstring& appVersion) override;
+};
+
 }  // namespace tarnix::win
 
 namespace tarnix {

@@ -15,6 +15,25 @@ namespace tarnix {
 
 inline constexpr wchar_t kRunAppFailedText[] = L"运行App失败！";
 
+// Registers the common control classes (the Windows 95 set, the progress bar
+// among them). Only the download dialog uses them. Loading the version-6
+// controls also loads the theme engine and the display driver, which would
+// delay every direct start of the host; so the library is loaded, by name so
+// that the manifest's version 6 is the one found, only on the way to the dialog.
+void RegisterCommonControls() {
+  HMODULE controlsLibrary = ::LoadLibraryW(L"comctl32.dll");
+  if (controlsLibrary == nullptr) return;
+  using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  auto init = reinterpret_cast<InitFn>(
+      reinterpret_cast<void*>(::GetProcAddress(controlsLibrary, "InitCommonControlsEx")));
+  if (init == nullptr) return;
+  INITCOMMONCONTROLSEX controls = {};
+  controls.dwSize = sizeof(controls);
+  controls.dwICC = 0xFF;
+  init(&controls);
+  // The library stays loaded: its window classes serve the dialog.
+}
+
 class CUseThreadDownloadApp final : public win::CWinApp {
  public:
   CUseThreadDownloadApp() { m_dwRestartManagerSupportFlags = win::kRestartManagerSupportRestart; }
@@ -22,15 +41,12 @@ class CUseThreadDownloadApp final : public win::CWinApp {
   // Always FALSE: the launcher has no message loop of its own and ends as
   // soon as this returns (or earlier, from the installer-run thread).
   BOOL InitInstance() override {
-    INITCOMMONCONTROLSEX controls = {};
-    controls.dwSize = sizeof(controls);
-    controls.dwICC = 0xFF;  // the Windows 95 set, progress bar included
-    ::InitCommonControlsEx(&controls);
     CWinApp::InitInstance();
 
     win::Win32Registry registry;
     win::Win32FileQuery files;
     if (IsHostInstallNeeded(registry, files)) {
+      RegisterCommonControls();
       RunDownloadDialog();
       return FALSE;
     }

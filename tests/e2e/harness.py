@@ -115,19 +115,33 @@ class Wine:
         """Makes the prefix on first use; later runs reuse it."""
         marker = os.path.join(PREFIX, ".tarnix-ready")
         if os.path.exists(marker):
+            self.start_server()
             return
         shutil.rmtree(PREFIX, ignore_errors=True)
         os.makedirs(os.path.dirname(PREFIX), exist_ok=True)
-        subprocess.run([WINE, "wineboot", "-i"], env=self.env, check=True, capture_output=True, timeout=300)
+        os.makedirs(PREFIX)
+        self.start_server()
+        subprocess.run([WINE, "wineboot", "-i"], env=self.env, check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
         # Chinese dialog texts need a font with CJK glyphs.
         for font in ("MS Shell Dlg", "MS Shell Dlg 2"):
             self.reg_add(r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes", font,
                          "WenQuanYi Micro Hei")
-        self.wait_server()
         open(marker, "w").close()
 
-    def wait_server(self):
-        subprocess.run([os.path.join(os.path.dirname(WINE), "wineserver"), "-w"], env=self.env, timeout=120)
+    def start_server(self):
+        """Starts the prefix's wineserver for the whole module, detached from
+        our pipes: a server that a Windows program starts on demand inherits
+        that program's output pipes, and reading its output would then wait
+        for the server to linger out."""
+        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.Popen([os.path.join(os.path.dirname(WINE), "wineserver"), "-p"], env=self.env,
+                         start_new_session=True, **quiet)
+        # The first program also starts Wine's own background processes
+        # (services, desktop), which live as long as the server: start them
+        # here, with no pipes of ours to hold.
+        if os.path.exists(os.path.join(PREFIX, "system.reg")):
+            subprocess.run([WINE, "reg", "query", r"HKCU\Software"], env=self.env, timeout=120, **quiet)
 
     def kill_server(self):
         subprocess.run([os.path.join(os.path.dirname(WINE), "wineserver"), "-k"], env=self.env,

@@ -278,6 +278,9 @@ struct DeviceMapCase {
   std::array<std::uint8_t, 6> commands;
 };
 
+// Readable names for the parameterised cases in test listings.
+void PrintTo(const DeviceMapCase& c, std::ostream* os) { *os << "map 0x" << std::hex << int{c.deviceMap}; }
+
 class DeviceMapTest : public DiskProbeTest, public testing::WithParamInterface<DeviceMapCase> {};
 
 TEST_P(DeviceMapTest, ChoosesTheCommandPerDrive) {
@@ -311,6 +314,8 @@ struct ThresholdCase {
   int result;
   bool valid;
 };
+
+void PrintTo(const ThresholdCase& c, std::ostream* os) { *os << c.name; }
 
 class ThresholdTest : public DiskProbeTest, public testing::WithParamInterface<ThresholdCase> {};
 

@@ -1,0 +1,168 @@
+#include "report/launch_report.h"
+
+#include <array>
+#include <cstring>
+#include <limits>
+
+namespace tarnix {
+
+namespace {
+
+// The caller's wait outlasts the request's own budget, and the whole report
+// leaves more than half of the host's 5 seconds to the rest of the start.
+static_assert(kReportBudgetMs < kReportHardWaitMs && kReportHardWaitMs <= 2000);
+
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+bool IsUnreserved(std::uint8_t byte) {
+  return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+         (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' || byte == '~';
+}
+
+void AppendEncodedByte(std::wstring& out, std::uint8_t byte) {
+  static constexpr wchar_t kHexDigits[] = L"0123456789ABCDEF";
+  if (IsUnreserved(byte)) {
+    out += static_cast<wchar_t>(byte);
+    return;
+  }
+  out += L'%';
+  out += kHexDigits[byte >> 4];
+  out += kHexDigits[byte & 0x0F];
+}
+
+void AppendEncodedCodePoint(std::wstring& out, char32_t cp) {
+  if (cp < 0x80) {
+    AppendEncodedByte(out, static_cast<std::uint8_t>(cp));
+  } else if (cp < 0x800) {
+    AppendEncodedByte(out, static_cast<std::uint8_t>(0xC0 | (cp >> 6)));
+    AppendEncodedByte(out, static_cast<std::uint8_t>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    AppendEncodedByte(out, static_cast<std::uint8_t>(0xE0 | (cp >> 12)));
+    AppendEncodedByte(out, static_cast<std::uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
+    AppendEncodedByte(out, static_cast<std::uint8_t>(0x80 | (cp & 0x3F)));
+  } else {
+    AppendEncodedByte(out, static_cast<std::uint8_t>(0xF0 | (cp >> 18)));
+    AppendEncodedByte(out, static_cast<std::uint8_t>(0x80 | ((cp >> 12) & 0x3F)));
+    AppendEncodedByte(out, static_cast<std::uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
+    AppendEncodedByte(out, static_cast<std::uint8_t>(0x80 | (cp & 0x3F)));
+  }
+}
+
+bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Milliseconds from `start` to now on the wrapping tick counter.
+std::uint32_t ElapsedMs(ReportClock& clock, std::uint32_t start) {
+  return static_cast<std::uint32_t>(clock.TickMs() - start);
+}
+
+// Closes an internet handle of `internet` when the scope ends.
+class ScopedInternetHandle {
+ public:
+  ScopedInternetHandle(Internet& internet, InternetHandle handle)
+      : internet_(internet), handle_(handle) {}
+  ~ScopedInternetHandle() {
+    if (handle_ != 0) internet_.CloseHandle(handle_);
+  }
+  ScopedInternetHandle(const ScopedInternetHandle&) = delete;
+  ScopedInternetHandle& operator=(const ScopedInternetHandle&) = delete;
+  InternetHandle Get() const { return handle_; }
+
+ private:
+  Internet& internet_;
+  InternetHandle handle_;
+};
+
+}  // namespace
+
+std::wstring PercentEncodeQueryValue(std::wstring_view value) {
+  std::wstring out;
+  out.reserve(value.size() * 3);
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    // wchar_t holds UTF-16 units on Windows and whole code points elsewhere;
+    // the same rules read both.
+    char32_t unit = static_cast<char32_t>(value[i]);
+    char32_t cp = unit;
+    if (IsHighSurrogate(unit) && i + 1 < value.size() &&
+        IsLowSurrogate(static_cast<char32_t>(value[i + 1]))) {
+      char32_t low = static_cast<char32_t>(value[++i]);
+      cp = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit) || unit > 0x10FFFF) {
+      cp = kReplacementCharacter;
+    }
+    AppendEncodedCodePoint(out, cp);
+  }
+  return out;
+}
+
+std::wstring FormatReportTime(std::int64_t seconds) {
+  // The clock never comes near the limits; keep the product defined anyway.
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max() / 1000;
+  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min() / 1000;
+  if (seconds > kMax) seconds = kMax;
+  if (seconds < kMin) seconds = kMin;
+  return std::to_wstring(static_cast<long long>(seconds * 1000));
+}
+
+std::wstring BuildReportUrl(std::wstring_view appName, std::wstring_view appVersion,
+                            std::int64_t seconds, std::wstring_view machineId) {
+  std::wstring url = kReportUrlPrefix;
+  url += L"&app_name=";
+  url += PercentEncodeQueryValue(appName);
+  url += L"&client_version=";
+  url += PercentEncodeQueryValue(appVersion);
+  url += L"&times=";
+  url += FormatReportTime(seconds);
+  url += L"&guid=";
+  url += machineId;
+  return url;
+}
+
+void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput& output,
+                       ReportClock& clock) {
+  const std::uint32_t start = clock.TickMs();
+  auto withinBudget = [&] { return ElapsedMs(clock, start) < kReportBudgetMs; };
+
+  ScopedInternetHandle session(internet,
+                               internet.Open(kReportAgent, kInternetOpenTypePreconfig, 0));
+  if (session.Get() == 0) return;
+
+  // Set on the session, the time-outs hold for the request opened from it. A
+  // failure to set one leaves the platform's default; the overall budget and
+  // the caller's bounded wait still hold.
+  for (std::uint32_t option :
+       {kInternetOptionConnectTimeout, kInternetOptionSendTimeout, kInternetOptionReceiveTimeout}) {
+    internet.SetOption(session.Get(), option, kReportBudgetMs);
+  }
+
+  ScopedInternetHandle request(internet,
+                               internet.OpenUrl(session.Get(), url, kInternetFlagNoCacheWrite, 0));
+  // Past the budget the caller may have moved on: write nothing more.
+  if (request.Get() == 0 || !withinBudget()) return;
+
+  output.WriteUrlLine(url);
+
+  std::array<std::uint8_t, kReportReadChunk + 1> buffer{};
+  std::uint32_t total = 0;
+  while (total < kReportBodyLimit && withinBudget()) {
+    std::uint32_t toRead = kReportBodyLimit - total;
+    if (toRead > kReportReadChunk) toRead = kReportReadChunk;
+    std::uint32_t bytesRead = 0;
+    if (!internet.ReadFile(request.Get(), buffer.data(), toRead, &bytesRead)) bytesRead = 0;
+    if (bytesRead == 0 || !withinBudget()) break;
+    if (bytesRead > toRead) bytesRead = toRead;
+    total += bytesRead;
+    buffer[bytesRead] = 0;
+    // Written as "%s" writes it: up to the chunk's first zero byte.
+    const char* text = reinterpret_cast<const char*>(buffer.data());
+    output.WriteChunk(std::string_view(text, std::strlen(text)));
+  }
+}
+
+void SendLaunchReport(std::wstring appName, std::wstring appVersion, std::wstring_view machineId,
+                      Internet& internet, ReportOutput& output, ReportClock& clock) {
+  std::wstring url = BuildReportUrl(appName, appVersion, clock.NowSeconds(), machineId);
+  SendReportRequest(url, internet, output, clock);
+}
+
+}  // namespace tarnix

@@ -1,0 +1,320 @@
+"""The launch report under Wine: one GET per launch through the local server
+(reached as the proxy), its exact query, the echo on standard output, the
+machine identity kept in the identity store, and the bound on how long the
+report may hold back the host."""
+
+import getpass
+import os
+import re
+import shutil
+import subprocess
+import time
+import unittest
+
+import harness
+from harness import LauncherTestCase, serving, wait_until
+from report_server import (Answer, Endless, Stall, Trickle, refused_proxy, report_requests,
+                           wait_for_file)
+
+FIXED_QUERY = "softid=136&serviceid=10400&cmdid=1630&1=1"
+COMMON_STORE = r"C:\ProgramData\Korvane\Common\Global.db"
+USER_STORE = "C:\\users\\" + getpass.getuser() + r"\AppData\Roaming\Korvane\Common\Global.db"
+HOST_START_BOUND = 5.0  # seconds from the launcher's start to the host's
+
+
+def report_host():
+    """The statistics host the launcher under test was built with."""
+    cache = os.path.join(os.path.dirname(harness.LAUNCHER), "CMakeCache.txt")
+    if not os.path.exists(cache):
+        cache = os.path.join(harness.ROOT, "build", "mingw-x86", "CMakeCache.txt")
+    try:
+        with open(cache, encoding="utf-8") as lines:
+            for line in lines:
+                if line.startswith("TARNIX_REPORT_HOST:"):
+                    return line.split("=", 1)[1].strip()
+    except OSError:
+        pass
+    return "stats.tarnix.example"
+
+
+def v1_record(identity):
+    return b"\x01\x00\x00\x00" + identity
+
+
+class ReportTest(LauncherTestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        # A running wineserver with its services, so that launch times are the
+        # launcher's own. The services started now outlive the call: they get
+        # no pipes of ours, or a later call would wait for them to close.
+        quiet = dict(env=cls.wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run([os.path.join(os.path.dirname(harness.WINE), "wineserver"), "-p"],
+                       timeout=60, **quiet)
+        subprocess.run([harness.WINE, "reg", "query", r"HKCU\Software"], timeout=120, **quiet)
+
+    def setUp(self):
+        super().setUp()
+        self.clear_stores()
+        # Planted identities must not reach later tests or modules.
+        self.addCleanup(self.clear_stores)
+
+    # --- helpers ---
+
+    def store_path(self, where):
+        return self.wine.unix_path(COMMON_STORE if where == "common" else USER_STORE)
+
+    def clear_stores(self):
+        for where in ("common", "user"):
+            path = self.store_path(where)
+            if os.path.isdir(path):
+                shutil.rmtree(path)
+            elif os.path.exists(path):
+                os.remove(path)
+
+    def read_store(self, where="common"):
+        with open(self.store_path(where), "rb") as store:
+            return store.read()
+
+    def plant_store(self, where, record):
+        path = self.store_path(where)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as store:
+            store.write(record)
+
+    def launch(self, server, args=()):
+        """Runs one launch against `server`; returns (stdout, the report
+        requests of this launch, seconds before and after)."""
+        if os.path.exists(self.host_log):
+            os.remove(self.host_log)
+        before = len(report_requests(server))
+        start = int(time.time())
+        result = self.run_launcher(list(args), env={"http_proxy": server.proxy})
+        end = int(time.time())
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.host_record()
+        return result.stdout, report_requests(server)[before:], (start, end)
+
+    def guid_of(self, query):
+        match = re.search(r"&guid=([0-9a-f]*)$", query)
+        self.assertIsNotNone(match, query)
+        return match[1]
+
+    # --- the request and its echo ---
+
+    def test_one_get_per_launch_with_the_exact_query_echoed_on_stdout(self):
+        self.install_host()
+        with serving() as server:
+            server.routes["/report"] = Answer(b"report-ok\nsecond line")
+            stdout, requests, (start, end) = self.launch(
+                server, ["--appname=MyApp_1", "--appversion=2.0.1-beta"])
+        self.assertEqual(len(requests), 1, requests)
+        path, query = requests[0]
+        self.assertEqual(path, "/report")
+        match = re.fullmatch(FIXED_QUERY + r"&app_name=myapp_1&client_version=2\.0\.1-beta"
+                             r"&times=(\d+)&guid=([0-9a-f]{32})", query)
+        self.assertIsNotNone(match, query)
+        self.assertEqual(match[1][-3:], "000")
+        self.assertTrue(start <= int(match[1]) // 1000 <= end, (start, match[1], end))
+        # The URL line (the exact URL, without the port a proxy request adds),
+        # then the body as it came.
+        url = "http://%s/report?%s" % (report_host(), query)
+        self.assertEqual(stdout.replace("\r\n", "\n"), url + "\nreport-ok\nsecond line")
+        agents = [r["headers"].get("User-Agent") for r in server.requests if "/report?" in r["path"]]
+        self.assertEqual(agents, ["UrlTest"])
+
+    def test_name_and_version_are_percent_encoded(self):
+        self.install_host()
+        cases = [
+            (["--appname=x&guid=0"], "app_name=x%26guid%3D0&client_version=1.0.0.1"),
+            (["--appname=a#b", "--appversion=1=2"], "app_name=a%23b&client_version=1%3D2"),
+            (["--appname=50%+a/b?c"], "app_name=50%25%2Ba%2Fb%3Fc&client_version=1.0.0.1"),
+            (["--appname=应用"], "app_name=%E5%BA%94%E7%94%A8&client_version=1.0.0.1"),
+            ([], "app_name=default&client_version=1.0.0.1"),
+        ]
+        with serving() as server:
+            server.routes["/report"] = Answer()
+            for args, expected in cases:
+                with self.subTest(args=args):
+                    _, requests, _ = self.launch(server, args)
+                    self.assertEqual(len(requests), 1, requests)
+                    query = requests[0][1]
+                    self.assertIn("&" + expected + "&times=", query)
+                    # No field is forged: each name appears once.
+                    names = [pair.split("=", 1)[0] for pair in query.split("&")]
+                    self.assertEqual(names, ["softid", "serviceid", "cmdid", "1", "app_name",
+                                             "client_version", "times", "guid"])
+
+    def test_error_status_is_echoed_too(self):
+        self.install_host()
+        with serving() as server:
+            server.routes["/report"] = Answer(b"<html>gone</html>", status=404)
+            stdout, requests, _ = self.launch(server)
+        self.assertEqual(len(requests), 1)
+        self.assertTrue(stdout.replace("\r\n", "\n").endswith("\n<html>gone</html>"), stdout)
+
+    def test_no_report_when_the_host_is_missing(self):
+        with serving() as server:
+            server.routes["/report"] = Answer()
+            download_path = getattr(harness, "DOWNLOAD_PATH", None)
+            if download_path is not None:
+                # The download never ends, so the dialog is the only thing shown.
+                stall = Stall()
+                server.routes[download_path] = stall
+                self.addCleanup(stall.release)
+            launcher = self.start_launcher(env={"http_proxy": server.proxy})
+
+            def ended_or_dialog():
+                return launcher.poll() is not None or self.probe.find("TarnixDownload") is not None
+
+            wait_until(ended_or_dialog, what="the launcher to end or offer the download")
+            if launcher.poll() is None:
+                self.probe.close("TarnixDownload")
+            launcher.communicate(timeout=30)
+            self.assertEqual(report_requests(server), [])
+        self.assert_host_not_started(settle=0)
+
+    # --- the machine identity ---
+
+    def test_identity_is_stored_and_sent_the_same_on_every_run(self):
+        self.install_host()
+        with serving() as server:
+            server.routes["/report"] = Answer()
+            _, requests, _ = self.launch(server)
+            guid = self.guid_of(requests[0][1])
+            record = self.read_store()
+            self.assertEqual(len(record), 52)
+            self.assertEqual(record[:4], b"\x02\x00\x00\x00")
+            self.assertEqual(record[4:20].hex(), guid)
+
+            _, requests, _ = self.launch(server)
+            self.assertEqual(self.guid_of(requests[0][1]), guid, "next run")
+
+            self.clear_stores()
+            _, requests, _ = self.launch(server)
+            self.assertEqual(self.guid_of(requests[0][1]), guid, "after the store was deleted")
+            self.assertEqual(self.read_store(), record)
+
+    def test_planted_v1_record_is_sent_and_rewritten_as_v2(self):
+        self.install_host()
+        identity = bytes(range(0xA0, 0xB0))
+        self.plant_store("common", v1_record(identity))
+        with serving() as server:
+            server.routes["/report"] = Answer()
+            _, requests, _ = self.launch(server)
+        self.assertEqual(self.guid_of(requests[0][1]), identity.hex())
+        record = self.read_store()
+        self.assertEqual(len(record), 52)
+        self.assertEqual(record[:20], b"\x02\x00\x00\x00" + identity)
+
+    def test_planted_per_user_store_is_moved_to_the_common_place(self):
+        self.install_host()
+        identity = bytes(range(0x30, 0x40))
+        self.plant_store("user", v1_record(identity))
+        with serving() as server:
+            server.routes["/report"] = Answer()
+            _, requests, _ = self.launch(server)
+        self.assertEqual(self.guid_of(requests[0][1]), identity.hex())
+        self.assertFalse(os.path.exists(self.store_path("user")), "the per-user store stays")
+        self.assertEqual(self.read_store()[:20], b"\x02\x00\x00\x00" + identity)
+
+    def test_unusable_common_folder_keeps_the_identity_per_user(self):
+        self.install_host()
+        # A file where the common folder should be: nothing can be written
+        # below it (even by root, which ignores permission bits).
+        common_folder = os.path.dirname(self.store_path("common"))
+        shutil.rmtree(common_folder, ignore_errors=True)
+        with open(common_folder, "wb"):
+            pass
+        self.addCleanup(os.remove, common_folder)
+        with serving() as server:
+            server.routes["/report"] = Answer()
+            _, requests, _ = self.launch(server)
+            record = self.read_store("user")
+            self.assertEqual(len(record), 52)
+            self.assertEqual(record[4:20].hex(), self.guid_of(requests[0][1]))
+            # A later run reads that record: give it an identity that no
+            # derivation would produce, with the bindings left as written.
+            marked = bytes(range(0xC0, 0xD0))
+            self.plant_store("user", record[:4] + marked + record[20:])
+            _, requests, _ = self.launch(server)
+        self.assertEqual(self.guid_of(requests[0][1]), marked.hex())
+
+    # --- the bound on the host's start ---
+
+    def test_the_host_starts_within_five_seconds_whatever_the_server_does(self):
+        self.install_host()
+        modes = {
+            "refused connection": None,
+            "never answers": Stall(),
+            "one byte a second": Trickle(),
+            "endless body": Endless(),
+        }
+        for name, route in modes.items():
+            with self.subTest(name), serving() as server:
+                if route is not None:
+                    server.routes["/report"] = route
+                    self.addCleanup(route.release)
+                proxy = server.proxy if route is not None else refused_proxy()
+                if os.path.exists(self.host_log):
+                    os.remove(self.host_log)
+                launcher = self.start_launcher(env={"http_proxy": proxy})
+                started = wait_for_file(self.host_log, timeout=30)
+                stdout, _ = launcher.communicate(timeout=30)
+                if route is not None:
+                    route.release()
+                self.assertIsNotNone(started, "the host never started")
+                print(f"\n  {name}: host started {started:.2f} s after the launcher", end="")
+                self.assertLess(started, HOST_START_BOUND)
+                if route is not None:
+                    self.assertEqual(len(report_requests(server)), 1, "the report was sent first")
+                if name == "endless body":
+                    self.assertLessEqual(len(stdout), 64 * 1024 + 1024, "the echo is bounded")
+
+
+class ReportAfterInstallTest(LauncherTestCase):
+    """The download branch: the report is sent once, after the installation,
+    from the thread that ran the installer."""
+
+    @classmethod
+    def setUpClass(cls):
+        installer = os.path.join(harness.PROGRAMS, "fake_installer.exe")
+        if not os.path.exists(installer) or not hasattr(harness, "serve_file"):
+            raise unittest.SkipTest("the download branch is not built")
+        super().setUpClass()
+        harness.keep_session(cls.wine)
+
+    def test_one_get_after_the_installation_echoed_on_stdout(self):
+        with open(os.path.join(harness.PROGRAMS, "fake_installer.exe"), "rb") as program:
+            installer = program.read()
+        host_target = self.case_dir + "\\Tarnix\\TarnixHost.exe"
+        env = {
+            "TARNIX_FAKE_HOST_SOURCE": "Z:" + os.path.join(harness.PROGRAMS, "fake_host.exe").replace("/", "\\"),
+            "TARNIX_FAKE_HOST_TARGET": host_target,
+            "TARNIX_FAKE_INSTALLER_LOG": "Z:" + os.path.join(self.work, "installer.log").replace("/", "\\"),
+        }
+        with serving() as server:
+            server.routes[harness.DOWNLOAD_PATH] = harness.serve_file(installer)
+            server.routes["/report"] = Answer(b"after-install-ok")
+            env["http_proxy"] = server.proxy
+            launcher = self.start_launcher(["--appname=After_Install", "--appversion=3.1"], env=env)
+            stdout, _ = launcher.communicate(timeout=120)
+            self.assertEqual(launcher.returncode, 0)
+            self.host_record()
+            paths = [r["path"] for r in server.requests]
+        reports = [i for i, path in enumerate(paths) if "/report?" in path]
+        downloads = [i for i, path in enumerate(paths) if harness.DOWNLOAD_PATH in path]
+        self.assertEqual(len(reports), 1, paths)
+        self.assertEqual(len(downloads), 1, paths)
+        self.assertLess(downloads[0], reports[0], "the report follows the installation")
+        query = report_requests(server)[0][1]
+        self.assertRegex(query, "^" + FIXED_QUERY + r"&app_name=after_install&client_version=3\.1"
+                                r"&times=\d+000&guid=[0-9a-f]{32}$")
+        # The process ends from the installer's thread: the echo must have been flushed.
+        url = "http://%s/report?%s" % (report_host(), query)
+        self.assertIn(url + "\nafter-install-ok", stdout.replace("\r\n", "\n"))
+
+
+if __name__ == "__main__":
+    unittest.main()

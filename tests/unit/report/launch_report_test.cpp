@@ -1,0 +1,314 @@
+#include "report/launch_report.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace tarnix {
+namespace {
+
+using ::testing::Each;
+using ::testing::ElementsAre;
+using ::testing::Le;
+
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+const std::wstring kPrefix =
+    L"http://" + Widen(TARNIX_REPORT_HOST) + L"/report?softid=136&serviceid=10400&cmdid=1630&1=1";
+
+// ---------------------------------------------------------------- URL
+
+TEST(ReportUrlTest, DefaultsAndTimeGiveTheExactUrlInOrder) {
+  EXPECT_EQ(BuildReportUrl(L"default", L"1.0.0.1", 1704067200, L"0123456789abcdef0123456789abcdef"),
+            kPrefix +
+                L"&app_name=default&client_version=1.0.0.1&times=1704067200000"
+                L"&guid=0123456789abcdef0123456789abcdef");
+}
+
+TEST(ReportUrlTest, WithoutIdentityTheUrlEndsInAnEmptyGuid) {
+  EXPECT_TRUE(BuildReportUrl(L"app", L"2.0", 1, L"").ends_with(L"&times=1000&guid="));
+}
+
+TEST(ReportUrlTest, TimeIsSecondsTimesAThousand) {
+  struct Case {
+    std::int64_t seconds;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {0, L"0"},
+      {1704067200, L"1704067200000"},
+      {-1, L"-1000"},                       // time() failed
+      {4102444800, L"4102444800000"},       // beyond 32 bits
+      {INT64_MAX, L"9223372036854775000"},  // held at the largest multiple
+  };
+  for (const Case& c : cases) EXPECT_EQ(FormatReportTime(c.seconds), c.text) << c.seconds;
+}
+
+TEST(ReportUrlTest, NameAndVersionArePercentEncodedFromUtf8) {
+  struct Case {
+    std::wstring value;
+    const wchar_t* encoded;
+  };
+  const Case cases[] = {
+      // Names of lower-case letters, digits, ".", "-" and "_" go byte for byte.
+      {L"my_app-2.0", L"my_app-2.0"},
+      {L"1.0.0.1", L"1.0.0.1"},
+      {L"AZaz09~", L"AZaz09~"},
+      {L"", L""},
+      // A name cannot forge or cut off another field.
+      {L"x&guid=0", L"x%26guid%3D0"},
+      {L"a#b", L"a%23b"},
+      {L"a b\tc", L"a%20b%09c"},
+      {L"50%", L"50%25"},
+      {L"a+b/c?d", L"a%2Bb%2Fc%3Fd"},
+      // Non-ASCII as UTF-8 bytes.
+      {L"\u00e9", L"%C3%A9"},
+      {L"\u6d4b\u8bd5", L"%E6%B5%8B%E8%AF%95"},
+      {std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}, L"%F0%9F%98%80"},  // a surrogate pair
+      {std::wstring{L'a', wchar_t(0xD800), L'b'}, L"a%EF%BF%BDb"},        // lone high surrogate
+      {std::wstring{wchar_t(0xDC00)}, L"%EF%BF%BD"},                      // lone low surrogate
+      {std::wstring{wchar_t(0xD800)}, L"%EF%BF%BD"},                      // high one at the end
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PercentEncodeQueryValue(c.value), c.encoded) << "case " << (&c - cases);
+  }
+}
+
+TEST(ReportUrlTest, ForgedFieldStaysInsideTheName) {
+  std::wstring url = BuildReportUrl(L"x&guid=0", L"1&times=1", 5, L"ff");
+  EXPECT_EQ(url,
+            kPrefix + L"&app_name=x%26guid%3D0&client_version=1%26times%3D1&times=5000&guid=ff");
+}
+
+// ---------------------------------------------------------------- request
+
+struct FakeClock : ReportClock {
+  std::int64_t seconds = 1704067200;
+  std::uint32_t tick = 0xFFFFF000u;  // close to the wrap, so elapsed time must wrap too
+  std::int64_t NowSeconds() override { return seconds; }
+  std::uint32_t TickMs() override { return tick; }
+};
+
+struct FakeOutput : ReportOutput {
+  std::vector<std::wstring> urlLines;
+  std::vector<std::string> chunks;
+  void WriteUrlLine(const std::wstring& url) override { urlLines.push_back(url); }
+  void WriteChunk(std::string_view text) override { chunks.emplace_back(text); }
+};
+
+// WinINet with a scripted server: records every call and advances the clock
+// by the configured delays.
+struct FakeInternet : Internet {
+  explicit FakeInternet(FakeClock& c) : clock(c) {}
+  FakeClock& clock;
+
+  // Script.
+  bool openFails = false;
+  bool openUrlFails = false;
+  std::uint32_t openUrlDelayMs = 0;
+  std::string body;
+  bool endless = false;  // the body never ends
+  int failReadAt = -1;   // the n-th read (from 0) fails
+  std::uint32_t readDelayMs = 0;
+
+  // Record.
+  std::vector<std::string> calls;
+  std::vector<std::uint32_t> readSizes;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> options;
+  std::wstring agent, url;
+  std::uint32_t accessType = 99, openFlags = 99, urlFlags = 0;
+  std::uintptr_t context = 99;
+  std::vector<InternetHandle> closed;
+  std::size_t offset = 0;
+
+  static constexpr InternetHandle kSession = 0x10, kRequest = 0x20;
+
+  InternetHandle Open(const std::wstring& a, std::uint32_t type, std::uint32_t flags) override {
+    calls.push_back("Open");
+    agent = a;
+    accessType = type;
+    openFlags = flags;
+    return openFails ? 0 : kSession;
+  }
+  bool SetOption(InternetHandle handle, std::uint32_t option, std::uint32_t value) override {
+    calls.push_back(handle == kSession ? "SetOption(session)" : "SetOption(?)");
+    options.emplace_back(option, value);
+    return true;
+  }
+  InternetHandle OpenUrl(InternetHandle session, const std::wstring& u, std::uint32_t flags,
+                         std::uintptr_t ctx) override {
+    calls.push_back(session == kSession ? "OpenUrl(session)" : "OpenUrl(?)");
+    url = u;
+    urlFlags = flags;
+    context = ctx;
+    clock.tick += openUrlDelayMs;
+    return openUrlFails ? 0 : kRequest;
+  }
+  bool ReadFile(InternetHandle handle, std::uint8_t* buffer, std::uint32_t size,
+                std::uint32_t* bytesRead) override {
+    calls.push_back(handle == kRequest ? "ReadFile(request)" : "ReadFile(?)");
+    clock.tick += readDelayMs;
+    int index = static_cast<int>(readSizes.size());
+    readSizes.push_back(size);
+    if (index == failReadAt) {
+      *bytesRead = 0;
+      return false;
+    }
+    std::uint32_t n = 0;
+    if (endless) {
+      std::fill(buffer, buffer + size, std::uint8_t('z'));
+      n = size;
+    } else {
+      n = static_cast<std::uint32_t>(std::min<std::size_t>(size, body.size() - offset));
+      std::copy_n(body.data() + offset, n, buffer);
+      offset += n;
+    }
+    *bytesRead = n;
+    return true;
+  }
+  bool CloseHandle(InternetHandle handle) override {
+    calls.push_back(handle == kRequest   ? "Close(request)"
+                    : handle == kSession ? "Close(session)"
+                                         : "Close(?)");
+    closed.push_back(handle);
+    return true;
+  }
+};
+
+class ReportRequestTest : public ::testing::Test {
+ protected:
+  FakeClock clock;
+  FakeInternet internet{clock};
+  FakeOutput output;
+  const std::wstring url = kPrefix + L"&app_name=a&client_version=1&times=0&guid=";
+
+  void Send() { SendReportRequest(url, internet, output, clock); }
+  std::string Echoed() const {
+    std::string all;
+    for (const auto& chunk : output.chunks) all += chunk;
+    return all;
+  }
+};
+
+TEST_F(ReportRequestTest, SendsOneGetWithTheFixedSettingsAndEchoesUrlAndBody) {
+  internet.body = "ok";
+  Send();
+  EXPECT_EQ(internet.agent, L"UrlTest");
+  EXPECT_EQ(internet.accessType, 0u);
+  EXPECT_EQ(internet.openFlags, 0u);
+  EXPECT_EQ(internet.url, url);
+  EXPECT_EQ(internet.urlFlags, 0x04000000u);
+  EXPECT_EQ(internet.context, 0u);
+  EXPECT_THAT(internet.options,
+              ElementsAre(std::pair(2u, kReportBudgetMs), std::pair(5u, kReportBudgetMs),
+                          std::pair(6u, kReportBudgetMs)));
+  EXPECT_THAT(internet.calls,
+              ElementsAre("Open", "SetOption(session)", "SetOption(session)", "SetOption(session)",
+                          "OpenUrl(session)", "ReadFile(request)", "ReadFile(request)",
+                          "Close(request)", "Close(session)"));
+  EXPECT_THAT(output.urlLines, ElementsAre(url));
+  EXPECT_THAT(output.chunks, ElementsAre("ok"));
+}
+
+TEST_F(ReportRequestTest, LongBodyIsEchoedInChunksOfAtMost1023Bytes) {
+  for (int i = 0; i < 3000; ++i) internet.body += static_cast<char>('a' + i % 26);
+  Send();
+  EXPECT_THAT(internet.readSizes, Each(1023u));
+  ASSERT_EQ(output.chunks.size(), 3u);
+  EXPECT_EQ(output.chunks[0].size(), 1023u);
+  EXPECT_EQ(output.chunks[1].size(), 1023u);
+  EXPECT_EQ(output.chunks[2].size(), 954u);
+  EXPECT_EQ(Echoed(), internet.body);
+}
+
+TEST_F(ReportRequestTest, ZeroByteCutsOnlyItsOwnChunk) {
+  internet.body = std::string(1023, 'a');
+  internet.body[10] = '\0';
+  internet.body += "tail";
+  Send();
+  EXPECT_THAT(output.chunks, ElementsAre(std::string(10, 'a'), "tail"));
+}
+
+TEST_F(ReportRequestTest, FailedReadEndsTheEchoAndKeepsWhatWasWritten) {
+  internet.body = std::string(3000, 'b');
+  internet.failReadAt = 1;
+  Send();
+  EXPECT_THAT(output.chunks, ElementsAre(std::string(1023, 'b')));
+  EXPECT_THAT(internet.closed, ElementsAre(FakeInternet::kRequest, FakeInternet::kSession));
+}
+
+TEST_F(ReportRequestTest, NoSessionMeansNothingElseHappens) {
+  internet.openFails = true;
+  Send();
+  EXPECT_THAT(internet.calls, ElementsAre("Open"));
+  EXPECT_TRUE(output.urlLines.empty());
+}
+
+TEST_F(ReportRequestTest, UnopenableUrlIsSilentAndClosesTheSession) {
+  internet.openUrlFails = true;
+  Send();
+  EXPECT_THAT(internet.closed, ElementsAre(FakeInternet::kSession));
+  EXPECT_TRUE(output.urlLines.empty());
+  EXPECT_TRUE(output.chunks.empty());
+}
+
+TEST_F(ReportRequestTest, EmptyBodyWritesOnlyTheUrlLine) {
+  Send();
+  EXPECT_THAT(output.urlLines, ElementsAre(url));
+  EXPECT_TRUE(output.chunks.empty());
+}
+
+// ---------------------------------------------------------------- bounds
+
+TEST_F(ReportRequestTest, EndlessBodyStopsAtTheSizeLimit) {
+  internet.endless = true;
+  Send();
+  std::uint32_t asked = 0;
+  for (std::uint32_t size : internet.readSizes) asked += size;
+  EXPECT_EQ(asked, kReportBodyLimit);
+  EXPECT_THAT(internet.readSizes, Each(Le(kReportReadChunk)));
+  EXPECT_EQ(Echoed().size(), kReportBodyLimit);
+  EXPECT_THAT(internet.closed, ElementsAre(FakeInternet::kRequest, FakeInternet::kSession));
+}
+
+TEST_F(ReportRequestTest, TricklingBodyStopsAtTheTimeBudgetWritingNothingLate) {
+  internet.endless = true;
+  internet.readDelayMs = kReportBudgetMs / 5;
+  Send();
+  // Four reads end within the budget and are written; the fifth ends on it and is dropped.
+  EXPECT_EQ(internet.readSizes.size(), 5u);
+  EXPECT_EQ(output.chunks.size(), 4u);
+  EXPECT_THAT(internet.closed, ElementsAre(FakeInternet::kRequest, FakeInternet::kSession));
+}
+
+TEST_F(ReportRequestTest, AnswerAfterTheBudgetIsNotEchoed) {
+  internet.body = "late";
+  internet.openUrlDelayMs = kReportBudgetMs;
+  Send();
+  EXPECT_TRUE(output.urlLines.empty());
+  EXPECT_TRUE(output.chunks.empty());
+  EXPECT_THAT(internet.closed, ElementsAre(FakeInternet::kRequest, FakeInternet::kSession));
+}
+
+TEST_F(ReportRequestTest, AnswerJustWithinTheBudgetIsEchoed) {
+  internet.body = "in time";
+  internet.openUrlDelayMs = kReportBudgetMs - 1;
+  Send();
+  EXPECT_THAT(output.urlLines, ElementsAre(url));
+  EXPECT_THAT(output.chunks, ElementsAre("in time"));
+}
+
+TEST(LaunchReportTest, SendsTheUrlBuiltFromTheClockAndIdentity) {
+  FakeClock clock;
+  FakeInternet internet(clock);
+  FakeOutput output;
+  SendLaunchReport(L"default", L"1.0.0.1", L"", internet, output, clock);
+  EXPECT_EQ(internet.url,
+            kPrefix + L"&app_name=default&client_version=1.0.0.1&times=1704067200000&guid=");
+}
+
+}  // namespace
+}  // namespace tarnix
