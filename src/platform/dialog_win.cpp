@@ -50,12 +50,9 @@ INT_PTR CALLBACK CDialogEx::DialogProc(HWND hwnd, UINT message, WPARAM wParam, L
   }
   auto* dialog = reinterpret_cast<CDialogEx*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (dialog == nullptr) return FALSE;
-  // No exception may unwind through the system's dialog code.
-  try {
-    return dialog->Dispatch(message, wParam, lParam);
-  } catch (...) {
-    return FALSE;
-  }
+  // No exception may unwind through the system's dialog code: the Windows
+  // build has exceptions switched off, so a handler cannot throw at all.
+  return dialog->Dispatch(message, wParam, lParam);
 }
 
 INT_PTR CDialogEx::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
