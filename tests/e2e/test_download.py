@@ -106,9 +106,11 @@ class DownloadTest(LauncherTestCase):
 
             positions = []
             while launcher.poll() is None:
-                window = self.probe.find(DIALOG_TITLE)
-                if window is not None:
-                    positions.append(control(window, PROGRESS_ID)["pos"])
+                # The dialog may be going away with the process between two looks.
+                window = self.probe.find(DIALOG_TITLE) or {"children": []}
+                bar = next((child for child in window["children"] if child["id"] == PROGRESS_ID), None)
+                if bar is not None:
+                    positions.append(bar["pos"])
             stdout, _ = launcher.communicate(timeout=30)
 
             self.assertEqual(launcher.returncode, 0, "the launcher ends itself with exit code 0")
