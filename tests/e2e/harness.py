@@ -396,6 +396,7 @@ def serve_file(body, chunks=1, delay=0.0):
         handler.send_response(200)
         handler.send_header("Content-Type", "application/octet-stream")
         handler.send_header("Content-Length", str(len(body)))
+        handler.send_header("Cache-Control", "no-store")  # every test downloads afresh
         handler.end_headers()
         step = max(1, -(-len(body) // chunks))
         for index, start in enumerate(range(0, len(body), step)):
@@ -435,6 +436,15 @@ def serve_stall(body, sent=4096, hold=600.0):
         handler.wfile.flush()
         server.stalled.wait(hold)
     return route
+
+
+def clear_internet_cache(wine):
+    """Empties the prefix's internet cache, so that no download of an earlier
+    run is answered from it. Only while no Wine process of the prefix runs."""
+    for users in (os.path.join(wine.drive_c, "users"),):
+        for user in os.listdir(users) if os.path.isdir(users) else ():
+            shutil.rmtree(os.path.join(users, user, "AppData", "Local", "Microsoft", "Windows", "INetCache"),
+                          ignore_errors=True)
 
 
 def keep_session(wine):

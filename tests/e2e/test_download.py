@@ -37,6 +37,8 @@ class DownloadTest(LauncherTestCase):
         if not os.path.exists(os.path.join(harness.PROGRAMS, "fake_installer.exe")):
             raise unittest.SkipTest("not built: fake_installer.exe")
         super().setUpClass()
+        cls.wine.kill_server()
+        harness.clear_internet_cache(cls.wine)
         # A cold Wine start would hide the dialog's progress from the probe.
         harness.keep_session(cls.wine)
 
@@ -48,6 +50,9 @@ class DownloadTest(LauncherTestCase):
                                            "TarnixSetup.exe")
         if os.path.exists(self.temp_installer):
             os.remove(self.temp_installer)
+        # Wine's desktop process ends some time after its last window; bring it
+        # up before the launcher starts, or its start-up eats the download.
+        self.probe.windows()
 
     def installer_body(self, size=256 * 1024):
         """The fake installer, padded to `size` bytes (an overlay after the
@@ -77,6 +82,15 @@ class DownloadTest(LauncherTestCase):
         self.assertTrue(self.probe.click(MESSAGE_TITLE, 1))
         wait_until(lambda: self.probe.find(MESSAGE_TITLE) is None, what="the message to close")
 
+    def wait_for_dialog(self, launcher, server, where=None, timeout=30.0):
+        """The download dialog (for which `where` holds); on a time-out, says what happened instead."""
+        try:
+            return self.probe.wait_for(DIALOG_TITLE, timeout=timeout, where=where)
+        except AssertionError as error:
+            raise AssertionError(f"{error}; launcher exit code {launcher.poll()}, requests {server.requests}, "
+                                 f"installer ran: {os.path.exists(self.installer_log)}, "
+                                 f"windows {self.probe.windows()}") from None
+
     def assert_dialog_left_open_then_closed(self, launcher):
         """After a failure: no second box, the dialog stays with Done disabled,
         no installer runs, and closing the dialog ends the process."""
@@ -93,11 +107,11 @@ class DownloadTest(LauncherTestCase):
 
     def test_downloads_runs_the_installer_and_hands_over_to_the_host(self):
         with serving() as server:
-            server.routes[DOWNLOAD_PATH] = serve_file(self.installer_body(), chunks=24, delay=0.4)
+            server.routes[DOWNLOAD_PATH] = serve_file(self.installer_body(), chunks=32, delay=0.4)
             folder = self.app_folder()
             launcher = self.start_download(server.proxy, folder=folder)
 
-            dialog = self.probe.wait_for(DIALOG_TITLE)
+            dialog = self.wait_for_dialog(launcher, server)
             self.assertIn("下载的进度：", texts(dialog))
             done = control(dialog, DONE_ID)
             self.assertEqual((done["text"], done["enabled"]), ("完成", False))
@@ -158,11 +172,7 @@ class DownloadTest(LauncherTestCase):
         with serving() as server:
             server.routes[DOWNLOAD_PATH] = serve_file(self.installer_body(), chunks=64, delay=0.5)
             launcher = self.start_download(server.proxy)
-            try:
-                self.probe.wait_for(DIALOG_TITLE, timeout=45, where=lambda w: control(w, PROGRESS_ID)["pos"] > 0)
-            except AssertionError as error:
-                raise AssertionError(f"{error}; launcher exit code {launcher.poll()}, requests {server.requests}, "
-                                     f"windows {self.probe.windows()}") from None
+            self.wait_for_dialog(launcher, server, where=lambda w: control(w, PROGRESS_ID)["pos"] > 0, timeout=45)
             self.assertTrue(self.probe.close(DIALOG_TITLE))
             launcher.communicate(timeout=10)
             self.assertEqual(launcher.returncode, 0)
