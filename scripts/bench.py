@@ -1,13 +1,16 @@
 """The benchmarks behind scripts/bench. Each prints its figure and target."""
 
 import os
+import shutil
 import statistics
 import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import harness  # noqa: E402
-import report_bench  # noqa: E402
+
+import bench_download  # noqa: E402
+import bench_report  # noqa: E402
 
 HOST = r"C:\bench\TarnixHost.exe"
 APP = r"C:\bench\app"
@@ -39,7 +42,7 @@ def time_to_host(wine, program, args, host_log):
 
 
 def launch_ratio(wine, host_log):
-    import shutil
+    """The launch as a user without a reachable statistics server sees it."""
     os.makedirs(wine.unix_path(APP), exist_ok=True)
     shutil.copy(os.path.join(harness.PROGRAMS, "fake_host.exe"), wine.unix_path(HOST))
     wine.reg_add(r"HKCU\SOFTWARE\Korvane\Tarnix", "install_dir", HOST)
@@ -60,16 +63,10 @@ def launch_ratio(wine, host_log):
 
 def main():
     file_size()
-    display = harness.Display()
-    wine = harness.Wine(display.start())
-    try:
-        wine.ensure_prefix()
-        host_log = os.path.join(harness.ROOT, "build", "bench", "host.log")
-        launch_ratio(wine, host_log)
-        report_bench.run(wine, RUNS, report)
-    finally:
-        wine.kill_server()
-        display.stop()
+    with harness.session() as wine:
+        launch_ratio(wine, os.path.join(harness.ROOT, "build", "bench", "host.log"))
+        bench_report.run(wine, RUNS, report)
+        bench_download.run(wine, RUNS, report)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,4 @@
-#!/usr/bin/env python3
-"""Download benchmark: does showing progress slow the transfer?
+"""Download benchmark (part of scripts/bench): does showing progress slow the transfer?
 
 Serves a 64 MiB installer from 127.0.0.1 and times, on the server, each
 transfer from the request to the last byte taken by the client (with a body
@@ -9,8 +8,6 @@ when the client has read nearly everything, so this is the client's pace):
     progress callback and the stall guard, reached through http_proxy;
   - a bare URLDownloadToFileW of the same file without a callback.
 Runs are interleaved; prints the medians and their ratio (target: at most 1.1).
-
-  TARNIX_BENCH_RUNS   runs of each kind (default 5)
 """
 
 import os
@@ -42,8 +39,9 @@ def timed_file(body, times):
     return route
 
 
-def main():
-    runs = int(os.environ.get("TARNIX_BENCH_RUNS", "5"))
+def run(wine, runs, figure):
+    """Times the launcher's download against a bare URLDownloadToFileW."""
+    runs = max(runs, 5)
     for path in (harness.LAUNCHER, os.path.join(harness.PROGRAMS, "url_download.exe"),
                  os.path.join(harness.PROGRAMS, "fake_installer.exe"), os.path.join(harness.PROGRAMS, "winprobe.exe")):
         if not os.path.exists(path):
@@ -52,40 +50,32 @@ def main():
         body = program.read()
     body += bytes(SIZE - len(body))  # still a program: the padding is an overlay
 
-    display = harness.Display()
-    wine = harness.Wine(display.start())
-    try:
-        wine.ensure_prefix()
-        harness.keep_session(wine)
-        wine.reg_delete(r"HKCU\SOFTWARE\Korvane")
-        wine.reg_delete(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnix")
-        folder = "C:\\bench"
-        os.makedirs(wine.unix_path(folder), exist_ok=True)
-        launcher_times, bare_times = [], []
-        with harness.serving() as server:
-            # Stopping the launcher resets its idle connection; that is expected.
-            server.httpd.handle_error = lambda request, address: None
-            env = {"http_proxy": server.proxy, "TARNIX_FAKE_INSTALLER_MODE": "nothing"}
-            for run in range(runs):
-                # The launcher: its transfer is timed on the server; then it is stopped.
-                server.routes[harness.DOWNLOAD_PATH] = timed_file(body, launcher_times)
-                count = len(launcher_times)
-                launcher = wine.start(harness.LAUNCHER, cwd=wine.unix_path(folder), env=env)
-                harness.wait_until(lambda: len(launcher_times) > count, timeout=300, what="the launcher's download")
-                launcher.kill()
-                launcher.communicate(timeout=60)
+    wine.reg_delete(r"HKCU\SOFTWARE\Korvane")
+    wine.reg_delete(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnix")
+    folder = "C:\\bench"
+    os.makedirs(wine.unix_path(folder), exist_ok=True)
+    launcher_times, bare_times = [], []
+    with harness.serving() as server:
+        # Stopping the launcher resets its idle connection; that is expected.
+        server.httpd.handle_error = lambda request, address: None
+        env = {"http_proxy": server.proxy, "TARNIX_FAKE_INSTALLER_MODE": "nothing"}
+        for run in range(runs):
+            # The launcher: its transfer is timed on the server; then it is stopped.
+            server.routes[harness.DOWNLOAD_PATH] = timed_file(body, launcher_times)
+            count = len(launcher_times)
+            launcher = wine.start(harness.LAUNCHER, cwd=wine.unix_path(folder), env=env)
+            harness.wait_until(lambda: len(launcher_times) > count, timeout=300, what="the launcher's download")
+            launcher.kill()
+            launcher.communicate(timeout=60)
 
-                # The bare call, same file, same server.
-                server.routes["/bare"] = timed_file(body, bare_times)
-                url = f"http://127.0.0.1:{server.port}/bare"
-                result = wine.run(os.path.join(harness.PROGRAMS, "url_download.exe"),
-                                  [url, "C:\\bench\\bare.bin"], env={"no_proxy": "127.0.0.1"}, timeout=300)
-                if result.returncode != 0:
-                    sys.exit(f"bare download failed: {result.returncode}")
-                print(f"run {run + 1}: launcher {launcher_times[-1]:.3f} s, bare {bare_times[-1]:.3f} s", flush=True)
-    finally:
-        wine.kill_server()
-        display.stop()
+            # The bare call, same file, same server.
+            server.routes["/bare"] = timed_file(body, bare_times)
+            url = f"http://127.0.0.1:{server.port}/bare"
+            result = wine.run(os.path.join(harness.PROGRAMS, "url_download.exe"),
+                              [url, "C:\\bench\\bare.bin"], env={"no_proxy": "127.0.0.1"}, timeout=300)
+            if result.returncode != 0:
+                sys.exit(f"bare download failed: {result.returncode}")
+            print(f"run {run + 1}: launcher {launcher_times[-1]:.3f} s, bare {bare_times[-1]:.3f} s", flush=True)
 
     launcher_median = statistics.median(launcher_times)
     bare_median = statistics.median(bare_times)
@@ -93,9 +83,4 @@ def main():
     print(f"64 MiB from 127.0.0.1, {runs} interleaved runs each")
     print(f"  launcher download path (dialog, progress callback): median {launcher_median:.3f} s")
     print(f"  bare URLDownloadToFileW without callback:            median {bare_median:.3f} s")
-    print(f"  ratio {ratio:.3f} (target <= 1.1): {'ok' if ratio <= 1.1 else 'SLOWER'}")
-    return 0 if ratio <= 1.1 else 1
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+    figure("ratio launcher download / bare URLDownloadToFileW", ratio, 1.1)

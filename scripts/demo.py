@@ -6,7 +6,9 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import harness  # noqa: E402
-import report_demo  # noqa: E402
+
+import demo_download  # noqa: E402
+import demo_report  # noqa: E402
 
 HOST = r"C:\Program Files\Tarnix\TarnixHost.exe"
 APP = r"C:\Demo Apps\hello"
@@ -41,16 +43,13 @@ def direct_launch(wine, host_log):
 
 
 def main():
-    display = harness.Display()
-    wine = harness.Wine(display.start())
-    try:
-        wine.ensure_prefix()
+    with harness.session() as wine:
         os.makedirs(os.path.join(harness.ROOT, "build", "demo"), exist_ok=True)
         direct_launch(wine, os.path.join(harness.ROOT, "build", "demo", "host.log"))
-        report_demo.show_report(wine)
-    finally:
-        wine.kill_server()
-        display.stop()
+        print()
+        demo_report.show_report(wine)
+        print()
+        demo_download.show_download(wine)
 
 
 if __name__ == "__main__":

@@ -1,10 +1,7 @@
-#!/usr/bin/env python3
-"""Demo of the download branch: from a Wine prefix without the host, the
+"""Demo of the download branch (part of scripts/demo): from a Wine prefix without the host, the
 launcher shows its dialog, downloads the (fake) installer from a local demo
 server, runs it, and the installed (fake) host starts. A screenshot of the
-dialog in mid-download is saved (default docs/download-dialog.png).
-
-  scripts/demo_download.py [PNG]
+dialog in mid-download is saved to docs/download-dialog.png.
 """
 
 import os
@@ -20,9 +17,8 @@ import harness  # noqa: E402
 DESKTOP = "640x200"
 
 
-def main():
-    png = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(harness.ROOT, "docs",
-                                                                             "download-dialog.png"))
+def show_download(wine, png=os.path.join(harness.ROOT, "docs", "download-dialog.png")):
+    print("== Download branch: the host is missing")
     for name in ("fake_installer.exe", "fake_host.exe"):
         if not os.path.exists(os.path.join(harness.PROGRAMS, name)):
             sys.exit(f"not built: {name} (run scripts/build)")
@@ -45,12 +41,7 @@ def main():
             time.sleep(0.25)
 
     work = tempfile.mkdtemp(prefix="tarnix-demo-")
-    display = harness.Display()
-    wine = harness.Wine(display.start())
     try:
-        print("Preparing the Wine prefix (without the Tarnix host)...", flush=True)
-        wine.ensure_prefix()
-        harness.keep_session(wine)
         wine.reg_delete(r"HKCU\SOFTWARE\Korvane")
         wine.reg_delete(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnix")
         app = "C:\\demo\\app"
@@ -68,7 +59,8 @@ def main():
             # A Wine virtual desktop draws the title bar that bare X leaves out.
             launcher = wine.start("explorer", [f"/desktop=tarnixdemo,{DESKTOP}", harness.LAUNCHER],
                                   cwd=wine.unix_path(app), env=env)
-            harness.wait_until(lambda: sent[0] >= len(body) * 2 // 5, timeout=60, what="the download to be under way")
+            harness.wait_until(lambda: sent[0] >= len(body) * 2 // 5, timeout=60,
+                               what="the download to be under way")
             time.sleep(0.5)
             os.makedirs(os.path.dirname(png), exist_ok=True)
             shot = os.path.join(work, "root.png")
@@ -82,10 +74,4 @@ def main():
                 print("The installed host started with:", record.readline().strip(), flush=True)
             launcher.wait(timeout=60)
     finally:
-        wine.kill_server()
-        display.stop()
         shutil.rmtree(work, ignore_errors=True)
-
-
-if __name__ == "__main__":
-    main()

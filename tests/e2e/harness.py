@@ -115,6 +115,7 @@ class Wine:
         """Makes the prefix on first use; later runs reuse it."""
         marker = os.path.join(PREFIX, ".tarnix-ready")
         if os.path.exists(marker):
+            clear_internet_cache(self)
             self.start_server()
             return
         shutil.rmtree(PREFIX, ignore_errors=True)
@@ -137,11 +138,12 @@ class Wine:
         quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.Popen([os.path.join(os.path.dirname(WINE), "wineserver"), "-p"], env=self.env,
                          start_new_session=True, **quiet)
-        # The first program also starts Wine's own background processes
-        # (services, desktop), which live as long as the server: start them
-        # here, with no pipes of ours to hold.
+        # Wine's own background processes (services, desktop) live as long as
+        # the server. Started here, with no pipes of ours to hold, they are warm
+        # when a test starts: a cold start takes seconds, longer than a local
+        # download.
         if os.path.exists(os.path.join(PREFIX, "system.reg")):
-            subprocess.run([WINE, "reg", "query", r"HKCU\Software"], env=self.env, timeout=120, **quiet)
+            subprocess.run([WINE, "wineboot"], env=self.env, timeout=300, **quiet)
 
     def kill_server(self):
         subprocess.run([os.path.join(os.path.dirname(WINE), "wineserver"), "-k"], env=self.env,
@@ -360,6 +362,20 @@ class LauncherTestCase(unittest.TestCase):
 
 
 @contextlib.contextmanager
+def session():
+    """A display and the prefix's Wine, ready, for the demo and the
+    benchmarks; stopped again at the end."""
+    display = Display()
+    wine = Wine(display.start())
+    try:
+        wine.ensure_prefix()
+        yield wine
+    finally:
+        wine.kill_server()
+        display.stop()
+
+
+@contextlib.contextmanager
 def serving():
     server = RecordingServer().start()
     try:
@@ -445,18 +461,6 @@ def clear_internet_cache(wine):
         for user in os.listdir(users) if os.path.isdir(users) else ():
             shutil.rmtree(os.path.join(users, user, "AppData", "Local", "Microsoft", "Windows", "INetCache"),
                           ignore_errors=True)
-
-
-def keep_session(wine):
-    """Keeps one wineserver, with Wine's system processes, up until
-    kill_server: a cold start takes seconds, longer than a local download.
-    The system processes are started here with no pipes of ours, so that
-    later runs that capture output are not held open by them."""
-    wineserver = os.path.join(os.path.dirname(WINE), "wineserver")
-    subprocess.run([wineserver, "-p"], env=wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   timeout=60)
-    subprocess.run([WINE, "wineboot"], env=wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   stdin=subprocess.DEVNULL, timeout=300)
 
 
 def refused_proxy():

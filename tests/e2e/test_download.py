@@ -37,10 +37,6 @@ class DownloadTest(LauncherTestCase):
         if not os.path.exists(os.path.join(harness.PROGRAMS, "fake_installer.exe")):
             raise unittest.SkipTest("not built: fake_installer.exe")
         super().setUpClass()
-        cls.wine.kill_server()
-        harness.clear_internet_cache(cls.wine)
-        # A cold Wine start would hide the dialog's progress from the probe.
-        harness.keep_session(cls.wine)
 
     def setUp(self):
         super().setUp()

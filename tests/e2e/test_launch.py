@@ -76,14 +76,14 @@ class DirectLaunchTest(LauncherTestCase):
                 if case.get("folder"):
                     self.wine.reg_add(r"HKCU\SOFTWARE\Korvane\Tarnix", "install_dir", os.path.dirname(host)
                                       if "/" in host else host.rsplit("\\", 1)[0])
-                launcher = self.start_launcher()
-                # Where the download dialog exists, it is the only thing shown: close it.
-                def ended_or_dialog():
-                    return launcher.poll() is not None or self.probe.find("TarnixDownload") is not None
-                wait_until(ended_or_dialog, what="the launcher to end or offer the download")
-                if launcher.poll() is None:
+                # The launcher offers the download instead; a server that never
+                # finishes it keeps the dialog quiet until it is closed.
+                with harness.serving() as server:
+                    server.routes[harness.DOWNLOAD_PATH] = harness.serve_stall(bytes(64 * 1024))
+                    launcher = self.start_launcher(env={"http_proxy": server.proxy})
+                    self.probe.wait_for("TarnixDownload")
                     self.probe.close("TarnixDownload")
-                launcher.wait(timeout=30)
+                    launcher.communicate(timeout=30)
                 self.assert_host_not_started()
 
     def test_a_host_the_shell_cannot_start_gives_one_failure_message(self):

@@ -43,17 +43,6 @@ def v1_record(identity):
 
 class ReportTest(LauncherTestCase):
 
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        # A running wineserver with its services, so that launch times are the
-        # launcher's own. The services started now outlive the call: they get
-        # no pipes of ours, or a later call would wait for them to close.
-        quiet = dict(env=cls.wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run([os.path.join(os.path.dirname(harness.WINE), "wineserver"), "-p"],
-                       timeout=60, **quiet)
-        subprocess.run([harness.WINE, "reg", "query", r"HKCU\Software"], timeout=120, **quiet)
-
     def setUp(self):
         super().setUp()
         self.clear_stores()
@@ -283,7 +272,6 @@ class ReportAfterInstallTest(LauncherTestCase):
         if not os.path.exists(installer) or not hasattr(harness, "serve_file"):
             raise unittest.SkipTest("the download branch is not built")
         super().setUpClass()
-        harness.keep_session(cls.wine)
 
     def test_one_get_after_the_installation_echoed_on_stdout(self):
         with open(os.path.join(harness.PROGRAMS, "fake_installer.exe"), "rb") as program:

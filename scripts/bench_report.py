@@ -8,8 +8,6 @@
                                      accepts and never answers    target <= 5 s
   first identity derivation          from the adapter library's load to
                                      WinINet's load in one fresh process
-
-Standalone: python3 tests/e2e/report_bench.py [runs]   (needs the mingw-x64 build)
 """
 
 import os
@@ -20,7 +18,7 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 
 import harness  # noqa: E402
 from report_server import Answer, Stall, refused_proxy, wait_for_file  # noqa: E402
@@ -30,11 +28,6 @@ CASE = "C:\\bench\\report"
 HOST = CASE + "\\host\\TarnixHost.exe"
 APP = CASE + "\\app"
 ARGS = ["--appname=bench", "--appwindowsize=800x600"]
-
-
-def _print_figure(name, value, target, unit=""):
-    verdict = "ok" if value <= target else "OVER TARGET"
-    print(f"{name:<58} {value:>10.3f}{unit}  (target <= {target}{unit})  {verdict}")
 
 
 class Bench:
@@ -88,11 +81,8 @@ class Bench:
         shutil.rmtree(self.work, ignore_errors=True)
 
 
-def run(wine, runs, figure=_print_figure):
+def run(wine, runs, figure):
     """Measures and prints the report's figures in the prefix of `wine`."""
-    quiet = dict(env=wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run([os.path.join(os.path.dirname(harness.WINE), "wineserver"), "-p"], timeout=60, **quiet)
-    subprocess.run([harness.WINE, "reg", "query", r"HKCU\Software"], timeout=120, **quiet)
     bench = Bench(wine)
     try:
         with harness.serving() as server:
@@ -119,20 +109,3 @@ def run(wine, runs, figure=_print_figure):
     figure("worst host start with a stalled statistics server, s", max(stalled), 5.0)
     print(f"first identity derivation in a process: median {statistics.median(derivations):.1f} ms"
           f" (min {min(derivations):.1f}, max {max(derivations):.1f}; from Wine's load trace)")
-
-
-def main(runs):
-    if not os.path.exists(harness.LAUNCHER):
-        sys.exit(f"not built: {harness.LAUNCHER}")
-    display = harness.Display()
-    wine = harness.Wine(display.start())
-    try:
-        wine.ensure_prefix()
-        run(wine, runs)
-    finally:
-        wine.kill_server()
-        display.stop()
-
-
-if __name__ == "__main__":
-    main(int(sys.argv[1]) if len(sys.argv) > 1 else 5)

@@ -2,8 +2,7 @@
 statistics server (reached as the proxy), then the request as the server
 received it and what the launcher wrote to standard output.
 
-Usage: python3 tests/e2e/report_demo.py [launcher switches...]
-       (default: --appname=demo&co --appversion=1.2.3; needs the mingw-x64 build)
+Part of scripts/demo.
 """
 
 import os
@@ -12,7 +11,7 @@ import sys
 import tempfile
 import urllib.parse
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 
 import harness  # noqa: E402
 from report_server import Answer, wait_for_file  # noqa: E402
@@ -71,20 +70,3 @@ def show_report(wine, args=None):
             print("  (none)")
     finally:
         shutil.rmtree(work, ignore_errors=True)
-
-
-def main(args):
-    if not os.path.exists(harness.LAUNCHER):
-        sys.exit(f"not built: {harness.LAUNCHER}")
-    display = harness.Display()
-    wine = harness.Wine(display.start())
-    try:
-        wine.ensure_prefix()
-        show_report(wine, args)
-    finally:
-        wine.kill_server()
-        display.stop()
-
-
-if __name__ == "__main__":
-    main(sys.argv[1:])
