@@ -48,10 +48,17 @@ std::string Json(const std::wstring& text) {
 
 std::wstring TextOf(HWND window) {
   wchar_t text[1024] = {};
-  // WM_GETTEXT answers for windows of other processes too.
-  SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                      2000, nullptr);
+  // The text the window system keeps for the window: read without sending
+  // the window a message, so a window whose thread is busy still answers.
+  InternalGetWindowText(window, text, 1024);
   return text;
+}
+
+// Asks a window of another process; 0 when its thread does not answer in time.
+LRESULT Ask(HWND window, UINT message, WPARAM wParam) {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(window, message, wParam, 0, SMTO_ABORTIFHUNG, 2000, &result)) return 0;
+  return static_cast<LRESULT>(result);
 }
 
 std::wstring ClassOf(HWND window) {
@@ -98,9 +105,9 @@ int List() {
       if (lstrcmpiW(className.c_str(), PROGRESS_CLASSW) == 0) {
         // PBM_GETRANGE fills a caller's record, which cannot cross processes:
         // ask for each end separately.
-        auto low = static_cast<long>(SendMessageW(child, PBM_GETRANGE, TRUE, 0));
-        auto high = static_cast<long>(SendMessageW(child, PBM_GETRANGE, FALSE, 0));
-        auto pos = static_cast<long>(SendMessageW(child, PBM_GETPOS, 0, 0));
+        auto low = static_cast<long>(Ask(child, PBM_GETRANGE, TRUE));
+        auto high = static_cast<long>(Ask(child, PBM_GETRANGE, FALSE));
+        auto pos = static_cast<long>(Ask(child, PBM_GETPOS, 0));
         out += ",\"pos\":" + std::to_string(pos) + ",\"low\":" + std::to_string(low) +
                ",\"high\":" + std::to_string(high);
       }
