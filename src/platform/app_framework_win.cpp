@@ -37,7 +37,9 @@ int CWinApp::Run(HINSTANCE instance, const wchar_t* arguments) {
 CWinApp* AfxGetApp() { return g_application; }
 
 const std::wstring& ApplicationTitle() {
-  static const std::wstring title = [] {
+  // Never destroyed: a worker thread may still show a message while the main
+  // thread runs the exit-time destructors after the dialog was closed.
+  static const std::wstring& title = *new std::wstring([] {
     wchar_t path[MAX_PATH] = {};
     DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring name(path, length < MAX_PATH ? length : 0);
@@ -46,7 +48,7 @@ const std::wstring& ApplicationTitle() {
     std::size_t dot = name.rfind(L'.');
     if (dot != std::wstring::npos) name.erase(dot);
     return name;
-  }();
+  }());
   return title;
 }
 
