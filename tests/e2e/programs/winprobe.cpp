@@ -15,18 +15,11 @@
 
 #include <cstdio>
 #include <string>
+
+#include "utf8.h"
 #include <vector>
 
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
-                                 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size,
-                      nullptr, nullptr);
-  return out;
-}
 
 std::string Json(const std::wstring& text) {
   std::string out = "\"";
