@@ -12,6 +12,9 @@
 
 namespace tarnix {
 
+// What both callers of LaunchApp show when it returns false.
+inline constexpr wchar_t kRunAppFailedText[] = L"运行App失败！";
+
 struct LaunchOptions {
   std::wstring appName = L"default";
   std::wstring appVersion = L"1.0.0.1";

@@ -13,8 +13,6 @@
 
 namespace tarnix {
 
-inline constexpr wchar_t kRunAppFailedText[] = L"运行App失败！";
-
 // Registers the common control classes (the Windows 95 set, the progress bar
 // among them). Only the download dialog uses them. Loading the version-6
 // controls also loads the theme engine and the display driver, which would

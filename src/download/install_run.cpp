@@ -17,7 +17,7 @@ bool RunInstallation(InstallRunPorts& ports, FileQuery& files) {
   if (!ports.StartProcess(L"", installer, true)) ports.ShowMessage(kInstallFailedText);
   ports.SetProgress(kProgressAppStarting);
 
-  if (!ports.LaunchApp()) ports.ShowMessage(kLaunchAfterInstallFailedText);
+  if (!ports.LaunchApp()) ports.ShowMessage(kRunAppFailedText);
   ports.EnableDone();
   return true;
 }

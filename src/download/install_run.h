@@ -3,12 +3,12 @@
 
 #include <string>
 
+#include "app/launch.h"
 #include "platform/file_query.h"
 
 namespace tarnix {
 
 inline constexpr wchar_t kInstallFailedText[] = L"安装Tarnix失败！";
-inline constexpr wchar_t kLaunchAfterInstallFailedText[] = L"运行App失败！";
 
 class InstallRunPorts {
  public:
