@@ -64,7 +64,7 @@ def show_download(wine, png=os.path.join(harness.ROOT, "docs", "download-dialog.
             time.sleep(0.5)
             os.makedirs(os.path.dirname(png), exist_ok=True)
             shot = os.path.join(work, "root.png")
-            subprocess.run(["import", "-display", display.name, "-window", "root", shot], check=True, timeout=60)
+            subprocess.run(["import", "-display", wine.env["DISPLAY"], "-window", "root", shot], check=True, timeout=60)
             # Keep the virtual desktop only: the rest of the X screen is empty.
             subprocess.run(["convert", shot, "-trim", "+repage", png], check=True, timeout=60)
             print(f"Screenshot of the dialog in mid-download: {png}", flush=True)
