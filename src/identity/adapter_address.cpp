@@ -18,12 +18,8 @@ bool IsZero(const AdapterAddress& address) {
   return std::all_of(address.begin(), address.end(), [](std::uint8_t b) { return b == 0; });
 }
 
-struct ModuleTraits {
-  using Handle = ModuleHandle;
-  AdapterListApi* api = nullptr;
-  static Handle Invalid() noexcept { return 0; }
-  void Close(Handle module) noexcept { api->ReleaseModule(module); }
-};
+using ModuleTraits =
+    ApiHandleTraits<AdapterListApi, ModuleHandle, ModuleHandle{0}, &AdapterListApi::ReleaseModule>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
 
 // Owns a key opened through a NarrowRegistry (any key value may be valid,

@@ -29,21 +29,11 @@ void Store32(std::uint8_t* p, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-// Owners that release through the interface that handed the resource out.
-struct DeviceTraits {
-  using Handle = DeviceHandle;
-  DiskDeviceApi* api = nullptr;
-  static Handle Invalid() noexcept { return kInvalidDeviceHandle; }
-  void Close(Handle handle) noexcept { api->CloseDevice(handle); }
-};
+using DeviceTraits =
+    ApiHandleTraits<DiskDeviceApi, DeviceHandle, kInvalidDeviceHandle, &DiskDeviceApi::CloseDevice>;
 using UniqueDevice = UniqueHandle<DeviceTraits>;
-
-struct BlockTraits {
-  using Handle = std::uint8_t*;
-  DiskDeviceApi* api = nullptr;
-  static Handle Invalid() noexcept { return nullptr; }
-  void Close(Handle block) noexcept { api->FreeBlock(block); }
-};
+using BlockTraits =
+    ApiHandleTraits<DiskDeviceApi, std::uint8_t*, nullptr, &DiskDeviceApi::FreeBlock>;
 using UniqueBlock = UniqueHandle<BlockTraits>;
 
 // Offsets inside the requests and responses.

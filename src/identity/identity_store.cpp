@@ -16,13 +16,8 @@ constexpr std::size_t kAdapterBindingOffset = 20;
 constexpr std::size_t kDiskBindingOffset = 36;
 constexpr std::size_t kBlockSize = 16;
 
-// Closes a file through the interface that opened it.
-struct StoreFileTraits {
-  using Handle = StoreHandle;
-  static Handle Invalid() noexcept { return kInvalidStoreHandle; }
-  StoreFileSystem* files = nullptr;
-  void Close(Handle file) noexcept { files->CloseHandle(file); }
-};
+using StoreFileTraits = ApiHandleTraits<StoreFileSystem, StoreHandle, kInvalidStoreHandle,
+                                        &StoreFileSystem::CloseHandle>;
 using StoreFile = UniqueHandle<StoreFileTraits>;
 
 StoreFile OpenFile(StoreFileSystem& files, const std::wstring& path, std::uint32_t access,

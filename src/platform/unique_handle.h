@@ -65,4 +65,14 @@ class UniqueHandle {
   [[no_unique_address]] Traits traits_;
 };
 
+// Traits of a handle that is released through the interface that handed it
+// out (`CloseFn`, a member function of `Api`), so a fake sees every release.
+template <typename Api, typename H, H kInvalid, auto CloseFn>
+struct ApiHandleTraits {
+  using Handle = H;
+  Api* api = nullptr;
+  static Handle Invalid() noexcept { return kInvalid; }
+  void Close(Handle handle) noexcept { (api->*CloseFn)(handle); }
+};
+
 }  // namespace tarnix
