@@ -144,6 +144,11 @@ class Wine:
         # download.
         if os.path.exists(os.path.join(PREFIX, "system.reg")):
             subprocess.run([WINE, "wineboot"], env=self.env, timeout=300, **quiet)
+            # The desktop process ends a while after its last window is gone;
+            # a hidden window of ours keeps it up until the server stops, so no
+            # test meets a desktop that is just going away or starting again.
+            subprocess.Popen([WINE, os.path.join(PROGRAMS, "winprobe.exe"), "hold"], env=self.env,
+                             start_new_session=True, **quiet)
 
     def kill_server(self):
         subprocess.run([os.path.join(os.path.dirname(WINE), "wineserver"), "-k"], env=self.env,

@@ -7,6 +7,9 @@
 //   winprobe click TITLE ID       clicks the button with control id ID in the
 //                                 top-level window titled TITLE
 //   winprobe close TITLE          closes that window as its close box does
+//   winprobe hold                 keeps a hidden window open until ended, so
+//                                 that Wine's desktop process stays up between
+//                                 the programs of a test run
 //
 // Exit code 0 on success, 2 when the window or control was not found.
 
@@ -139,6 +142,15 @@ int Close(const wchar_t* title) {
   return 0;
 }
 
+int Hold() {
+  HWND window = CreateWindowExW(0, L"STATIC", L"tarnix-e2e-hold", WS_POPUP, 0, 0, 1, 1, nullptr,
+                                nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (window == nullptr) return 2;
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+  return 0;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -151,6 +163,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     result = List();
   } else if (command == L"click" && argc == 4) {
     result = Click(argv[2], _wtoi(argv[3]));
+  } else if (command == L"hold") {
+    result = Hold();
   } else if (command == L"close" && argc == 3) {
     result = Close(argv[2]);
   }
