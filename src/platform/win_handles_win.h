@@ -25,22 +25,14 @@ struct WinTraits {
 inline HANDLE NullHandle() { return nullptr; }
 inline HANDLE InvalidHandleValue() { return INVALID_HANDLE_VALUE; }
 inline void CloseKernelHandle(HANDLE h) { ::CloseHandle(h); }
-inline void CloseFind(HANDLE h) { ::FindClose(h); }
-inline HKEY NullKey() { return nullptr; }
-inline void CloseKey(HKEY h) { ::RegCloseKey(h); }
 inline HMODULE NullModule() { return nullptr; }
 inline void ReleaseModule(HMODULE h) { ::FreeLibrary(h); }
-inline LPVOID NullBlock() { return nullptr; }
-inline void FreeHeapBlock(LPVOID p) { ::HeapFree(::GetProcessHeap(), 0, p); }
 
 // Files and devices: invalid at INVALID_HANDLE_VALUE.
 using UniqueFile = UniqueHandle<WinTraits<HANDLE, InvalidHandleValue, CloseKernelHandle>>;
 // Processes, threads, events: invalid at NULL.
 using UniqueKernelHandle = UniqueHandle<WinTraits<HANDLE, NullHandle, CloseKernelHandle>>;
-using UniqueFind = UniqueHandle<WinTraits<HANDLE, InvalidHandleValue, CloseFind>>;
-using UniqueKey = UniqueHandle<WinTraits<HKEY, NullKey, CloseKey>>;
 using UniqueModule = UniqueHandle<WinTraits<HMODULE, NullModule, ReleaseModule>>;
-using UniqueHeapBlock = UniqueHandle<WinTraits<LPVOID, NullBlock, FreeHeapBlock>>;
 
 // Loads a library from the system directory only, never from the program's
 // folder or the current directory. Returns an invalid module on failure.

@@ -342,17 +342,20 @@ class LauncherTestCase(unittest.TestCase):
         os.makedirs(self.wine.unix_path(path), exist_ok=True)
         return path
 
-    def run_launcher(self, args=(), folder=None, env=None, timeout=60):
-        folder = folder or self.app_folder()
+    def launcher_env(self, env):
+        """The fake host's record goes to this test's folder."""
         merged = {"TARNIX_FAKE_HOST_LOG": "Z:" + self.host_log.replace("/", "\\")}
         merged.update(env or {})
-        return self.wine.run(LAUNCHER, args, cwd=self.wine.unix_path(folder), env=merged, timeout=timeout)
+        return merged
+
+    def run_launcher(self, args=(), folder=None, env=None, timeout=60):
+        folder = folder or self.app_folder()
+        return self.wine.run(LAUNCHER, args, cwd=self.wine.unix_path(folder), env=self.launcher_env(env),
+                             timeout=timeout)
 
     def start_launcher(self, args=(), folder=None, env=None):
         folder = folder or self.app_folder()
-        merged = {"TARNIX_FAKE_HOST_LOG": "Z:" + self.host_log.replace("/", "\\")}
-        merged.update(env or {})
-        return self.wine.start(LAUNCHER, args, cwd=self.wine.unix_path(folder), env=merged)
+        return self.wine.start(LAUNCHER, args, cwd=self.wine.unix_path(folder), env=self.launcher_env(env))
 
     def host_record(self, timeout=20.0):
         """Waits for the fake host's record: (command line, argv list, cwd)."""
