@@ -128,6 +128,7 @@ class Wine:
         for font in ("MS Shell Dlg", "MS Shell Dlg 2"):
             self.reg_add(r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes", font,
                          "WenQuanYi Micro Hei")
+        self.hold_desktop()
         open(marker, "w").close()
 
     def start_server(self):
@@ -144,11 +145,15 @@ class Wine:
         # download.
         if os.path.exists(os.path.join(PREFIX, "system.reg")):
             subprocess.run([WINE, "wineboot"], env=self.env, timeout=300, **quiet)
-            # The desktop process ends a while after its last window is gone;
-            # a hidden window of ours keeps it up until the server stops, so no
-            # test meets a desktop that is just going away or starting again.
-            subprocess.Popen([WINE, os.path.join(PROGRAMS, "winprobe.exe"), "hold"], env=self.env,
-                             start_new_session=True, **quiet)
+            self.hold_desktop()
+
+    def hold_desktop(self):
+        """The desktop process ends a while after its last window is gone; a
+        hidden window of ours keeps it up until the server stops, so no test
+        meets a desktop that is just going away or starting again."""
+        subprocess.Popen([WINE, os.path.join(PROGRAMS, "winprobe.exe"), "hold"], env=self.env,
+                         start_new_session=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL)
 
     def kill_server(self):
         subprocess.run([os.path.join(os.path.dirname(WINE), "wineserver"), "-k"], env=self.env,
