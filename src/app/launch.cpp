@@ -174,11 +174,19 @@ bool LaunchApp(const LaunchEnvironment& environment) {
   if (!IsExistingFile(environment.files, hostPath)) return false;
 
   LaunchOptions options = ReadLaunchOptions(environment.session);
+  // The report begins first and runs beside the host's start, so that the
+  // statistics server's distance costs the host nothing.
   if (environment.reporter != nullptr) {
-    environment.reporter->SendLaunchReport(options.appName, options.appVersion);
+    environment.reporter->StartLaunchReport(options.appName, options.appVersion);
   }
   return StartProcess(environment.shell, BuildHostArguments(options.appPath, options.windowSize),
                       DoubleBackslashes(hostPath), false);
+}
+
+bool LaunchAndFinishReport(const LaunchEnvironment& environment,
+                           const std::function<void(const wchar_t* text)>& showFailure) {
+  if (!LaunchApp(environment)) showFailure(kRunAppFailedText);
+  return environment.reporter == nullptr || environment.reporter->WaitForLaunchReport();
 }
 
 }  // namespace tarnix

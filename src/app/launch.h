@@ -3,6 +3,7 @@
 // switches, the window size, the host's command line and the shell start.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -42,11 +43,16 @@ class LaunchSession {
   virtual WorkArea GetPrimaryScreenSize() = 0;
 };
 
-// Sends the launch report; a launch waits for it but ignores its outcome.
+// The launch report, which runs beside the launch; its outcome is never known.
 class LaunchReporter {
  public:
   virtual ~LaunchReporter() = default;
-  virtual void SendLaunchReport(const std::wstring& appName, const std::wstring& appVersion) = 0;
+  // Starts the report for the application and returns at once.
+  virtual void StartLaunchReport(const std::wstring& appName, const std::wstring& appVersion) = 0;
+  // Waits until the report has ended or its time is up. Returns true when no
+  // report runs any more (it ended, or none was started); false when it may
+  // still be running.
+  virtual bool WaitForLaunchReport() = 0;
 };
 
 struct LaunchEnvironment {
@@ -84,8 +90,18 @@ std::wstring BuildHostArguments(std::wstring_view appPath, std::wstring_view win
 // fitted size.
 LaunchOptions ReadLaunchOptions(LaunchSession& session);
 
-// Starts the host for the application in the current folder. Returns true when
-// the shell started it; false when the host is not installed or not started.
+// Starts the host for the application in the current folder: starts the
+// launch report, then the host, and returns without waiting for either.
+// Returns true when the shell started the host; false when the host is not
+// installed (no report is started then) or not started.
 bool LaunchApp(const LaunchEnvironment& environment);
+
+// The direct branch of start-up: LaunchApp; when the host did not start,
+// `showFailure(kRunAppFailedText)` at once, while the report runs on; then the
+// wait for the report. Returns what that wait returned: false when the report
+// may still be running, so that the process must end without running
+// exit-time destructors under it.
+bool LaunchAndFinishReport(const LaunchEnvironment& environment,
+                           const std::function<void(const wchar_t* text)>& showFailure);
 
 }  // namespace tarnix

@@ -4,9 +4,10 @@
 
 #include "platform/app_framework_win.h"
 #include "platform/file_query_win.h"
+#include "platform/message_box.h"
 #include "platform/registry_win.h"
 #include "platform/shell_win.h"
-#include "report/launch_report.h"
+#include "report/launch_report_win.h"
 
 namespace tarnix::win {
 
@@ -33,23 +34,46 @@ WorkArea Win32LaunchSession::GetPrimaryScreenSize() {
   return WorkArea{::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
 }
 
-void Win32LaunchReporter::SendLaunchReport(const std::wstring& appName,
-                                           const std::wstring& appVersion) {
-  tarnix::SendLaunchReport(appName, appVersion);
+void Win32LaunchReporter::StartLaunchReport(const std::wstring& appName,
+                                            const std::wstring& appVersion) {
+  // The job owns copies of the texts: the launcher may stop waiting and end
+  // while it still runs.
+  flight_.Start([appName, appVersion](std::uint32_t startTick) {
+    SendLaunchReport(appName, appVersion, startTick);
+  });
 }
+
+bool Win32LaunchReporter::WaitForLaunchReport() { return flight_.Wait(); }
 
 }  // namespace tarnix::win
 
 namespace tarnix {
 
-bool LaunchApp() {
+namespace {
+
+// What a launch reads and starts on the real system.
+struct Win32LaunchParts {
   win::Win32Registry registry;
   win::Win32FileQuery files;
   win::Win32LaunchSession session;
   win::Win32Shell shell;
+
+  LaunchEnvironment With(LaunchReporter& reporter) {
+    return LaunchEnvironment{registry, files, session, shell, &reporter};
+  }
+};
+
+}  // namespace
+
+bool LaunchApp(LaunchReporter& reporter) {
+  Win32LaunchParts parts;
+  return LaunchApp(parts.With(reporter));
+}
+
+bool LaunchAndFinishReport() {
+  Win32LaunchParts parts;
   win::Win32LaunchReporter reporter;
-  LaunchEnvironment environment{registry, files, session, shell, &reporter};
-  return LaunchApp(environment);
+  return LaunchAndFinishReport(parts.With(reporter), ShowFailureMessage);
 }
 
 bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait) {

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "app/launch.h"
+#include "report/report_flight.h"
+#include "report/report_flight_win.h"
 
 namespace tarnix::win {
 
@@ -15,18 +17,29 @@ class Win32LaunchSession final : public LaunchSession {
   WorkArea GetPrimaryScreenSize() override;
 };
 
-// The launch report with the machine identity, through WinINet.
+// The launch report with the machine identity, through WinINet, on a thread
+// of its own. Its owner waits for it before the process ends.
 class Win32LaunchReporter final : public LaunchReporter {
  public:
-  void SendLaunchReport(const std::wstring& appName, const std::wstring& appVersion) override;
+  void StartLaunchReport(const std::wstring& appName, const std::wstring& appVersion) override;
+  bool WaitForLaunchReport() override;
+
+ private:
+  Win32ReportThreads threads_;
+  ReportFlight flight_{threads_};
 };
 
 }  // namespace tarnix::win
 
 namespace tarnix {
 
-// LaunchApp on the real registry, file system, screen and shell.
-bool LaunchApp();
+// LaunchApp on the real registry, file system, screen and shell, with its
+// report through `reporter`.
+bool LaunchApp(LaunchReporter& reporter);
+
+// LaunchAndFinishReport on the real system, its failure shown in a message
+// box. False when the report may still be running.
+bool LaunchAndFinishReport();
 
 // StartProcess through the real shell.
 bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait);

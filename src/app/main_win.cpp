@@ -8,7 +8,6 @@
 #include "download/download_dialog_win.h"
 #include "platform/app_framework_win.h"
 #include "platform/file_query_win.h"
-#include "platform/message_box.h"
 #include "platform/registry_win.h"
 
 namespace tarnix {
@@ -48,7 +47,10 @@ class CUseThreadDownloadApp final : public win::CWinApp {
       RunDownloadDialog();
       return FALSE;
     }
-    if (!LaunchApp()) ShowFailureMessage(kRunAppFailedText);
+    // The host is started (or its failure told) before the launcher waits,
+    // with nothing on screen, for its report. A report that may still run
+    // must not meet the exit-time destructors: the process then ends at once.
+    if (!LaunchAndFinishReport()) win::EndProcessNow(0);
     return FALSE;
   }
 };

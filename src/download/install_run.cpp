@@ -19,6 +19,9 @@ bool RunInstallation(InstallRunPorts& ports, FileQuery& files) {
 
   if (!ports.LaunchApp()) ports.ShowMessage(kRunAppFailedText);
   ports.EnableDone();
+  // The host is up (or its failure told): nothing on screen waits for the report.
+  ports.HideDialog();
+  ports.WaitForLaunchReport();
   return true;
 }
 

@@ -30,11 +30,16 @@ class InstallRunPorts {
   virtual bool LaunchApp() = 0;
   // Enables the Done button.
   virtual void EnableDone() = 0;
+  // Takes the dialog off the screen; the process stays only for the report.
+  virtual void HideDialog() = 0;
+  // Waits until the launch report has ended or its time is up.
+  virtual void WaitForLaunchReport() = 0;
 };
 
-// Waits for the download, runs the installer and launches the application.
-// Returns true when the process must now end with exit code 0, false when
-// the thread simply returns (no installer file, or the wait failed).
+// Waits for the download, runs the installer, launches the application, hides
+// the dialog and waits for the launch report. Returns true when the process
+// must now end with exit code 0, false when the thread simply returns (no
+// installer file, or the wait failed).
 bool RunInstallation(InstallRunPorts& ports, FileQuery& files);
 
 }  // namespace tarnix

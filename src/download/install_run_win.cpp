@@ -27,8 +27,17 @@ class Win32InstallRunPorts final : public InstallRunPorts {
     return tarnix::StartProcess(parameters, file, wait);
   }
   void ShowMessage(const wchar_t* text) override { ShowFailureMessage(text); }
-  bool LaunchApp() override { return tarnix::LaunchApp(); }
+  bool LaunchApp() override { return tarnix::LaunchApp(report_); }
   void EnableDone() override { doneButton.EnableWindow(true); }
+  // The bar's parent is the dialog; the bar's handle was bound before this
+  // thread started. Sent to the dialog's thread, so it is hidden on return.
+  void HideDialog() override { ::ShowWindow(::GetParent(progressBar.GetSafeHwnd()), SW_HIDE); }
+  // The process ends right after, by ExitProcess, whether or not the report
+  // got through.
+  void WaitForLaunchReport() override { report_.WaitForLaunchReport(); }
+
+ private:
+  win::Win32LaunchReporter report_;
 };
 
 // Ends the process from this thread while the main thread is still in the

@@ -1,5 +1,7 @@
 #include "platform/app_framework_win.h"
 
+#include <cstdio>
+
 #include "platform/message_box.h"
 
 namespace tarnix::win {
@@ -50,6 +52,11 @@ const std::wstring& ApplicationTitle() {
     return name;
   }());
   return title;
+}
+
+void EndProcessNow(UINT exitCode) {
+  std::fflush(nullptr);
+  ::ExitProcess(exitCode);
 }
 
 void HardenDllSearchPath() {

@@ -24,18 +24,21 @@ unsigned __stdcall WorkerEntry(void* raw) {
 
 }  // namespace
 
-bool BeginWorkerThread(WorkerProc proc, void* parameter) {
+UniqueKernelHandle BeginWaitableWorkerThread(WorkerProc proc, void* parameter) {
   auto* start = new (std::nothrow) WorkerStart{proc, parameter};
-  if (start == nullptr) return false;
+  if (start == nullptr) return UniqueKernelHandle();
   // _beginthreadex, not CreateThread, so the C run-time's per-thread state
   // (printf, errno) is set up for the worker.
   std::uintptr_t thread = ::_beginthreadex(nullptr, 0, &WorkerEntry, start, 0, nullptr);
   if (thread == 0) {
     delete start;
-    return false;
+    return UniqueKernelHandle();
   }
-  ::CloseHandle(reinterpret_cast<HANDLE>(thread));
-  return true;
+  return UniqueKernelHandle(reinterpret_cast<HANDLE>(thread));
+}
+
+bool BeginWorkerThread(WorkerProc proc, void* parameter) {
+  return BeginWaitableWorkerThread(proc, parameter).IsValid();
 }
 
 }  // namespace tarnix::win

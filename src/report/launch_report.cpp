@@ -8,9 +8,8 @@ namespace tarnix {
 
 namespace {
 
-// The caller's wait outlasts the request's own budget, and the whole report
-// leaves more than half of the host's 5 seconds to the rest of the start.
-static_assert(kReportBudgetMs < kReportHardWaitMs && kReportHardWaitMs <= 2000);
+// A connection attempt that runs out still leaves time for the request.
+static_assert(kReportConnectTimeoutMs < kReportBudgetMs);
 
 constexpr char32_t kReplacementCharacter = 0xFFFD;
 
@@ -119,25 +118,23 @@ std::wstring BuildReportUrl(std::wstring_view appName, std::wstring_view appVers
 }
 
 void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput& output,
-                       ReportClock& clock) {
-  const std::uint32_t start = clock.TickMs();
-  auto withinBudget = [&] { return ElapsedMs(clock, start) < kReportBudgetMs; };
+                       ReportClock& clock, std::uint32_t startTick) {
+  auto withinBudget = [&] { return ElapsedMs(clock, startTick) < kReportBudgetMs; };
 
   ScopedInternetHandle session(internet,
                                internet.Open(kReportAgent, kInternetOpenTypePreconfig, 0));
   if (session.Get() == 0) return;
 
   // Set on the session, the time-outs hold for the request opened from it. A
-  // failure to set one leaves the platform's default; the overall budget and
-  // the caller's bounded wait still hold.
-  for (std::uint32_t option :
-       {kInternetOptionConnectTimeout, kInternetOptionSendTimeout, kInternetOptionReceiveTimeout}) {
-    internet.SetOption(session.Get(), option, kReportBudgetMs);
-  }
+  // failure to set one leaves the platform's default; the launcher's bounded
+  // wait for this thread still holds.
+  internet.SetOption(session.Get(), kInternetOptionConnectTimeout, kReportConnectTimeoutMs);
+  internet.SetOption(session.Get(), kInternetOptionSendTimeout, kReportTransferTimeoutMs);
+  internet.SetOption(session.Get(), kInternetOptionReceiveTimeout, kReportTransferTimeoutMs);
 
   ScopedInternetHandle request(internet,
                                internet.OpenUrl(session.Get(), url, kInternetFlagNoCacheWrite, 0));
-  // Past the budget the caller may have moved on: write nothing more.
+  // Past the budget the launcher may be ending: write nothing more.
   if (request.Get() == 0 || !withinBudget()) return;
 
   output.WriteUrlLine(url);
@@ -159,10 +156,14 @@ void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput
   }
 }
 
-void SendLaunchReport(std::wstring appName, std::wstring appVersion, std::wstring_view machineId,
-                      Internet& internet, ReportOutput& output, ReportClock& clock) {
-  std::wstring url = BuildReportUrl(appName, appVersion, clock.NowSeconds(), machineId);
-  SendReportRequest(url, internet, output, clock);
+void SendLaunchReport(const std::wstring& appName, const std::wstring& appVersion,
+                      std::uint32_t startTick, ReportSources& sources, ReportOutput& output,
+                      ReportClock& clock) {
+  const std::int64_t seconds = clock.NowSeconds();
+  std::wstring url = BuildReportUrl(appName, appVersion, seconds, sources.MachineIdString());
+  Internet* internet = sources.LoadInternet();
+  if (internet == nullptr) return;
+  SendReportRequest(url, *internet, output, clock, startTick);
 }
 
 }  // namespace tarnix

@@ -1,14 +1,17 @@
 #pragma once
 // The launch report: one HTTP GET to the statistics server that names the
-// application, its version, the time and the machine, sent before the host
-// starts. Its answer is only echoed to standard output; every failure is silent.
+// application, its version, the time and the machine. It begins just before
+// the host starts and runs beside it on a thread of its own (report_flight.h).
+// Its answer is only echoed to standard output; every failure is silent.
 //
 // The request is bounded in time and size, so that a slow, stalled or hostile
-// statistics server cannot hold back the start of the host.
+// statistics server cannot keep the launcher for long.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "report/report_flight.h"
 
 namespace tarnix {
 
@@ -31,15 +34,15 @@ inline constexpr std::uint32_t kInternetOptionReceiveTimeout =
 // after them in the 1024-byte buffer.
 inline constexpr std::uint32_t kReportReadChunk = 1023;
 
-// Bounds of one report. The request may take kReportBudgetMs from its start:
-// every network time-out is set to that, nothing is read or written once it
-// has passed, and the body is read up to kReportBodyLimit bytes. The caller
-// waits kReportHardWaitMs at most for the request (it runs on its own thread
-// on Windows), which also covers a server that trickles its answer one byte
-// at a time within every single time-out. Together with the start-up before
-// the report, the host starts well within 5 seconds of the launcher.
-inline constexpr std::uint32_t kReportBudgetMs = 1500;
-inline constexpr std::uint32_t kReportHardWaitMs = 2000;
+// Bounds of one report, within kReportBudgetMs from the report's start: a
+// connection attempt may take kReportConnectTimeoutMs, so that a lost SYN is
+// sent again and a second address still gets its turn; sending and receiving
+// may each take the whole budget; nothing is read or written once the budget
+// has passed; and the body is read up to kReportBodyLimit bytes. The
+// launcher's wait for the report's thread (ReportFlight) holds the budget
+// even where WinINet ignores a time-out or a server trickles its answer.
+inline constexpr std::uint32_t kReportConnectTimeoutMs = 5000;
+inline constexpr std::uint32_t kReportTransferTimeoutMs = kReportBudgetMs;
 inline constexpr std::uint32_t kReportBodyLimit = 64 * 1024;
 
 // WinINet's calls, one method each; a handle of 0 is none.
@@ -97,25 +100,30 @@ std::wstring FormatReportTime(std::int64_t seconds);
 std::wstring BuildReportUrl(std::wstring_view appName, std::wstring_view appVersion,
                             std::int64_t seconds, std::wstring_view machineId);
 
-// The machine identity's text form as a wide string: 32 lowercase hexadecimal
-// digits, or empty when no identity was obtained.
-std::wstring GetMachineIdString();
+// What the report's thread derives and loads for itself, so that none of it
+// delays the host's start.
+class ReportSources {
+ public:
+  virtual ~ReportSources() = default;
+  // The machine identity's text form, derived on the first call in the
+  // process: 32 lowercase hexadecimal digits, or empty when none was obtained.
+  virtual std::wstring MachineIdString() = 0;
+  // WinINet, loaded for the rest of the process (its own threads may outlive
+  // a request, so it is never unloaded). Null when the library or one of its
+  // calls is missing.
+  virtual Internet* LoadInternet() = 0;
+};
 
 // Sends the GET and echoes the URL and the body, within kReportBudgetMs from
-// the call and kReportBodyLimit bytes. Every handle it opens is closed.
+// `startTick` (the report's start on the clock's tick counter) and
+// kReportBodyLimit bytes. Every handle it opens is closed.
 void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput& output,
-                       ReportClock& clock);
+                       ReportClock& clock, std::uint32_t startTick);
 
-// Builds the URL with the clock's time and `machineId` and sends it.
-void SendLaunchReport(std::wstring appName, std::wstring appVersion, std::wstring_view machineId,
-                      Internet& internet, ReportOutput& output, ReportClock& clock);
-
-// Windows only: SendReportRequest through WinINet (loaded from the system
-// folder), the C run-time's clock and standard output, on a thread of its own
-// that the caller waits for kReportHardWaitMs at most.
-void SendReportRequest(const std::wstring& url);
-
-// Windows only: the launch report with the machine identity, as LaunchApp sends it.
-void SendLaunchReport(std::wstring appName, std::wstring appVersion);
+// The launch report as its thread runs it: the time, the machine identity,
+// the URL, WinINet and the request. Without WinINet nothing is sent or written.
+void SendLaunchReport(const std::wstring& appName, const std::wstring& appVersion,
+                      std::uint32_t startTick, ReportSources& sources, ReportOutput& output,
+                      ReportClock& clock);
 
 }  // namespace tarnix

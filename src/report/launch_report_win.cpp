@@ -1,14 +1,14 @@
-// The launch report on Windows: WinINet loaded from the system folder, the C
-// run-time's clock and standard output, and a thread of its own per request.
+// The launch report on Windows: the machine identity, WinINet loaded from the
+// system folder, the C run-time's clock and standard output.
 
-#include <process.h>
+#include "report/launch_report_win.h"
+
 #include <windows.h>
 #include <wininet.h>
 
 #include <cstdio>
 #include <ctime>
 #include <iterator>
-#include <memory>
 
 #include "identity/machine_id.h"
 #include "platform/win_handles_win.h"
@@ -29,22 +29,30 @@ Fn LookUp(HMODULE module, const char* name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
 }
 
+// The values the portable logic passes, as WinINet defines them.
+static_assert(kInternetOpenTypePreconfig == INTERNET_OPEN_TYPE_PRECONFIG);
+static_assert(kInternetFlagNoCacheWrite == INTERNET_FLAG_NO_CACHE_WRITE);
+static_assert(kInternetOptionConnectTimeout == INTERNET_OPTION_CONNECT_TIMEOUT);
+static_assert(kInternetOptionSendTimeout == INTERNET_OPTION_SEND_TIMEOUT);
+static_assert(kInternetOptionReceiveTimeout == INTERNET_OPTION_RECEIVE_TIMEOUT);
+
 HINTERNET ToHandle(InternetHandle handle) { return reinterpret_cast<HINTERNET>(handle); }
 InternetHandle FromHandle(HINTERNET handle) { return reinterpret_cast<InternetHandle>(handle); }
 
-// WinINet's calls, passed through. Owns the library, so it stays loaded for
-// as long as a request may still run.
+// WinINet's calls, passed through.
 class Win32Internet final : public Internet {
  public:
-  // False when the library or one of its calls is missing.
+  // False when the library or one of its calls is missing. The library is
+  // never freed: WinINet's own threads may outlive a request, and unloading
+  // the code under them would crash the process.
   bool Load() {
-    module_ = LoadSystemLibrary(L"wininet.dll");
-    if (!module_) return false;
-    open_ = LookUp<InternetOpenWFn>(module_.Get(), "InternetOpenW");
-    openUrl_ = LookUp<InternetOpenUrlWFn>(module_.Get(), "InternetOpenUrlW");
-    read_ = LookUp<InternetReadFileFn>(module_.Get(), "InternetReadFile");
-    close_ = LookUp<InternetCloseHandleFn>(module_.Get(), "InternetCloseHandle");
-    setOption_ = LookUp<InternetSetOptionWFn>(module_.Get(), "InternetSetOptionW");
+    HMODULE module = LoadSystemLibrary(L"wininet.dll").Release();
+    if (module == nullptr) return false;
+    open_ = LookUp<InternetOpenWFn>(module, "InternetOpenW");
+    openUrl_ = LookUp<InternetOpenUrlWFn>(module, "InternetOpenUrlW");
+    read_ = LookUp<InternetReadFileFn>(module, "InternetReadFile");
+    close_ = LookUp<InternetCloseHandleFn>(module, "InternetCloseHandle");
+    setOption_ = LookUp<InternetSetOptionWFn>(module, "InternetSetOptionW");
     return open_ && openUrl_ && read_ && close_ && setOption_;
   }
 
@@ -70,7 +78,6 @@ class Win32Internet final : public Internet {
   bool CloseHandle(InternetHandle handle) override { return close_(ToHandle(handle)) != FALSE; }
 
  private:
-  UniqueModule module_;
   InternetOpenWFn open_ = nullptr;
   InternetOpenUrlWFn openUrl_ = nullptr;
   InternetReadFileFn read_ = nullptr;
@@ -78,8 +85,8 @@ class Win32Internet final : public Internet {
   InternetSetOptionWFn setOption_ = nullptr;
 };
 
-// Standard output, flushed after every write: the process may end right
-// after the host starts, without flushing its buffers.
+// Standard output, flushed after every write: the process may end while the
+// report still runs, without flushing its buffers.
 class StandardOutput final : public ReportOutput {
  public:
   void WriteUrlLine(const std::wstring& url) override {
@@ -98,61 +105,33 @@ class RuntimeClock final : public ReportClock {
   std::uint32_t TickMs() override { return ::GetTickCount(); }
 };
 
-// Everything a request uses, shared by the caller and the request's thread:
-// the caller may stop waiting and return while the request still runs.
-struct ReportJob {
-  std::wstring url;
-  Win32Internet internet;
-  StandardOutput output;
-  RuntimeClock clock;
+class Win32ReportSources final : public ReportSources {
+ public:
+  std::wstring MachineIdString() override {
+    FormatMachineIdText();
+    // The text is hexadecimal digits (or empty), which every ANSI code page
+    // maps to the same characters; widening byte by byte is that conversion.
+    std::wstring text;
+    for (std::size_t i = 0; i < std::size(MachineIdText) && MachineIdText[i] != 0; ++i) {
+      text += static_cast<wchar_t>(static_cast<unsigned char>(MachineIdText[i]));
+    }
+    return text;
+  }
+  Internet* LoadInternet() override { return internet_.Load() ? &internet_ : nullptr; }
 
-  void Run() { SendReportRequest(url, internet, output, clock); }
+ private:
+  Win32Internet internet_;
 };
 
-unsigned __stdcall RunReportJob(void* parameter) {
-  std::unique_ptr<std::shared_ptr<ReportJob>> job(
-      static_cast<std::shared_ptr<ReportJob>*>(parameter));
-  (*job)->Run();
-  return 0;
-}
-
 }  // namespace
+
+void SendLaunchReport(const std::wstring& appName, const std::wstring& appVersion,
+                      std::uint32_t startTick) {
+  Win32ReportSources sources;
+  StandardOutput output;
+  RuntimeClock clock;
+  tarnix::SendLaunchReport(appName, appVersion, startTick, sources, output, clock);
+}
+
 }  // namespace win
-
-std::wstring GetMachineIdString() {
-  FormatMachineIdText();
-  // The text is hexadecimal digits (or empty), which every ANSI code page maps
-  // to the same characters; widening byte by byte is that conversion.
-  std::wstring text;
-  for (std::size_t i = 0; i < std::size(MachineIdText) && MachineIdText[i] != 0; ++i) {
-    text += static_cast<wchar_t>(static_cast<unsigned char>(MachineIdText[i]));
-  }
-  return text;
-}
-
-void SendReportRequest(const std::wstring& url) {
-  auto job = std::make_shared<win::ReportJob>();
-  job->url = url;
-  if (!job->internet.Load()) return;
-
-  // The request runs on its own thread so that no server, however slow,
-  // holds this thread for longer than the hard wait: WinINet's time-outs
-  // bound each network wait, not a server that trickles its answer.
-  auto* shared = new std::shared_ptr<win::ReportJob>(job);
-  uintptr_t thread = ::_beginthreadex(nullptr, 0, win::RunReportJob, shared, 0, nullptr);
-  if (thread == 0) {
-    delete shared;
-    job->Run();  // still bounded by the time-outs and the budget
-    return;
-  }
-  win::UniqueKernelHandle owner(reinterpret_cast<HANDLE>(thread));
-  ::WaitForSingleObject(owner.Get(), kReportHardWaitMs);
-}
-
-void SendLaunchReport(std::wstring appName, std::wstring appVersion) {
-  win::RuntimeClock clock;
-  std::int64_t seconds = clock.NowSeconds();
-  SendReportRequest(BuildReportUrl(appName, appVersion, seconds, GetMachineIdString()));
-}
-
 }  // namespace tarnix

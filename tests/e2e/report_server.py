@@ -13,11 +13,17 @@ import urllib.parse
 REPORT_PATH = "/report"
 
 
+HOLD_LIMIT = 300.0  # seconds a held connection lasts at most, should a test forget to release it
+
+
 class _Held:
-    """A mode that keeps its connection busy until released."""
+    """A mode that keeps its connection busy until released. `arrived` is set
+    when its request came in, `answered` once its whole answer is out."""
 
     def __init__(self):
         self.released = threading.Event()
+        self.arrived = threading.Event()
+        self.answered = threading.Event()
 
     def release(self):
         self.released.set()
@@ -38,33 +44,63 @@ class Answer:
         handler.wfile.write(self.body)
 
 
+class Delayed(_Held):
+    """Status 200 and `body`, sent `delay` seconds after the request came in."""
+
+    def __init__(self, delay=3.0, body=b"report-ok after a wait\nsecond line"):
+        super().__init__()
+        self.delay = delay
+        self.body = body
+
+    def __call__(self, handler, server):
+        self.arrived.set()
+        if self.released.wait(self.delay):
+            return
+        Answer(self.body)(handler, server)
+        self.answered.set()
+
+
 class Stall(_Held):
     """Accepts the request and never answers."""
 
     def __call__(self, handler, server):
-        self.released.wait(60)
+        self.arrived.set()
+        self.released.wait(HOLD_LIMIT)
 
 
 class Trickle(_Held):
     """Answers one byte per `interval` seconds, headers included."""
 
-    def __init__(self, interval=1.0):
+    def __init__(self, interval=1.0, body=b"hello"):
         super().__init__()
         self.interval = interval
+        self.body = body
 
     def __call__(self, handler, server):
-        response = b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"
+        self.arrived.set()
+        response = b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(self.body) + self.body
         for byte in response:
             if self.released.wait(self.interval):
                 return
             handler.wfile.write(bytes([byte]))
             handler.wfile.flush()
+        self.answered.set()
+
+
+class HangUp(_Held):
+    """Closes the connection without an answer."""
+
+    def __call__(self, handler, server):
+        self.arrived.set()
+        handler.close_connection = True
+        handler.connection.shutdown(socket.SHUT_RDWR)
 
 
 class Endless(_Held):
     """Status 200 and a body that never ends."""
 
     def __call__(self, handler, server):
+        self.arrived.set()
         handler.send_response(200)
         handler.send_header("Content-Type", "application/octet-stream")
         handler.end_headers()

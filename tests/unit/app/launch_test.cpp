@@ -207,12 +207,35 @@ TEST(StartProcess, WaitsForTheProcessAndAFailedStartReturnsFalseAtOnce) {
   EXPECT_EQ(failing.waits, std::vector<ProcessHandle>{0});  // no process: the wait returns at once
 }
 
+// One log of the report's and the shell's calls, in the order they came.
 class RecordingReporter : public LaunchReporter {
  public:
-  void SendLaunchReport(const std::wstring& appName, const std::wstring& appVersion) override {
+  explicit RecordingReporter(std::vector<std::wstring>& log) : log_(log) {}
+  void StartLaunchReport(const std::wstring& appName, const std::wstring& appVersion) override {
     reports.push_back(appName + L"|" + appVersion);
+    log_.push_back(L"report started");
+  }
+  bool WaitForLaunchReport() override {
+    log_.push_back(L"report waited for");
+    return reportEnds;
   }
   std::vector<std::wstring> reports;
+  bool reportEnds = true;
+
+ private:
+  std::vector<std::wstring>& log_;
+};
+
+class LoggingShell : public FakeShell {
+ public:
+  explicit LoggingShell(std::vector<std::wstring>& log) : log_(log) {}
+  bool Execute(const ShellStartRequest& request, ProcessHandle* process) override {
+    log_.push_back(L"host started");
+    return FakeShell::Execute(request, process);
+  }
+
+ private:
+  std::vector<std::wstring>& log_;
 };
 
 class LaunchAppTest : public ::testing::Test {
@@ -221,13 +244,22 @@ class LaunchAppTest : public ::testing::Test {
     registry.SetString(RegistryHive::CurrentUser, HostKeyPath, HostPathValueName, path);
     files.attributes[path] = attributes;
   }
-  bool Launch() { return LaunchApp(LaunchEnvironment{registry, files, session, shell, &reporter}); }
+  LaunchEnvironment Environment() {
+    return LaunchEnvironment{registry, files, session, shell, &reporter};
+  }
+  bool Launch() { return LaunchApp(Environment()); }
+  bool LaunchDirectly() {
+    return LaunchAndFinishReport(Environment(), [this](const wchar_t* text) {
+      log.push_back(std::wstring(L"message ") + text);
+    });
+  }
 
+  std::vector<std::wstring> log;
   FakeRegistry registry;
   FakeFiles files;
   FakeSession session;
-  FakeShell shell;
-  RecordingReporter reporter;
+  LoggingShell shell{log};
+  RecordingReporter reporter{log};
 };
 
 TEST_F(LaunchAppTest, StartsTheDoubledHostPathWithTheBuiltArgumentsAfterTheReport) {
@@ -281,6 +313,40 @@ TEST_F(LaunchAppTest, AStartTheShellRefusesFailsAfterTheReport) {
   shell.succeed = false;
   EXPECT_FALSE(Launch());
   EXPECT_EQ(reporter.reports.size(), 1u);
+}
+
+TEST_F(LaunchAppTest, TheReportStartsBeforeTheHostAndIsNotWaitedForByTheLaunch) {
+  InstallHost(L"C:\\h.exe");
+  EXPECT_TRUE(Launch());
+  EXPECT_EQ(log, (std::vector<std::wstring>{L"report started", L"host started"}));
+}
+
+TEST_F(LaunchAppTest, TheDirectBranchWaitsForTheReportOnlyAfterTheHostOrItsFailureMessage) {
+  struct Case {
+    const char* name;
+    bool hostInstalled;
+    bool hostStarts;
+    bool reportEnds;
+    std::vector<std::wstring> log;
+  };
+  const Case cases[] = {
+      {"started", true, true, true, {L"report started", L"host started", L"report waited for"}},
+      {"report still running", true, true, false,
+       {L"report started", L"host started", L"report waited for"}},
+      // The message does not wait for the report.
+      {"start refused", true, false, true,
+       {L"report started", L"host started", L"message 运行App失败！", L"report waited for"}},
+      {"no host", false, true, true, {L"message 运行App失败！", L"report waited for"}},
+  };
+  for (const Case& c : cases) {
+    log.clear();
+    files.attributes.clear();
+    if (c.hostInstalled) InstallHost(L"C:\\h.exe");
+    shell.succeed = c.hostStarts;
+    reporter.reportEnds = c.reportEnds;
+    EXPECT_EQ(LaunchDirectly(), c.reportEnds) << c.name;
+    EXPECT_EQ(log, c.log) << c.name;
+  }
 }
 
 }  // namespace

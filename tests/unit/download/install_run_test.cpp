@@ -41,17 +41,20 @@ class FakeInstallPorts : public InstallRunPorts, public FileQuery {
     return launchSucceeds;
   }
   void EnableDone() override { calls.push_back(L"enable done"); }
+  void HideDialog() override { calls.push_back(L"hide dialog"); }
+  void WaitForLaunchReport() override { calls.push_back(L"wait for report"); }
 };
 
 const std::wstring kStart = L"start [] C:\\T\\TarnixSetup.exe wait";
 const std::wstring kAttributes = L"attributes C:\\T\\TarnixSetup.exe";
 
-TEST(RunInstallation, RunsTheInstallerThenLaunchesAndAsksToEndTheProcess) {
+TEST(RunInstallation, RunsTheInstallerLaunchesHidesTheDialogWaitsForTheReportAndAsksToEnd) {
   FakeInstallPorts ports;
   EXPECT_TRUE(RunInstallation(ports, ports));
   EXPECT_EQ(ports.calls, (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes, L"pos 180",
                                                     kStart, L"pos 200", L"launch",
-                                                    L"enable done"}));
+                                                    L"enable done", L"hide dialog",
+                                                    L"wait for report"}));
 }
 
 TEST(RunInstallation, FailuresAreReportedAndTheHandOverStillHappens) {
@@ -63,14 +66,16 @@ TEST(RunInstallation, FailuresAreReportedAndTheHandOverStillHappens) {
   const Case cases[] = {
       {false, true,
        {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"message 安装Tarnix失败！",
-        L"pos 200", L"launch", L"enable done"}},
+        L"pos 200", L"launch", L"enable done", L"hide dialog", L"wait for report"}},
+      // The message does not wait for the report; the dialog goes only after it.
       {true, false,
        {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"pos 200", L"launch",
-        L"message 运行App失败！", L"enable done"}},
+        L"message 运行App失败！", L"enable done", L"hide dialog", L"wait for report"}},
       // A refused elevation prompt: the host is still missing, so both boxes, in order.
       {false, false,
        {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"message 安装Tarnix失败！",
-        L"pos 200", L"launch", L"message 运行App失败！", L"enable done"}},
+        L"pos 200", L"launch", L"message 运行App失败！", L"enable done", L"hide dialog",
+        L"wait for report"}},
   };
   for (const Case& c : cases) {
     FakeInstallPorts ports;

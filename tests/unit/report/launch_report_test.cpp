@@ -185,7 +185,7 @@ class ReportRequestTest : public ::testing::Test {
   FakeOutput output;
   const std::wstring url = kPrefix + L"&app_name=a&client_version=1&times=0&guid=";
 
-  void Send() { SendReportRequest(url, internet, output, clock); }
+  void Send() { SendReportRequest(url, internet, output, clock, clock.tick); }
   std::string Echoed() const {
     std::string all;
     for (const auto& chunk : output.chunks) all += chunk;
@@ -202,9 +202,9 @@ TEST_F(ReportRequestTest, SendsOneGetWithTheFixedSettingsAndEchoesUrlAndBody) {
   EXPECT_EQ(internet.url, url);
   EXPECT_EQ(internet.urlFlags, 0x04000000u);
   EXPECT_EQ(internet.context, 0u);
+  // Connect 5 s, so that a lost SYN is sent again; send and receive the whole 10 s budget.
   EXPECT_THAT(internet.options,
-              ElementsAre(std::pair(2u, kReportBudgetMs), std::pair(5u, kReportBudgetMs),
-                          std::pair(6u, kReportBudgetMs)));
+              ElementsAre(std::pair(2u, 5000u), std::pair(5u, 10000u), std::pair(6u, 10000u)));
   EXPECT_THAT(internet.calls,
               ElementsAre("Open", "SetOption(session)", "SetOption(session)", "SetOption(session)",
                           "OpenUrl(session)", "ReadFile(request)", "ReadFile(request)",
@@ -301,13 +301,57 @@ TEST_F(ReportRequestTest, AnswerJustWithinTheBudgetIsEchoed) {
   EXPECT_THAT(output.chunks, ElementsAre("in time"));
 }
 
-TEST(LaunchReportTest, SendsTheUrlBuiltFromTheClockAndIdentity) {
+// ---------------------------------------------------------------- the report's job
+
+struct FakeSources : ReportSources {
+  explicit FakeSources(FakeInternet& i) : internet(i) {}
+  FakeInternet& internet;
+  bool libraryLoads = true;
+  std::vector<std::string> calls;
+  std::wstring MachineIdString() override {
+    calls.push_back("identity");
+    return L"00112233445566778899aabbccddeeff";
+  }
+  Internet* LoadInternet() override {
+    calls.push_back("load");
+    return libraryLoads ? &internet : nullptr;
+  }
+};
+
+class LaunchReportTest : public ::testing::Test {
+ protected:
   FakeClock clock;
-  FakeInternet internet(clock);
+  FakeInternet internet{clock};
   FakeOutput output;
-  SendLaunchReport(L"default", L"1.0.0.1", L"", internet, output, clock);
-  EXPECT_EQ(internet.url,
-            kPrefix + L"&app_name=default&client_version=1.0.0.1&times=1704067200000&guid=");
+  FakeSources sources{internet};
+};
+
+TEST_F(LaunchReportTest, DerivesTheIdentityThenLoadsWinInetAndSendsTheUrl) {
+  internet.body = "ok";
+  SendLaunchReport(L"default", L"1.0.0.1", clock.tick, sources, output, clock);
+  EXPECT_THAT(sources.calls, ElementsAre("identity", "load"));
+  EXPECT_EQ(internet.url, kPrefix + L"&app_name=default&client_version=1.0.0.1"
+                                    L"&times=1704067200000&guid=00112233445566778899aabbccddeeff");
+  EXPECT_THAT(output.urlLines, ElementsAre(internet.url));
+  EXPECT_THAT(output.chunks, ElementsAre("ok"));
+}
+
+TEST_F(LaunchReportTest, WithoutWinInetNothingIsSentOrWritten) {
+  sources.libraryLoads = false;
+  SendLaunchReport(L"a", L"1", clock.tick, sources, output, clock);
+  EXPECT_TRUE(internet.calls.empty());
+  EXPECT_TRUE(output.urlLines.empty());
+  EXPECT_TRUE(output.chunks.empty());
+}
+
+TEST_F(LaunchReportTest, TheBudgetCountsFromTheReportsStartNotTheRequests) {
+  // The identity derivation before the request took most of the budget.
+  internet.body = "late";
+  internet.openUrlDelayMs = 100;
+  SendLaunchReport(L"a", L"1", clock.tick - (kReportBudgetMs - 100), sources, output, clock);
+  EXPECT_FALSE(internet.url.empty());
+  EXPECT_TRUE(output.urlLines.empty());
+  EXPECT_TRUE(output.chunks.empty());
 }
 
 }  // namespace

@@ -1,0 +1,23 @@
+#include "report/report_flight_win.h"
+
+#include <windows.h>
+
+#include "platform/thread_win.h"
+
+namespace tarnix::win {
+
+ThreadHandle Win32ReportThreads::BeginThread(ThreadProc proc, void* parameter) {
+  return reinterpret_cast<ThreadHandle>(BeginWaitableWorkerThread(proc, parameter).Release());
+}
+
+bool Win32ReportThreads::WaitForThread(ThreadHandle thread, std::uint32_t timeoutMs) {
+  return ::WaitForSingleObject(reinterpret_cast<HANDLE>(thread), timeoutMs) == WAIT_OBJECT_0;
+}
+
+void Win32ReportThreads::CloseThread(ThreadHandle thread) {
+  ::CloseHandle(reinterpret_cast<HANDLE>(thread));
+}
+
+std::uint32_t Win32ReportThreads::TickMs() { return ::GetTickCount(); }
+
+}  // namespace tarnix::win
