@@ -69,16 +69,19 @@ class Stall(_Held):
 
 
 class Trickle(_Held):
-    """Answers one byte per `interval` seconds, headers included."""
+    """Answers one byte per `interval` seconds, headers included; `padding`
+    bytes of an extra header make the headers alone take that much longer."""
 
-    def __init__(self, interval=1.0, body=b"hello"):
+    def __init__(self, interval=1.0, body=b"hello", padding=0):
         super().__init__()
         self.interval = interval
         self.body = body
+        self.padding = padding
 
     def __call__(self, handler, server):
         self.arrived.set()
-        response = b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(self.body) + self.body
+        response = (b"HTTP/1.1 200 OK\r\n" + (b"X-Padding: " + b"." * self.padding + b"\r\n" if self.padding else b"")
+                    + b"Content-Length: %d\r\n\r\n" % len(self.body) + self.body)
         for byte in response:
             if self.released.wait(self.interval):
                 return
