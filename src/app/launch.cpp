@@ -161,11 +161,13 @@ LaunchOptions ReadLaunchOptions(LaunchSession& session) {
   if (length > 0 && length < kCurrentDirectoryUnits) options.appPath = directory;
 
   ParseLaunchSwitches(LowerCaseAscii(session.CommandLineArguments()), options);
+  return options;
+}
 
+WorkArea ReadWorkArea(LaunchSession& session) {
   WorkArea area;
   if (!session.GetPrimaryWorkArea(&area)) area = session.GetPrimaryScreenSize();
-  options.windowSize = FitWindowSize(options.windowSize, area);
-  return options;
+  return area;
 }
 
 bool LaunchApp(const LaunchEnvironment& environment) {
@@ -174,11 +176,14 @@ bool LaunchApp(const LaunchEnvironment& environment) {
   if (!IsExistingFile(environment.files, hostPath)) return false;
 
   LaunchOptions options = ReadLaunchOptions(environment.session);
-  // The report begins first and runs beside the host's start, so that the
-  // statistics server's distance costs the host nothing.
+  // The report needs only the name and version: it begins at once and runs
+  // beside the rest of the launch, so that neither the statistics server nor
+  // the identity derivation holds back the host. Started before the monitor
+  // query, its first work overlaps the query's display set-up.
   if (environment.reporter != nullptr) {
     environment.reporter->StartLaunchReport(options.appName, options.appVersion);
   }
+  options.windowSize = FitWindowSize(options.windowSize, ReadWorkArea(environment.session));
   return StartProcess(environment.shell, BuildHostArguments(options.appPath, options.windowSize),
                       DoubleBackslashes(hostPath), false);
 }

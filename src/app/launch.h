@@ -86,12 +86,17 @@ std::wstring QuoteCommandLineValue(std::wstring_view value);
 // "--load-apps=" + path + " --tarnix-host-window-size=" + size + " --no-sandbox".
 std::wstring BuildHostArguments(std::wstring_view appPath, std::wstring_view windowSize);
 
-// Builds the launch options as a launch does: the switches, the folder and the
-// fitted size.
+// Builds the launch options as a launch reads them: the folder and the
+// switches. The window size is as given, not yet fitted.
 LaunchOptions ReadLaunchOptions(LaunchSession& session);
 
-// Starts the host for the application in the current folder: starts the
-// launch report, then the host, and returns without waiting for either.
+// The primary monitor's work area, or the primary screen's size when the work
+// area cannot be read.
+WorkArea ReadWorkArea(LaunchSession& session);
+
+// Starts the host for the application in the current folder: reads the
+// options, starts the launch report, fits the window size, starts the host,
+// and returns without waiting for the report or the host.
 // Returns true when the shell started the host; false when the host is not
 // installed (no report is started then) or not started.
 bool LaunchApp(const LaunchEnvironment& environment);
