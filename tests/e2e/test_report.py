@@ -162,7 +162,7 @@ class ReportTest(LauncherTestCase):
                 self.probe.close("TarnixDownload")
             launcher.communicate(timeout=30)
             self.assertEqual(report_requests(server), [])
-        self.assert_host_not_started(settle=0)
+        self.assert_host_not_started()
 
     # --- the machine identity ---
 
@@ -268,9 +268,7 @@ class ReportAfterInstallTest(LauncherTestCase):
 
     @classmethod
     def setUpClass(cls):
-        installer = os.path.join(harness.PROGRAMS, "fake_installer.exe")
-        if not os.path.exists(installer) or not hasattr(harness, "serve_file"):
-            raise unittest.SkipTest("the download branch is not built")
+        harness.require_built(os.path.join(harness.PROGRAMS, "fake_installer.exe"))
         super().setUpClass()
 
     def test_one_get_after_the_installation_echoed_on_stdout(self):
