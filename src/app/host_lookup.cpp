@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/bytes.h"
 #include "platform/wide_text.h"
 
 namespace tarnix {
@@ -75,7 +76,7 @@ std::wstring ReadRegistryString(Registry& registry, std::wstring_view hiveName,
 
   std::wstring text;
   for (std::size_t i = 0; i + 1 < sizeof(bytes); i += 2) {
-    auto unit = static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
+    auto unit = static_cast<wchar_t>(LoadLittleEndian<std::uint16_t>(bytes + i));
     if (unit == 0) break;
     text.push_back(unit);
   }

@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/bytes.h"
 #include "platform/unique_handle.h"
 
 namespace tarnix {
 namespace {
 
-std::uint64_t LoadLittleEndian(const std::uint8_t* p, std::size_t size) {
-  std::uint64_t value = 0;
-  for (std::size_t i = size; i > 0; --i) value = value << 8 | p[i - 1];
-  return value;
+// A pointer-sized field of the platform's record: 4 or 8 bytes.
+std::uint64_t LoadPointer(const std::uint8_t* p, std::size_t size) {
+  return size == 8 ? LoadLittleEndian<std::uint64_t>(p) : LoadLittleEndian<std::uint32_t>(p);
 }
 
 bool IsZero(const AdapterAddress& address) {
@@ -75,10 +75,10 @@ std::vector<AdapterRecord> ParseAdapterRecords(std::span<const std::uint8_t> buf
     const auto* name = reinterpret_cast<const char*>(record + layout.nameOffset);
     parsed.name.assign(name, std::find(name, name + kAdapterNameSize, '\0'));
     std::memcpy(parsed.address.data(), record + layout.addressOffset, parsed.address.size());
-    parsed.type = static_cast<std::uint32_t>(LoadLittleEndian(record + layout.typeOffset, 4));
+    parsed.type = LoadLittleEndian<std::uint32_t>(record + layout.typeOffset);
     records.push_back(std::move(parsed));
 
-    std::uint64_t next = LoadLittleEndian(record, layout.pointerSize);
+    std::uint64_t next = LoadPointer(record, layout.pointerSize);
     if (next == 0) break;
     std::uint64_t relative = (next - bufferAddress) & mask;
     if (relative > buffer.size() - extent) break;
@@ -107,7 +107,7 @@ int ClassifyAdapterConnection(NarrowRegistry& registry, const std::string& adapt
     return kWorstClass;
   }
 
-  switch (LoadLittleEndian(mediaSubType, 4)) {
+  switch (LoadLittleEndian<std::uint32_t>(mediaSubType)) {
     case kMediaSubTypeLan:
       return std::memcmp(pnpInstanceId, "PCI", 3) == 0 ? 0 : 2;
     case kMediaSubTypeWireless:

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/bytes.h"
 #include "platform/unique_handle.h"
 
 namespace tarnix {
@@ -18,15 +19,6 @@ constexpr bool IsAlnum(std::uint8_t c) {
 }
 constexpr std::uint8_t ToLower(std::uint8_t c) {
   return c >= 'A' && c <= 'Z' ? static_cast<std::uint8_t>(c - 'A' + 'a') : c;
-}
-
-std::uint32_t Load32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-void Store32(std::uint8_t* p, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 using DeviceTraits =
@@ -61,6 +53,16 @@ constexpr std::size_t kSerialNumberOffset = 24;
 constexpr std::size_t kMaxDescriptorText = kDescriptorFieldSize - 1;
 
 constexpr std::uint32_t kSmartDirectInputSize = 33;
+
+// SENDCMDOUTPARAMS.cBufferSize: the byte count of an IDENTIFY answer.
+std::uint32_t AnswerSize(const std::uint8_t* response) {
+  return LoadLittleEndian<std::uint32_t>(response + kSendCmdBufferSize);
+}
+
+// One of the storage descriptor's text offsets.
+std::uint32_t TextOffset(std::span<const std::uint8_t> descriptor, std::size_t field) {
+  return LoadLittleEndian<std::uint32_t>(descriptor.subspan(field, 4).data());
+}
 
 std::wstring DrivePath(std::size_t index) {
   return L"\\\\.\\PhysicalDrive" + std::to_wstring(index);
@@ -106,7 +108,7 @@ bool SendSmartIdentify(DiskDeviceApi& api, DeviceHandle device, std::uint32_t dr
                        std::array<std::uint8_t, kSendCmdOutSize>& response,
                        std::uint32_t* bytesReturned) {
   if (device == kInvalidDeviceHandle) return false;
-  Store32(&request[kSendCmdBufferSize], static_cast<std::uint32_t>(kIdentifySize));
+  StoreLittleEndian(&request[kSendCmdBufferSize], std::uint32_t{kIdentifySize});
   request[kFeaturesReg] = 0;
   request[kSectorCountReg] = 1;
   request[kCylLowReg] = 0;
@@ -140,7 +142,7 @@ bool ProbeSmartByDeviceMap(DiskDeviceApi& api, DiskIdentity& out) {
                                response, &returned)) {
           return false;
         }
-        if (Load32(&response[kSendCmdBufferSize]) <= kMinimumIdentifyAnswer) return false;
+        if (AnswerSize(response.data()) <= kMinimumIdentifyAnswer) return false;
         out = IdentityFromIdentify(&response[kSendCmdOutHeader]);
         return true;
       });
@@ -155,12 +157,12 @@ bool ProbeScsiMiniport(DiskDeviceApi& api, DiskIdentity& out) {
     DiskIdentity answer;
     for (std::uint8_t target = 0; target < 2; ++target) {
       std::array<std::uint8_t, kScsiBlockSize> block{};
-      Store32(&block[0], static_cast<std::uint32_t>(kSrbHeaderSize));  // HeaderLength
-      std::memcpy(&block[4], "SCSIDISK", 8);                           // Signature
-      Store32(&block[12], kScsiTimeoutSeconds);
-      Store32(&block[16], kScsiMiniportIdentify);  // ControlCode
-      Store32(&block[20], 0);                      // ReturnCode
-      Store32(&block[24], kScsiPayloadSize);       // Length
+      StoreLittleEndian(&block[0], std::uint32_t{kSrbHeaderSize});  // HeaderLength
+      std::memcpy(&block[4], "SCSIDISK", 8);                        // Signature
+      StoreLittleEndian(&block[12], kScsiTimeoutSeconds);
+      StoreLittleEndian(&block[16], kScsiMiniportIdentify);  // ControlCode
+      StoreLittleEndian(&block[20], std::uint32_t{0});       // ReturnCode
+      StoreLittleEndian(&block[24], kScsiPayloadSize);       // Length
       block[kSrbHeaderSize + kCommandReg] = kAtaIdentifyDevice;
       block[kSrbHeaderSize + kDriveNumber] = target;
 
@@ -281,11 +283,11 @@ bool ProbeStorageDescriptor(DiskDeviceApi& api, DiskIdentity& out) {
     DescriptorField firmware{};
     DescriptorField serial{};
     std::string_view modelText =
-        DecodeDescriptorString(answer, Load32(&descriptor[kProductIdOffset]), model, false);
+        DecodeDescriptorString(answer, TextOffset(descriptor, kProductIdOffset), model, false);
     std::string_view firmwareText = DecodeDescriptorString(
-        answer, Load32(&descriptor[kProductRevisionOffset]), firmware, false);
+        answer, TextOffset(descriptor, kProductRevisionOffset), firmware, false);
     std::string_view serialText =
-        DecodeDescriptorString(answer, Load32(&descriptor[kSerialNumberOffset]), serial, true);
+        DecodeDescriptorString(answer, TextOffset(descriptor, kSerialNumberOffset), serial, true);
     if (!IsAlnum(serial[0]) && !IsAlnum(serial[19])) return false;
     out = DiskIdentity{std::string(serialText), std::string(modelText), std::string(firmwareText)};
     return true;
@@ -310,7 +312,7 @@ bool ProbeSmartDirect(DiskDeviceApi& api, DiskIdentity& out) {
                               static_cast<std::uint32_t>(kSmartDirectBlockSize), &returned) == 0) {
           return false;
         }
-        if (Load32(&data[kSendCmdBufferSize]) <= kMinimumIdentifyAnswer) return false;
+        if (AnswerSize(data) <= kMinimumIdentifyAnswer) return false;
         out = IdentityFromIdentify(&data[kSendCmdOutHeader]);
         return true;
       });

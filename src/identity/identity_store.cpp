@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "identity/md5.h"
+#include "platform/bytes.h"
 #include "platform/unique_handle.h"
 
 namespace tarnix {
@@ -54,10 +55,7 @@ bool FileExists(StoreFileSystem& files, const std::wstring& path) {
 }
 
 std::uint32_t ReadLittleEndian32(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  return static_cast<std::uint32_t>(bytes[offset]) |
-         static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |
-         static_cast<std::uint32_t>(bytes[offset + 2]) << 16 |
-         static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
+  return LoadLittleEndian<std::uint32_t>(bytes.subspan(offset, 4).data());
 }
 
 template <std::size_t N>
@@ -153,13 +151,9 @@ PlaceResult WriteRecordAt(StoreFileSystem& files, const std::wstring& path,
 }  // namespace
 
 std::string FormatAdapterText(const AdapterAddress& address) {
-  static constexpr char kDigits[] = "0123456789abcdef";
   std::string text;
   text.reserve(address.size() * 2);
-  for (std::uint8_t byte : address) {
-    text.push_back(kDigits[byte >> 4]);
-    text.push_back(kDigits[byte & 0x0F]);
-  }
+  for (std::uint8_t byte : address) AppendHex(text, byte, HexLetters::Lower);
   return text;
 }
 
