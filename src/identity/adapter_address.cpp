@@ -119,12 +119,12 @@ int ClassifyAdapterConnection(NarrowRegistry& registry, const std::string& adapt
 
 bool ReadAdapterAddressFromList(AdapterListApi& api, NarrowRegistry& registry,
                                 AdapterAddress& address, const AdapterInfoLayout& layout) {
-  wchar_t directory[kSystemDirectoryChars] = {};
-  api.SystemDirectory(directory, kSystemDirectoryChars);
-  std::wstring path(directory, std::find(directory, directory + kSystemDirectoryChars, L'\0'));
+  wchar_t directory[kMaxPath] = {};
+  api.SystemDirectory(directory, static_cast<std::uint32_t>(kMaxPath));
+  std::wstring path(directory, std::find(directory, directory + kMaxPath, L'\0'));
   if (!path.empty() && path.back() != L'\\') path += L'\\';
   path += kAdapterListLibrary;
-  path.resize(std::min<std::size_t>(path.size(), kSystemDirectoryChars - 1));
+  path.resize(std::min<std::size_t>(path.size(), kMaxPath - 1));
 
   UniqueModule module(api.LoadModule(path), ModuleTraits{&api});
   if (!module) return false;

@@ -11,6 +11,7 @@
 
 #include "identity/identity_types.h"
 #include "platform/registry.h"
+#include "platform/win32_values.h"
 
 namespace tarnix {
 
@@ -20,7 +21,6 @@ namespace tarnix {
 using ModuleHandle = std::uintptr_t;  // HMODULE; 0 is none
 using ProcAddress = std::uintptr_t;   // FARPROC; 0 is none
 
-inline constexpr std::uint32_t kSystemDirectoryChars = 260;  // MAX_PATH
 inline constexpr wchar_t kAdapterListLibrary[] = L"iphlpapi.dll";
 inline constexpr char kAdapterListExport[] = "GetAdaptersInfo";
 inline constexpr std::size_t kAdapterListRecords = 16;

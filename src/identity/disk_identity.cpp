@@ -22,7 +22,7 @@ constexpr std::uint8_t ToLower(std::uint8_t c) {
 }
 
 using DeviceTraits =
-    ApiHandleTraits<DiskDeviceApi, DeviceHandle, kInvalidDeviceHandle, &DiskDeviceApi::CloseDevice>;
+    ApiHandleTraits<DiskDeviceApi, DeviceHandle, kInvalidHandleValue, &DiskDeviceApi::CloseDevice>;
 using UniqueDevice = UniqueHandle<DeviceTraits>;
 using BlockTraits =
     ApiHandleTraits<DiskDeviceApi, std::uint8_t*, nullptr, &DiskDeviceApi::FreeBlock>;
@@ -107,7 +107,7 @@ bool SendSmartIdentify(DiskDeviceApi& api, DeviceHandle device, std::uint32_t dr
                        std::uint8_t command, std::array<std::uint8_t, kSendCmdInSize>& request,
                        std::array<std::uint8_t, kSendCmdOutSize>& response,
                        std::uint32_t* bytesReturned) {
-  if (device == kInvalidDeviceHandle) return false;
+  if (device == kInvalidHandleValue) return false;
   StoreLittleEndian(&request[kSendCmdBufferSize], std::uint32_t{kIdentifySize});
   request[kFeaturesReg] = 0;
   request[kSectorCountReg] = 1;

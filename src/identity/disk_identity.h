@@ -11,18 +11,17 @@
 #include <string_view>
 
 #include "identity/identity_types.h"
+#include "platform/win32_values.h"
 
 namespace tarnix {
 
-// A device handle as the OS hands it out; kInvalidDeviceHandle is
-// INVALID_HANDLE_VALUE.
+// A device handle as the OS hands it out; kInvalidHandleValue when none.
 using DeviceHandle = std::uintptr_t;
-inline constexpr DeviceHandle kInvalidDeviceHandle = ~DeviceHandle{0};
 
 // Access and share flags of the device opens.
-inline constexpr std::uint32_t kGenericReadWrite = 0xC0000000u;  // GENERIC_READ | GENERIC_WRITE
-inline constexpr std::uint32_t kShareReadWrite = 0x3u;           // FILE_SHARE_READ | _WRITE
-inline constexpr std::uint32_t kShareReadWriteDelete = 0x7u;     // ... | FILE_SHARE_DELETE
+inline constexpr std::uint32_t kGenericReadWrite = kGenericRead | kGenericWrite;
+inline constexpr std::uint32_t kShareReadWrite = kFileShareRead | kFileShareWrite;
+inline constexpr std::uint32_t kShareReadWriteDelete = kShareReadWrite | kFileShareDelete;
 
 inline constexpr std::uint32_t kPlatformWin32Nt = 2;  // VER_PLATFORM_WIN32_NT
 
@@ -62,7 +61,7 @@ class DiskDeviceApi {
   // 0 when the call fails.
   virtual std::uint32_t GetPlatformId() = 0;
   // CreateFileW(path, access, share, no security, OPEN_EXISTING, 0, no
-  // template). Returns kInvalidDeviceHandle on failure.
+  // template). Returns kInvalidHandleValue on failure.
   virtual DeviceHandle OpenDevice(const std::wstring& path, std::uint32_t access,
                                   std::uint32_t share) = 0;
   // DeviceIoControl without an overlapped record. Returns the call's BOOL:

@@ -17,7 +17,7 @@ constexpr std::size_t kAdapterBindingOffset = 20;
 constexpr std::size_t kDiskBindingOffset = 36;
 constexpr std::size_t kBlockSize = 16;
 
-using StoreFileTraits = ApiHandleTraits<StoreFileSystem, StoreHandle, kInvalidStoreHandle,
+using StoreFileTraits = ApiHandleTraits<StoreFileSystem, StoreHandle, kInvalidHandleValue,
                                         &StoreFileSystem::CloseHandle>;
 using StoreFile = UniqueHandle<StoreFileTraits>;
 
@@ -49,7 +49,7 @@ bool WriteExact(StoreFileSystem& files, const StoreFile& file, const std::uint8_
 // FindFirstFileW as an existence test.
 bool FileExists(StoreFileSystem& files, const std::wstring& path) {
   StoreHandle search = files.FindFirstFileW(path);
-  if (search == kInvalidStoreHandle) return false;
+  if (search == kInvalidHandleValue) return false;
   files.FindClose(search);
   return true;
 }

@@ -54,7 +54,7 @@ class FakeDisks final : public DiskDeviceApi {
   DeviceHandle OpenDevice(const std::wstring& path, std::uint32_t access,
                           std::uint32_t share) override {
     opens.push_back({path, access, share});
-    if (devices.find(path) == devices.end()) return kInvalidDeviceHandle;
+    if (devices.find(path) == devices.end()) return kInvalidHandleValue;
     paths_.push_back(path);
     ++openHandles;
     events.push_back("open " + Narrow(path));
@@ -346,7 +346,7 @@ TEST(SendSmartIdentify, SendsNothingOnAnInvalidHandle) {
   std::array<std::uint8_t, kSendCmdInSize> request{};
   std::array<std::uint8_t, kSendCmdOutSize> response{};
   std::uint32_t returned = 0;
-  EXPECT_FALSE(SendSmartIdentify(disks, kInvalidDeviceHandle, 0, kAtaIdentifyDevice, request,
+  EXPECT_FALSE(SendSmartIdentify(disks, kInvalidHandleValue, 0, kAtaIdentifyDevice, request,
                                  response, &returned));
   EXPECT_TRUE(disks.controls.empty());
 }

@@ -93,15 +93,15 @@ class TempFolderFiles : public StoreFileSystem {
   StoreHandle CreateFileW(const std::wstring& path, std::uint32_t access, std::uint32_t,
                           std::uint32_t disposition, std::uint32_t) override {
     auto host = Host(path);
-    if (host.empty()) return kInvalidStoreHandle;
+    if (host.empty()) return kInvalidHandleValue;
     int flags = (access & kGenericWrite) != 0 ? O_WRONLY : O_RDONLY;
     if (disposition == kCreateAlways) flags |= O_CREAT | O_TRUNC;
     int fd = ::open(host.c_str(), flags, 0644);
-    if (fd < 0) return kInvalidStoreHandle;
+    if (fd < 0) return kInvalidHandleValue;
     struct stat status {};
     if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
       ::close(fd);
-      return kInvalidStoreHandle;
+      return kInvalidHandleValue;
     }
     return static_cast<StoreHandle>(fd);
   }
@@ -125,7 +125,7 @@ class TempFolderFiles : public StoreFileSystem {
   void CloseHandle(StoreHandle file) override { ::close(static_cast<int>(file)); }
 
   StoreHandle FindFirstFileW(const std::wstring& path) override {
-    if (Host(path).empty() || !std::filesystem::exists(Host(path))) return kInvalidStoreHandle;
+    if (Host(path).empty() || !std::filesystem::exists(Host(path))) return kInvalidHandleValue;
     return ++searches_;
   }
   void FindClose(StoreHandle) override {}
@@ -198,9 +198,9 @@ class FaultyFiles : public StoreFileSystem {
     calls.push_back(L"CreateFileW " + path + L" " + std::to_wstring(access) + L" " +
                     std::to_wstring(shareMode) + L" " + std::to_wstring(disposition) + L" " +
                     std::to_wstring(flags));
-    if ((access & kGenericWrite) != 0 && ReadOnly(path)) return kInvalidStoreHandle;
+    if ((access & kGenericWrite) != 0 && ReadOnly(path)) return kInvalidHandleValue;
     StoreHandle file = base_.CreateFileW(path, access, shareMode, disposition, flags);
-    if (file != kInvalidStoreHandle) ++openHandles;
+    if (file != kInvalidHandleValue) ++openHandles;
     return file;
   }
   bool ReadFile(StoreHandle file, void* buffer, std::uint32_t size, std::uint32_t* read) override {
@@ -235,7 +235,7 @@ class FaultyFiles : public StoreFileSystem {
   StoreHandle FindFirstFileW(const std::wstring& path) override {
     calls.push_back(L"FindFirstFileW " + path);
     StoreHandle search = base_.FindFirstFileW(path);
-    if (search != kInvalidStoreHandle) ++openHandles;
+    if (search != kInvalidHandleValue) ++openHandles;
     return search;
   }
   void FindClose(StoreHandle search) override {
