@@ -66,8 +66,8 @@ std::wstring ReadRegistryString(Registry& registry, std::wstring_view hiveName,
     return std::wstring();
   }
 
-  ScopedRegistryKey key(registry);
-  if (!key.Open(hive, keyPath, kKeyQueryValue)) return std::wstring();
+  UniqueRegistryKey key = UnopenedKey(registry);
+  if (registry.OpenKey(hive, keyPath, kKeyQueryValue, key.Put()) != 0) return std::wstring();
 
   // Whatever the value's type, its bytes are read as UTF-16 up to the first 0.
   std::uint8_t bytes[kValueBufferUnits * sizeof(char16_t)] = {};

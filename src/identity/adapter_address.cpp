@@ -22,29 +22,6 @@ using ModuleTraits =
     ApiHandleTraits<AdapterListApi, ModuleHandle, ModuleHandle{0}, &AdapterListApi::ReleaseModule>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
 
-// Owns a key opened through a NarrowRegistry (any key value may be valid,
-// so ownership is a flag rather than a sentinel value).
-class ScopedNarrowKey {
- public:
-  explicit ScopedNarrowKey(NarrowRegistry& registry) : registry_(registry) {}
-  ~ScopedNarrowKey() {
-    if (open_) registry_.CloseKey(key_);
-  }
-  ScopedNarrowKey(const ScopedNarrowKey&) = delete;
-  ScopedNarrowKey& operator=(const ScopedNarrowKey&) = delete;
-
-  bool Open(RegistryKey parent, const std::string& path) {
-    open_ = registry_.OpenKey(parent, path, kKeyRead, &key_) == 0;
-    return open_;
-  }
-  RegistryKey Get() const { return key_; }
-
- private:
-  NarrowRegistry& registry_;
-  RegistryKey key_ = 0;
-  bool open_ = false;
-};
-
 constexpr int kWorstClass = 3;
 constexpr std::size_t kMaxAdapterNameInSubkey = 258;
 constexpr std::uint32_t kMediaSubTypeLan = 1;
@@ -87,23 +64,28 @@ std::vector<AdapterRecord> ParseAdapterRecords(std::span<const std::uint8_t> buf
   return records;
 }
 
-int ClassifyAdapterConnection(NarrowRegistry& registry, const std::string& adapterName) {
-  ScopedNarrowKey classKey(registry);
-  if (!classKey.Open(kLocalMachineKey, kNetworkClassKey)) return kWorstClass;
-  ScopedNarrowKey connectionKey(registry);
+int ClassifyAdapterConnection(Registry& registry, const std::string& adapterName) {
+  UniqueRegistryKey classKey = UnopenedKey(registry);
+  if (registry.OpenKeyNarrow(RegistryHive::LocalMachine, kNetworkClassKey, kKeyRead,
+                             classKey.Put()) != 0) {
+    return kWorstClass;
+  }
+  UniqueRegistryKey connectionKey = UnopenedKey(registry);
   std::string subkey = adapterName.substr(0, kMaxAdapterNameInSubkey) + "\\Connection";
-  if (!connectionKey.Open(classKey.Get(), subkey)) return kWorstClass;
+  if (registry.OpenKeyNarrow(classKey.Get(), subkey, kKeyRead, connectionKey.Put()) != 0) {
+    return kWorstClass;
+  }
 
   // The keys close in reverse order: connection subkey, then the class key.
   std::uint8_t mediaSubType[4] = {};
   std::uint32_t size = sizeof(mediaSubType);
-  if (registry.QueryValue(connectionKey.Get(), "MediaSubType", mediaSubType, &size) != 0) {
+  if (registry.QueryValueNarrow(connectionKey.Get(), "MediaSubType", mediaSubType, &size) != 0) {
     return kWorstClass;
   }
   // One byte short of the buffer, so the text always ends with a zero.
   std::uint8_t pnpInstanceId[kPnpInstanceIdBufferSize] = {};
   size = kPnpInstanceIdBufferSize - 1;
-  if (registry.QueryValue(connectionKey.Get(), "PnpInstanceID", pnpInstanceId, &size) != 0) {
+  if (registry.QueryValueNarrow(connectionKey.Get(), "PnpInstanceID", pnpInstanceId, &size) != 0) {
     return kWorstClass;
   }
 
@@ -117,8 +99,8 @@ int ClassifyAdapterConnection(NarrowRegistry& registry, const std::string& adapt
   }
 }
 
-bool ReadAdapterAddressFromList(AdapterListApi& api, NarrowRegistry& registry,
-                                AdapterAddress& address, const AdapterInfoLayout& layout) {
+bool ReadAdapterAddressFromList(AdapterListApi& api, Registry& registry, AdapterAddress& address,
+                                const AdapterInfoLayout& layout) {
   wchar_t directory[kMaxPath] = {};
   api.SystemDirectory(directory, static_cast<std::uint32_t>(kMaxPath));
   std::wstring path(directory, std::find(directory, directory + kMaxPath, L'\0'));

@@ -35,10 +35,6 @@ Function AsFunction(ProcAddress proc) {
   return reinterpret_cast<Function>(proc);
 }
 
-HKEY AsKey(RegistryKey key) {
-  return key == kLocalMachineKey ? HKEY_LOCAL_MACHINE : reinterpret_cast<HKEY>(key);
-}
-
 }  // namespace
 
 std::uint32_t Win32AdapterListApi::SystemDirectory(wchar_t* buffer, std::uint32_t size) {
@@ -65,24 +61,6 @@ std::uint32_t Win32AdapterListApi::GetAdaptersInfo(ProcAddress proc, std::uint8_
 void Win32AdapterListApi::ReleaseModule(ModuleHandle module) {
   ::FreeLibrary(reinterpret_cast<HMODULE>(module));
 }
-
-long Win32NarrowRegistry::OpenKey(RegistryKey parent, const std::string& path, std::uint32_t access,
-                                  RegistryKey* key) {
-  HKEY opened = nullptr;
-  LONG result = ::RegOpenKeyExA(AsKey(parent), path.c_str(), 0, access, &opened);
-  if (result == ERROR_SUCCESS) *key = reinterpret_cast<RegistryKey>(opened);
-  return result;
-}
-
-long Win32NarrowRegistry::QueryValue(RegistryKey key, const std::string& name, std::uint8_t* data,
-                                     std::uint32_t* size) {
-  DWORD bytes = *size;
-  LONG result = ::RegQueryValueExA(AsKey(key), name.c_str(), nullptr, nullptr, data, &bytes);
-  if (result == ERROR_SUCCESS) *size = bytes;
-  return result;
-}
-
-void Win32NarrowRegistry::CloseKey(RegistryKey key) { ::RegCloseKey(AsKey(key)); }
 
 Win32NetbiosApi::Win32NetbiosApi() : library_(LoadSystemLibrary(L"netapi32.dll")) {
   if (library_)

@@ -15,16 +15,6 @@ class Win32AdapterListApi final : public AdapterListApi {
   void ReleaseModule(ModuleHandle module) override;
 };
 
-// RegOpenKeyExA, RegQueryValueExA, RegCloseKey.
-class Win32NarrowRegistry final : public NarrowRegistry {
- public:
-  long OpenKey(RegistryKey parent, const std::string& path, std::uint32_t access,
-               RegistryKey* key) override;
-  long QueryValue(RegistryKey key, const std::string& name, std::uint8_t* data,
-                  std::uint32_t* size) override;
-  void CloseKey(RegistryKey key) override;
-};
-
 // Netbios of netapi32.dll, loaded from the system directory for the
 // lifetime of this object (never imported).
 class Win32NetbiosApi final : public NetbiosApi {

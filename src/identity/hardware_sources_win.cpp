@@ -2,12 +2,13 @@
 
 #include "identity/adapter_address_win.h"
 #include "identity/disk_identity_win.h"
+#include "platform/registry_win.h"
 
 namespace tarnix::win {
 
 bool Win32IdentitySources::ReadAdapterAddressFromList(AdapterAddress& address) {
   Win32AdapterListApi api;
-  Win32NarrowRegistry registry;
+  Win32Registry registry;
   return tarnix::ReadAdapterAddressFromList(api, registry, address);
 }
 

@@ -64,7 +64,12 @@ TEST_F(RegistryReadTest, ReadsTheValueWithQueryAccessOnlyAndClosesTheKey) {
   EXPECT_EQ(ReadRegistryString(registry, L"HKEY_CURRENT_USER", HostKeyPath, HostPathValueName),
             L"C:\\T\\host.exe");
   ASSERT_EQ(registry.opens.size(), 1u);
+  EXPECT_EQ(registry.opens[0].parent, RegistryParent(RegistryHive::CurrentUser));
   EXPECT_EQ(registry.opens[0].access, 1u);
+  EXPECT_FALSE(registry.opens[0].narrow);
+  ASSERT_EQ(registry.queries.size(), 1u);
+  EXPECT_EQ(registry.queries[0].offered, 520u);
+  EXPECT_FALSE(registry.queries[0].narrow);
   EXPECT_TRUE(registry.AllClosed());
 }
 
