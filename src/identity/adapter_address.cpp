@@ -19,7 +19,7 @@ bool IsZero(const AdapterAddress& address) {
 }
 
 using ModuleTraits =
-    ApiHandleTraits<AdapterListApi, ModuleHandle, ModuleHandle{0}, &AdapterListApi::ReleaseModule>;
+    ApiHandleTraits<AdapterList, ModuleHandle, ModuleHandle{0}, &AdapterList::ReleaseModule>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
 
 constexpr int kWorstClass = 3;
@@ -99,23 +99,23 @@ int ClassifyAdapterConnection(Registry& registry, const std::string& adapterName
   }
 }
 
-bool ReadAdapterAddressFromList(AdapterListApi& api, Registry& registry, AdapterAddress& address,
+bool ReadAdapterAddressFromList(AdapterList& list, Registry& registry, AdapterAddress& address,
                                 const AdapterInfoLayout& layout) {
   wchar_t directory[kMaxPath] = {};
-  api.SystemDirectory(directory, static_cast<std::uint32_t>(kMaxPath));
+  list.SystemDirectory(directory, static_cast<std::uint32_t>(kMaxPath));
   std::wstring path(directory, std::find(directory, directory + kMaxPath, L'\0'));
   if (!path.empty() && path.back() != L'\\') path += L'\\';
   path += kAdapterListLibrary;
   path.resize(std::min<std::size_t>(path.size(), kMaxPath - 1));
 
-  UniqueModule module(api.LoadModule(path), ModuleTraits{&api});
+  UniqueModule module(list.LoadModule(path), ModuleTraits{&list});
   if (!module) return false;
 
-  if (ProcAddress getAdaptersInfo = api.FindExport(module.Get(), kAdapterListExport)) {
+  if (ProcAddress getAdaptersInfo = list.FindExport(module.Get(), kAdapterListExport)) {
     // Room for 16 records; a machine with more adapters gets no second call.
     std::vector<std::uint8_t> buffer(kAdapterListRecords * layout.recordSize);
     auto size = static_cast<std::uint32_t>(buffer.size());
-    if (api.GetAdaptersInfo(getAdaptersInfo, buffer.data(), &size) == 0) {
+    if (list.GetAdaptersInfo(getAdaptersInfo, buffer.data(), &size) == 0) {
       int best = kWorstClass;
       for (const AdapterRecord& record :
            ParseAdapterRecords(buffer, reinterpret_cast<std::uintptr_t>(buffer.data()), layout)) {
@@ -136,13 +136,13 @@ bool ReadAdapterAddressFromList(AdapterListApi& api, Registry& registry, Adapter
   return !IsZero(address);
 }
 
-bool ReadAdapterAddressFromNetbios(NetbiosApi& api, AdapterAddress& address) {
+bool ReadAdapterAddressFromNetbios(NetbiosDriver& netbios, AdapterAddress& address) {
   std::array<std::uint8_t, kLanaEnumSize> lanaEnum{};
   NetbiosRequest enumerate;
   enumerate.command = kNcbEnum;
   enumerate.buffer = lanaEnum.data();
   enumerate.length = kLanaEnumSize;
-  if (api.Netbios(enumerate) != 0) return false;
+  if (netbios.Netbios(enumerate) != 0) return false;
 
   // From the last enumerated LAN adapter to the first.
   std::size_t count = std::min<std::size_t>(lanaEnum[0], kLanaEnumSize - 1);
@@ -152,7 +152,7 @@ bool ReadAdapterAddressFromNetbios(NetbiosApi& api, AdapterAddress& address) {
     NetbiosRequest reset;
     reset.command = kNcbReset;
     reset.lanaNumber = lana;
-    if (api.Netbios(reset) != 0) continue;
+    if (netbios.Netbios(reset) != 0) continue;
 
     std::array<std::uint8_t, kAdapterStatusSize> status{};
     NetbiosRequest adapterStatus;
@@ -161,7 +161,7 @@ bool ReadAdapterAddressFromNetbios(NetbiosApi& api, AdapterAddress& address) {
     adapterStatus.buffer = status.data();
     adapterStatus.length = kAdapterStatusSize;
     adapterStatus.callName[0] = '*';
-    if (api.Netbios(adapterStatus) != 0) continue;
+    if (netbios.Netbios(adapterStatus) != 0) continue;
 
     std::memcpy(address.data(), status.data(), address.size());
     if (!IsZero(address)) return true;

@@ -26,9 +26,9 @@ inline constexpr char kAdapterListExport[] = "GetAdaptersInfo";
 inline constexpr std::size_t kAdapterListRecords = 16;
 
 // The OS calls of the adapter-list query.
-class AdapterListApi {
+class AdapterList {
  public:
-  virtual ~AdapterListApi() = default;
+  virtual ~AdapterList() = default;
   // GetSystemDirectoryW(buffer, size); returns the call's result.
   virtual std::uint32_t SystemDirectory(wchar_t* buffer, std::uint32_t size) = 0;
   // LoadLibraryW(path); 0 on failure.
@@ -94,7 +94,7 @@ int ClassifyAdapterConnection(Registry& registry, const std::string& adapterName
 // Ethernet or PPP adapter of a strictly better class. `address` must arrive
 // all zero. True when it ends non-zero; the address is untouched when the
 // library cannot be loaded.
-bool ReadAdapterAddressFromList(AdapterListApi& api, Registry& registry, AdapterAddress& address,
+bool ReadAdapterAddressFromList(AdapterList& list, Registry& registry, AdapterAddress& address,
                                 const AdapterInfoLayout& layout = kNativeAdapterInfoLayout);
 
 // ---------------------------------------------------------------------------
@@ -115,9 +115,9 @@ struct NetbiosRequest {
   std::array<std::uint8_t, 16> callName{};
 };
 
-class NetbiosApi {
+class NetbiosDriver {
  public:
-  virtual ~NetbiosApi() = default;
+  virtual ~NetbiosDriver() = default;
   // Netbios on an NCB built from `request`: 0 on success, a NetBIOS return
   // code otherwise (also when NetBIOS is not available).
   virtual std::uint8_t Netbios(NetbiosRequest& request) = 0;
@@ -125,6 +125,6 @@ class NetbiosApi {
 
 // Asks the LAN adapters from the last enumerated to the first for their
 // status. True when one reported a non-zero address (written to `address`).
-bool ReadAdapterAddressFromNetbios(NetbiosApi& api, AdapterAddress& address);
+bool ReadAdapterAddressFromNetbios(NetbiosDriver& netbios, AdapterAddress& address);
 
 }  // namespace tarnix

@@ -37,20 +37,20 @@ Function AsFunction(ProcAddress proc) {
 
 }  // namespace
 
-std::uint32_t Win32AdapterListApi::SystemDirectory(wchar_t* buffer, std::uint32_t size) {
+std::uint32_t Win32AdapterList::SystemDirectory(wchar_t* buffer, std::uint32_t size) {
   return ::GetSystemDirectoryW(buffer, size);
 }
 
-ModuleHandle Win32AdapterListApi::LoadModule(const std::wstring& path) {
+ModuleHandle Win32AdapterList::LoadModule(const std::wstring& path) {
   return reinterpret_cast<ModuleHandle>(::LoadLibraryW(path.c_str()));
 }
 
-ProcAddress Win32AdapterListApi::FindExport(ModuleHandle module, const char* name) {
+ProcAddress Win32AdapterList::FindExport(ModuleHandle module, const char* name) {
   return reinterpret_cast<ProcAddress>(::GetProcAddress(reinterpret_cast<HMODULE>(module), name));
 }
 
-std::uint32_t Win32AdapterListApi::GetAdaptersInfo(ProcAddress proc, std::uint8_t* buffer,
-                                                   std::uint32_t* size) {
+std::uint32_t Win32AdapterList::GetAdaptersInfo(ProcAddress proc, std::uint8_t* buffer,
+                                                std::uint32_t* size) {
   ULONG length = *size;
   DWORD result = AsFunction<GetAdaptersInfoFunction>(proc)(
       reinterpret_cast<PIP_ADAPTER_INFO>(buffer), &length);
@@ -58,16 +58,16 @@ std::uint32_t Win32AdapterListApi::GetAdaptersInfo(ProcAddress proc, std::uint8_
   return result;
 }
 
-void Win32AdapterListApi::ReleaseModule(ModuleHandle module) {
+void Win32AdapterList::ReleaseModule(ModuleHandle module) {
   ::FreeLibrary(reinterpret_cast<HMODULE>(module));
 }
 
-Win32NetbiosApi::Win32NetbiosApi() : library_(LoadSystemLibrary(L"netapi32.dll")) {
+Win32NetbiosDriver::Win32NetbiosDriver() : library_(LoadSystemLibrary(L"netapi32.dll")) {
   if (library_)
     netbios_ = reinterpret_cast<ProcAddress>(::GetProcAddress(library_.Get(), "Netbios"));
 }
 
-std::uint8_t Win32NetbiosApi::Netbios(NetbiosRequest& request) {
+std::uint8_t Win32NetbiosDriver::Netbios(NetbiosRequest& request) {
   if (netbios_ == 0) return NRC_SYSTEM;  // NetBIOS is not available
   NCB ncb;
   std::memset(&ncb, 0, sizeof(ncb));

@@ -5,7 +5,7 @@
 namespace tarnix::win {
 
 // LoadLibraryW, GetProcAddress, GetAdaptersInfo through its export, FreeLibrary.
-class Win32AdapterListApi final : public AdapterListApi {
+class Win32AdapterList final : public AdapterList {
  public:
   std::uint32_t SystemDirectory(wchar_t* buffer, std::uint32_t size) override;
   ModuleHandle LoadModule(const std::wstring& path) override;
@@ -17,9 +17,9 @@ class Win32AdapterListApi final : public AdapterListApi {
 
 // Netbios of netapi32.dll, loaded from the system directory for the
 // lifetime of this object (never imported).
-class Win32NetbiosApi final : public NetbiosApi {
+class Win32NetbiosDriver final : public NetbiosDriver {
  public:
-  Win32NetbiosApi();
+  Win32NetbiosDriver();
   std::uint8_t Netbios(NetbiosRequest& request) override;
 
  private:

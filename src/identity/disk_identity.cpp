@@ -22,10 +22,9 @@ constexpr std::uint8_t ToLower(std::uint8_t c) {
 }
 
 using DeviceTraits =
-    ApiHandleTraits<DiskDeviceApi, DeviceHandle, kInvalidHandleValue, &DiskDeviceApi::CloseDevice>;
+    ApiHandleTraits<DiskDevices, DeviceHandle, kInvalidHandleValue, &DiskDevices::CloseDevice>;
 using UniqueDevice = UniqueHandle<DeviceTraits>;
-using BlockTraits =
-    ApiHandleTraits<DiskDeviceApi, std::uint8_t*, nullptr, &DiskDeviceApi::FreeBlock>;
+using BlockTraits = ApiHandleTraits<DiskDevices, std::uint8_t*, nullptr, &DiskDevices::FreeBlock>;
 using UniqueBlock = UniqueHandle<BlockTraits>;
 
 // Offsets inside the requests and responses.
@@ -82,9 +81,9 @@ DiskIdentity IdentityFromIdentify(const std::uint8_t* identify) {
 // Opens drives 0 to 15 in turn and runs `probe` on each that opens, until
 // one succeeds. Each handle is closed before the next drive is tried.
 template <typename Probe>
-bool ForEachDrive(DiskDeviceApi& api, std::uint32_t access, std::uint32_t share, Probe probe) {
+bool ForEachDrive(DiskDevices& devices, std::uint32_t access, std::uint32_t share, Probe probe) {
   for (std::size_t i = 0; i < kDriveCount; ++i) {
-    UniqueDevice device(api.OpenDevice(DrivePath(i), access, share), DeviceTraits{&api});
+    UniqueDevice device(devices.OpenDevice(DrivePath(i), access, share), DeviceTraits{&devices});
     if (!device) continue;
     bool succeeded = probe(device.Get(), i);
     device.Reset();
@@ -94,16 +93,16 @@ bool ForEachDrive(DiskDeviceApi& api, std::uint32_t access, std::uint32_t share,
 }
 
 // SMART_GET_VERSION into a zeroed record; false when the call fails.
-bool GetSmartVersion(DiskDeviceApi& api, DeviceHandle device,
+bool GetSmartVersion(DiskDevices& devices, DeviceHandle device,
                      std::array<std::uint8_t, kGetVersionSize>& version) {
   std::uint32_t returned = 0;
-  return api.DeviceControl(device, kSmartGetVersion, nullptr, 0, version.data(),
-                           static_cast<std::uint32_t>(version.size()), &returned) != 0;
+  return devices.DeviceControl(device, kSmartGetVersion, nullptr, 0, version.data(),
+                               static_cast<std::uint32_t>(version.size()), &returned) != 0;
 }
 
 }  // namespace
 
-bool SendSmartIdentify(DiskDeviceApi& api, DeviceHandle device, std::uint32_t driveIndex,
+bool SendSmartIdentify(DiskDevices& devices, DeviceHandle device, std::uint32_t driveIndex,
                        std::uint8_t command, std::array<std::uint8_t, kSendCmdInSize>& request,
                        std::array<std::uint8_t, kSendCmdOutSize>& response,
                        std::uint32_t* bytesReturned) {
@@ -118,16 +117,16 @@ bool SendSmartIdentify(DiskDeviceApi& api, DeviceHandle device, std::uint32_t dr
   request[kDriveNumber] = static_cast<std::uint8_t>(driveIndex & 0xFF);
   // Only a result of exactly 1 counts: that is what the driver returns for
   // a completed request.
-  return api.DeviceControl(device, kSmartRcvDriveData, request.data(), kSendCmdInputSize,
-                           response.data(), static_cast<std::uint32_t>(response.size()),
-                           bytesReturned) == 1;
+  return devices.DeviceControl(device, kSmartRcvDriveData, request.data(), kSendCmdInputSize,
+                               response.data(), static_cast<std::uint32_t>(response.size()),
+                               bytesReturned) == 1;
 }
 
-bool ProbeSmartByDeviceMap(DiskDeviceApi& api, DiskIdentity& out) {
+bool ProbeSmartByDeviceMap(DiskDevices& devices, DiskIdentity& out) {
   return ForEachDrive(
-      api, kGenericReadWrite, kShareReadWrite, [&](DeviceHandle device, std::size_t i) {
+      devices, kGenericReadWrite, kShareReadWrite, [&](DeviceHandle device, std::size_t i) {
         std::array<std::uint8_t, kGetVersionSize> version{};
-        if (!GetSmartVersion(api, device, version)) return false;
+        if (!GetSmartVersion(devices, device, version)) return false;
         std::uint8_t deviceMap = version[kDeviceMapOffset];
         if (deviceMap == 0) return false;
         // Bits 4 to 7 flag ATAPI devices at positions 0 to 3; drives from 4 on
@@ -138,7 +137,7 @@ bool ProbeSmartByDeviceMap(DiskDeviceApi& api, DiskIdentity& out) {
         std::array<std::uint8_t, kSendCmdInSize> request{};
         std::array<std::uint8_t, kSendCmdOutSize> response{};
         std::uint32_t returned = 0;
-        if (!SendSmartIdentify(api, device, static_cast<std::uint32_t>(i), command, request,
+        if (!SendSmartIdentify(devices, device, static_cast<std::uint32_t>(i), command, request,
                                response, &returned)) {
           return false;
         }
@@ -148,10 +147,10 @@ bool ProbeSmartByDeviceMap(DiskDeviceApi& api, DiskIdentity& out) {
       });
 }
 
-bool ProbeScsiMiniport(DiskDeviceApi& api, DiskIdentity& out) {
+bool ProbeScsiMiniport(DiskDevices& devices, DiskIdentity& out) {
   for (std::size_t port = 0; port < kScsiPortCount; ++port) {
-    UniqueDevice device(api.OpenDevice(ScsiPortPath(port), kGenericReadWrite, kShareReadWrite),
-                        DeviceTraits{&api});
+    UniqueDevice device(devices.OpenDevice(ScsiPortPath(port), kGenericReadWrite, kShareReadWrite),
+                        DeviceTraits{&devices});
     if (!device) continue;
     bool found = false;
     DiskIdentity answer;
@@ -168,8 +167,8 @@ bool ProbeScsiMiniport(DiskDeviceApi& api, DiskIdentity& out) {
 
       std::uint32_t returned = 0;
       int result =
-          api.DeviceControl(device.Get(), kScsiMiniport, block.data(), kScsiInputSize, block.data(),
-                            static_cast<std::uint32_t>(block.size()), &returned);
+          devices.DeviceControl(device.Get(), kScsiMiniport, block.data(), kScsiInputSize,
+                                block.data(), static_cast<std::uint32_t>(block.size()), &returned);
       // A model's second character of zero means no disk answered.
       if (result != 0 && block[kScsiModelCheckByte] != 0) {
         answer = IdentityFromIdentify(&block[kScsiIdentifyOffset]);
@@ -266,14 +265,14 @@ std::string_view DecodeDescriptorString(std::span<const std::uint8_t> descriptor
   return text();
 }
 
-bool ProbeStorageDescriptor(DiskDeviceApi& api, DiskIdentity& out) {
-  return ForEachDrive(api, 0, kShareReadWrite, [&](DeviceHandle device, std::size_t) {
+bool ProbeStorageDescriptor(DiskDevices& devices, DiskIdentity& out) {
+  return ForEachDrive(devices, 0, kShareReadWrite, [&](DeviceHandle device, std::size_t) {
     std::array<std::uint8_t, kStorageQuerySize> query{};  // StorageDeviceProperty, standard query
     std::array<std::uint8_t, kDescriptorBufferSize> descriptor{};
     std::uint32_t returned = 0;
-    if (api.DeviceControl(device, kStorageQueryProperty, query.data(),
-                          static_cast<std::uint32_t>(query.size()), descriptor.data(),
-                          static_cast<std::uint32_t>(descriptor.size()), &returned) == 0) {
+    if (devices.DeviceControl(device, kStorageQueryProperty, query.data(),
+                              static_cast<std::uint32_t>(query.size()), descriptor.data(),
+                              static_cast<std::uint32_t>(descriptor.size()), &returned) == 0) {
       return false;
     }
     std::span<const std::uint8_t> answer(descriptor.data(),
@@ -294,13 +293,13 @@ bool ProbeStorageDescriptor(DiskDeviceApi& api, DiskIdentity& out) {
   });
 }
 
-bool ProbeSmartDirect(DiskDeviceApi& api, DiskIdentity& out) {
+bool ProbeSmartDirect(DiskDevices& devices, DiskIdentity& out) {
   return ForEachDrive(
-      api, kGenericReadWrite, kShareReadWriteDelete, [&](DeviceHandle device, std::size_t) {
+      devices, kGenericReadWrite, kShareReadWriteDelete, [&](DeviceHandle device, std::size_t) {
         std::array<std::uint8_t, kGetVersionSize> version{};
-        if (!GetSmartVersion(api, device, version)) return false;
+        if (!GetSmartVersion(devices, device, version)) return false;
 
-        UniqueBlock block(api.AllocateBlock(kSmartDirectBlockSize), BlockTraits{&api});
+        UniqueBlock block(devices.AllocateBlock(kSmartDirectBlockSize), BlockTraits{&devices});
         if (!block) return false;
         std::uint8_t* data = block.Get();
         std::memset(data, 0, kSmartDirectBlockSize);
@@ -308,8 +307,9 @@ bool ProbeSmartDirect(DiskDeviceApi& api, DiskIdentity& out) {
 
         // One block serves as request and response.
         std::uint32_t returned = 0;
-        if (api.DeviceControl(device, kSmartRcvDriveData, data, kSmartDirectInputSize, data,
-                              static_cast<std::uint32_t>(kSmartDirectBlockSize), &returned) == 0) {
+        if (devices.DeviceControl(device, kSmartRcvDriveData, data, kSmartDirectInputSize, data,
+                                  static_cast<std::uint32_t>(kSmartDirectBlockSize),
+                                  &returned) == 0) {
           return false;
         }
         if (AnswerSize(data) <= kMinimumIdentifyAnswer) return false;
@@ -329,10 +329,10 @@ std::string IdentifyString(std::span<const std::uint8_t> identify, std::size_t f
   return text;
 }
 
-bool ReadDiskIdentity(DiskDeviceApi& api, DiskIdentity& out) {
-  if (api.GetPlatformId() != kPlatformWin32Nt) return false;
-  return ProbeSmartByDeviceMap(api, out) || ProbeScsiMiniport(api, out) ||
-         ProbeStorageDescriptor(api, out) || ProbeSmartDirect(api, out);
+bool ReadDiskIdentity(DiskDevices& devices, DiskIdentity& out) {
+  if (devices.GetPlatformId() != kPlatformWin32Nt) return false;
+  return ProbeSmartByDeviceMap(devices, out) || ProbeScsiMiniport(devices, out) ||
+         ProbeStorageDescriptor(devices, out) || ProbeSmartDirect(devices, out);
 }
 
 }  // namespace tarnix

@@ -54,9 +54,9 @@ inline constexpr std::size_t kDescriptorFieldSize = 256;
 using DescriptorField = std::array<std::uint8_t, kDescriptorFieldSize>;
 
 // The OS calls the probes need, one method per Win32 call.
-class DiskDeviceApi {
+class DiskDevices {
  public:
-  virtual ~DiskDeviceApi() = default;
+  virtual ~DiskDevices() = default;
   // GetVersionExW on a zeroed OSVERSIONINFOW: its dwPlatformId, which stays
   // 0 when the call fails.
   virtual std::uint32_t GetPlatformId() = 0;
@@ -80,20 +80,20 @@ class DiskDeviceApi {
 // The only entry point. True when a method succeeded and `out` holds its
 // strings; false (out unchanged) when the platform is not of the NT family
 // or every method failed.
-bool ReadDiskIdentity(DiskDeviceApi& api, DiskIdentity& out);
+bool ReadDiskIdentity(DiskDevices& devices, DiskIdentity& out);
 
 // The four methods. Each returns true and replaces all three strings on a
 // valid answer; otherwise returns false and leaves `out` alone.
-bool ProbeSmartByDeviceMap(DiskDeviceApi& api, DiskIdentity& out);   // method 1
-bool ProbeScsiMiniport(DiskDeviceApi& api, DiskIdentity& out);       // method 2
-bool ProbeStorageDescriptor(DiskDeviceApi& api, DiskIdentity& out);  // method 3
-bool ProbeSmartDirect(DiskDeviceApi& api, DiskIdentity& out);        // method 4
+bool ProbeSmartByDeviceMap(DiskDevices& devices, DiskIdentity& out);   // method 1
+bool ProbeScsiMiniport(DiskDevices& devices, DiskIdentity& out);       // method 2
+bool ProbeStorageDescriptor(DiskDevices& devices, DiskIdentity& out);  // method 3
+bool ProbeSmartDirect(DiskDevices& devices, DiskIdentity& out);        // method 4
 
 // Fills `request` (which arrives zeroed) for an IDENTIFY of drive
 // `driveIndex` with `command` and sends SMART_RCV_DRIVE_DATA into
 // `response`. Returns true only when the call's result is exactly 1; false
 // without a request when `device` is invalid.
-bool SendSmartIdentify(DiskDeviceApi& api, DeviceHandle device, std::uint32_t driveIndex,
+bool SendSmartIdentify(DiskDevices& devices, DeviceHandle device, std::uint32_t driveIndex,
                        std::uint8_t command, std::array<std::uint8_t, kSendCmdInSize>& request,
                        std::array<std::uint8_t, kSendCmdOutSize>& response,
                        std::uint32_t* bytesReturned);

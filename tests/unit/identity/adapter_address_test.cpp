@@ -32,7 +32,7 @@ constexpr std::uint32_t kBufferOverflow = 111;  // ERROR_BUFFER_OVERFLOW
 
 // The adapter list of the platform, written in `layout` with Next pointers
 // into the caller's buffer; records go into the buffer in `slots` order.
-class FakeAdapterList final : public AdapterListApi {
+class FakeAdapterList final : public AdapterList {
  public:
   explicit FakeAdapterList(const AdapterInfoLayout& layout) : layout_(layout) {}
 
@@ -414,7 +414,7 @@ struct NetbiosCall {
   std::array<std::uint8_t, 16> callName;
 };
 
-class FakeNetbios final : public NetbiosApi {
+class FakeNetbiosDriver final : public NetbiosDriver {
  public:
   std::uint8_t enumResult = 0;
   std::vector<Lana> lanas;
@@ -457,7 +457,7 @@ class FakeNetbios final : public NetbiosApi {
 };
 
 TEST(ReadAdapterAddressFromNetbios, AsksFromTheLastLanAdapterToTheFirst) {
-  FakeNetbios netbios;
+  FakeNetbiosDriver netbios;
   netbios.lanas = {{0, 0, 0, Address(0)}, {3, 0, 0, Address(3)}};
   AdapterAddress address{};
   EXPECT_TRUE(ReadAdapterAddressFromNetbios(netbios, address));
@@ -482,7 +482,7 @@ TEST(ReadAdapterAddressFromNetbios, AsksFromTheLastLanAdapterToTheFirst) {
 }
 
 TEST(ReadAdapterAddressFromNetbios, MovesOnPastFailuresAndZeroAddresses) {
-  FakeNetbios netbios;
+  FakeNetbiosDriver netbios;
   netbios.lanas = {
       {0, 0, 0, Address(0)}, {1, 0, 0, kZero}, {2, 0, 0x14, Address(2)}, {5, 0x23, 0, Address(5)}};
   AdapterAddress address{};
@@ -493,18 +493,18 @@ TEST(ReadAdapterAddressFromNetbios, MovesOnPastFailuresAndZeroAddresses) {
 }
 
 TEST(ReadAdapterAddressFromNetbios, FailsWhenNoAdapterHasAnAddress) {
-  FakeNetbios zeros;
+  FakeNetbiosDriver zeros;
   zeros.lanas = {{0, 0, 0, kZero}, {1, 0, 0, kZero}};
   AdapterAddress address{};
   EXPECT_FALSE(ReadAdapterAddressFromNetbios(zeros, address));
   EXPECT_EQ(address, kZero);
   EXPECT_THAT(zeros.LanasAsked(kNcbAstat), ElementsAre(1, 0));
 
-  FakeNetbios empty;
+  FakeNetbiosDriver empty;
   EXPECT_FALSE(ReadAdapterAddressFromNetbios(empty, address));
   EXPECT_EQ(empty.calls.size(), 1u);
 
-  FakeNetbios refused;
+  FakeNetbiosDriver refused;
   refused.enumResult = 0x40;
   refused.lanas = {{0, 0, 0, Address(0)}};
   EXPECT_FALSE(ReadAdapterAddressFromNetbios(refused, address));
