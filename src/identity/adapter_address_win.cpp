@@ -3,7 +3,6 @@
 // clang-format off
 #include <windows.h>
 #include <iphlpapi.h>
-#include <nb30.h>
 // clang-format on
 
 #include <cstddef>
@@ -28,12 +27,6 @@ static_assert(sizeof(IP_ADAPTER_INFO::AdapterName) == kAdapterNameSize);
 static_assert(sizeof(LANA_ENUM) == kLanaEnumSize);
 
 using GetAdaptersInfoFunction = DWORD(WINAPI*)(PIP_ADAPTER_INFO, PULONG);
-using NetbiosFunction = UCHAR(APIENTRY*)(PNCB);
-
-template <typename Function>
-Function AsFunction(ProcAddress proc) {
-  return reinterpret_cast<Function>(proc);
-}
 
 }  // namespace
 
@@ -52,8 +45,8 @@ ProcAddress Win32AdapterList::FindExport(ModuleHandle module, const char* name) 
 std::uint32_t Win32AdapterList::GetAdaptersInfo(ProcAddress proc, std::uint8_t* buffer,
                                                 std::uint32_t* size) {
   ULONG length = *size;
-  DWORD result = AsFunction<GetAdaptersInfoFunction>(proc)(
-      reinterpret_cast<PIP_ADAPTER_INFO>(buffer), &length);
+  auto getAdaptersInfo = reinterpret_cast<GetAdaptersInfoFunction>(proc);
+  DWORD result = getAdaptersInfo(reinterpret_cast<PIP_ADAPTER_INFO>(buffer), &length);
   *size = length;
   return result;
 }
@@ -62,13 +55,12 @@ void Win32AdapterList::ReleaseModule(ModuleHandle module) {
   ::FreeLibrary(reinterpret_cast<HMODULE>(module));
 }
 
-Win32NetbiosDriver::Win32NetbiosDriver() : library_(LoadSystemLibrary(L"netapi32.dll")) {
-  if (library_)
-    netbios_ = reinterpret_cast<ProcAddress>(::GetProcAddress(library_.Get(), "Netbios"));
-}
+Win32NetbiosDriver::Win32NetbiosDriver()
+    : library_(LoadSystemLibrary(L"netapi32.dll")),
+      netbios_(LookUpExport<decltype(netbios_)>(library_.Get(), "Netbios")) {}
 
 std::uint8_t Win32NetbiosDriver::Netbios(NetbiosRequest& request) {
-  if (netbios_ == 0) return NRC_SYSTEM;  // NetBIOS is not available
+  if (netbios_ == nullptr) return NRC_SYSTEM;  // NetBIOS is not available
   NCB ncb;
   std::memset(&ncb, 0, sizeof(ncb));
   ncb.ncb_command = request.command;
@@ -76,7 +68,7 @@ std::uint8_t Win32NetbiosDriver::Netbios(NetbiosRequest& request) {
   ncb.ncb_buffer = request.buffer;
   ncb.ncb_length = request.length;
   std::memcpy(ncb.ncb_callname, request.callName.data(), sizeof(ncb.ncb_callname));
-  return AsFunction<NetbiosFunction>(netbios_)(&ncb);
+  return netbios_(&ncb);
 }
 
 }  // namespace tarnix::win

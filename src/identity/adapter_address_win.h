@@ -1,6 +1,8 @@
 #pragma once
 #include "identity/adapter_address.h"
 #include "platform/win_handles_win.h"
+// After windows.h, which it builds on.
+#include <nb30.h>
 
 namespace tarnix::win {
 
@@ -24,7 +26,7 @@ class Win32NetbiosDriver final : public NetbiosDriver {
 
  private:
   UniqueModule library_;
-  ProcAddress netbios_ = 0;
+  UCHAR(APIENTRY* netbios_)(PNCB) = nullptr;
 };
 
 }  // namespace tarnix::win
