@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <tuple>
 
 namespace tarnix::win {
 namespace {
@@ -24,7 +25,18 @@ static_assert(offsetof(IP_ADAPTER_INFO, AdapterName) == kLayout.nameOffset);
 static_assert(offsetof(IP_ADAPTER_INFO, Address) == kLayout.addressOffset);
 static_assert(offsetof(IP_ADAPTER_INFO, Type) == kLayout.typeOffset);
 static_assert(sizeof(IP_ADAPTER_INFO::AdapterName) == kAdapterNameSize);
+static_assert(sizeof(ModuleHandle) == sizeof(HMODULE));
+static_assert(sizeof(ProcAddress) == sizeof(FARPROC));
+static_assert(kIfTypeEthernet == MIB_IF_TYPE_ETHERNET);
+static_assert(kIfTypePpp == MIB_IF_TYPE_PPP);
+
+static_assert(kNcbEnum == NCBENUM);
+static_assert(kNcbReset == NCBRESET);
+static_assert(kNcbAstat == NCBASTAT);
 static_assert(sizeof(LANA_ENUM) == kLanaEnumSize);
+// The status buffer holds the adapter's status and up to 30 names.
+static_assert(sizeof(ADAPTER_STATUS) + 30 * sizeof(NAME_BUFFER) == kAdapterStatusSize);
+static_assert(sizeof(NCB::ncb_callname) == std::tuple_size_v<decltype(NetbiosRequest::callName)>);
 
 using GetAdaptersInfoFunction = DWORD(WINAPI*)(PIP_ADAPTER_INFO, PULONG);
 

@@ -27,31 +27,18 @@ using UniqueDevice = UniqueHandle<DeviceTraits>;
 using BlockTraits = ApiHandleTraits<DiskDevices, std::uint8_t*, nullptr, &DiskDevices::FreeBlock>;
 using UniqueBlock = UniqueHandle<BlockTraits>;
 
-// Offsets inside the requests and responses.
-constexpr std::size_t kSendCmdBufferSize = 0;  // cBufferSize
-constexpr std::size_t kFeaturesReg = 4;
-constexpr std::size_t kSectorCountReg = 5;
-constexpr std::size_t kCylLowReg = 7;
-constexpr std::size_t kCylHighReg = 8;
-constexpr std::size_t kDriveHeadReg = 9;
-constexpr std::size_t kCommandReg = 10;
-constexpr std::size_t kDriveNumber = 12;
-constexpr std::size_t kDeviceMapOffset = 3;           // GETVERSIONINPARAMS.bIDEDeviceMap
-constexpr std::uint32_t kSendCmdInputSize = 32;       // SENDCMDINPARAMS without its bBuffer
-constexpr std::uint32_t kMinimumIdentifyAnswer = 46;  // cBufferSize must exceed this
+constexpr std::uint32_t kSendCmdInputSize = kSendCmdInHeader;  // without the first data byte
+constexpr std::uint32_t kMinimumIdentifyAnswer = 46;           // cBufferSize must exceed this
 
 constexpr std::uint32_t kScsiTimeoutSeconds = 10000;
-constexpr std::uint32_t kScsiPayloadSize = 529;  // SENDCMDOUTPARAMS (17) + 512
-constexpr std::uint32_t kScsiInputSize = 60;     // SRB_IO_CONTROL + SENDCMDINPARAMS without bBuffer
-constexpr std::size_t kScsiIdentifyOffset = kSrbHeaderSize + kSendCmdOutHeader;  // 44
-constexpr std::size_t kScsiModelCheckByte = kScsiIdentifyOffset + 54;            // 98
+constexpr std::uint32_t kScsiPayloadSize = kSendCmdOutDeclaredSize + kIdentifySize;  // 529
+constexpr std::uint32_t kScsiInputSize = kSrbHeaderSize + kSendCmdInHeader;          // 60
+constexpr std::size_t kScsiIdentifyOffset = kSrbHeaderSize + kSendCmdOutHeader;      // 44
+constexpr std::size_t kScsiModelCheckByte = kScsiIdentifyOffset + 54;                // 98
 
-constexpr std::size_t kProductIdOffset = 16;
-constexpr std::size_t kProductRevisionOffset = 20;
-constexpr std::size_t kSerialNumberOffset = 24;
 constexpr std::size_t kMaxDescriptorText = kDescriptorFieldSize - 1;
 
-constexpr std::uint32_t kSmartDirectInputSize = 33;
+constexpr std::uint32_t kSmartDirectInputSize = kSendCmdInSize;
 
 // SENDCMDOUTPARAMS.cBufferSize: the byte count of an IDENTIFY answer.
 std::uint32_t AnswerSize(const std::uint8_t* response) {
@@ -156,12 +143,12 @@ bool ProbeScsiMiniport(DiskDevices& devices, DiskIdentity& out) {
     DiskIdentity answer;
     for (std::uint8_t target = 0; target < 2; ++target) {
       std::array<std::uint8_t, kScsiBlockSize> block{};
-      StoreLittleEndian(&block[0], std::uint32_t{kSrbHeaderSize});  // HeaderLength
-      std::memcpy(&block[4], "SCSIDISK", 8);                        // Signature
-      StoreLittleEndian(&block[12], kScsiTimeoutSeconds);
-      StoreLittleEndian(&block[16], kScsiMiniportIdentify);  // ControlCode
-      StoreLittleEndian(&block[20], std::uint32_t{0});       // ReturnCode
-      StoreLittleEndian(&block[24], kScsiPayloadSize);       // Length
+      StoreLittleEndian(&block[kSrbHeaderLength], std::uint32_t{kSrbHeaderSize});
+      std::memcpy(&block[kSrbSignature], "SCSIDISK", 8);
+      StoreLittleEndian(&block[kSrbTimeout], kScsiTimeoutSeconds);
+      StoreLittleEndian(&block[kSrbControlCode], kScsiMiniportIdentify);
+      StoreLittleEndian(&block[kSrbReturnCode], std::uint32_t{0});
+      StoreLittleEndian(&block[kSrbLength], kScsiPayloadSize);
       block[kSrbHeaderSize + kCommandReg] = kAtaIdentifyDevice;
       block[kSrbHeaderSize + kDriveNumber] = target;
 

@@ -16,6 +16,14 @@ StoreHandle FromHandle(HANDLE handle) { return reinterpret_cast<StoreHandle>(han
 }  // namespace
 
 static_assert(sizeof(StoreHandle) == sizeof(HANDLE));
+static_assert(kCsidlAppData == CSIDL_APPDATA);
+static_assert(kCsidlCommonAppData == CSIDL_COMMON_APPDATA);
+static_assert(kCreateAlways == CREATE_ALWAYS);
+static_assert(kOpenExisting == OPEN_EXISTING);
+static_assert(kMoveFileReplaceExisting == MOVEFILE_REPLACE_EXISTING);
+static_assert(kMoveFileWriteThrough == MOVEFILE_WRITE_THROUGH);
+static_assert(kStatModeDirectory == _S_IFDIR);
+static_assert(kMaxPath == MAX_PATH);  // the buffer of SHGetSpecialFolderPathW
 
 bool Win32StoreFileSystem::GetSpecialFolderPath(wchar_t* buffer, int csidl, bool create) {
   return ::SHGetSpecialFolderPathW(nullptr, buffer, csidl, create ? TRUE : FALSE) != FALSE;
