@@ -20,6 +20,9 @@ constexpr std::size_t kBlockSize = 16;
 using StoreFileTraits = ApiHandleTraits<StoreFileSystem, StoreHandle, kInvalidHandleValue,
                                         &StoreFileSystem::CloseHandle>;
 using StoreFile = UniqueHandle<StoreFileTraits>;
+using StoreSearchTraits =
+    ApiHandleTraits<StoreFileSystem, StoreHandle, kInvalidHandleValue, &StoreFileSystem::FindClose>;
+using StoreSearch = UniqueHandle<StoreSearchTraits>;
 
 StoreFile OpenFile(StoreFileSystem& files, const std::wstring& path, std::uint32_t access,
                    std::uint32_t shareMode, std::uint32_t disposition) {
@@ -48,10 +51,8 @@ bool WriteExact(StoreFileSystem& files, const StoreFile& file, const std::uint8_
 
 // FindFirstFileW as an existence test.
 bool FileExists(StoreFileSystem& files, const std::wstring& path) {
-  StoreHandle search = files.FindFirstFileW(path);
-  if (search == kInvalidHandleValue) return false;
-  files.FindClose(search);
-  return true;
+  StoreSearch search(files.FindFirstFileW(path), StoreSearchTraits{&files});
+  return search.IsValid();
 }
 
 std::uint32_t ReadLittleEndian32(std::span<const std::uint8_t> bytes, std::size_t offset) {
