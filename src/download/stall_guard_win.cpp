@@ -73,7 +73,8 @@ STDMETHODIMP_(ULONG) StallGuard::AddRef() { return inner_.AddRef(); }
 STDMETHODIMP_(ULONG) StallGuard::Release() { return inner_.Release(); }
 
 STDMETHODIMP StallGuard::OnStartBinding(DWORD reserved, IBinding* binding) {
-  if (watch_ && binding != nullptr) watch_->SetBinding(std::make_unique<Win32StallBinding>(binding));
+  if (watch_ && binding != nullptr)
+    watch_->SetBinding(std::make_unique<Win32StallBinding>(binding));
   return inner_.OnStartBinding(reserved, binding);
 }
 

@@ -2,6 +2,7 @@
 // The stall guard between urlmon and the download's progress callback.
 
 #include <windows.h>
+// After windows.h, which the COM headers build on.
 #include <urlmon.h>
 
 #include <memory>

@@ -149,10 +149,10 @@ PlaceResult ReplaceRecordAt(StoreFileSystem& files, const std::wstring& path,
   }
   // No flag that ignores merge errors: a replacement that cannot carry the
   // store's rights over is refused, and the write in place then keeps them.
-  bool replaced = FileExists(files, path) ? files.ReplaceFileW(path, tempPath, 0)
-                                          : files.MoveFileExW(tempPath, path,
-                                                              kMoveFileReplaceExisting |
-                                                                  kMoveFileWriteThrough);
+  bool replaced =
+      FileExists(files, path)
+          ? files.ReplaceFileW(path, tempPath, 0)
+          : files.MoveFileExW(tempPath, path, kMoveFileReplaceExisting | kMoveFileWriteThrough);
   if (replaced) return PlaceResult::Written;
   files.DeleteFileW(tempPath);
   return PlaceResult::Refused;

@@ -69,38 +69,53 @@ TEST(StallWatchTest, AbortsOnceAfterTheLimitWithoutDataAndReleasesTheBindingOnce
     std::function<void(StallWatch&, std::uint32_t)> download;
     std::vector<std::string> log;
   } cases[] = {
-      {"data keeps arriving, then the download ends", 0, true,
+      {"data keeps arriving, then the download ends",
+       0,
+       true,
        [](StallWatch& w, std::uint32_t t) {
          w.NoteData();
          if (t == 3 * kLimit) w.Stop();
        },
        {"released at 180000"}},
       {"no data at all", 0, true, nullptr, {"abort at 60000", "released at 60000"}},
-      {"data, then silence", 0, true,
+      {"data, then silence",
+       0,
+       true,
        [](StallWatch& w, std::uint32_t t) {
          if (t <= 5000) w.NoteData();
        },
        {"abort at 65000", "released at 65000"}},
-      {"silence across the wrap of the tick count", 0xFFFF0000u, true, nullptr,
+      {"silence across the wrap of the tick count",
+       0xFFFF0000u,
+       true,
+       nullptr,
        {"abort at 60000", "released at 60000"}},
-      {"a pause just short of the limit", 0, true,
+      {"a pause just short of the limit",
+       0,
+       true,
        [](StallWatch& w, std::uint32_t t) {
          if (t == 59000 || t == 118000) w.NoteData();
          if (t == 177000) w.Stop();
        },
        {"released at 177000"}},
-      {"the download ends before the limit", 0, true,
+      {"the download ends before the limit",
+       0,
+       true,
        [](StallWatch& w, std::uint32_t t) {
          if (t == 30000) w.Stop();
        },
        {"released at 30000"}},
-      {"the binding ends, then the guard stops", 0, true,
+      {"the binding ends, then the guard stops",
+       0,
+       true,
        [](StallWatch& w, std::uint32_t t) {
          if (t == 30000) w.Stop();  // OnStopBinding
          if (t == 30000) w.Stop();  // the guard, after the download returned
        },
        {"released at 30000"}},
-      {"no binding to abort", 0, false,
+      {"no binding to abort",
+       0,
+       false,
        [](StallWatch& w, std::uint32_t t) {
          if (t == 2 * kLimit) w.Stop();
        },
