@@ -67,6 +67,12 @@ class StoreFileSystem {
   virtual bool DeleteFileW(const std::wstring& path) = 0;
   virtual bool MoveFileExW(const std::wstring& from, const std::wstring& to,
                            std::uint32_t flags) = 0;
+  // ReplaceFileW(replaced, replacement, no backup, flags): the replacement
+  // takes the replaced file's name, owner, access rights and attributes.
+  // False on failure; the replaced file may then be gone (when the
+  // replacement could not be renamed) and the replacement left in place.
+  virtual bool ReplaceFileW(const std::wstring& replaced, const std::wstring& replacement,
+                            std::uint32_t flags) = 0;
 
   // _wstat: true and the st_mode bits in *mode when the query succeeds.
   virtual bool Stat(const std::wstring& path, std::uint32_t* mode) = 0;
@@ -146,10 +152,13 @@ bool ReadIdentityStore(StoreFileSystem& files, std::string_view adapterText,
                        std::string_view diskSerial, MachineId& identity, bool& mustRewrite);
 
 // Writes a version-2 record to the common place, or to the per-user place
-// when the common file cannot be created or replaced. The record goes to a
-// temporary file first, which then replaces the store file in one step, so a
-// write that fails part-way leaves the previous file as it was. Returns true
-// only when the whole record is in place.
+// when the common file can be neither replaced nor written. The record goes
+// to a temporary file first, which then replaces the store file in one step
+// (keeping an existing file's owner, access rights and attributes), so a
+// write that fails part-way leaves the previous file as it was. Where that
+// replacement is refused (no right to delete the store, a temporary file that
+// cannot be created), the record is written over the store file in place.
+// Returns true only when the whole record is in place.
 bool WriteIdentityStore(StoreFileSystem& files, std::string_view diskSerial,
                         std::string_view adapterText, const MachineId& identity);
 

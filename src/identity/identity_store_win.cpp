@@ -83,6 +83,13 @@ bool Win32StoreFileSystem::MoveFileExW(const std::wstring& from, const std::wstr
   return ::MoveFileExW(from.c_str(), to.c_str(), flags) != FALSE;
 }
 
+bool Win32StoreFileSystem::ReplaceFileW(const std::wstring& replaced,
+                                        const std::wstring& replacement, std::uint32_t flags) {
+  // Present in kernel32 since Windows 2000.
+  return ::ReplaceFileW(replaced.c_str(), replacement.c_str(), nullptr, flags, nullptr, nullptr) !=
+         FALSE;
+}
+
 bool Win32StoreFileSystem::Stat(const std::wstring& path, std::uint32_t* mode) {
   struct _stat status;
   if (::_wstat(path.c_str(), &status) != 0) return false;

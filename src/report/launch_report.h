@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "report/ansi_code_page.h"
+
 namespace tarnix {
 
 // The statistics server's address with the path and the fixed query.
@@ -84,18 +86,25 @@ class ReportClock {
   virtual std::uint32_t TickMs() = 0;
 };
 
-// The value as UTF-8, percent-encoded: unreserved characters (letters,
-// digits, "-", ".", "_", "~") stay, every other byte becomes "%XX". UTF-16
-// surrogate pairs are joined; a lone surrogate is sent as U+FFFD.
-std::wstring PercentEncodeQueryValue(std::wstring_view value);
+// The bytes, percent-encoded: unreserved characters (letters, digits, "-",
+// ".", "_", "~") stay, every other byte becomes "%XX".
+std::wstring PercentEncodeBytes(std::string_view bytes);
+
+// A query value as the statistics server has always received it: the text
+// in the ANSI code page, as WinINet sends a wide URL, now percent-encoded, so
+// that after decoding the server gets the same bytes while no character can
+// forge or cut off a field.
+std::wstring EncodeQueryValue(std::wstring_view value, AnsiCodePage& codePage);
 
 // Seconds times 1000 as "%lld" writes it.
 std::wstring FormatReportTime(std::int64_t seconds);
 
 // The report URL: prefix, &app_name=, &client_version=, &times=, &guid=, in
-// this order. Name and version are percent-encoded; machineId goes as it is.
+// this order. Name and version go through EncodeQueryValue; machineId goes as
+// it is.
 std::wstring BuildReportUrl(std::wstring_view appName, std::wstring_view appVersion,
-                            std::int64_t seconds, std::wstring_view machineId);
+                            std::int64_t seconds, std::wstring_view machineId,
+                            AnsiCodePage& codePage);
 
 // The machine identity's text form as a wide string: 32 lowercase hexadecimal
 // digits, or empty when no identity was obtained.
@@ -108,7 +117,8 @@ void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput
 
 // Builds the URL with the clock's time and `machineId` and sends it.
 void SendLaunchReport(std::wstring appName, std::wstring appVersion, std::wstring_view machineId,
-                      Internet& internet, ReportOutput& output, ReportClock& clock);
+                      Internet& internet, ReportOutput& output, ReportClock& clock,
+                      AnsiCodePage& codePage);
 
 // Windows only: SendReportRequest through WinINet (loaded from the system
 // folder), the C run-time's clock and standard output, on a thread of its own

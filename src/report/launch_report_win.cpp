@@ -152,7 +152,8 @@ void SendReportRequest(const std::wstring& url) {
 void SendLaunchReport(std::wstring appName, std::wstring appVersion) {
   win::RuntimeClock clock;
   std::int64_t seconds = clock.NowSeconds();
-  SendReportRequest(BuildReportUrl(appName, appVersion, seconds, GetMachineIdString()));
+  SendReportRequest(
+      BuildReportUrl(appName, appVersion, seconds, GetMachineIdString(), SystemAnsiCodePage()));
 }
 
 }  // namespace tarnix
