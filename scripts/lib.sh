@@ -8,6 +8,8 @@ cd "$TARNIX_ROOT"
 TARNIX_BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 python3)
 TARNIX_WINE_PACKAGES=(wine wine64 wine32:i386 xvfb xauth fonts-wqy-microhei imagemagick)
+# Code signing: the launcher's own signature, and the installers the tests sign.
+TARNIX_SIGN_PACKAGES=(openssl osslsigncode)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

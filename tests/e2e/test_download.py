@@ -7,10 +7,13 @@ internet stack honours http_proxy, so the binary under test is the shipped one.
 
 import getpass
 import os
+import shutil
+import tempfile
 import time
 import unittest
 
 import harness
+import signing
 from harness import (DOWNLOAD_PATH, LauncherTestCase, build_setting, refused_proxy, serve_file, serve_html,
                      serve_stall, serve_status, serving, texts, wait_until)
 
@@ -36,7 +39,19 @@ class DownloadTest(LauncherTestCase):
     def setUpClass(cls):
         if not os.path.exists(os.path.join(harness.PROGRAMS, "fake_installer.exe")):
             raise unittest.SkipTest("not built: fake_installer.exe")
+        if signing.tools_missing():
+            raise unittest.SkipTest(f"not installed: {signing.tools_missing()}")
+        # The installers are signed as the real one is, by a throwaway root.
+        cls.pki = tempfile.mkdtemp(prefix="tarnix-pki-")
+        authority = signing.Authority(cls.pki)
+        cls.signer = authority.issue(signing.EXPECTED_SIGNER or "Korvane")
+        cls.other_signer = authority.issue(signing.OTHER_SIGNER)
         super().setUpClass()
+
+    @classmethod
+    def tearDownClass(cls):
+        super().tearDownClass()
+        shutil.rmtree(cls.pki, ignore_errors=True)
 
     def setUp(self):
         super().setUp()
@@ -50,12 +65,22 @@ class DownloadTest(LauncherTestCase):
         # up before the launcher starts, or its start-up eats the download.
         self.probe.windows()
 
-    def installer_body(self, size=256 * 1024):
+    def installer_body(self, size=256 * 1024, signer="expected"):
         """The fake installer, padded to `size` bytes (an overlay after the
-        image, which Windows ignores) so that a trickle takes a while."""
+        image, which Windows ignores) so that a trickle takes a while, then
+        signed by the expected signer ("expected"), another one ("other") or
+        nobody (None)."""
         with open(os.path.join(harness.PROGRAMS, "fake_installer.exe"), "rb") as program:
             body = program.read()
-        return body + bytes(max(0, size - len(body)))
+        body += bytes(max(0, size - len(body)))
+        if signer is None:
+            return body
+        unsigned, signed = os.path.join(self.work, "unsigned.exe"), os.path.join(self.work, "signed.exe")
+        with open(unsigned, "wb") as out:
+            out.write(body)
+        (self.signer if signer == "expected" else self.other_signer).sign(unsigned, signed)
+        with open(signed, "rb") as result:
+            return result.read()
 
     def start_download(self, proxy, folder=None, env=None):
         merged = {
@@ -162,6 +187,24 @@ class DownloadTest(LauncherTestCase):
                 self.dismiss(DOWNLOAD_FAILED)
                 # Nothing that is not a program is left for anyone to open.
                 self.assertFalse(os.path.exists(self.temp_installer), name)
+                self.assert_dialog_left_open_then_closed(launcher)
+
+    def test_only_an_installer_signed_by_the_expected_signer_runs(self):
+        if not signing.EXPECTED_SIGNER:
+            self.skipTest("this build runs unsigned installers (TARNIX_INSTALLER_SIGNER is empty)")
+        tampered = bytearray(self.installer_body())
+        tampered[len(tampered) // 2] ^= 0x01  # in the padding: the program itself would still run
+        cases = {
+            "unsigned": self.installer_body(signer=None),
+            "signed by another name": self.installer_body(signer="other"),
+            "one byte changed after signing": bytes(tampered),
+        }
+        for name, body in cases.items():
+            with self.subTest(name), serving() as server:
+                server.routes[DOWNLOAD_PATH] = serve_file(body)
+                launcher = self.start_download(server.proxy)
+                self.dismiss(DOWNLOAD_FAILED)
+                self.assertFalse(os.path.exists(self.temp_installer), f"{name}: the file must be deleted")
                 self.assert_dialog_left_open_then_closed(launcher)
 
     def test_closing_the_dialog_during_a_slow_download_ends_the_process_at_once(self):
