@@ -5,8 +5,8 @@
 namespace tarnix {
 namespace {
 
-using TrustStateOwner = UniqueHandle<
-    ApiHandleTraits<InstallerTrustApi, TrustState, TrustState{0}, &InstallerTrustApi::CloseTrustState>>;
+using TrustStateOwner = UniqueHandle<ApiHandleTraits<InstallerTrustApi, TrustState, TrustState{0},
+                                                     &InstallerTrustApi::CloseTrustState>>;
 
 // The PE check reads through the handle that is verified and held.
 class HandleFileBytes final : public FileBytes {

@@ -60,8 +60,7 @@ bool Win32InstallerTrust::ReadAt(TrustFile file, std::uint64_t offset,
          read == out.size();
 }
 
-long Win32InstallerTrust::VerifyTrust(TrustFile file, const std::wstring& path,
-                                      TrustState* state) {
+long Win32InstallerTrust::VerifyTrust(TrustFile file, const std::wstring& path, TrustState* state) {
   path_ = path;
   file_ = file;
   return CallVerifyTrust(WTD_STATEACTION_VERIFY, state);
@@ -113,8 +112,8 @@ long Win32InstallerTrust::CallVerifyTrust(unsigned long action, TrustState* stat
   data.dwProvFlags = WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL;
 
   GUID actionId = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  LONG result = As<WinVerifyTrustFn>(verifyTrust_)(static_cast<HWND>(INVALID_HANDLE_VALUE),
-                                                  &actionId, &data);
+  LONG result =
+      As<WinVerifyTrustFn>(verifyTrust_)(static_cast<HWND>(INVALID_HANDLE_VALUE), &actionId, &data);
   *state = reinterpret_cast<TrustState>(data.hWVTStateData);
   return result;
 }

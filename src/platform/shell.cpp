@@ -8,8 +8,8 @@ const wchar_t* ShellVerbForVersion(std::uint32_t version) {
   return major < 6 ? L"open" : L"runas";
 }
 
-bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstring& file,
-                  bool wait, const std::function<void()>& afterShell) {
+bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstring& file, bool wait,
+                  const std::function<void()>& afterShell) {
   ShellStartRequest request;
   request.mask = kSeeMaskNoCloseProcess;
   request.verb = ShellVerbForVersion(shell.GetVersion());

@@ -44,8 +44,8 @@ class Shell {
 // result. The process handle is always released. `afterShell`, when given,
 // runs once as soon as the shell call has returned (whether or not it started
 // the file), before any wait.
-bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstring& file,
-                  bool wait, const std::function<void()>& afterShell = nullptr);
+bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstring& file, bool wait,
+                  const std::function<void()>& afterShell = nullptr);
 
 // The verb for a GetVersion result.
 const wchar_t* ShellVerbForVersion(std::uint32_t version);

@@ -23,10 +23,14 @@ namespace {
 
 const char* Name(tarnix::InstallerVerdict verdict) {
   switch (verdict) {
-    case tarnix::InstallerVerdict::kTrusted: return "trusted";
-    case tarnix::InstallerVerdict::kCouldNotOpen: return "could-not-open";
-    case tarnix::InstallerVerdict::kNotAProgram: return "not-a-program";
-    case tarnix::InstallerVerdict::kNotTrusted: return "not-trusted";
+    case tarnix::InstallerVerdict::kTrusted:
+      return "trusted";
+    case tarnix::InstallerVerdict::kCouldNotOpen:
+      return "could-not-open";
+    case tarnix::InstallerVerdict::kNotAProgram:
+      return "not-a-program";
+    case tarnix::InstallerVerdict::kNotTrusted:
+      return "not-trusted";
   }
   return "?";
 }

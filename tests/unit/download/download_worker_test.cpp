@@ -31,7 +31,9 @@ class FakeDownloadPorts : public DownloadPorts {
     log.push_back(L"signal");
     handedOver = std::move(installer);
   }
-  void ShowMessage(const wchar_t* text) override { log.push_back(std::wstring(L"message ") + text); }
+  void ShowMessage(const wchar_t* text) override {
+    log.push_back(std::wstring(L"message ") + text);
+  }
 };
 
 struct Fixture {

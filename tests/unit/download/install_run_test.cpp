@@ -65,15 +65,15 @@ TEST(RunInstallation, FailuresAreReportedAndTheHandOverStillHappens) {
   };
   const Case cases[] = {
       {false, true,
-       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"release", L"message 安装Tarnix失败！",
-        L"pos 200", L"launch", L"enable done"}},
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"release",
+        L"message 安装Tarnix失败！", L"pos 200", L"launch", L"enable done"}},
       {true, false,
        {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"release", L"pos 200", L"launch",
         L"message 运行App失败！", L"enable done"}},
       // A refused elevation prompt: the host is still missing, so both boxes, in order.
       {false, false,
-       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"release", L"message 安装Tarnix失败！",
-        L"pos 200", L"launch", L"message 运行App失败！", L"enable done"}},
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"release",
+        L"message 安装Tarnix失败！", L"pos 200", L"launch", L"message 运行App失败！", L"enable done"}},
   };
   for (const Case& c : cases) {
     FakeInstallPorts ports;

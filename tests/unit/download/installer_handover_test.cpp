@@ -89,10 +89,10 @@ TEST(InstallerHandOver, TheCheckedHandleIsHeldFromTheCheckUntilTheInstallerProce
   EXPECT_TRUE(RunInstallation(install, install));
 
   EXPECT_EQ(process.log, (std::vector<std::wstring>{
-                             L"download", L"open C:\\T\\TarnixSetup.exe", L"read", L"read",
-                             L"read", L"verify C:\\T\\TarnixSetup.exe", L"signer", L"close state",
-                             L"signal", L"create process runas C:\\T\\TarnixSetup.exe",
-                             L"close file", L"wait for process", L"close process"}));
+                             L"download", L"open C:\\T\\TarnixSetup.exe", L"read", L"read", L"read",
+                             L"verify C:\\T\\TarnixSetup.exe", L"signer", L"close state", L"signal",
+                             L"create process runas C:\\T\\TarnixSetup.exe", L"close file",
+                             L"wait for process", L"close process"}));
 }
 
 TEST(StartProcess, RunsTheAfterShellStepOnceBetweenTheShellAndTheWaitWhateverTheShellDid) {
@@ -119,7 +119,9 @@ TEST(StartProcess, RunsTheAfterShellStepOnceBetweenTheShellAndTheWaitWhateverThe
         *process = started ? 153 : 0;
         return started;
       }
-      void WaitForProcess(ProcessHandle p) override { log.push_back(L"wait " + std::to_wstring(p)); }
+      void WaitForProcess(ProcessHandle p) override {
+        log.push_back(L"wait " + std::to_wstring(p));
+      }
       void CloseProcess(ProcessHandle p) override { log.push_back(L"close " + std::to_wstring(p)); }
     } shell(log, c.started);
     EXPECT_EQ(StartProcess(shell, L"", L"C:\\T\\TarnixSetup.exe", c.wait,

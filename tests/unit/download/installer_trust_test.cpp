@@ -79,21 +79,20 @@ TEST(CheckInstaller, TheSignerMustBeTheExpectedNameWholeAndInTheSameCase) {
       {L"Korvane", true},
       {L"korvane", false},
       {L"KORVANE", false},
-      {L"Korvan", false},         // a prefix of the name
-      {L"Korvane Ltd", false},    // the name as a prefix
-      {L"Evil Korvane", false},   // the name as a suffix
+      {L"Korvan", false},        // a prefix of the name
+      {L"Korvane Ltd", false},   // the name as a prefix
+      {L"Evil Korvane", false},  // the name as a suffix
       {L" Korvane", false},
       {L"", false},
       {std::wstring(L"Korvane\0x", 9), false},  // an embedded zero hides nothing
-      {std::nullopt, false},                     // no certificate in the chain
+      {std::nullopt, false},                    // no certificate in the chain
   };
   for (const Case& c : cases) {
     FakeInstallerTrust trust;
     trust.signer = c.signer;
     InstallerCheck check = CheckInstaller(trust, kPath, kSigner);
     std::wstring shown = c.signer ? *c.signer : L"(none)";
-    EXPECT_EQ(check.verdict,
-              c.trusted ? InstallerVerdict::kTrusted : InstallerVerdict::kNotTrusted)
+    EXPECT_EQ(check.verdict, c.trusted ? InstallerVerdict::kTrusted : InstallerVerdict::kNotTrusted)
         << shown;
     EXPECT_EQ(check.file.IsValid(), c.trusted);
     EXPECT_EQ(trust.Count(L"close state"), 1);
@@ -132,12 +131,16 @@ TEST(CheckInstaller, OnlyASharingViolationIsRetriedAndOnlyForABoundedTime) {
   };
   const Case cases[] = {
       {"cleared within the retry", {kSharing, kSharing, 0}, InstallerVerdict::kTrusted, 3},
-      {"cleared on the last try", {std::vector<std::uint32_t>(kOpenAttempts - 1, kSharing)},
-       InstallerVerdict::kTrusted, kOpenAttempts},
+      {"cleared on the last try",
+       {std::vector<std::uint32_t>(kOpenAttempts - 1, kSharing)},
+       InstallerVerdict::kTrusted,
+       kOpenAttempts},
       {"never cleared", {kSharing}, InstallerVerdict::kCouldNotOpen, kOpenAttempts},
       {"file not found", {2}, InstallerVerdict::kCouldNotOpen, 1},
       {"access denied", {5}, InstallerVerdict::kCouldNotOpen, 1},
-      {"a sharing violation, then access denied", {kSharing, 5}, InstallerVerdict::kCouldNotOpen,
+      {"a sharing violation, then access denied",
+       {kSharing, 5},
+       InstallerVerdict::kCouldNotOpen,
        2},
   };
   for (const Case& c : cases) {
