@@ -2,10 +2,13 @@
 issued by it (made with openssl), and Authenticode signatures made with
 osslsigncode. Nothing here is trusted anywhere but in the tests."""
 
+import atexit
+import functools
 import os
 import secrets
 import shutil
 import subprocess
+import tempfile
 
 import harness
 
@@ -88,3 +91,38 @@ class Authority:
         result = subprocess.run(["osslsigncode", "verify", "-CAfile", self.certificate, "-in", path],
                                 capture_output=True, text=True)
         return result.returncode == 0
+
+
+@functools.cache
+def test_authority():
+    """One throwaway root for the whole process, removed at its exit."""
+    folder = tempfile.mkdtemp(prefix="tarnix-pki-")
+    atexit.register(shutil.rmtree, folder, True)
+    return Authority(folder)
+
+
+@functools.cache
+def signer(name=None):
+    """A signer issued by the test root, named `name` (default: as the build expects)."""
+    return test_authority().issue(name or EXPECTED_SIGNER or "Korvane")
+
+
+def fake_installer(folder, size=0, by="expected"):
+    """The bytes of the fake installer, padded to `size` bytes (an overlay
+    after the image, which Windows ignores) and signed by the signer the
+    build expects ("expected"), by another name ("other"), or not at all (None).
+    `folder` takes the files of the signing."""
+    with open(os.path.join(harness.PROGRAMS, "fake_installer.exe"), "rb") as program:
+        body = program.read()
+    body += bytes(max(0, size - len(body)))
+    if by is None:
+        return body
+    unsigned, signed = os.path.join(folder, "installer-unsigned.exe"), os.path.join(folder, "installer-signed.exe")
+    with open(unsigned, "wb") as out:
+        out.write(body)
+    signer(None if by == "expected" else OTHER_SIGNER).sign(unsigned, signed)
+    os.remove(unsigned)
+    with open(signed, "rb") as result:
+        body = result.read()
+    os.remove(signed)
+    return body

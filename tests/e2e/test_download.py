@@ -7,8 +7,6 @@ internet stack honours http_proxy, so the binary under test is the shipped one.
 
 import getpass
 import os
-import shutil
-import tempfile
 import time
 import unittest
 
@@ -41,17 +39,7 @@ class DownloadTest(LauncherTestCase):
             raise unittest.SkipTest("not built: fake_installer.exe")
         if signing.tools_missing():
             raise unittest.SkipTest(f"not installed: {signing.tools_missing()}")
-        # The installers are signed as the real one is, by a throwaway root.
-        cls.pki = tempfile.mkdtemp(prefix="tarnix-pki-")
-        authority = signing.Authority(cls.pki)
-        cls.signer = authority.issue(signing.EXPECTED_SIGNER or "Korvane")
-        cls.other_signer = authority.issue(signing.OTHER_SIGNER)
         super().setUpClass()
-
-    @classmethod
-    def tearDownClass(cls):
-        super().tearDownClass()
-        shutil.rmtree(cls.pki, ignore_errors=True)
 
     def setUp(self):
         super().setUp()
@@ -66,21 +54,9 @@ class DownloadTest(LauncherTestCase):
         self.probe.windows()
 
     def installer_body(self, size=256 * 1024, signer="expected"):
-        """The fake installer, padded to `size` bytes (an overlay after the
-        image, which Windows ignores) so that a trickle takes a while, then
-        signed by the expected signer ("expected"), another one ("other") or
-        nobody (None)."""
-        with open(os.path.join(harness.PROGRAMS, "fake_installer.exe"), "rb") as program:
-            body = program.read()
-        body += bytes(max(0, size - len(body)))
-        if signer is None:
-            return body
-        unsigned, signed = os.path.join(self.work, "unsigned.exe"), os.path.join(self.work, "signed.exe")
-        with open(unsigned, "wb") as out:
-            out.write(body)
-        (self.signer if signer == "expected" else self.other_signer).sign(unsigned, signed)
-        with open(signed, "rb") as result:
-            return result.read()
+        """The fake installer, padded to `size` bytes so that a trickle takes
+        a while, and signed as the real one is (see signing.fake_installer)."""
+        return signing.fake_installer(self.work, size, signer)
 
     def start_download(self, proxy, folder=None, env=None):
         merged = {

@@ -3,9 +3,7 @@ it is given (a PEM certificate and key, or a PKCS#12 file with its password),
 the signature verifies, and the signed launcher still starts the host."""
 
 import os
-import shutil
 import subprocess
-import tempfile
 import unittest
 
 import harness
@@ -24,15 +22,9 @@ class SignedLauncherTest(LauncherTestCase):
             raise unittest.SkipTest(f"not installed: {signing.tools_missing()}")
         if not os.path.exists(os.path.join(harness.PROGRAMS, "trust_check.exe")):
             raise unittest.SkipTest("not built: trust_check.exe")
-        cls.pki = tempfile.mkdtemp(prefix="tarnix-pki-")
-        cls.authority = signing.Authority(cls.pki)
-        cls.publisher = cls.authority.issue(PUBLISHER)
+        cls.authority = signing.test_authority()
+        cls.publisher = signing.signer(PUBLISHER)
         super().setUpClass()
-
-    @classmethod
-    def tearDownClass(cls):
-        super().tearDownClass()
-        shutil.rmtree(cls.pki, ignore_errors=True)
 
     def sign(self, source, target, material):
         env = {k: v for k, v in os.environ.items() if not k.startswith("TARNIX_SIGN_")}
