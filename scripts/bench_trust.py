@@ -29,9 +29,10 @@ def signed_installer(folder, size=SIZE):
     signer; returns its path in `folder`."""
     if signing.tools_missing():
         sys.exit(f"not installed: {signing.tools_missing()}")
-    path = os.path.join(folder, "installer-signed.exe")
+    body = signing.fake_installer(folder, size)
+    path = os.path.join(folder, "TarnixSetup.exe")
     with open(path, "wb") as out:
-        out.write(signing.fake_installer(folder, size))
+        out.write(body)
     return path
 
 
