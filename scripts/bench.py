@@ -4,6 +4,7 @@ import os
 import shutil
 import statistics
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
@@ -11,6 +12,7 @@ import harness  # noqa: E402
 
 import bench_download  # noqa: E402
 import bench_report  # noqa: E402
+import bench_trust  # noqa: E402
 
 HOST = r"C:\bench\TarnixHost.exe"
 APP = r"C:\bench\app"
@@ -65,10 +67,16 @@ def launch_ratio(wine, host_log):
 
 def main():
     file_size()
-    with harness.session() as wine:
-        launch_ratio(wine, os.path.join(harness.ROOT, "build", "bench", "host.log"))
-        bench_report.run(wine, RUNS, report)
-        bench_download.run(wine, RUNS, report)
+    work = tempfile.mkdtemp(prefix="tarnix-bench-")
+    try:
+        installer = bench_trust.signed_installer(work)
+        with harness.session() as wine:
+            launch_ratio(wine, os.path.join(harness.ROOT, "build", "bench", "host.log"))
+            bench_report.run(wine, RUNS, report)
+            bench_download.run(wine, RUNS, report, installer)
+            bench_trust.run(wine, RUNS, report, installer)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

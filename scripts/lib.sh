@@ -11,6 +11,8 @@ TARNIX_WINE_PACKAGES=(wine wine64 wine32:i386 xvfb xauth fonts-wqy-microhei imag
 # Wine takes its ANSI code page from the locale (zh_CN.UTF-8: 936, en_US.UTF-8:
 # 1252); the end-to-end tests run the launcher in both.
 TARNIX_TEST_LOCALES=(zh_CN.UTF-8 en_US.UTF-8)
+# Code signing: the launcher's own signature, and the installers the tests sign.
+TARNIX_SIGN_PACKAGES=(openssl osslsigncode)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

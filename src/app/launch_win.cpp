@@ -52,9 +52,10 @@ bool LaunchApp() {
   return LaunchApp(environment);
 }
 
-bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait) {
+bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait,
+                  const std::function<void()>& afterShell) {
   win::Win32Shell shell;
-  return StartProcess(shell, parameters, file, wait);
+  return StartProcess(shell, parameters, file, wait, afterShell);
 }
 
 }  // namespace tarnix

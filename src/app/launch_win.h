@@ -1,6 +1,7 @@
 #pragma once
 // The launch and the shell start on the real system.
 
+#include <functional>
 #include <string>
 
 #include "app/launch.h"
@@ -29,6 +30,7 @@ namespace tarnix {
 bool LaunchApp();
 
 // StartProcess through the real shell.
-bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait);
+bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait,
+                  const std::function<void()>& afterShell = nullptr);
 
 }  // namespace tarnix

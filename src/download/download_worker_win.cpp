@@ -3,7 +3,7 @@
 #include "download/download_dialog_win.h"
 #include "download/download_state_win.h"
 #include "download/install_run_win.h"
-#include "download/pe_image.h"
+#include "download/installer_trust_win.h"
 #include "download/progress.h"
 #include "download/stall_guard_win.h"
 #include "platform/message_box.h"
@@ -12,6 +12,10 @@
 
 namespace tarnix {
 namespace {
+
+// The subject common name that the installer's signing certificate must
+// carry; empty when this build runs unsigned installers.
+constexpr wchar_t kExpectedInstallerSigner[] = L"" TARNIX_INSTALLER_SIGNER;
 
 using UrlDownloadToFileFn = HRESULT(WINAPI*)(IUnknown*, LPCWSTR, LPCWSTR, DWORD,
                                              IBindStatusCallback*);
@@ -25,26 +29,6 @@ class ProgressBarSink final : public ProgressSink {
  public:
   void SetPos(int position) override { progressBar.SetPos(position); }
   void UpdateWindow() override { progressBar.UpdateWindow(); }
-};
-
-class Win32FileBytes final : public FileBytes {
- public:
-  explicit Win32FileBytes(const std::wstring& path)
-      : file_(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr)) {}
-
-  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
-    if (!file_ || offset > 0x7FFFFFFFFFFFFFFFull || out.size() > 0xFFFFFFFFu) return false;
-    LARGE_INTEGER position;
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    if (!::SetFilePointerEx(file_.Get(), position, nullptr, FILE_BEGIN)) return false;
-    DWORD read = 0;
-    return ::ReadFile(file_.Get(), out.data(), static_cast<DWORD>(out.size()), &read, nullptr) &&
-           read == out.size();
-  }
-
- private:
-  win::UniqueFile file_;
 };
 
 class Win32DownloadPorts final : public DownloadPorts {
@@ -64,12 +48,11 @@ class Win32DownloadPorts final : public DownloadPorts {
     static_cast<void>(urlmon.Release());
     return result;
   }
-  bool IsPeImageFile(const std::wstring& path) override {
-    Win32FileBytes file(path);
-    return IsPeImage(file);
-  }
   void RemoveFile(const std::wstring& path) override { ::DeleteFileW(path.c_str()); }
-  void SignalFinished() override { downloadFinished.SetEvent(); }
+  void SignalFinished(InstallerFile installer) override {
+    checkedInstaller.Reset(reinterpret_cast<HANDLE>(installer.Release()));
+    downloadFinished.SetEvent();
+  }
   void ShowMessage(const wchar_t* text) override { ShowFailureMessage(text); }
 };
 
@@ -94,7 +77,9 @@ void StartDownload(CUseThreadDownloadDlg& dialog) {
 
 unsigned DownloadThreadProc(void* parameter) {
   Win32DownloadPorts ports;
-  RunDownload(*static_cast<const DownloadJobRecord*>(parameter), ports);
+  win::Win32InstallerTrust trust;
+  RunDownload(*static_cast<const DownloadJobRecord*>(parameter), kExpectedInstallerSigner, ports,
+              trust);
   return 0;
 }
 

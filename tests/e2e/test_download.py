@@ -11,6 +11,7 @@ import time
 import unittest
 
 import harness
+import signing
 from harness import (DOWNLOAD_PATH, LauncherTestCase, build_setting, refused_proxy, serve_file, serve_html,
                      serve_stall, serve_status, serving, texts, wait_until)
 
@@ -35,6 +36,7 @@ class DownloadTest(LauncherTestCase):
     @classmethod
     def setUpClass(cls):
         harness.require_built(os.path.join(harness.PROGRAMS, "fake_installer.exe"))
+        harness.require(not signing.tools_missing(), f"{signing.tools_missing()} (not installed)")
         super().setUpClass()
 
     def setUp(self):
@@ -49,12 +51,10 @@ class DownloadTest(LauncherTestCase):
         # up before the launcher starts, or its start-up eats the download.
         self.probe.windows()
 
-    def installer_body(self, size=256 * 1024):
-        """The fake installer, padded to `size` bytes (an overlay after the
-        image, which Windows ignores) so that a trickle takes a while."""
-        with open(os.path.join(harness.PROGRAMS, "fake_installer.exe"), "rb") as program:
-            body = program.read()
-        return body + bytes(max(0, size - len(body)))
+    def installer_body(self, size=256 * 1024, signer="expected"):
+        """The fake installer, padded to `size` bytes so that a trickle takes
+        a while, and signed as the real one is (see signing.fake_installer)."""
+        return signing.fake_installer(self.work, size, signer)
 
     def start_download(self, proxy, folder=None, env=None):
         merged = {
@@ -162,6 +162,24 @@ class DownloadTest(LauncherTestCase):
                 self.dismiss(DOWNLOAD_FAILED)
                 # Nothing that is not a program is left for anyone to open.
                 self.assertFalse(os.path.exists(self.temp_installer), name)
+                self.assert_dialog_left_open_then_closed(launcher)
+
+    def test_only_an_installer_signed_by_the_expected_signer_runs(self):
+        if not signing.EXPECTED_SIGNER:
+            self.skipTest("this build runs unsigned installers (TARNIX_INSTALLER_SIGNER is empty)")
+        tampered = bytearray(self.installer_body())
+        tampered[len(tampered) // 2] ^= 0x01  # in the padding: the program itself would still run
+        cases = {
+            "unsigned": self.installer_body(signer=None),
+            "signed by another name": self.installer_body(signer="other"),
+            "one byte changed after signing": bytes(tampered),
+        }
+        for name, body in cases.items():
+            with self.subTest(name), serving() as server:
+                server.routes[DOWNLOAD_PATH] = serve_file(body)
+                launcher = self.start_download(server.proxy)
+                self.dismiss(DOWNLOAD_FAILED)
+                self.assertFalse(os.path.exists(self.temp_installer), f"{name}: the file must be deleted")
                 self.assert_dialog_left_open_then_closed(launcher)
 
     def test_closing_the_dialog_during_a_slow_download_ends_the_process_at_once(self):

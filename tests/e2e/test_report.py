@@ -12,6 +12,7 @@ import time
 import unittest
 
 import harness
+import signing
 from harness import LauncherTestCase, serving, wait_until
 from report_server import (Answer, Endless, Stall, Trickle, refused_proxy, report_requests,
                            wait_for_file)
@@ -319,11 +320,11 @@ class ReportAfterInstallTest(LauncherTestCase):
     @classmethod
     def setUpClass(cls):
         harness.require_built(os.path.join(harness.PROGRAMS, "fake_installer.exe"))
+        harness.require(not signing.tools_missing(), f"{signing.tools_missing()} (not installed)")
         super().setUpClass()
 
     def test_one_get_after_the_installation_echoed_on_stdout(self):
-        with open(os.path.join(harness.PROGRAMS, "fake_installer.exe"), "rb") as program:
-            installer = program.read()
+        installer = signing.fake_installer(self.work)  # only a signed installer runs
         host_target = self.case_dir + "\\Tarnix\\TarnixHost.exe"
         env = {
             "TARNIX_FAKE_HOST_SOURCE": "Z:" + os.path.join(harness.PROGRAMS, "fake_host.exe").replace("/", "\\"),
