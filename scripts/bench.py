@@ -1,13 +1,16 @@
 """The benchmarks behind scripts/bench. Each prints its figure and target."""
 
 import os
+import shutil
 import sys
+import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import harness  # noqa: E402
 
 import bench_download  # noqa: E402
 import bench_report  # noqa: E402
+import bench_trust  # noqa: E402
 
 RUNS = int(os.environ.get("TARNIX_BENCH_RUNS", "10"))
 
@@ -24,9 +27,15 @@ def file_size():
 
 def main():
     file_size()
-    with harness.session() as wine:
-        bench_report.run(wine, RUNS, report)
-        bench_download.run(wine, RUNS, report)
+    work = tempfile.mkdtemp(prefix="tarnix-bench-")
+    try:
+        installer = bench_trust.signed_installer(work)
+        with harness.session() as wine:
+            bench_report.run(wine, RUNS, report)
+            bench_download.run(wine, RUNS, report, installer)
+            bench_trust.run(wine, RUNS, report, installer)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

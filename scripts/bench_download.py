@@ -1,6 +1,6 @@
 """Download benchmark (part of scripts/bench): does showing progress slow the transfer?
 
-Serves a 64 MiB installer from 127.0.0.1 and times, on the server, each
+Serves a 64 MiB signed installer from 127.0.0.1 and times, on the server, each
 transfer from the request to the last byte taken by the client (with a body
 this much larger than the socket buffers, the server's last write ends only
 when the client has read nearly everything, so this is the client's pace):
@@ -19,7 +19,6 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "tests", "e2e"))
 import harness  # noqa: E402
 
-SIZE = 64 * 1024 * 1024
 CHUNK = 256 * 1024
 
 
@@ -39,16 +38,16 @@ def timed_file(body, times):
     return route
 
 
-def run(wine, runs, figure):
-    """Times the launcher's download against a bare URLDownloadToFileW."""
+def run(wine, runs, figure, installer):
+    """Times the launcher's download of `installer` (a signed program of
+    64 MiB) against a bare URLDownloadToFileW."""
     runs = max(runs, 5)
     for path in (harness.LAUNCHER, os.path.join(harness.PROGRAMS, "url_download.exe"),
-                 os.path.join(harness.PROGRAMS, "fake_installer.exe"), os.path.join(harness.PROGRAMS, "winprobe.exe")):
+                 os.path.join(harness.PROGRAMS, "winprobe.exe")):
         if not os.path.exists(path):
             sys.exit(f"not built: {path} (run scripts/build)")
-    with open(os.path.join(harness.PROGRAMS, "fake_installer.exe"), "rb") as program:
+    with open(installer, "rb") as program:
         body = program.read()
-    body += bytes(SIZE - len(body))  # still a program: the padding is an overlay
 
     wine.reg_delete(r"HKCU\SOFTWARE\Korvane")
     wine.reg_delete(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnix")

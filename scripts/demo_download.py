@@ -13,6 +13,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "tests", "e2e"))
 import harness  # noqa: E402
+import signing  # noqa: E402
 
 DESKTOP = "640x200"
 
@@ -22,9 +23,13 @@ def show_download(wine, png=os.path.join(harness.ROOT, "docs", "download-dialog.
     for name in ("fake_installer.exe", "fake_host.exe"):
         if not os.path.exists(os.path.join(harness.PROGRAMS, name)):
             sys.exit(f"not built: {name} (run scripts/build)")
-    with open(os.path.join(harness.PROGRAMS, "fake_installer.exe"), "rb") as program:
-        body = program.read()
-    body += bytes(2 * 1024 * 1024 - len(body))  # an overlay, so the transfer can be watched
+    if signing.tools_missing():
+        sys.exit(f"not installed: {signing.tools_missing()}")
+    # Padded (an overlay, so the transfer can be watched) and signed by a
+    # throwaway signer named as the build expects: only a signed installer runs.
+    signing_work = tempfile.mkdtemp(prefix="tarnix-demo-")
+    body = signing.fake_installer(signing_work, 2 * 1024 * 1024)
+    shutil.rmtree(signing_work, ignore_errors=True)
 
     sent = [0]
 

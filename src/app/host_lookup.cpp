@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/bytes.h"
 #include "platform/wide_text.h"
 
 namespace tarnix {
@@ -65,8 +66,8 @@ std::wstring ReadRegistryString(Registry& registry, std::wstring_view hiveName,
     return std::wstring();
   }
 
-  ScopedRegistryKey key(registry);
-  if (!key.Open(hive, keyPath, kKeyQueryValue)) return std::wstring();
+  UniqueRegistryKey key = UnopenedKey(registry);
+  if (registry.OpenKey(hive, keyPath, kKeyQueryValue, key.Put()) != 0) return std::wstring();
 
   // Whatever the value's type, its bytes are read as UTF-16 up to the first 0.
   std::uint8_t bytes[kValueBufferUnits * sizeof(char16_t)] = {};
@@ -75,7 +76,7 @@ std::wstring ReadRegistryString(Registry& registry, std::wstring_view hiveName,
 
   std::wstring text;
   for (std::size_t i = 0; i + 1 < sizeof(bytes); i += 2) {
-    auto unit = static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
+    auto unit = static_cast<wchar_t>(LoadLittleEndian<std::uint16_t>(bytes + i));
     if (unit == 0) break;
     text.push_back(unit);
   }

@@ -76,9 +76,10 @@ bool LaunchAndFinishReport() {
   return LaunchAndFinishReport(parts.With(reporter), ShowFailureMessage);
 }
 
-bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait) {
+bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait,
+                  const std::function<void()>& afterShell) {
   win::Win32Shell shell;
-  return StartProcess(shell, parameters, file, wait);
+  return StartProcess(shell, parameters, file, wait, afterShell);
 }
 
 }  // namespace tarnix

@@ -1,6 +1,7 @@
 #pragma once
 // The launch and the shell start on the real system.
 
+#include <functional>
 #include <string>
 
 #include "app/launch.h"
@@ -42,6 +43,7 @@ bool LaunchApp(LaunchReporter& reporter);
 bool LaunchAndFinishReport();
 
 // StartProcess through the real shell.
-bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait);
+bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait,
+                  const std::function<void()>& afterShell = nullptr);
 
 }  // namespace tarnix

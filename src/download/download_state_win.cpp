@@ -11,5 +11,6 @@ win::CButton doneButton;
 // under them. The system closes the event's handle with the process.
 DownloadJobRecord& DownloadJob = *new DownloadJobRecord;
 win::CEvent& downloadFinished = *new win::CEvent;
+win::UniqueFile& checkedInstaller = *new win::UniqueFile;
 
 }  // namespace tarnix

@@ -5,6 +5,7 @@
 #include "download/download_worker.h"
 #include "platform/dialog_win.h"
 #include "platform/event_win.h"
+#include "platform/win_handles_win.h"
 
 namespace tarnix {
 
@@ -16,5 +17,9 @@ extern win::CButton doneButton;
 extern DownloadJobRecord& DownloadJob;
 // Auto-reset, unsignalled from program start: set once by a successful download.
 extern win::CEvent& downloadFinished;
+// The downloaded installer, open without write or delete sharing since its
+// check: stored by the download thread before it sets downloadFinished,
+// closed by the installer-run thread once the installer's process exists.
+extern win::UniqueFile& checkedInstaller;
 
 }  // namespace tarnix

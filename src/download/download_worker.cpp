@@ -2,19 +2,22 @@
 
 namespace tarnix {
 
-void RunDownload(const DownloadJobRecord& job, DownloadPorts& ports) {
+void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigner,
+                 DownloadPorts& ports, InstallerTrustApi& trust) {
   if (ports.DownloadToFile(job.url, job.path) != 0) {
     ports.ShowMessage(kDownloadFailedText);
     return;
   }
-  // A server may answer with status 200 and an error or portal page; the
-  // installer is started elevated, so only a Windows program may go on.
-  if (!ports.IsPeImageFile(job.path)) {
-    ports.RemoveFile(job.path);
+  // The installer is started elevated: only a program from the expected
+  // signer may go on, not an error page a server answered with status 200
+  // nor whatever someone on the way substituted.
+  InstallerCheck check = CheckInstaller(trust, job.path, expectedSigner);
+  if (check.verdict != InstallerVerdict::kTrusted) {
+    ports.RemoveFile(job.path);  // the check has closed the file already
     ports.ShowMessage(kDownloadFailedText);
     return;
   }
-  ports.SignalFinished();
+  ports.SignalFinished(std::move(check.file));
 }
 
 }  // namespace tarnix

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "download/installer_trust.h"
+
 namespace tarnix {
 
 // The process-wide job: filled before the download thread starts, then only read.
@@ -20,20 +22,21 @@ class DownloadPorts {
   virtual ~DownloadPorts() = default;
   // URLDownloadToFileW of `url` into `path` with the progress callback; its result.
   virtual long DownloadToFile(const std::wstring& url, const std::wstring& path) = 0;
-  // True when `path` names a readable PE image.
-  virtual bool IsPeImageFile(const std::wstring& path) = 0;
   // DeleteFileW; a failure is ignored.
   virtual void RemoveFile(const std::wstring& path) = 0;
-  // Sets downloadFinished.
-  virtual void SignalFinished() = 0;
+  // Hands the checked installer, still open, to the installer run and sets
+  // downloadFinished.
+  virtual void SignalFinished(InstallerFile installer) = 0;
   // A failure message box; returns when the user has closed it.
   virtual void ShowMessage(const wchar_t* text) = 0;
 };
 
 // Downloads the job's file. Only a download that returns exactly S_OK and
-// yields a PE image releases the installer run; anything else shows
-// "下载失败！" (a file that is not a program is also deleted, so that nobody
-// opens it later).
-void RunDownload(const DownloadJobRecord& job, DownloadPorts& ports);
+// yields a program signed by `expectedSigner` (any program when that is
+// empty) releases the installer run, which receives the file still open.
+// Anything else shows "下载失败！"; a downloaded file that fails the check is
+// also deleted, so that nobody opens it later.
+void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigner,
+                 DownloadPorts& ports, InstallerTrustApi& trust);
 
 }  // namespace tarnix

@@ -9,12 +9,17 @@ bool RunInstallation(InstallRunPorts& ports, FileQuery& files) {
   ports.SetProgress(kProgressDownloadComplete);
 
   std::wstring installer = ports.InstallerPath();
-  if (!IsExistingFile(files, installer)) return false;
+  if (!IsExistingFile(files, installer)) {
+    ports.ReleaseInstaller();
+    return false;
+  }
   ports.SetProgress(kProgressInstallerStarting);
 
   // The installer gets no arguments; its exit code is not looked at, the
-  // launch below finds out whether the host is there.
-  if (!ports.StartProcess(L"", installer, true)) ports.ShowMessage(kInstallFailedText);
+  // launch below finds out whether the host is there. The checked file stays
+  // open, so that nobody can change it, until the installer's process exists.
+  if (!ports.StartProcess(L"", installer, true, [&ports] { ports.ReleaseInstaller(); }))
+    ports.ShowMessage(kInstallFailedText);
   ports.SetProgress(kProgressAppStarting);
 
   if (!ports.LaunchApp()) ports.ShowMessage(kRunAppFailedText);

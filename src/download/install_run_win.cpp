@@ -22,10 +22,11 @@ class Win32InstallRunPorts final : public InstallRunPorts {
   std::wstring InstallerPath() override {
     return tarnix::InstallerPath(::_wgetenv(kTempVariableName));
   }
-  bool StartProcess(const std::wstring& parameters, const std::wstring& file,
-                    bool wait) override {
-    return tarnix::StartProcess(parameters, file, wait);
+  bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait,
+                    const std::function<void()>& afterShell) override {
+    return tarnix::StartProcess(parameters, file, wait, afterShell);
   }
+  void ReleaseInstaller() override { checkedInstaller.Reset(); }
   void ShowMessage(const wchar_t* text) override { ShowFailureMessage(text); }
   bool LaunchApp() override { return tarnix::LaunchApp(report_); }
   void EnableDone() override { doneButton.EnableWindow(true); }

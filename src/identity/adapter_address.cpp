@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/bytes.h"
 #include "platform/unique_handle.h"
 
 namespace tarnix {
 namespace {
 
-std::uint64_t LoadLittleEndian(const std::uint8_t* p, std::size_t size) {
-  std::uint64_t value = 0;
-  for (std::size_t i = size; i > 0; --i) value = value << 8 | p[i - 1];
-  return value;
+// A pointer-sized field of the platform's record: 4 or 8 bytes.
+std::uint64_t LoadPointer(const std::uint8_t* p, std::size_t size) {
+  return size == 8 ? LoadLittleEndian<std::uint64_t>(p) : LoadLittleEndian<std::uint32_t>(p);
 }
 
 bool IsZero(const AdapterAddress& address) {
@@ -19,31 +19,8 @@ bool IsZero(const AdapterAddress& address) {
 }
 
 using ModuleTraits =
-    ApiHandleTraits<AdapterListApi, ModuleHandle, ModuleHandle{0}, &AdapterListApi::ReleaseModule>;
+    ApiHandleTraits<AdapterList, ModuleHandle, ModuleHandle{0}, &AdapterList::ReleaseModule>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
-
-// Owns a key opened through a NarrowRegistry (any key value may be valid,
-// so ownership is a flag rather than a sentinel value).
-class ScopedNarrowKey {
- public:
-  explicit ScopedNarrowKey(NarrowRegistry& registry) : registry_(registry) {}
-  ~ScopedNarrowKey() {
-    if (open_) registry_.CloseKey(key_);
-  }
-  ScopedNarrowKey(const ScopedNarrowKey&) = delete;
-  ScopedNarrowKey& operator=(const ScopedNarrowKey&) = delete;
-
-  bool Open(RegistryKey parent, const std::string& path) {
-    open_ = registry_.OpenKey(parent, path, kKeyRead, &key_) == 0;
-    return open_;
-  }
-  RegistryKey Get() const { return key_; }
-
- private:
-  NarrowRegistry& registry_;
-  RegistryKey key_ = 0;
-  bool open_ = false;
-};
 
 constexpr int kWorstClass = 3;
 constexpr std::size_t kMaxAdapterNameInSubkey = 258;
@@ -75,10 +52,10 @@ std::vector<AdapterRecord> ParseAdapterRecords(std::span<const std::uint8_t> buf
     const auto* name = reinterpret_cast<const char*>(record + layout.nameOffset);
     parsed.name.assign(name, std::find(name, name + kAdapterNameSize, '\0'));
     std::memcpy(parsed.address.data(), record + layout.addressOffset, parsed.address.size());
-    parsed.type = static_cast<std::uint32_t>(LoadLittleEndian(record + layout.typeOffset, 4));
+    parsed.type = LoadLittleEndian<std::uint32_t>(record + layout.typeOffset);
     records.push_back(std::move(parsed));
 
-    std::uint64_t next = LoadLittleEndian(record, layout.pointerSize);
+    std::uint64_t next = LoadPointer(record, layout.pointerSize);
     if (next == 0) break;
     std::uint64_t relative = (next - bufferAddress) & mask;
     if (relative > buffer.size() - extent) break;
@@ -87,27 +64,32 @@ std::vector<AdapterRecord> ParseAdapterRecords(std::span<const std::uint8_t> buf
   return records;
 }
 
-int ClassifyAdapterConnection(NarrowRegistry& registry, const std::string& adapterName) {
-  ScopedNarrowKey classKey(registry);
-  if (!classKey.Open(kLocalMachineKey, kNetworkClassKey)) return kWorstClass;
-  ScopedNarrowKey connectionKey(registry);
+int ClassifyAdapterConnection(Registry& registry, const std::string& adapterName) {
+  UniqueRegistryKey classKey = UnopenedKey(registry);
+  if (registry.OpenKeyNarrow(RegistryHive::LocalMachine, kNetworkClassKey, kKeyRead,
+                             classKey.Put()) != 0) {
+    return kWorstClass;
+  }
+  UniqueRegistryKey connectionKey = UnopenedKey(registry);
   std::string subkey = adapterName.substr(0, kMaxAdapterNameInSubkey) + "\\Connection";
-  if (!connectionKey.Open(classKey.Get(), subkey)) return kWorstClass;
+  if (registry.OpenKeyNarrow(classKey.Get(), subkey, kKeyRead, connectionKey.Put()) != 0) {
+    return kWorstClass;
+  }
 
   // The keys close in reverse order: connection subkey, then the class key.
   std::uint8_t mediaSubType[4] = {};
   std::uint32_t size = sizeof(mediaSubType);
-  if (registry.QueryValue(connectionKey.Get(), "MediaSubType", mediaSubType, &size) != 0) {
+  if (registry.QueryValueNarrow(connectionKey.Get(), "MediaSubType", mediaSubType, &size) != 0) {
     return kWorstClass;
   }
   // One byte short of the buffer, so the text always ends with a zero.
   std::uint8_t pnpInstanceId[kPnpInstanceIdBufferSize] = {};
   size = kPnpInstanceIdBufferSize - 1;
-  if (registry.QueryValue(connectionKey.Get(), "PnpInstanceID", pnpInstanceId, &size) != 0) {
+  if (registry.QueryValueNarrow(connectionKey.Get(), "PnpInstanceID", pnpInstanceId, &size) != 0) {
     return kWorstClass;
   }
 
-  switch (LoadLittleEndian(mediaSubType, 4)) {
+  switch (LoadLittleEndian<std::uint32_t>(mediaSubType)) {
     case kMediaSubTypeLan:
       return std::memcmp(pnpInstanceId, "PCI", 3) == 0 ? 0 : 2;
     case kMediaSubTypeWireless:
@@ -117,23 +99,23 @@ int ClassifyAdapterConnection(NarrowRegistry& registry, const std::string& adapt
   }
 }
 
-bool ReadAdapterAddressFromList(AdapterListApi& api, NarrowRegistry& registry,
-                                AdapterAddress& address, const AdapterInfoLayout& layout) {
-  wchar_t directory[kSystemDirectoryChars] = {};
-  api.SystemDirectory(directory, kSystemDirectoryChars);
-  std::wstring path(directory, std::find(directory, directory + kSystemDirectoryChars, L'\0'));
+bool ReadAdapterAddressFromList(AdapterList& list, Registry& registry, AdapterAddress& address,
+                                const AdapterInfoLayout& layout) {
+  wchar_t directory[kMaxPath] = {};
+  list.SystemDirectory(directory, static_cast<std::uint32_t>(kMaxPath));
+  std::wstring path(directory, std::find(directory, directory + kMaxPath, L'\0'));
   if (!path.empty() && path.back() != L'\\') path += L'\\';
   path += kAdapterListLibrary;
-  path.resize(std::min<std::size_t>(path.size(), kSystemDirectoryChars - 1));
+  path.resize(std::min<std::size_t>(path.size(), kMaxPath - 1));
 
-  UniqueModule module(api.LoadModule(path), ModuleTraits{&api});
+  UniqueModule module(list.LoadModule(path), ModuleTraits{&list});
   if (!module) return false;
 
-  if (ProcAddress getAdaptersInfo = api.FindExport(module.Get(), kAdapterListExport)) {
+  if (ProcAddress getAdaptersInfo = list.FindExport(module.Get(), kAdapterListExport)) {
     // Room for 16 records; a machine with more adapters gets no second call.
     std::vector<std::uint8_t> buffer(kAdapterListRecords * layout.recordSize);
     auto size = static_cast<std::uint32_t>(buffer.size());
-    if (api.GetAdaptersInfo(getAdaptersInfo, buffer.data(), &size) == 0) {
+    if (list.GetAdaptersInfo(getAdaptersInfo, buffer.data(), &size) == 0) {
       int best = kWorstClass;
       for (const AdapterRecord& record :
            ParseAdapterRecords(buffer, reinterpret_cast<std::uintptr_t>(buffer.data()), layout)) {
@@ -154,13 +136,13 @@ bool ReadAdapterAddressFromList(AdapterListApi& api, NarrowRegistry& registry,
   return !IsZero(address);
 }
 
-bool ReadAdapterAddressFromNetbios(NetbiosApi& api, AdapterAddress& address) {
+bool ReadAdapterAddressFromNetbios(NetbiosDriver& netbios, AdapterAddress& address) {
   std::array<std::uint8_t, kLanaEnumSize> lanaEnum{};
   NetbiosRequest enumerate;
   enumerate.command = kNcbEnum;
   enumerate.buffer = lanaEnum.data();
   enumerate.length = kLanaEnumSize;
-  if (api.Netbios(enumerate) != 0) return false;
+  if (netbios.Netbios(enumerate) != 0) return false;
 
   // From the last enumerated LAN adapter to the first.
   std::size_t count = std::min<std::size_t>(lanaEnum[0], kLanaEnumSize - 1);
@@ -170,7 +152,7 @@ bool ReadAdapterAddressFromNetbios(NetbiosApi& api, AdapterAddress& address) {
     NetbiosRequest reset;
     reset.command = kNcbReset;
     reset.lanaNumber = lana;
-    if (api.Netbios(reset) != 0) continue;
+    if (netbios.Netbios(reset) != 0) continue;
 
     std::array<std::uint8_t, kAdapterStatusSize> status{};
     NetbiosRequest adapterStatus;
@@ -179,7 +161,7 @@ bool ReadAdapterAddressFromNetbios(NetbiosApi& api, AdapterAddress& address) {
     adapterStatus.buffer = status.data();
     adapterStatus.length = kAdapterStatusSize;
     adapterStatus.callName[0] = '*';
-    if (api.Netbios(adapterStatus) != 0) continue;
+    if (netbios.Netbios(adapterStatus) != 0) continue;
 
     std::memcpy(address.data(), status.data(), address.size());
     if (!IsZero(address)) return true;

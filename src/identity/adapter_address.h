@@ -11,6 +11,7 @@
 
 #include "identity/identity_types.h"
 #include "platform/registry.h"
+#include "platform/win32_values.h"
 
 namespace tarnix {
 
@@ -20,15 +21,14 @@ namespace tarnix {
 using ModuleHandle = std::uintptr_t;  // HMODULE; 0 is none
 using ProcAddress = std::uintptr_t;   // FARPROC; 0 is none
 
-inline constexpr std::uint32_t kSystemDirectoryChars = 260;  // MAX_PATH
 inline constexpr wchar_t kAdapterListLibrary[] = L"iphlpapi.dll";
 inline constexpr char kAdapterListExport[] = "GetAdaptersInfo";
 inline constexpr std::size_t kAdapterListRecords = 16;
 
 // The OS calls of the adapter-list query.
-class AdapterListApi {
+class AdapterList {
  public:
-  virtual ~AdapterListApi() = default;
+  virtual ~AdapterList() = default;
   // GetSystemDirectoryW(buffer, size); returns the call's result.
   virtual std::uint32_t SystemDirectory(wchar_t* buffer, std::uint32_t size) = 0;
   // LoadLibraryW(path); 0 on failure.
@@ -82,37 +82,19 @@ std::vector<AdapterRecord> ParseAdapterRecords(std::span<const std::uint8_t> buf
 // ---------------------------------------------------------------------------
 // Connection data in the registry (8-bit functions, HKEY_LOCAL_MACHINE)
 
-inline constexpr RegistryKey kLocalMachineKey = 0x80000002u;  // HKEY_LOCAL_MACHINE
-inline constexpr std::uint32_t kKeyRead = 0x20019u;           // KEY_READ
 inline constexpr char kNetworkClassKey[] =
     "System\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
-
-// RegOpenKeyExA, RegQueryValueExA, RegCloseKey.
-class NarrowRegistry {
- public:
-  virtual ~NarrowRegistry() = default;
-  // Opens `path` below `parent` (kLocalMachineKey or an opened key). Returns
-  // 0 and sets *key on success; a Windows error code otherwise.
-  virtual long OpenKey(RegistryKey parent, const std::string& path, std::uint32_t access,
-                       RegistryKey* key) = 0;
-  // Reads value `name` into `data`, *size bytes at most. Returns 0 and the
-  // byte count in *size on success; a Windows error code otherwise.
-  virtual long QueryValue(RegistryKey key, const std::string& name, std::uint8_t* data,
-                          std::uint32_t* size) = 0;
-  virtual void CloseKey(RegistryKey key) = 0;
-};
 
 // The adapter's connection class, 0 (best) to 3: 0 for MediaSubType 1 on the
 // PCI bus, 1 for MediaSubType 2, 2 for MediaSubType 1 elsewhere, 3 otherwise
 // or when a key or value cannot be read.
-int ClassifyAdapterConnection(NarrowRegistry& registry, const std::string& adapterName);
+int ClassifyAdapterConnection(Registry& registry, const std::string& adapterName);
 
 // From the adapter list: the first adapter by default, replaced by a later
 // Ethernet or PPP adapter of a strictly better class. `address` must arrive
 // all zero. True when it ends non-zero; the address is untouched when the
 // library cannot be loaded.
-bool ReadAdapterAddressFromList(AdapterListApi& api, NarrowRegistry& registry,
-                                AdapterAddress& address,
+bool ReadAdapterAddressFromList(AdapterList& list, Registry& registry, AdapterAddress& address,
                                 const AdapterInfoLayout& layout = kNativeAdapterInfoLayout);
 
 // ---------------------------------------------------------------------------
@@ -133,9 +115,9 @@ struct NetbiosRequest {
   std::array<std::uint8_t, 16> callName{};
 };
 
-class NetbiosApi {
+class NetbiosDriver {
  public:
-  virtual ~NetbiosApi() = default;
+  virtual ~NetbiosDriver() = default;
   // Netbios on an NCB built from `request`: 0 on success, a NetBIOS return
   // code otherwise (also when NetBIOS is not available).
   virtual std::uint8_t Netbios(NetbiosRequest& request) = 0;
@@ -143,6 +125,6 @@ class NetbiosApi {
 
 // Asks the LAN adapters from the last enumerated to the first for their
 // status. True when one reported a non-zero address (written to `address`).
-bool ReadAdapterAddressFromNetbios(NetbiosApi& api, AdapterAddress& address);
+bool ReadAdapterAddressFromNetbios(NetbiosDriver& netbios, AdapterAddress& address);
 
 }  // namespace tarnix

@@ -3,11 +3,11 @@
 // clang-format off
 #include <windows.h>
 #include <iphlpapi.h>
-#include <nb30.h>
 // clang-format on
 
 #include <cstddef>
 #include <cstring>
+#include <tuple>
 
 namespace tarnix::win {
 namespace {
@@ -25,72 +25,54 @@ static_assert(offsetof(IP_ADAPTER_INFO, AdapterName) == kLayout.nameOffset);
 static_assert(offsetof(IP_ADAPTER_INFO, Address) == kLayout.addressOffset);
 static_assert(offsetof(IP_ADAPTER_INFO, Type) == kLayout.typeOffset);
 static_assert(sizeof(IP_ADAPTER_INFO::AdapterName) == kAdapterNameSize);
+static_assert(sizeof(ModuleHandle) == sizeof(HMODULE));
+static_assert(sizeof(ProcAddress) == sizeof(FARPROC));
+static_assert(kIfTypeEthernet == MIB_IF_TYPE_ETHERNET);
+static_assert(kIfTypePpp == MIB_IF_TYPE_PPP);
+
+static_assert(kNcbEnum == NCBENUM);
+static_assert(kNcbReset == NCBRESET);
+static_assert(kNcbAstat == NCBASTAT);
 static_assert(sizeof(LANA_ENUM) == kLanaEnumSize);
+// The status buffer holds the adapter's status and up to 30 names.
+static_assert(sizeof(ADAPTER_STATUS) + 30 * sizeof(NAME_BUFFER) == kAdapterStatusSize);
+static_assert(sizeof(NCB::ncb_callname) == std::tuple_size_v<decltype(NetbiosRequest::callName)>);
 
 using GetAdaptersInfoFunction = DWORD(WINAPI*)(PIP_ADAPTER_INFO, PULONG);
-using NetbiosFunction = UCHAR(APIENTRY*)(PNCB);
-
-template <typename Function>
-Function AsFunction(ProcAddress proc) {
-  return reinterpret_cast<Function>(proc);
-}
-
-HKEY AsKey(RegistryKey key) {
-  return key == kLocalMachineKey ? HKEY_LOCAL_MACHINE : reinterpret_cast<HKEY>(key);
-}
 
 }  // namespace
 
-std::uint32_t Win32AdapterListApi::SystemDirectory(wchar_t* buffer, std::uint32_t size) {
+std::uint32_t Win32AdapterList::SystemDirectory(wchar_t* buffer, std::uint32_t size) {
   return ::GetSystemDirectoryW(buffer, size);
 }
 
-ModuleHandle Win32AdapterListApi::LoadModule(const std::wstring& path) {
+ModuleHandle Win32AdapterList::LoadModule(const std::wstring& path) {
   return reinterpret_cast<ModuleHandle>(::LoadLibraryW(path.c_str()));
 }
 
-ProcAddress Win32AdapterListApi::FindExport(ModuleHandle module, const char* name) {
+ProcAddress Win32AdapterList::FindExport(ModuleHandle module, const char* name) {
   return reinterpret_cast<ProcAddress>(::GetProcAddress(reinterpret_cast<HMODULE>(module), name));
 }
 
-std::uint32_t Win32AdapterListApi::GetAdaptersInfo(ProcAddress proc, std::uint8_t* buffer,
-                                                   std::uint32_t* size) {
+std::uint32_t Win32AdapterList::GetAdaptersInfo(ProcAddress proc, std::uint8_t* buffer,
+                                                std::uint32_t* size) {
   ULONG length = *size;
-  DWORD result = AsFunction<GetAdaptersInfoFunction>(proc)(
-      reinterpret_cast<PIP_ADAPTER_INFO>(buffer), &length);
+  auto getAdaptersInfo = reinterpret_cast<GetAdaptersInfoFunction>(proc);
+  DWORD result = getAdaptersInfo(reinterpret_cast<PIP_ADAPTER_INFO>(buffer), &length);
   *size = length;
   return result;
 }
 
-void Win32AdapterListApi::ReleaseModule(ModuleHandle module) {
+void Win32AdapterList::ReleaseModule(ModuleHandle module) {
   ::FreeLibrary(reinterpret_cast<HMODULE>(module));
 }
 
-long Win32NarrowRegistry::OpenKey(RegistryKey parent, const std::string& path, std::uint32_t access,
-                                  RegistryKey* key) {
-  HKEY opened = nullptr;
-  LONG result = ::RegOpenKeyExA(AsKey(parent), path.c_str(), 0, access, &opened);
-  if (result == ERROR_SUCCESS) *key = reinterpret_cast<RegistryKey>(opened);
-  return result;
-}
+Win32NetbiosDriver::Win32NetbiosDriver()
+    : library_(LoadSystemLibrary(L"netapi32.dll")),
+      netbios_(LookUpExport<decltype(netbios_)>(library_.Get(), "Netbios")) {}
 
-long Win32NarrowRegistry::QueryValue(RegistryKey key, const std::string& name, std::uint8_t* data,
-                                     std::uint32_t* size) {
-  DWORD bytes = *size;
-  LONG result = ::RegQueryValueExA(AsKey(key), name.c_str(), nullptr, nullptr, data, &bytes);
-  if (result == ERROR_SUCCESS) *size = bytes;
-  return result;
-}
-
-void Win32NarrowRegistry::CloseKey(RegistryKey key) { ::RegCloseKey(AsKey(key)); }
-
-Win32NetbiosApi::Win32NetbiosApi() : library_(LoadSystemLibrary(L"netapi32.dll")) {
-  if (library_)
-    netbios_ = reinterpret_cast<ProcAddress>(::GetProcAddress(library_.Get(), "Netbios"));
-}
-
-std::uint8_t Win32NetbiosApi::Netbios(NetbiosRequest& request) {
-  if (netbios_ == 0) return NRC_SYSTEM;  // NetBIOS is not available
+std::uint8_t Win32NetbiosDriver::Netbios(NetbiosRequest& request) {
+  if (netbios_ == nullptr) return NRC_SYSTEM;  // NetBIOS is not available
   NCB ncb;
   std::memset(&ncb, 0, sizeof(ncb));
   ncb.ncb_command = request.command;
@@ -98,7 +80,7 @@ std::uint8_t Win32NetbiosApi::Netbios(NetbiosRequest& request) {
   ncb.ncb_buffer = request.buffer;
   ncb.ncb_length = request.length;
   std::memcpy(ncb.ncb_callname, request.callName.data(), sizeof(ncb.ncb_callname));
-  return AsFunction<NetbiosFunction>(netbios_)(&ncb);
+  return netbios_(&ncb);
 }
 
 }  // namespace tarnix::win

@@ -1,11 +1,13 @@
 #pragma once
 #include "identity/adapter_address.h"
 #include "platform/win_handles_win.h"
+// After windows.h, which it builds on.
+#include <nb30.h>
 
 namespace tarnix::win {
 
 // LoadLibraryW, GetProcAddress, GetAdaptersInfo through its export, FreeLibrary.
-class Win32AdapterListApi final : public AdapterListApi {
+class Win32AdapterList final : public AdapterList {
  public:
   std::uint32_t SystemDirectory(wchar_t* buffer, std::uint32_t size) override;
   ModuleHandle LoadModule(const std::wstring& path) override;
@@ -15,26 +17,16 @@ class Win32AdapterListApi final : public AdapterListApi {
   void ReleaseModule(ModuleHandle module) override;
 };
 
-// RegOpenKeyExA, RegQueryValueExA, RegCloseKey.
-class Win32NarrowRegistry final : public NarrowRegistry {
- public:
-  long OpenKey(RegistryKey parent, const std::string& path, std::uint32_t access,
-               RegistryKey* key) override;
-  long QueryValue(RegistryKey key, const std::string& name, std::uint8_t* data,
-                  std::uint32_t* size) override;
-  void CloseKey(RegistryKey key) override;
-};
-
 // Netbios of netapi32.dll, loaded from the system directory for the
 // lifetime of this object (never imported).
-class Win32NetbiosApi final : public NetbiosApi {
+class Win32NetbiosDriver final : public NetbiosDriver {
  public:
-  Win32NetbiosApi();
+  Win32NetbiosDriver();
   std::uint8_t Netbios(NetbiosRequest& request) override;
 
  private:
   UniqueModule library_;
-  ProcAddress netbios_ = 0;
+  UCHAR(APIENTRY* netbios_)(PNCB) = nullptr;
 };
 
 }  // namespace tarnix::win

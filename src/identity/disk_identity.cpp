@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/bytes.h"
 #include "platform/unique_handle.h"
 
 namespace tarnix {
@@ -20,47 +21,34 @@ constexpr std::uint8_t ToLower(std::uint8_t c) {
   return c >= 'A' && c <= 'Z' ? static_cast<std::uint8_t>(c - 'A' + 'a') : c;
 }
 
-std::uint32_t Load32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-void Store32(std::uint8_t* p, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
 using DeviceTraits =
-    ApiHandleTraits<DiskDeviceApi, DeviceHandle, kInvalidDeviceHandle, &DiskDeviceApi::CloseDevice>;
+    ApiHandleTraits<DiskDevices, DeviceHandle, kInvalidHandleValue, &DiskDevices::CloseDevice>;
 using UniqueDevice = UniqueHandle<DeviceTraits>;
-using BlockTraits =
-    ApiHandleTraits<DiskDeviceApi, std::uint8_t*, nullptr, &DiskDeviceApi::FreeBlock>;
+using BlockTraits = ApiHandleTraits<DiskDevices, std::uint8_t*, nullptr, &DiskDevices::FreeBlock>;
 using UniqueBlock = UniqueHandle<BlockTraits>;
 
-// Offsets inside the requests and responses.
-constexpr std::size_t kSendCmdBufferSize = 0;  // cBufferSize
-constexpr std::size_t kFeaturesReg = 4;
-constexpr std::size_t kSectorCountReg = 5;
-constexpr std::size_t kCylLowReg = 7;
-constexpr std::size_t kCylHighReg = 8;
-constexpr std::size_t kDriveHeadReg = 9;
-constexpr std::size_t kCommandReg = 10;
-constexpr std::size_t kDriveNumber = 12;
-constexpr std::size_t kDeviceMapOffset = 3;           // GETVERSIONINPARAMS.bIDEDeviceMap
-constexpr std::uint32_t kSendCmdInputSize = 32;       // SENDCMDINPARAMS without its bBuffer
-constexpr std::uint32_t kMinimumIdentifyAnswer = 46;  // cBufferSize must exceed this
+constexpr std::uint32_t kSendCmdInputSize = kSendCmdInHeader;  // without the first data byte
+constexpr std::uint32_t kMinimumIdentifyAnswer = 46;           // cBufferSize must exceed this
 
 constexpr std::uint32_t kScsiTimeoutSeconds = 10000;
-constexpr std::uint32_t kScsiPayloadSize = 529;  // SENDCMDOUTPARAMS (17) + 512
-constexpr std::uint32_t kScsiInputSize = 60;     // SRB_IO_CONTROL + SENDCMDINPARAMS without bBuffer
-constexpr std::size_t kScsiIdentifyOffset = kSrbHeaderSize + kSendCmdOutHeader;  // 44
-constexpr std::size_t kScsiModelCheckByte = kScsiIdentifyOffset + 54;            // 98
+constexpr std::uint32_t kScsiPayloadSize = kSendCmdOutDeclaredSize + kIdentifySize;  // 529
+constexpr std::uint32_t kScsiInputSize = kSrbHeaderSize + kSendCmdInHeader;          // 60
+constexpr std::size_t kScsiIdentifyOffset = kSrbHeaderSize + kSendCmdOutHeader;      // 44
+constexpr std::size_t kScsiModelCheckByte = kScsiIdentifyOffset + 54;                // 98
 
-constexpr std::size_t kProductIdOffset = 16;
-constexpr std::size_t kProductRevisionOffset = 20;
-constexpr std::size_t kSerialNumberOffset = 24;
 constexpr std::size_t kMaxDescriptorText = kDescriptorFieldSize - 1;
 
-constexpr std::uint32_t kSmartDirectInputSize = 33;
+constexpr std::uint32_t kSmartDirectInputSize = kSendCmdInSize;
+
+// SENDCMDOUTPARAMS.cBufferSize: the byte count of an IDENTIFY answer.
+std::uint32_t AnswerSize(const std::uint8_t* response) {
+  return LoadLittleEndian<std::uint32_t>(response + kSendCmdBufferSize);
+}
+
+// One of the storage descriptor's text offsets.
+std::uint32_t TextOffset(std::span<const std::uint8_t> descriptor, std::size_t field) {
+  return LoadLittleEndian<std::uint32_t>(descriptor.subspan(field, 4).data());
+}
 
 std::wstring DrivePath(std::size_t index) {
   return L"\\\\.\\PhysicalDrive" + std::to_wstring(index);
@@ -80,9 +68,9 @@ DiskIdentity IdentityFromIdentify(const std::uint8_t* identify) {
 // Opens drives 0 to 15 in turn and runs `probe` on each that opens, until
 // one succeeds. Each handle is closed before the next drive is tried.
 template <typename Probe>
-bool ForEachDrive(DiskDeviceApi& api, std::uint32_t access, std::uint32_t share, Probe probe) {
+bool ForEachDrive(DiskDevices& devices, std::uint32_t access, std::uint32_t share, Probe probe) {
   for (std::size_t i = 0; i < kDriveCount; ++i) {
-    UniqueDevice device(api.OpenDevice(DrivePath(i), access, share), DeviceTraits{&api});
+    UniqueDevice device(devices.OpenDevice(DrivePath(i), access, share), DeviceTraits{&devices});
     if (!device) continue;
     bool succeeded = probe(device.Get(), i);
     device.Reset();
@@ -92,21 +80,21 @@ bool ForEachDrive(DiskDeviceApi& api, std::uint32_t access, std::uint32_t share,
 }
 
 // SMART_GET_VERSION into a zeroed record; false when the call fails.
-bool GetSmartVersion(DiskDeviceApi& api, DeviceHandle device,
+bool GetSmartVersion(DiskDevices& devices, DeviceHandle device,
                      std::array<std::uint8_t, kGetVersionSize>& version) {
   std::uint32_t returned = 0;
-  return api.DeviceControl(device, kSmartGetVersion, nullptr, 0, version.data(),
-                           static_cast<std::uint32_t>(version.size()), &returned) != 0;
+  return devices.DeviceControl(device, kSmartGetVersion, nullptr, 0, version.data(),
+                               static_cast<std::uint32_t>(version.size()), &returned) != 0;
 }
 
 }  // namespace
 
-bool SendSmartIdentify(DiskDeviceApi& api, DeviceHandle device, std::uint32_t driveIndex,
+bool SendSmartIdentify(DiskDevices& devices, DeviceHandle device, std::uint32_t driveIndex,
                        std::uint8_t command, std::array<std::uint8_t, kSendCmdInSize>& request,
                        std::array<std::uint8_t, kSendCmdOutSize>& response,
                        std::uint32_t* bytesReturned) {
-  if (device == kInvalidDeviceHandle) return false;
-  Store32(&request[kSendCmdBufferSize], static_cast<std::uint32_t>(kIdentifySize));
+  if (device == kInvalidHandleValue) return false;
+  StoreLittleEndian(&request[kSendCmdBufferSize], std::uint32_t{kIdentifySize});
   request[kFeaturesReg] = 0;
   request[kSectorCountReg] = 1;
   request[kCylLowReg] = 0;
@@ -116,16 +104,16 @@ bool SendSmartIdentify(DiskDeviceApi& api, DeviceHandle device, std::uint32_t dr
   request[kDriveNumber] = static_cast<std::uint8_t>(driveIndex & 0xFF);
   // Only a result of exactly 1 counts: that is what the driver returns for
   // a completed request.
-  return api.DeviceControl(device, kSmartRcvDriveData, request.data(), kSendCmdInputSize,
-                           response.data(), static_cast<std::uint32_t>(response.size()),
-                           bytesReturned) == 1;
+  return devices.DeviceControl(device, kSmartRcvDriveData, request.data(), kSendCmdInputSize,
+                               response.data(), static_cast<std::uint32_t>(response.size()),
+                               bytesReturned) == 1;
 }
 
-bool ProbeSmartByDeviceMap(DiskDeviceApi& api, DiskIdentity& out) {
+bool ProbeSmartByDeviceMap(DiskDevices& devices, DiskIdentity& out) {
   return ForEachDrive(
-      api, kGenericReadWrite, kShareReadWrite, [&](DeviceHandle device, std::size_t i) {
+      devices, kGenericReadWrite, kShareReadWrite, [&](DeviceHandle device, std::size_t i) {
         std::array<std::uint8_t, kGetVersionSize> version{};
-        if (!GetSmartVersion(api, device, version)) return false;
+        if (!GetSmartVersion(devices, device, version)) return false;
         std::uint8_t deviceMap = version[kDeviceMapOffset];
         if (deviceMap == 0) return false;
         // Bits 4 to 7 flag ATAPI devices at positions 0 to 3; drives from 4 on
@@ -136,38 +124,38 @@ bool ProbeSmartByDeviceMap(DiskDeviceApi& api, DiskIdentity& out) {
         std::array<std::uint8_t, kSendCmdInSize> request{};
         std::array<std::uint8_t, kSendCmdOutSize> response{};
         std::uint32_t returned = 0;
-        if (!SendSmartIdentify(api, device, static_cast<std::uint32_t>(i), command, request,
+        if (!SendSmartIdentify(devices, device, static_cast<std::uint32_t>(i), command, request,
                                response, &returned)) {
           return false;
         }
-        if (Load32(&response[kSendCmdBufferSize]) <= kMinimumIdentifyAnswer) return false;
+        if (AnswerSize(response.data()) <= kMinimumIdentifyAnswer) return false;
         out = IdentityFromIdentify(&response[kSendCmdOutHeader]);
         return true;
       });
 }
 
-bool ProbeScsiMiniport(DiskDeviceApi& api, DiskIdentity& out) {
+bool ProbeScsiMiniport(DiskDevices& devices, DiskIdentity& out) {
   for (std::size_t port = 0; port < kScsiPortCount; ++port) {
-    UniqueDevice device(api.OpenDevice(ScsiPortPath(port), kGenericReadWrite, kShareReadWrite),
-                        DeviceTraits{&api});
+    UniqueDevice device(devices.OpenDevice(ScsiPortPath(port), kGenericReadWrite, kShareReadWrite),
+                        DeviceTraits{&devices});
     if (!device) continue;
     bool found = false;
     DiskIdentity answer;
     for (std::uint8_t target = 0; target < 2; ++target) {
       std::array<std::uint8_t, kScsiBlockSize> block{};
-      Store32(&block[0], static_cast<std::uint32_t>(kSrbHeaderSize));  // HeaderLength
-      std::memcpy(&block[4], "SCSIDISK", 8);                           // Signature
-      Store32(&block[12], kScsiTimeoutSeconds);
-      Store32(&block[16], kScsiMiniportIdentify);  // ControlCode
-      Store32(&block[20], 0);                      // ReturnCode
-      Store32(&block[24], kScsiPayloadSize);       // Length
+      StoreLittleEndian(&block[kSrbHeaderLength], std::uint32_t{kSrbHeaderSize});
+      std::memcpy(&block[kSrbSignature], "SCSIDISK", 8);
+      StoreLittleEndian(&block[kSrbTimeout], kScsiTimeoutSeconds);
+      StoreLittleEndian(&block[kSrbControlCode], kScsiMiniportIdentify);
+      StoreLittleEndian(&block[kSrbReturnCode], std::uint32_t{0});
+      StoreLittleEndian(&block[kSrbLength], kScsiPayloadSize);
       block[kSrbHeaderSize + kCommandReg] = kAtaIdentifyDevice;
       block[kSrbHeaderSize + kDriveNumber] = target;
 
       std::uint32_t returned = 0;
       int result =
-          api.DeviceControl(device.Get(), kScsiMiniport, block.data(), kScsiInputSize, block.data(),
-                            static_cast<std::uint32_t>(block.size()), &returned);
+          devices.DeviceControl(device.Get(), kScsiMiniport, block.data(), kScsiInputSize,
+                                block.data(), static_cast<std::uint32_t>(block.size()), &returned);
       // A model's second character of zero means no disk answered.
       if (result != 0 && block[kScsiModelCheckByte] != 0) {
         answer = IdentityFromIdentify(&block[kScsiIdentifyOffset]);
@@ -264,14 +252,14 @@ std::string_view DecodeDescriptorString(std::span<const std::uint8_t> descriptor
   return text();
 }
 
-bool ProbeStorageDescriptor(DiskDeviceApi& api, DiskIdentity& out) {
-  return ForEachDrive(api, 0, kShareReadWrite, [&](DeviceHandle device, std::size_t) {
+bool ProbeStorageDescriptor(DiskDevices& devices, DiskIdentity& out) {
+  return ForEachDrive(devices, 0, kShareReadWrite, [&](DeviceHandle device, std::size_t) {
     std::array<std::uint8_t, kStorageQuerySize> query{};  // StorageDeviceProperty, standard query
     std::array<std::uint8_t, kDescriptorBufferSize> descriptor{};
     std::uint32_t returned = 0;
-    if (api.DeviceControl(device, kStorageQueryProperty, query.data(),
-                          static_cast<std::uint32_t>(query.size()), descriptor.data(),
-                          static_cast<std::uint32_t>(descriptor.size()), &returned) == 0) {
+    if (devices.DeviceControl(device, kStorageQueryProperty, query.data(),
+                              static_cast<std::uint32_t>(query.size()), descriptor.data(),
+                              static_cast<std::uint32_t>(descriptor.size()), &returned) == 0) {
       return false;
     }
     std::span<const std::uint8_t> answer(descriptor.data(),
@@ -281,24 +269,24 @@ bool ProbeStorageDescriptor(DiskDeviceApi& api, DiskIdentity& out) {
     DescriptorField firmware{};
     DescriptorField serial{};
     std::string_view modelText =
-        DecodeDescriptorString(answer, Load32(&descriptor[kProductIdOffset]), model, false);
+        DecodeDescriptorString(answer, TextOffset(descriptor, kProductIdOffset), model, false);
     std::string_view firmwareText = DecodeDescriptorString(
-        answer, Load32(&descriptor[kProductRevisionOffset]), firmware, false);
+        answer, TextOffset(descriptor, kProductRevisionOffset), firmware, false);
     std::string_view serialText =
-        DecodeDescriptorString(answer, Load32(&descriptor[kSerialNumberOffset]), serial, true);
+        DecodeDescriptorString(answer, TextOffset(descriptor, kSerialNumberOffset), serial, true);
     if (!IsAlnum(serial[0]) && !IsAlnum(serial[19])) return false;
     out = DiskIdentity{std::string(serialText), std::string(modelText), std::string(firmwareText)};
     return true;
   });
 }
 
-bool ProbeSmartDirect(DiskDeviceApi& api, DiskIdentity& out) {
+bool ProbeSmartDirect(DiskDevices& devices, DiskIdentity& out) {
   return ForEachDrive(
-      api, kGenericReadWrite, kShareReadWriteDelete, [&](DeviceHandle device, std::size_t) {
+      devices, kGenericReadWrite, kShareReadWriteDelete, [&](DeviceHandle device, std::size_t) {
         std::array<std::uint8_t, kGetVersionSize> version{};
-        if (!GetSmartVersion(api, device, version)) return false;
+        if (!GetSmartVersion(devices, device, version)) return false;
 
-        UniqueBlock block(api.AllocateBlock(kSmartDirectBlockSize), BlockTraits{&api});
+        UniqueBlock block(devices.AllocateBlock(kSmartDirectBlockSize), BlockTraits{&devices});
         if (!block) return false;
         std::uint8_t* data = block.Get();
         std::memset(data, 0, kSmartDirectBlockSize);
@@ -306,11 +294,12 @@ bool ProbeSmartDirect(DiskDeviceApi& api, DiskIdentity& out) {
 
         // One block serves as request and response.
         std::uint32_t returned = 0;
-        if (api.DeviceControl(device, kSmartRcvDriveData, data, kSmartDirectInputSize, data,
-                              static_cast<std::uint32_t>(kSmartDirectBlockSize), &returned) == 0) {
+        if (devices.DeviceControl(device, kSmartRcvDriveData, data, kSmartDirectInputSize, data,
+                                  static_cast<std::uint32_t>(kSmartDirectBlockSize),
+                                  &returned) == 0) {
           return false;
         }
-        if (Load32(&data[kSendCmdBufferSize]) <= kMinimumIdentifyAnswer) return false;
+        if (AnswerSize(data) <= kMinimumIdentifyAnswer) return false;
         out = IdentityFromIdentify(&data[kSendCmdOutHeader]);
         return true;
       });
@@ -327,10 +316,10 @@ std::string IdentifyString(std::span<const std::uint8_t> identify, std::size_t f
   return text;
 }
 
-bool ReadDiskIdentity(DiskDeviceApi& api, DiskIdentity& out) {
-  if (api.GetPlatformId() != kPlatformWin32Nt) return false;
-  return ProbeSmartByDeviceMap(api, out) || ProbeScsiMiniport(api, out) ||
-         ProbeStorageDescriptor(api, out) || ProbeSmartDirect(api, out);
+bool ReadDiskIdentity(DiskDevices& devices, DiskIdentity& out) {
+  if (devices.GetPlatformId() != kPlatformWin32Nt) return false;
+  return ProbeSmartByDeviceMap(devices, out) || ProbeScsiMiniport(devices, out) ||
+         ProbeStorageDescriptor(devices, out) || ProbeSmartDirect(devices, out);
 }
 
 }  // namespace tarnix

@@ -11,58 +11,87 @@
 #include <string_view>
 
 #include "identity/identity_types.h"
+#include "platform/win32_values.h"
 
 namespace tarnix {
 
-// A device handle as the OS hands it out; kInvalidDeviceHandle is
-// INVALID_HANDLE_VALUE.
+// A device handle as the OS hands it out; kInvalidHandleValue when none.
 using DeviceHandle = std::uintptr_t;
-inline constexpr DeviceHandle kInvalidDeviceHandle = ~DeviceHandle{0};
 
 // Access and share flags of the device opens.
-inline constexpr std::uint32_t kGenericReadWrite = 0xC0000000u;  // GENERIC_READ | GENERIC_WRITE
-inline constexpr std::uint32_t kShareReadWrite = 0x3u;           // FILE_SHARE_READ | _WRITE
-inline constexpr std::uint32_t kShareReadWriteDelete = 0x7u;     // ... | FILE_SHARE_DELETE
+inline constexpr std::uint32_t kGenericReadWrite = kGenericRead | kGenericWrite;
+inline constexpr std::uint32_t kShareReadWrite = kFileShareRead | kFileShareWrite;
+inline constexpr std::uint32_t kShareReadWriteDelete = kShareReadWrite | kFileShareDelete;
 
 inline constexpr std::uint32_t kPlatformWin32Nt = 2;  // VER_PLATFORM_WIN32_NT
 
 // Control codes.
-inline constexpr std::uint32_t kSmartGetVersion = 0x74080u;
-inline constexpr std::uint32_t kSmartRcvDriveData = 0x7C088u;
-inline constexpr std::uint32_t kScsiMiniport = 0x4D008u;
-inline constexpr std::uint32_t kScsiMiniportIdentify = 0x1B0501u;
-inline constexpr std::uint32_t kStorageQueryProperty = 0x2D1400u;
+inline constexpr std::uint32_t kSmartGetVersion = 0x74080u;        // SMART_GET_VERSION
+inline constexpr std::uint32_t kSmartRcvDriveData = 0x7C088u;      // SMART_RCV_DRIVE_DATA
+inline constexpr std::uint32_t kScsiMiniport = 0x4D008u;           // IOCTL_SCSI_MINIPORT
+inline constexpr std::uint32_t kScsiMiniportIdentify = 0x1B0501u;  // IOCTL_SCSI_MINIPORT_IDENTIFY
+inline constexpr std::uint32_t kStorageQueryProperty = 0x2D1400u;  // IOCTL_STORAGE_QUERY_PROPERTY
 
 // ATA commands.
-inline constexpr std::uint8_t kAtaIdentifyDevice = 0xEC;
-inline constexpr std::uint8_t kAtaIdentifyPacketDevice = 0xA1;
+inline constexpr std::uint8_t kAtaIdentifyDevice = 0xEC;        // ID_CMD
+inline constexpr std::uint8_t kAtaIdentifyPacketDevice = 0xA1;  // ATAPI_ID_CMD
 
-// Record sizes.
-inline constexpr std::size_t kDriveCount = 16;        // PhysicalDrive0..15
-inline constexpr std::size_t kScsiPortCount = 16;     // Scsi0:..Scsi15:
-inline constexpr std::size_t kGetVersionSize = 24;    // GETVERSIONINPARAMS
-inline constexpr std::size_t kSendCmdInSize = 33;     // SENDCMDINPARAMS
-inline constexpr std::size_t kSendCmdOutHeader = 16;  // SENDCMDOUTPARAMS up to bBuffer
-inline constexpr std::size_t kIdentifySize = 512;     // IDENTIFY data
+inline constexpr std::size_t kDriveCount = 16;     // PhysicalDrive0..15
+inline constexpr std::size_t kScsiPortCount = 16;  // Scsi0:..Scsi15:
+
+// The Win32 records the probes build and read, as sizes and byte offsets;
+// disk_identity_win.cpp holds each to the system's declaration.
+inline constexpr std::size_t kIdentifySize = 512;  // IDENTIFY data
+// GETVERSIONINPARAMS
+inline constexpr std::size_t kGetVersionSize = 24;
+inline constexpr std::size_t kDeviceMapOffset = 3;  // bIDEDeviceMap
+// SENDCMDINPARAMS, and SENDCMDOUTPARAMS, which starts with the same count
+inline constexpr std::size_t kSendCmdInSize = 33;
+inline constexpr std::size_t kSendCmdInHeader = 32;   // up to bBuffer
+inline constexpr std::size_t kSendCmdBufferSize = 0;  // cBufferSize
+inline constexpr std::size_t kFeaturesReg = 4;        // irDriveRegs.bFeaturesReg
+inline constexpr std::size_t kSectorCountReg = 5;
+inline constexpr std::size_t kCylLowReg = 7;
+inline constexpr std::size_t kCylHighReg = 8;
+inline constexpr std::size_t kDriveHeadReg = 9;
+inline constexpr std::size_t kCommandReg = 10;
+inline constexpr std::size_t kDriveNumber = 12;  // bDriveNumber
+// SENDCMDOUTPARAMS: 17 bytes as declared; the answer runs on from bBuffer.
+inline constexpr std::size_t kSendCmdOutDeclaredSize = 17;
+inline constexpr std::size_t kSendCmdOutHeader = 16;                               // up to bBuffer
 inline constexpr std::size_t kSendCmdOutSize = kSendCmdOutHeader + kIdentifySize;  // 528
-inline constexpr std::size_t kSrbHeaderSize = 28;                                  // SRB_IO_CONTROL
-inline constexpr std::size_t kScsiBlockSize = 557;                                 // 28 + 17 + 512
-inline constexpr std::size_t kStorageQuerySize = 12;  // STORAGE_PROPERTY_QUERY
+// SRB_IO_CONTROL, the head of a miniport request
+inline constexpr std::size_t kSrbHeaderSize = 28;
+inline constexpr std::size_t kSrbHeaderLength = 0;
+inline constexpr std::size_t kSrbSignature = 4;
+inline constexpr std::size_t kSrbTimeout = 12;
+inline constexpr std::size_t kSrbControlCode = 16;
+inline constexpr std::size_t kSrbReturnCode = 20;
+inline constexpr std::size_t kSrbLength = 24;
+// STORAGE_PROPERTY_QUERY and STORAGE_DEVICE_DESCRIPTOR
+inline constexpr std::size_t kStorageQuerySize = 12;
+inline constexpr std::size_t kProductIdOffset = 16;
+inline constexpr std::size_t kProductRevisionOffset = 20;
+inline constexpr std::size_t kSerialNumberOffset = 24;
+
+// The buffers of the probes.
+inline constexpr std::size_t kScsiBlockSize =
+    kSrbHeaderSize + kSendCmdOutDeclaredSize + kIdentifySize;  // 557
 inline constexpr std::size_t kDescriptorBufferSize = 2048;
-inline constexpr std::size_t kSmartDirectBlockSize = 545;  // 33 + 512
+inline constexpr std::size_t kSmartDirectBlockSize = kSendCmdInSize + kIdentifySize;  // 545
 inline constexpr std::size_t kDescriptorFieldSize = 256;
 
 using DescriptorField = std::array<std::uint8_t, kDescriptorFieldSize>;
 
 // The OS calls the probes need, one method per Win32 call.
-class DiskDeviceApi {
+class DiskDevices {
  public:
-  virtual ~DiskDeviceApi() = default;
+  virtual ~DiskDevices() = default;
   // GetVersionExW on a zeroed OSVERSIONINFOW: its dwPlatformId, which stays
   // 0 when the call fails.
   virtual std::uint32_t GetPlatformId() = 0;
   // CreateFileW(path, access, share, no security, OPEN_EXISTING, 0, no
-  // template). Returns kInvalidDeviceHandle on failure.
+  // template). Returns kInvalidHandleValue on failure.
   virtual DeviceHandle OpenDevice(const std::wstring& path, std::uint32_t access,
                                   std::uint32_t share) = 0;
   // DeviceIoControl without an overlapped record. Returns the call's BOOL:
@@ -81,20 +110,20 @@ class DiskDeviceApi {
 // The only entry point. True when a method succeeded and `out` holds its
 // strings; false (out unchanged) when the platform is not of the NT family
 // or every method failed.
-bool ReadDiskIdentity(DiskDeviceApi& api, DiskIdentity& out);
+bool ReadDiskIdentity(DiskDevices& devices, DiskIdentity& out);
 
 // The four methods. Each returns true and replaces all three strings on a
 // valid answer; otherwise returns false and leaves `out` alone.
-bool ProbeSmartByDeviceMap(DiskDeviceApi& api, DiskIdentity& out);   // method 1
-bool ProbeScsiMiniport(DiskDeviceApi& api, DiskIdentity& out);       // method 2
-bool ProbeStorageDescriptor(DiskDeviceApi& api, DiskIdentity& out);  // method 3
-bool ProbeSmartDirect(DiskDeviceApi& api, DiskIdentity& out);        // method 4
+bool ProbeSmartByDeviceMap(DiskDevices& devices, DiskIdentity& out);   // method 1
+bool ProbeScsiMiniport(DiskDevices& devices, DiskIdentity& out);       // method 2
+bool ProbeStorageDescriptor(DiskDevices& devices, DiskIdentity& out);  // method 3
+bool ProbeSmartDirect(DiskDevices& devices, DiskIdentity& out);        // method 4
 
 // Fills `request` (which arrives zeroed) for an IDENTIFY of drive
 // `driveIndex` with `command` and sends SMART_RCV_DRIVE_DATA into
 // `response`. Returns true only when the call's result is exactly 1; false
 // without a request when `device` is invalid.
-bool SendSmartIdentify(DiskDeviceApi& api, DeviceHandle device, std::uint32_t driveIndex,
+bool SendSmartIdentify(DiskDevices& devices, DeviceHandle device, std::uint32_t driveIndex,
                        std::uint8_t command, std::array<std::uint8_t, kSendCmdInSize>& request,
                        std::array<std::uint8_t, kSendCmdOutSize>& response,
                        std::uint32_t* bytesReturned);

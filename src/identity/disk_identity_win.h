@@ -4,7 +4,7 @@
 namespace tarnix::win {
 
 // The real devices, through CreateFileW, DeviceIoControl and CloseHandle.
-class Win32DiskDeviceApi final : public DiskDeviceApi {
+class Win32DiskDevices final : public DiskDevices {
  public:
   std::uint32_t GetPlatformId() override;
   DeviceHandle OpenDevice(const std::wstring& path, std::uint32_t access,

@@ -1,14 +1,3 @@
 #pragma once
-#include "identity/hardware_sources.h"
-
-namespace tarnix::win {
-
-// The machine's real adapters and disks.
-class Win32IdentitySources final : public IdentitySources {
- public:
-  bool ReadAdapterAddressFromList(AdapterAddress& address) override;
-  bool ReadAdapterAddressFromNetbios(AdapterAddress& address) override;
-  bool ReadDiskIdentity(DiskIdentity& disk) override;
-};
-
-}  // namespace tarnix::win
+// Former name of identity/identity_sources_win.h, for includes not yet switched.
+#include "identity/identity_sources_win.h"

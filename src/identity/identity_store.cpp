@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "identity/md5.h"
+#include "platform/bytes.h"
 #include "platform/unique_handle.h"
 
 namespace tarnix {
@@ -16,9 +17,12 @@ constexpr std::size_t kAdapterBindingOffset = 20;
 constexpr std::size_t kDiskBindingOffset = 36;
 constexpr std::size_t kBlockSize = 16;
 
-using StoreFileTraits = ApiHandleTraits<StoreFileSystem, StoreHandle, kInvalidStoreHandle,
+using StoreFileTraits = ApiHandleTraits<StoreFileSystem, StoreHandle, kInvalidHandleValue,
                                         &StoreFileSystem::CloseHandle>;
 using StoreFile = UniqueHandle<StoreFileTraits>;
+using StoreSearchTraits =
+    ApiHandleTraits<StoreFileSystem, StoreHandle, kInvalidHandleValue, &StoreFileSystem::FindClose>;
+using StoreSearch = UniqueHandle<StoreSearchTraits>;
 
 StoreFile OpenFile(StoreFileSystem& files, const std::wstring& path, std::uint32_t access,
                    std::uint32_t shareMode, std::uint32_t disposition) {
@@ -47,17 +51,12 @@ bool WriteExact(StoreFileSystem& files, const StoreFile& file, const std::uint8_
 
 // FindFirstFileW as an existence test.
 bool FileExists(StoreFileSystem& files, const std::wstring& path) {
-  StoreHandle search = files.FindFirstFileW(path);
-  if (search == kInvalidStoreHandle) return false;
-  files.FindClose(search);
-  return true;
+  StoreSearch search(files.FindFirstFileW(path), StoreSearchTraits{&files});
+  return search.IsValid();
 }
 
 std::uint32_t ReadLittleEndian32(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  return static_cast<std::uint32_t>(bytes[offset]) |
-         static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |
-         static_cast<std::uint32_t>(bytes[offset + 2]) << 16 |
-         static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
+  return LoadLittleEndian<std::uint32_t>(bytes.subspan(offset, 4).data());
 }
 
 template <std::size_t N>
@@ -114,52 +113,80 @@ StoreFile OpenStoreForReading(StoreFileSystem& files) {
 
 enum class PlaceResult {
   Written,
-  CannotWriteHere,  // the file could not be created or replaced: try the next place
-  Failed,           // a write failed part-way: stop
+  Refused,  // this place does not take the record this way: try the next way or place
+  Failed,   // a write failed part-way: stop
 };
 
-// Writes the record to "<path>.tmp" and moves that over `path` in one step.
-// Whatever fails, the file at `path` stays as it was and the temporary file
-// is removed.
-PlaceResult WriteRecordAt(StoreFileSystem& files, const std::wstring& path,
-                          const std::array<std::uint8_t, kStoreRecordV2Size>& record) {
-  // Without a folder there is no place: a bare ".tmp" would land in the
-  // current directory.
-  if (path.empty()) return PlaceResult::CannotWriteHere;
+// The version, the identity and each binding in one call each, as the record
+// has always been written.
+bool WriteRecord(StoreFileSystem& files, const StoreFile& file,
+                 const std::array<std::uint8_t, kStoreRecordV2Size>& record) {
+  return WriteExact(files, file, record.data() + kVersionOffset, 4) &&
+         WriteExact(files, file, record.data() + kIdentityOffset, kBlockSize) &&
+         WriteExact(files, file, record.data() + kAdapterBindingOffset, kBlockSize) &&
+         WriteExact(files, file, record.data() + kDiskBindingOffset, kBlockSize);
+}
+
+// Writes the record to "<path>.tmp" and puts that in the place of `path` in
+// one step: over an existing store with ReplaceFileW, which keeps the store's
+// owner, access rights and attributes (a moved file would take the folder's
+// inherited rights and the writer as owner); where there is no store yet,
+// with a move. A write that fails part-way leaves `path` as it was. Whatever
+// does not succeed removes the temporary file.
+PlaceResult ReplaceRecordAt(StoreFileSystem& files, const std::wstring& path,
+                            const std::array<std::uint8_t, kStoreRecordV2Size>& record) {
   std::wstring tempPath = path + kStoreTempSuffix;
   bool complete = false;
   {
     StoreFile file = OpenFile(files, tempPath, kGenericWrite, kFileShareNone, kCreateAlways);
-    if (!file) return PlaceResult::CannotWriteHere;
-    // The version, the identity and each binding in one call each, as the
-    // record has always been written.
-    complete = WriteExact(files, file, record.data() + kVersionOffset, 4) &&
-               WriteExact(files, file, record.data() + kIdentityOffset, kBlockSize) &&
-               WriteExact(files, file, record.data() + kAdapterBindingOffset, kBlockSize) &&
-               WriteExact(files, file, record.data() + kDiskBindingOffset, kBlockSize) &&
-               files.FlushFileBuffers(file.Get());
+    if (!file) return PlaceResult::Refused;
+    complete = WriteRecord(files, file, record) && files.FlushFileBuffers(file.Get());
   }
   if (!complete) {
     files.DeleteFileW(tempPath);
     return PlaceResult::Failed;
   }
-  if (!files.MoveFileExW(tempPath, path, kMoveFileReplaceExisting | kMoveFileWriteThrough)) {
-    files.DeleteFileW(tempPath);
-    return PlaceResult::CannotWriteHere;
-  }
-  return PlaceResult::Written;
+  // No flag that ignores merge errors: a replacement that cannot carry the
+  // store's rights over is refused, and the write in place then keeps them.
+  bool replaced =
+      FileExists(files, path)
+          ? files.ReplaceFileW(path, tempPath, 0)
+          : files.MoveFileExW(tempPath, path, kMoveFileReplaceExisting | kMoveFileWriteThrough);
+  if (replaced) return PlaceResult::Written;
+  files.DeleteFileW(tempPath);
+  return PlaceResult::Refused;
+}
+
+// Truncates `path` and writes the record into it. The file keeps its owner
+// and rights and needs only the right to write, but a write that fails
+// part-way leaves a partial record, which reads as absent.
+PlaceResult WriteRecordInPlace(StoreFileSystem& files, const std::wstring& path,
+                               const std::array<std::uint8_t, kStoreRecordV2Size>& record) {
+  StoreFile file = OpenFile(files, path, kGenericWrite, kFileShareNone, kCreateAlways);
+  if (!file) return PlaceResult::Refused;
+  return WriteRecord(files, file, record) ? PlaceResult::Written : PlaceResult::Failed;
+}
+
+// Replaces the store at `path` in one step, or writes it in place where
+// replacing is refused (no right to delete the store, a stale temporary file
+// of another account), so that a store that could be written before can
+// still be written.
+PlaceResult WriteRecordAt(StoreFileSystem& files, const std::wstring& path,
+                          const std::array<std::uint8_t, kStoreRecordV2Size>& record) {
+  // Without a folder there is no place: a bare ".tmp" would land in the
+  // current directory.
+  if (path.empty()) return PlaceResult::Refused;
+  PlaceResult result = ReplaceRecordAt(files, path, record);
+  if (result != PlaceResult::Refused) return result;
+  return WriteRecordInPlace(files, path, record);
 }
 
 }  // namespace
 
 std::string FormatAdapterText(const AdapterAddress& address) {
-  static constexpr char kDigits[] = "0123456789abcdef";
   std::string text;
   text.reserve(address.size() * 2);
-  for (std::uint8_t byte : address) {
-    text.push_back(kDigits[byte >> 4]);
-    text.push_back(kDigits[byte & 0x0F]);
-  }
+  for (std::uint8_t byte : address) AppendHex(text, byte, HexLetters::Lower);
   return text;
 }
 
@@ -331,7 +358,7 @@ bool WriteIdentityStore(StoreFileSystem& files, std::string_view diskSerial,
         return true;
       case PlaceResult::Failed:
         return false;
-      case PlaceResult::CannotWriteHere:
+      case PlaceResult::Refused:
         break;
     }
   }

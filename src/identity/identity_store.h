@@ -15,22 +15,17 @@
 #include <string_view>
 
 #include "identity/identity_types.h"
+#include "platform/win32_values.h"
 
 namespace tarnix {
 
-// Opaque file and search handles; kInvalidStoreHandle is INVALID_HANDLE_VALUE.
+// Opaque file and search handles; kInvalidHandleValue when none.
 using StoreHandle = std::uintptr_t;
-inline constexpr StoreHandle kInvalidStoreHandle = ~StoreHandle{0};
-
-inline constexpr std::size_t kMaxPath = 260;  // MAX_PATH
 
 // Win32 values the store passes through its file-system interface.
 inline constexpr int kCsidlAppData = 0x001A;        // CSIDL_APPDATA
 inline constexpr int kCsidlCommonAppData = 0x0023;  // CSIDL_COMMON_APPDATA
-inline constexpr std::uint32_t kGenericRead = 0x80000000u;
-inline constexpr std::uint32_t kGenericWrite = 0x40000000u;
 inline constexpr std::uint32_t kFileShareNone = 0u;
-inline constexpr std::uint32_t kFileShareRead = 0x1u;
 inline constexpr std::uint32_t kCreateAlways = 2u;
 inline constexpr std::uint32_t kOpenExisting = 3u;
 inline constexpr std::uint32_t kMoveFileReplaceExisting = 0x1u;
@@ -47,7 +42,7 @@ class StoreFileSystem {
   virtual bool GetSpecialFolderPath(wchar_t* buffer, int csidl, bool create) = 0;
 
   // CreateFileW without security attributes or template. Returns
-  // kInvalidStoreHandle on failure.
+  // kInvalidHandleValue on failure.
   virtual StoreHandle CreateFileW(const std::wstring& path, std::uint32_t access,
                                   std::uint32_t shareMode, std::uint32_t disposition,
                                   std::uint32_t flags) = 0;
@@ -63,7 +58,7 @@ class StoreFileSystem {
   virtual std::uint32_t GetFileSize(StoreHandle file) = 0;
   virtual void CloseHandle(StoreHandle file) = 0;
 
-  // FindFirstFileW: kInvalidStoreHandle when nothing matches.
+  // FindFirstFileW: kInvalidHandleValue when nothing matches.
   virtual StoreHandle FindFirstFileW(const std::wstring& path) = 0;
   virtual void FindClose(StoreHandle search) = 0;
 
@@ -72,6 +67,12 @@ class StoreFileSystem {
   virtual bool DeleteFileW(const std::wstring& path) = 0;
   virtual bool MoveFileExW(const std::wstring& from, const std::wstring& to,
                            std::uint32_t flags) = 0;
+  // ReplaceFileW(replaced, replacement, no backup, flags): the replacement
+  // takes the replaced file's name, owner, access rights and attributes.
+  // False on failure; the replaced file may then be gone (when the
+  // replacement could not be renamed) and the replacement left in place.
+  virtual bool ReplaceFileW(const std::wstring& replaced, const std::wstring& replacement,
+                            std::uint32_t flags) = 0;
 
   // _wstat: true and the st_mode bits in *mode when the query succeeds.
   virtual bool Stat(const std::wstring& path, std::uint32_t* mode) = 0;
@@ -151,10 +152,13 @@ bool ReadIdentityStore(StoreFileSystem& files, std::string_view adapterText,
                        std::string_view diskSerial, MachineId& identity, bool& mustRewrite);
 
 // Writes a version-2 record to the common place, or to the per-user place
-// when the common file cannot be created or replaced. The record goes to a
-// temporary file first, which then replaces the store file in one step, so a
-// write that fails part-way leaves the previous file as it was. Returns true
-// only when the whole record is in place.
+// when the common file can be neither replaced nor written. The record goes
+// to a temporary file first, which then replaces the store file in one step
+// (keeping an existing file's owner, access rights and attributes), so a
+// write that fails part-way leaves the previous file as it was. Where that
+// replacement is refused (no right to delete the store, a temporary file that
+// cannot be created), the record is written over the store file in place.
+// Returns true only when the whole record is in place.
 bool WriteIdentityStore(StoreFileSystem& files, std::string_view diskSerial,
                         std::string_view adapterText, const MachineId& identity);
 

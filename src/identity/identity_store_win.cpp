@@ -16,6 +16,14 @@ StoreHandle FromHandle(HANDLE handle) { return reinterpret_cast<StoreHandle>(han
 }  // namespace
 
 static_assert(sizeof(StoreHandle) == sizeof(HANDLE));
+static_assert(kCsidlAppData == CSIDL_APPDATA);
+static_assert(kCsidlCommonAppData == CSIDL_COMMON_APPDATA);
+static_assert(kCreateAlways == CREATE_ALWAYS);
+static_assert(kOpenExisting == OPEN_EXISTING);
+static_assert(kMoveFileReplaceExisting == MOVEFILE_REPLACE_EXISTING);
+static_assert(kMoveFileWriteThrough == MOVEFILE_WRITE_THROUGH);
+static_assert(kStatModeDirectory == _S_IFDIR);
+static_assert(kMaxPath == MAX_PATH);  // the buffer of SHGetSpecialFolderPathW
 
 bool Win32StoreFileSystem::GetSpecialFolderPath(wchar_t* buffer, int csidl, bool create) {
   return ::SHGetSpecialFolderPathW(nullptr, buffer, csidl, create ? TRUE : FALSE) != FALSE;
@@ -73,6 +81,13 @@ bool Win32StoreFileSystem::DeleteFileW(const std::wstring& path) {
 bool Win32StoreFileSystem::MoveFileExW(const std::wstring& from, const std::wstring& to,
                                        std::uint32_t flags) {
   return ::MoveFileExW(from.c_str(), to.c_str(), flags) != FALSE;
+}
+
+bool Win32StoreFileSystem::ReplaceFileW(const std::wstring& replaced,
+                                        const std::wstring& replacement, std::uint32_t flags) {
+  // Present in kernel32 since Windows 2000.
+  return ::ReplaceFileW(replaced.c_str(), replacement.c_str(), nullptr, flags, nullptr, nullptr) !=
+         FALSE;
 }
 
 bool Win32StoreFileSystem::Stat(const std::wstring& path, std::uint32_t* mode) {

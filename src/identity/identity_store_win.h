@@ -20,6 +20,8 @@ class Win32StoreFileSystem final : public StoreFileSystem {
   bool CopyFileW(const std::wstring& from, const std::wstring& to, bool failIfExists) override;
   bool DeleteFileW(const std::wstring& path) override;
   bool MoveFileExW(const std::wstring& from, const std::wstring& to, std::uint32_t flags) override;
+  bool ReplaceFileW(const std::wstring& replaced, const std::wstring& replacement,
+                    std::uint32_t flags) override;
   bool Stat(const std::wstring& path, std::uint32_t* mode) override;
   bool MakeDirectory(const std::wstring& path) override;
 };

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/bytes.h"
+
 namespace tarnix {
 namespace {
 
@@ -25,14 +27,9 @@ constexpr std::uint32_t RotateLeft(std::uint32_t x, std::uint32_t n) {
   return (x << n) | (x >> (32 - n));
 }
 
-std::uint32_t LoadLittleEndian(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 void ProcessBlock(std::uint32_t state[4], const std::uint8_t* block) {
   std::uint32_t m[16];
-  for (int i = 0; i < 16; ++i) m[i] = LoadLittleEndian(block + 4 * i);
+  for (int i = 0; i < 16; ++i) m[i] = LoadLittleEndian<std::uint32_t>(block + 4 * i);
 
   std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   for (std::uint32_t i = 0; i < 64; ++i) {
@@ -80,16 +77,12 @@ Md5Digest Md5(const void* data, std::size_t size) {
   tail[rest] = 0x80;
   std::size_t tailSize = rest < 56 ? 64 : 128;
   std::uint64_t bitLength = static_cast<std::uint64_t>(size) * 8u;
-  for (std::size_t i = 0; i < 8; ++i) {
-    tail[tailSize - 8 + i] = static_cast<std::uint8_t>(bitLength >> (8 * i));
-  }
+  StoreLittleEndian(tail + tailSize - 8, bitLength);
   ProcessBlock(state, tail);
   if (tailSize == 128) ProcessBlock(state, tail + 64);
 
   Md5Digest digest{};
-  for (std::size_t i = 0; i < 16; ++i) {
-    digest[i] = static_cast<std::uint8_t>(state[i / 4] >> (8 * (i % 4)));
-  }
+  for (std::size_t i = 0; i < 4; ++i) StoreLittleEndian(digest.data() + 4 * i, state[i]);
   return digest;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/message_box.h"
+#include "platform/win_handles_win.h"
 
 namespace tarnix::win {
 namespace {
@@ -22,8 +23,7 @@ BOOL CWinApp::InitInstance() {
     // Windows Vista and later only, hence looked up at run time.
     using RegisterFn = HRESULT(WINAPI*)(PCWSTR, DWORD);
     HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    auto registerRestart = reinterpret_cast<RegisterFn>(
-        reinterpret_cast<void*>(::GetProcAddress(kernel, "RegisterApplicationRestart")));
+    auto registerRestart = LookUpExport<RegisterFn>(kernel, "RegisterApplicationRestart");
     if (registerRestart != nullptr) registerRestart(m_lpCmdLine, 0);
   }
   return TRUE;
@@ -62,14 +62,12 @@ void EndProcessNow(UINT exitCode) {
 void HardenDllSearchPath() {
   HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
   using SetDefaultFn = BOOL(WINAPI*)(DWORD);
-  auto setDefault = reinterpret_cast<SetDefaultFn>(
-      reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  auto setDefault = LookUpExport<SetDefaultFn>(kernel, "SetDefaultDllDirectories");
   constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;
   if (setDefault != nullptr && setDefault(kLoadLibrarySearchSystem32)) return;
   // Older systems: at least take the current directory out of the search.
   using SetDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
-  auto setDirectory = reinterpret_cast<SetDirectoryFn>(
-      reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDllDirectoryW")));
+  auto setDirectory = LookUpExport<SetDirectoryFn>(kernel, "SetDllDirectoryW");
   if (setDirectory != nullptr) setDirectory(L"");
 }
 

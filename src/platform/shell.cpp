@@ -8,8 +8,8 @@ const wchar_t* ShellVerbForVersion(std::uint32_t version) {
   return major < 6 ? L"open" : L"runas";
 }
 
-bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstring& file,
-                  bool wait) {
+bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstring& file, bool wait,
+                  const std::function<void()>& afterShell) {
   ShellStartRequest request;
   request.mask = kSeeMaskNoCloseProcess;
   request.verb = ShellVerbForVersion(shell.GetVersion());
@@ -20,6 +20,7 @@ bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstri
 
   ProcessHandle process = 0;
   bool started = shell.Execute(request, &process);
+  if (afterShell) afterShell();
   // A failed start leaves no handle; the wait then returns at once.
   if (wait) shell.WaitForProcess(process);
   shell.CloseProcess(process);

@@ -3,6 +3,7 @@
 // and the wait on the started process.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace tarnix {
@@ -40,9 +41,11 @@ class Shell {
 // Starts `file` through the shell with "open" (Windows major version below 6)
 // or "runas" (6 and later), passing `parameters` (none when empty). With
 // `wait`, returns only after the started process has ended. Returns the shell's
-// result. The process handle is always released.
-bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstring& file,
-                  bool wait);
+// result. The process handle is always released. `afterShell`, when given,
+// runs once as soon as the shell call has returned (whether or not it started
+// the file), before any wait.
+bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstring& file, bool wait,
+                  const std::function<void()>& afterShell = nullptr);
 
 // The verb for a GetVersion result.
 const wchar_t* ShellVerbForVersion(std::uint32_t version);

@@ -5,6 +5,10 @@
 
 namespace tarnix::win {
 
+static_assert(kSeeMaskNoCloseProcess == SEE_MASK_NOCLOSEPROCESS);
+static_assert(kShowNormal == SW_SHOWNORMAL);
+static_assert(sizeof(ProcessHandle) == sizeof(HANDLE));
+
 std::uint32_t Win32Shell::GetVersion() {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <type_traits>
+
 #include "platform/unique_handle.h"
 
 namespace tarnix::win {
@@ -37,5 +39,16 @@ using UniqueModule = UniqueHandle<WinTraits<HMODULE, NullModule, ReleaseModule>>
 // Loads a library from the system directory only, never from the program's
 // folder or the current directory. Returns an invalid module on failure.
 UniqueModule LoadSystemLibrary(const wchar_t* fileName);
+
+// The export `name` of `module` as a pointer to a function of type `Fn`
+// (which must match the export's real type). Null when `module` is null or
+// has no such export.
+template <typename Fn>
+Fn LookUpExport(HMODULE module, const char* name) {
+  static_assert(std::is_pointer_v<Fn> && std::is_function_v<std::remove_pointer_t<Fn>>);
+  if (module == nullptr) return nullptr;
+  // Through void*: FARPROC's own type matches no real export.
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
 
 }  // namespace tarnix::win

@@ -11,44 +11,10 @@ namespace {
 // A connection attempt that runs out still leaves time for the request.
 static_assert(kReportConnectTimeoutMs < kReportBudgetMs);
 
-constexpr char32_t kReplacementCharacter = 0xFFFD;
-
 bool IsUnreserved(std::uint8_t byte) {
   return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
          (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' || byte == '~';
 }
-
-void AppendEncodedByte(std::wstring& out, std::uint8_t byte) {
-  static constexpr wchar_t kHexDigits[] = L"0123456789ABCDEF";
-  if (IsUnreserved(byte)) {
-    out += static_cast<wchar_t>(byte);
-    return;
-  }
-  out += L'%';
-  out += kHexDigits[byte >> 4];
-  out += kHexDigits[byte & 0x0F];
-}
-
-void AppendEncodedCodePoint(std::wstring& out, char32_t cp) {
-  if (cp < 0x80) {
-    AppendEncodedByte(out, static_cast<std::uint8_t>(cp));
-  } else if (cp < 0x800) {
-    AppendEncodedByte(out, static_cast<std::uint8_t>(0xC0 | (cp >> 6)));
-    AppendEncodedByte(out, static_cast<std::uint8_t>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    AppendEncodedByte(out, static_cast<std::uint8_t>(0xE0 | (cp >> 12)));
-    AppendEncodedByte(out, static_cast<std::uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
-    AppendEncodedByte(out, static_cast<std::uint8_t>(0x80 | (cp & 0x3F)));
-  } else {
-    AppendEncodedByte(out, static_cast<std::uint8_t>(0xF0 | (cp >> 18)));
-    AppendEncodedByte(out, static_cast<std::uint8_t>(0x80 | ((cp >> 12) & 0x3F)));
-    AppendEncodedByte(out, static_cast<std::uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
-    AppendEncodedByte(out, static_cast<std::uint8_t>(0x80 | (cp & 0x3F)));
-  }
-}
-
-bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 // Milliseconds from `start` to now on the wrapping tick counter.
 std::uint32_t ElapsedMs(ReportClock& clock, std::uint32_t start) {
@@ -74,24 +40,25 @@ class ScopedInternetHandle {
 
 }  // namespace
 
-std::wstring PercentEncodeQueryValue(std::wstring_view value) {
+std::wstring PercentEncodeBytes(std::string_view bytes) {
+  static constexpr wchar_t kHexDigits[] = L"0123456789ABCDEF";
   std::wstring out;
-  out.reserve(value.size() * 3);
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    // wchar_t holds UTF-16 units on Windows and whole code points elsewhere;
-    // the same rules read both.
-    char32_t unit = static_cast<char32_t>(value[i]);
-    char32_t cp = unit;
-    if (IsHighSurrogate(unit) && i + 1 < value.size() &&
-        IsLowSurrogate(static_cast<char32_t>(value[i + 1]))) {
-      char32_t low = static_cast<char32_t>(value[++i]);
-      cp = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit) || unit > 0x10FFFF) {
-      cp = kReplacementCharacter;
+  out.reserve(bytes.size() * 3);
+  for (char c : bytes) {
+    auto byte = static_cast<std::uint8_t>(c);
+    if (IsUnreserved(byte)) {
+      out += static_cast<wchar_t>(byte);
+    } else {
+      out += L'%';
+      out += kHexDigits[byte >> 4];
+      out += kHexDigits[byte & 0x0F];
     }
-    AppendEncodedCodePoint(out, cp);
   }
   return out;
+}
+
+std::wstring EncodeQueryValue(std::wstring_view value, AnsiCodePage& codePage) {
+  return PercentEncodeBytes(ToAnsiBytes(codePage, value));
 }
 
 std::wstring FormatReportTime(std::int64_t seconds) {
@@ -104,12 +71,13 @@ std::wstring FormatReportTime(std::int64_t seconds) {
 }
 
 std::wstring BuildReportUrl(std::wstring_view appName, std::wstring_view appVersion,
-                            std::int64_t seconds, std::wstring_view machineId) {
+                            std::int64_t seconds, std::wstring_view machineId,
+                            AnsiCodePage& codePage) {
   std::wstring url = kReportUrlPrefix;
   url += L"&app_name=";
-  url += PercentEncodeQueryValue(appName);
+  url += EncodeQueryValue(appName, codePage);
   url += L"&client_version=";
-  url += PercentEncodeQueryValue(appVersion);
+  url += EncodeQueryValue(appVersion, codePage);
   url += L"&times=";
   url += FormatReportTime(seconds);
   url += L"&guid=";
@@ -158,9 +126,10 @@ void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput
 
 void SendLaunchReport(const std::wstring& appName, const std::wstring& appVersion,
                       std::uint32_t startTick, ReportSources& sources, ReportOutput& output,
-                      ReportClock& clock) {
+                      ReportClock& clock, AnsiCodePage& codePage) {
   const std::int64_t seconds = clock.NowSeconds();
-  std::wstring url = BuildReportUrl(appName, appVersion, seconds, sources.MachineIdString());
+  std::wstring url =
+      BuildReportUrl(appName, appVersion, seconds, sources.MachineIdString(), codePage);
   Internet* internet = sources.LoadInternet();
   if (internet == nullptr) return;
   SendReportRequest(url, *internet, output, clock, startTick);

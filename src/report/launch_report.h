@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "report/ansi_code_page.h"
 #include "report/report_flight.h"
 
 namespace tarnix {
@@ -87,18 +88,25 @@ class ReportClock {
   virtual std::uint32_t TickMs() = 0;
 };
 
-// The value as UTF-8, percent-encoded: unreserved characters (letters,
-// digits, "-", ".", "_", "~") stay, every other byte becomes "%XX". UTF-16
-// surrogate pairs are joined; a lone surrogate is sent as U+FFFD.
-std::wstring PercentEncodeQueryValue(std::wstring_view value);
+// The bytes, percent-encoded: unreserved characters (letters, digits, "-",
+// ".", "_", "~") stay, every other byte becomes "%XX".
+std::wstring PercentEncodeBytes(std::string_view bytes);
+
+// A query value as the statistics server has always received it: the text
+// in the ANSI code page, as WinINet sends a wide URL, now percent-encoded, so
+// that after decoding the server gets the same bytes while no character can
+// forge or cut off a field.
+std::wstring EncodeQueryValue(std::wstring_view value, AnsiCodePage& codePage);
 
 // Seconds times 1000 as "%lld" writes it.
 std::wstring FormatReportTime(std::int64_t seconds);
 
 // The report URL: prefix, &app_name=, &client_version=, &times=, &guid=, in
-// this order. Name and version are percent-encoded; machineId goes as it is.
+// this order. Name and version go through EncodeQueryValue; machineId goes as
+// it is.
 std::wstring BuildReportUrl(std::wstring_view appName, std::wstring_view appVersion,
-                            std::int64_t seconds, std::wstring_view machineId);
+                            std::int64_t seconds, std::wstring_view machineId,
+                            AnsiCodePage& codePage);
 
 // What the report's thread derives and loads for itself, so that none of it
 // delays the host's start.
@@ -121,9 +129,10 @@ void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput
                        ReportClock& clock, std::uint32_t startTick);
 
 // The launch report as its thread runs it: the time, the machine identity,
-// the URL, WinINet and the request. Without WinINet nothing is sent or written.
+// the URL (name and version in `codePage`), WinINet and the request. Without
+// WinINet nothing is sent or written.
 void SendLaunchReport(const std::wstring& appName, const std::wstring& appVersion,
                       std::uint32_t startTick, ReportSources& sources, ReportOutput& output,
-                      ReportClock& clock);
+                      ReportClock& clock, AnsiCodePage& codePage);
 
 }  // namespace tarnix

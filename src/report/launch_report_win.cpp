@@ -12,6 +12,7 @@
 
 #include "identity/machine_id.h"
 #include "platform/win_handles_win.h"
+#include "report/ansi_code_page.h"
 #include "report/launch_report.h"
 
 namespace tarnix {
@@ -23,11 +24,6 @@ using InternetOpenUrlWFn = HINTERNET(WINAPI*)(HINTERNET, LPCWSTR, LPCWSTR, DWORD
 using InternetReadFileFn = BOOL(WINAPI*)(HINTERNET, LPVOID, DWORD, LPDWORD);
 using InternetCloseHandleFn = BOOL(WINAPI*)(HINTERNET);
 using InternetSetOptionWFn = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, DWORD);
-
-template <typename Fn>
-Fn LookUp(HMODULE module, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-}
 
 // The values the portable logic passes, as WinINet defines them.
 static_assert(kInternetOpenTypePreconfig == INTERNET_OPEN_TYPE_PRECONFIG);
@@ -48,11 +44,11 @@ class Win32Internet final : public Internet {
   bool Load() {
     HMODULE module = LoadSystemLibrary(L"wininet.dll").Release();
     if (module == nullptr) return false;
-    open_ = LookUp<InternetOpenWFn>(module, "InternetOpenW");
-    openUrl_ = LookUp<InternetOpenUrlWFn>(module, "InternetOpenUrlW");
-    read_ = LookUp<InternetReadFileFn>(module, "InternetReadFile");
-    close_ = LookUp<InternetCloseHandleFn>(module, "InternetCloseHandle");
-    setOption_ = LookUp<InternetSetOptionWFn>(module, "InternetSetOptionW");
+    open_ = LookUpExport<InternetOpenWFn>(module, "InternetOpenW");
+    openUrl_ = LookUpExport<InternetOpenUrlWFn>(module, "InternetOpenUrlW");
+    read_ = LookUpExport<InternetReadFileFn>(module, "InternetReadFile");
+    close_ = LookUpExport<InternetCloseHandleFn>(module, "InternetCloseHandle");
+    setOption_ = LookUpExport<InternetSetOptionWFn>(module, "InternetSetOptionW");
     return open_ && openUrl_ && read_ && close_ && setOption_;
   }
 
@@ -130,7 +126,8 @@ void SendLaunchReport(const std::wstring& appName, const std::wstring& appVersio
   Win32ReportSources sources;
   StandardOutput output;
   RuntimeClock clock;
-  tarnix::SendLaunchReport(appName, appVersion, startTick, sources, output, clock);
+  tarnix::SendLaunchReport(appName, appVersion, startTick, sources, output, clock,
+                           SystemAnsiCodePage());
 }
 
 }  // namespace win

@@ -30,6 +30,13 @@ class DirectLaunchTest(LauncherTestCase):
         self.assertEqual(cwd, folder)  # the host inherits the launcher's folder
         self.assertEqual(self.probe.find(MESSAGE_TITLE), None)
 
+    def test_the_host_has_written_its_record_when_the_launchers_output_closes(self):
+        # The checks that nothing was started rely on this: a program started
+        # through the shell holds the launcher's output pipes until it ends.
+        self.install_host()
+        self.assertEqual(self.run_launcher().returncode, 0)
+        self.assertTrue(os.path.exists(self.host_log), "the record came after the launcher's output closed")
+
     def test_switches_in_any_order_and_case_reach_the_host(self):
         self.install_host()
         folder = self.app_folder()

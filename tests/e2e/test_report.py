@@ -13,6 +13,7 @@ import time
 import unittest
 
 import harness
+import signing
 from harness import LauncherTestCase, serving, wait_until
 from report_server import (Answer, Delayed, Endless, HangUp, Stall, Trickle, refused_proxy,
                            report_requests)
@@ -67,6 +68,17 @@ def v1_record(identity):
     return b"\x01\x00\x00\x00" + identity
 
 
+def ensure_locales(*names):
+    """Generates the Unix locales that Wine is to run in (it takes its ANSI code
+    page from the locale, and reads the command line as 7-bit text without it),
+    as scripts/test does."""
+    script = 'source "$0/scripts/lib.sh" && ensure_locales "$@"'
+    result = subprocess.run(["bash", "-c", script, harness.ROOT, *names], capture_output=True,
+                            text=True, timeout=600)
+    if result.returncode != 0:
+        raise AssertionError("cannot generate the locales %s: %s" % (names, result.stderr))
+
+
 class ReportTest(LauncherTestCase):
 
     def setUp(self):
@@ -82,11 +94,11 @@ class ReportTest(LauncherTestCase):
 
     def clear_stores(self):
         for where in ("common", "user"):
-            path = self.store_path(where)
-            if os.path.isdir(path):
-                shutil.rmtree(path)
-            elif os.path.exists(path):
-                os.remove(path)
+            for path in (self.store_path(where), self.store_path(where) + ".tmp"):
+                if os.path.isdir(path):
+                    shutil.rmtree(path)
+                elif os.path.exists(path):
+                    os.remove(path)
 
     def read_store(self, where="common"):
         with open(self.store_path(where), "rb") as store:
@@ -98,14 +110,14 @@ class ReportTest(LauncherTestCase):
         with open(path, "wb") as store:
             store.write(record)
 
-    def launch(self, server, args=()):
+    def launch(self, server, args=(), env=None):
         """Runs one launch against `server`; returns (stdout, the report
         requests of this launch, seconds before and after)."""
         if os.path.exists(self.host_log):
             os.remove(self.host_log)
         before = len(report_requests(server))
         start = int(time.time())
-        result = self.run_launcher(list(args), env={"http_proxy": server.proxy})
+        result = self.run_launcher(list(args), env={"http_proxy": server.proxy, **(env or {})})
         end = int(time.time())
         self.assertEqual(result.returncode, 0, result.stderr)
         self.host_record()
@@ -145,7 +157,7 @@ class ReportTest(LauncherTestCase):
             (["--appname=x&guid=0"], "app_name=x%26guid%3D0&client_version=1.0.0.1"),
             (["--appname=a#b", "--appversion=1=2"], "app_name=a%23b&client_version=1%3D2"),
             (["--appname=50%+a/b?c"], "app_name=50%25%2Ba%2Fb%3Fc&client_version=1.0.0.1"),
-            (["--appname=应用"], "app_name=%E5%BA%94%E7%94%A8&client_version=1.0.0.1"),
+            (["--appname=x\x01y"], "app_name=x%01y&client_version=1.0.0.1"),
             ([], "app_name=default&client_version=1.0.0.1"),
         ]
         with serving() as server:
@@ -160,6 +172,29 @@ class ReportTest(LauncherTestCase):
                     names = [pair.split("=", 1)[0] for pair in query.split("&")]
                     self.assertEqual(names, ["softid", "serviceid", "cmdid", "1", "app_name",
                                              "client_version", "times", "guid"])
+
+    def test_name_and_version_are_sent_in_the_ansi_code_page(self):
+        """The server decodes the bytes that WinINet has always sent for a wide
+        URL: those of the system's ANSI code page, which Wine takes from the
+        locale (936 for Chinese, 1252 for Western)."""
+        ensure_locales("zh_CN.UTF-8", "en_US.UTF-8")
+        self.install_host()
+        cases = [
+            ("zh_CN.UTF-8", ["--appname=应用", "--appversion=版本1"],
+             "app_name=%D3%A6%D3%C3&client_version=%B0%E6%B1%BE1"),
+            ("zh_CN.UTF-8", ["--appname=café&x=1"], "app_name=caf%A8%A6%26x%3D1&client_version=1.0.0.1"),
+            ("en_US.UTF-8", ["--appname=应用"], "app_name=%3F%3F&client_version=1.0.0.1"),
+            ("en_US.UTF-8", ["--appname=café&x=1"], "app_name=caf%E9%26x%3D1&client_version=1.0.0.1"),
+        ]
+        with serving() as server:
+            server.routes["/report"] = Answer()
+            for locale, args, expected in cases:
+                with self.subTest(locale=locale, args=args):
+                    _, requests, _ = self.launch(server, args, env={"LC_ALL": locale, "LANG": locale})
+                    self.assertEqual(len(requests), 1, requests)
+                    query = requests[0][1]
+                    self.assertIn("&" + expected + "&times=", query)
+                    self.assertRegex(query, r"&guid=[0-9a-f]{32}$")
 
     def test_error_status_is_echoed_too(self):
         self.install_host()
@@ -188,7 +223,7 @@ class ReportTest(LauncherTestCase):
                 self.probe.close("TarnixDownload")
             launcher.communicate(timeout=30)
             self.assertEqual(report_requests(server), [])
-        self.assert_host_not_started(settle=0)
+        self.assert_host_not_started()
 
     # --- the machine identity ---
 
@@ -233,6 +268,22 @@ class ReportTest(LauncherTestCase):
         self.assertEqual(self.guid_of(requests[0][1]), identity.hex())
         self.assertFalse(os.path.exists(self.store_path("user")), "the per-user store stays")
         self.assertEqual(self.read_store()[:20], b"\x02\x00\x00\x00" + identity)
+
+    def test_store_is_written_in_place_when_its_temporary_file_cannot_be_made(self):
+        self.install_host()
+        identity = bytes(range(0x50, 0x60))
+        self.plant_store("common", v1_record(identity))
+        # A folder in the way of "Global.db.tmp", as a stale file of another
+        # account would be on Windows (here even root cannot create it).
+        os.makedirs(self.store_path("common") + ".tmp")
+        with serving() as server:
+            server.routes["/report"] = Answer()
+            _, requests, _ = self.launch(server)
+        self.assertEqual(self.guid_of(requests[0][1]), identity.hex())
+        record = self.read_store()
+        self.assertEqual(len(record), 52)
+        self.assertEqual(record[:20], b"\x02\x00\x00\x00" + identity)
+        self.assertFalse(os.path.exists(self.store_path("user")), "the identity moved per user")
 
     def test_unusable_common_folder_keeps_the_identity_per_user(self):
         self.install_host()
@@ -312,9 +363,8 @@ class ReportAfterInstallTest(LauncherTestCase):
 
     @classmethod
     def setUpClass(cls):
-        installer = os.path.join(harness.PROGRAMS, "fake_installer.exe")
-        if not os.path.exists(installer) or not hasattr(harness, "serve_file"):
-            raise unittest.SkipTest("the download branch is not built")
+        harness.require_built(os.path.join(harness.PROGRAMS, "fake_installer.exe"))
+        harness.require(not signing.tools_missing(), f"{signing.tools_missing()} (not installed)")
         super().setUpClass()
 
     DIALOG_TITLE = "TarnixDownload"
@@ -322,8 +372,9 @@ class ReportAfterInstallTest(LauncherTestCase):
     def start_installation(self, server, report_route, args=()):
         """Starts the launcher without a host, with the installer served and
         the report answered by `report_route`."""
-        with open(os.path.join(harness.PROGRAMS, "fake_installer.exe"), "rb") as program:
-            installer = program.read()
+        if not hasattr(self, "installer"):
+            self.installer = signing.fake_installer(self.work)  # only a signed installer runs
+        installer = self.installer
         env = {
             "TARNIX_FAKE_HOST_SOURCE": "Z:" + os.path.join(harness.PROGRAMS, "fake_host.exe").replace("/", "\\"),
             "TARNIX_FAKE_HOST_TARGET": self.case_dir + "\\Tarnix\\TarnixHost.exe",

@@ -1,13 +1,14 @@
 // The report's query encoding against arbitrary names: the URL always keeps
 // its eight fields, the encoded text holds only unreserved characters and
-// "%XX", and decoding it gives back the name's UTF-8.
+// "%XX", and decoding it gives back exactly the code page's bytes of the name.
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
+#include "report/ansi_code_page.h"
 #include "report/launch_report.h"
 
 namespace {
@@ -27,78 +28,72 @@ bool IsUnreserved(wchar_t c) {
          c == L'-' || c == L'.' || c == L'_' || c == L'~';
 }
 
-// The code points a UTF-16 text stands for; a lone surrogate stands for U+FFFD.
-std::vector<char32_t> CodePoints(const std::wstring& text) {
-  std::vector<char32_t> points;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t unit = static_cast<char32_t>(text[i]);
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() &&
-        static_cast<char32_t>(text[i + 1]) >= 0xDC00 &&
-        static_cast<char32_t>(text[i + 1]) <= 0xDFFF) {
-      points.push_back(0x10000 + ((unit - 0xD800) << 10) +
-                       (static_cast<char32_t>(text[++i]) - 0xDC00));
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      points.push_back(0xFFFD);
-    } else {
-      points.push_back(unit);
+// A double-byte code page whose trail bytes may be any byte at all, "&", "#",
+// "%" and the zero byte included: ASCII stays, every other unit becomes a
+// lead byte of 0x81 or more and its low byte.
+class DoubleByteCodePage final : public tarnix::AnsiCodePage {
+ public:
+  static std::string Convert(const wchar_t* text, int length) {
+    std::string bytes;
+    for (int i = 0; i < length; ++i) {
+      auto unit = static_cast<std::uint32_t>(text[i]);
+      if (unit < 0x80) {
+        bytes += static_cast<char>(unit);
+      } else {
+        bytes += static_cast<char>(0x81 + ((unit >> 8) & 0x7E));
+        bytes += static_cast<char>(unit & 0xFF);
+      }
     }
+    return bytes;
   }
-  return points;
-}
-
-// Strict UTF-8 decoding; aborts on anything malformed.
-std::vector<char32_t> DecodeUtf8(const std::vector<std::uint8_t>& bytes) {
-  std::vector<char32_t> points;
-  for (std::size_t i = 0; i < bytes.size();) {
-    std::uint8_t lead = bytes[i];
-    std::size_t length = lead < 0x80    ? 1
-                         : lead >= 0xF0 ? 4
-                         : lead >= 0xE0 ? 3
-                         : lead >= 0xC0 ? 2
-                                        : 0;
-    Check(length != 0 && i + length <= bytes.size());
-    char32_t cp = length == 1 ? lead : lead & (0xFF >> (length + 1));
-    for (std::size_t k = 1; k < length; ++k) {
-      Check((bytes[i + k] & 0xC0) == 0x80);
-      cp = (cp << 6) | (bytes[i + k] & 0x3F);
-    }
-    static constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    Check(cp >= kMinimum[length] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF));
-    points.push_back(cp);
-    i += length;
+  int WideCharToMultiByte(const wchar_t* text, int length, char* buffer, int size) override {
+    std::string bytes = Convert(text, length);
+    if (bytes.size() > INT_MAX) return 0;
+    if (size == 0) return static_cast<int>(bytes.size());
+    if (static_cast<std::size_t>(size) < bytes.size()) return 0;
+    bytes.copy(buffer, bytes.size());
+    return static_cast<int>(bytes.size());
   }
-  return points;
-}
+};
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // Pairs of bytes are UTF-16 units, as the command line delivers them.
-  std::wstring name;
-  for (std::size_t i = 0; i + 1 < size; i += 2) {
-    name += static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
-  }
-
-  std::wstring encoded = tarnix::PercentEncodeQueryValue(name);
-  std::vector<std::uint8_t> bytes;
+// Decodes "%XX" and checks that nothing else but unreserved characters
+// appears and that no unreserved byte was escaped needlessly.
+std::string Decode(const std::wstring& encoded) {
+  std::string bytes;
   for (std::size_t i = 0; i < encoded.size(); ++i) {
     if (encoded[i] == L'%') {
       Check(i + 2 < encoded.size());
       int high = HexValue(encoded[i + 1]);
       int low = HexValue(encoded[i + 2]);
       Check(high >= 0 && low >= 0);
-      std::uint8_t byte = static_cast<std::uint8_t>(high * 16 + low);
-      Check(!IsUnreserved(static_cast<wchar_t>(byte)));  // never escaped needlessly
-      bytes.push_back(byte);
+      auto byte = static_cast<std::uint8_t>(high * 16 + low);
+      Check(!IsUnreserved(static_cast<wchar_t>(byte)));
+      bytes.push_back(static_cast<char>(byte));
       i += 2;
     } else {
       Check(IsUnreserved(encoded[i]));
-      bytes.push_back(static_cast<std::uint8_t>(encoded[i]));
+      bytes.push_back(static_cast<char>(encoded[i]));
     }
   }
-  Check(DecodeUtf8(bytes) == CodePoints(name));
+  return bytes;
+}
 
-  std::wstring url = tarnix::BuildReportUrl(name, name, 0, L"");
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string raw(reinterpret_cast<const char*>(data), size);
+  Check(Decode(tarnix::PercentEncodeBytes(raw)) == raw);
+
+  // Pairs of bytes are UTF-16 units, as the command line delivers them.
+  std::wstring name;
+  for (std::size_t i = 0; i + 1 < size; i += 2) {
+    name += static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
+  }
+  DoubleByteCodePage codePage;
+  std::string expected = DoubleByteCodePage::Convert(name.data(), static_cast<int>(name.size()));
+  Check(Decode(tarnix::EncodeQueryValue(name, codePage)) == expected);
+
+  std::wstring url = tarnix::BuildReportUrl(name, name, 0, L"", codePage);
   std::size_t fields = 1;
   for (wchar_t c : url) {
     Check(c != L'#' && c != L' ');

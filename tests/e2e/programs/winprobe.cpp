@@ -7,11 +7,15 @@
 //   winprobe click TITLE ID       clicks the button with control id ID in the
 //                                 top-level window titled TITLE
 //   winprobe close TITLE          closes that window as its close box does
+//   winprobe dismiss TITLE ID     clicks as "click" does, then waits (up to 30 s)
+//                                 until the thread that owns the window has
+//                                 ended: after that it can show nothing more
 //   winprobe hold                 keeps a hidden window open until ended, so
 //                                 that Wine's desktop process stays up between
 //                                 the programs of a test run
 //
-// Exit code 0 on success, 2 when the window or control was not found.
+// Exit code 0 on success, 2 when the window or control was not found, 3 when
+// the thread of a dismissed window was still running after the wait.
 
 #include <windows.h>
 #include <commctrl.h>
@@ -135,6 +139,18 @@ int Click(const wchar_t* title, int id) {
   return 0;
 }
 
+int Dismiss(const wchar_t* title, int id) {
+  HWND window = FindTopLevel(title);
+  if (window == nullptr) return 2;
+  // Opened before the click, so the handle names that thread even once its id is reused.
+  HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(window, nullptr));
+  if (thread == nullptr) return 2;
+  int result = Click(title, id);
+  if (result == 0 && WaitForSingleObject(thread, 30000) != WAIT_OBJECT_0) result = 3;
+  CloseHandle(thread);
+  return result;
+}
+
 int Close(const wchar_t* title) {
   HWND window = FindTopLevel(title);
   if (window == nullptr) return 2;
@@ -165,6 +181,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     result = Click(argv[2], _wtoi(argv[3]));
   } else if (command == L"hold") {
     result = Hold();
+  } else if (command == L"dismiss" && argc == 4) {
+    result = Dismiss(argv[2], _wtoi(argv[3]));
   } else if (command == L"close" && argc == 3) {
     result = Close(argv[2]);
   }

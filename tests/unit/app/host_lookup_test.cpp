@@ -64,7 +64,12 @@ TEST_F(RegistryReadTest, ReadsTheValueWithQueryAccessOnlyAndClosesTheKey) {
   EXPECT_EQ(ReadRegistryString(registry, L"HKEY_CURRENT_USER", HostKeyPath, HostPathValueName),
             L"C:\\T\\host.exe");
   ASSERT_EQ(registry.opens.size(), 1u);
+  EXPECT_EQ(registry.opens[0].parent, RegistryParent(RegistryHive::CurrentUser));
   EXPECT_EQ(registry.opens[0].access, 1u);
+  EXPECT_FALSE(registry.opens[0].narrow);
+  ASSERT_EQ(registry.queries.size(), 1u);
+  EXPECT_EQ(registry.queries[0].offered, 520u);
+  EXPECT_FALSE(registry.queries[0].narrow);
   EXPECT_TRUE(registry.AllClosed());
 }
 
@@ -91,50 +96,41 @@ TEST_F(RegistryReadTest, AnythingMissingOrUnusableReadsAsEmpty) {
   EXPECT_TRUE(registry.AllClosed());
 }
 
-class InstallNeededTest : public ::testing::Test {
- protected:
-  void Install(const std::wstring& path, std::uint32_t attributes, const wchar_t* version) {
-    registry.SetString(RegistryHive::CurrentUser, HostKeyPath, HostPathValueName, path);
-    files.attributes[path] = attributes;
-    if (version != nullptr) {
-      registry.SetString(RegistryHive::CurrentUser, UninstallKeyPath, VersionValueName, version);
-    }
+TEST(IsHostInstallNeeded, OnlyACurrentUsersRecordOfACurrentHostFileNeedsNone) {
+  struct Case {
+    const char* name;
+    RegistryHive hive;         // where the record is written
+    std::uint32_t attributes;  // of the recorded path; 0: no such file
+    const wchar_t* version;    // nullptr: no version recorded
+    bool needed;
+  };
+  const Case cases[] = {
+      {"current host", RegistryHive::CurrentUser, 0x20, L"1.0.0.78", false},
+      {"path is a folder", RegistryHive::CurrentUser, 0x10, L"1.0.0.78", true},
+      {"no such file", RegistryHive::CurrentUser, 0, L"1.0.0.78", true},
+      {"no version", RegistryHive::CurrentUser, 0x80, nullptr, true},
+      {"old version", RegistryHive::CurrentUser, 0x80, L"1.0.0.77", true},
+      {"record only under the local machine", RegistryHive::LocalMachine, 0x20, L"1.0.0.78", true},
+  };
+  for (const Case& c : cases) {
+    FakeRegistry registry;
+    FakeFiles files;
+    registry.SetString(c.hive, HostKeyPath, HostPathValueName, L"C:\\T\\host.exe");
+    if (c.attributes != 0) files.attributes[L"C:\\T\\host.exe"] = c.attributes;
+    if (c.version != nullptr) registry.SetString(c.hive, UninstallKeyPath, VersionValueName, c.version);
+    EXPECT_EQ(IsHostInstallNeeded(registry, files), c.needed) << c.name;
+    EXPECT_TRUE(registry.AllClosed()) << c.name;
   }
-  FakeRegistry registry;
-  FakeFiles files;
-};
-
-TEST_F(InstallNeededTest, CurrentHostNeedsNoInstall) {
-  Install(L"C:\\T\\host.exe", 0x20, L"1.0.0.78");
-  EXPECT_FALSE(IsHostInstallNeeded(registry, files));
 }
 
-TEST_F(InstallNeededTest, MissingHostNeedsInstallWithoutReadingTheVersion) {
+TEST(IsHostInstallNeeded, MissingHostNeedsInstallWithoutReadingTheVersion) {
+  FakeRegistry registry;
+  FakeFiles files;
   registry.SetString(RegistryHive::CurrentUser, UninstallKeyPath, VersionValueName, L"9.0");
   EXPECT_TRUE(IsHostInstallNeeded(registry, files));
   ASSERT_EQ(registry.opens.size(), 1u);  // the uninstall key is never opened
   EXPECT_EQ(registry.opens[0].path, HostKeyPath);
   EXPECT_EQ(files.asked, std::vector<std::wstring>{L""});
-}
-
-TEST_F(InstallNeededTest, FolderOrMissingVersionOrOldVersionNeedsInstall) {
-  Install(L"C:\\T", 0x10, L"1.0.0.78");
-  EXPECT_TRUE(IsHostInstallNeeded(registry, files));
-  FakeRegistry noVersion;
-  noVersion.SetString(RegistryHive::CurrentUser, HostKeyPath, HostPathValueName, L"C:\\h.exe");
-  files.attributes[L"C:\\h.exe"] = 0x80;
-  EXPECT_TRUE(IsHostInstallNeeded(noVersion, files));
-  FakeRegistry old;
-  old.SetString(RegistryHive::CurrentUser, HostKeyPath, HostPathValueName, L"C:\\h.exe");
-  old.SetString(RegistryHive::CurrentUser, UninstallKeyPath, VersionValueName, L"1.0.0.77");
-  EXPECT_TRUE(IsHostInstallNeeded(old, files));
-}
-
-TEST_F(InstallNeededTest, RecordOnlyUnderLocalMachineIsNotFound) {
-  registry.SetString(RegistryHive::LocalMachine, HostKeyPath, HostPathValueName, L"C:\\h.exe");
-  registry.SetString(RegistryHive::LocalMachine, UninstallKeyPath, VersionValueName, L"1.0.0.78");
-  files.attributes[L"C:\\h.exe"] = 0x20;
-  EXPECT_TRUE(IsHostInstallNeeded(registry, files));
 }
 
 }  // namespace

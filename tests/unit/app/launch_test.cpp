@@ -54,24 +54,32 @@ TEST(ParseLaunchSwitches, ReadsTheThreeSwitchesInAnyOrderAndCase) {
   }
 }
 
+std::wstring Repeated(const std::wstring& piece, int times) {
+  std::wstring text;
+  for (int i = 0; i < times; ++i) text += piece;
+  return text;
+}
+
 TEST(ParseLaunchSwitches, EndsOnHostileInput) {
-  const std::wstring inputs[] = {
-      std::wstring(20000, L'-'),
-      std::wstring(32767, L'x'),
-      [] {
-        std::wstring s;
-        for (int i = 0; i < 3000; ++i) s += L"--appname=";
-        return s;
-      }(),
-      [] {
-        std::wstring s;
-        for (int i = 0; i < 3000; ++i) s += L"--appversion=1--zz";
-        return s;
-      }(),
+  struct Case {
+    std::wstring commandLine;
+    const wchar_t* name;
+    const wchar_t* version;
+    const wchar_t* size;
   };
-  for (const std::wstring& input : inputs) {
-    LaunchOptions options = Parse(input);
-    EXPECT_LE(options.appName.size(), input.size());
+  const Case cases[] = {
+      {std::wstring(20000, L'-'), L"default", L"1.0.0.1", L""},
+      {std::wstring(32767, L'x'), L"default", L"1.0.0.1", L""},
+      // Each value runs to the end and is read again; the last switch wins
+      // with what is left after it.
+      {Repeated(L"--appname=", 3000), L"", L"1.0.0.1", L""},
+      {Repeated(L"--appversion=1--zz", 3000), L"default", L"1--zz", L""},
+  };
+  for (const Case& c : cases) {
+    LaunchOptions options = Parse(c.commandLine);
+    EXPECT_EQ(options.appName, c.name) << c.commandLine.substr(0, 40);
+    EXPECT_EQ(options.appVersion, c.version) << c.commandLine.substr(0, 40);
+    EXPECT_EQ(options.windowSize, c.size) << c.commandLine.substr(0, 40);
   }
 }
 
@@ -172,39 +180,6 @@ TEST(DoubleBackslashes, DoublesEachOne) {
   EXPECT_EQ(DoubleBackslashes(L"C:\\A\\host.exe"), L"C:\\\\A\\\\host.exe");
   EXPECT_EQ(DoubleBackslashes(L"\\\\srv\\x"), L"\\\\\\\\srv\\\\x");
   EXPECT_EQ(DoubleBackslashes(L""), L"");
-}
-
-TEST(StartProcess, ChoosesTheVerbByMajorVersionAndReleasesTheProcess) {
-  struct Case {
-    std::uint32_t version;
-    const wchar_t* verb;
-  };
-  const Case cases[] = {{0x0A280105, L"open"}, {0x0ECE0205, L"open"}, {0x1DB10106, L"runas"},
-                        {0x4A61000A, L"runas"}};
-  for (const Case& c : cases) {
-    FakeShell shell;
-    shell.version = c.version;
-    EXPECT_TRUE(StartProcess(shell, L"", L"C:\\setup.exe", false));
-    ASSERT_EQ(shell.starts.size(), 1u);
-    EXPECT_EQ(shell.starts[0].verb, c.verb);
-    EXPECT_EQ(shell.starts[0].mask, 0x40u);
-    EXPECT_EQ(shell.starts[0].show, 1);
-    EXPECT_FALSE(shell.starts[0].hasParameters);  // empty parameters are passed as none
-    EXPECT_TRUE(shell.waits.empty());
-    EXPECT_EQ(shell.closes, std::vector<ProcessHandle>{0x4242});
-  }
-}
-
-TEST(StartProcess, WaitsForTheProcessAndAFailedStartReturnsFalseAtOnce) {
-  FakeShell shell;
-  EXPECT_TRUE(StartProcess(shell, L"/S", L"C:\\setup.exe", true));
-  EXPECT_EQ(shell.waits, std::vector<ProcessHandle>{0x4242});
-  EXPECT_EQ(shell.starts[0].parameters, L"/S");
-
-  FakeShell failing;
-  failing.succeed = false;
-  EXPECT_FALSE(StartProcess(failing, L"", L"C:\\setup.exe", true));
-  EXPECT_EQ(failing.waits, std::vector<ProcessHandle>{0});  // no process: the wait returns at once
 }
 
 // One log of the report's and the shell's calls, in the order they came.

@@ -2,60 +2,101 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
+
+#include "fakes/fake_installer_trust.h"
 
 namespace tarnix {
 namespace {
 
-// Records every call in order and answers from its two settings.
+using testing::FakeInstallerTrust;
+
+// Records every call in the log it shares with the trust fake, and keeps
+// the installer file it is handed.
 class FakeDownloadPorts : public DownloadPorts {
  public:
+  explicit FakeDownloadPorts(std::vector<std::wstring>& sharedLog) : log(sharedLog) {}
   long result = 0;
-  bool isPe = true;
-  std::vector<std::wstring> calls;
+  InstallerFile handedOver;
+  std::vector<std::wstring>& log;
 
   long DownloadToFile(const std::wstring& url, const std::wstring& path) override {
-    calls.push_back(L"download " + url + L" -> " + path);
+    log.push_back(L"download " + url + L" -> " + path);
     return result;
   }
-  bool IsPeImageFile(const std::wstring& path) override {
-    calls.push_back(L"check " + path);
-    return isPe;
+  void RemoveFile(const std::wstring& path) override { log.push_back(L"remove " + path); }
+  void SignalFinished(InstallerFile installer) override {
+    log.push_back(L"signal");
+    handedOver = std::move(installer);
   }
-  void RemoveFile(const std::wstring& path) override { calls.push_back(L"remove " + path); }
-  void SignalFinished() override { calls.push_back(L"signal"); }
-  void ShowMessage(const wchar_t* text) override { calls.push_back(std::wstring(L"message ") + text); }
+  void ShowMessage(const wchar_t* text) override {
+    log.push_back(std::wstring(L"message ") + text);
+  }
+};
+
+struct Fixture {
+  std::vector<std::wstring> log;
+  FakeInstallerTrust trust{log};
+  FakeDownloadPorts ports{log};
 };
 
 const DownloadJobRecord kJob{L"http://host/file", L"C:\\T\\TarnixSetup.exe"};
 const std::wstring kDownload = L"download http://host/file -> C:\\T\\TarnixSetup.exe";
-const std::wstring kCheck = L"check C:\\T\\TarnixSetup.exe";
+const std::wstring kOpen = L"open C:\\T\\TarnixSetup.exe";
+const std::wstring kVerify = L"verify C:\\T\\TarnixSetup.exe";
+const std::wstring kRemove = L"remove C:\\T\\TarnixSetup.exe";
 
-TEST(RunDownload, SignalsExactlyOnceAfterADownloadThatYieldsAProgram) {
-  FakeDownloadPorts ports;
-  RunDownload(kJob, ports);
-  EXPECT_EQ(ports.calls, (std::vector<std::wstring>{kDownload, kCheck, L"signal"}));
+TEST(RunDownload, ATrustedInstallerIsHandedOverStillOpenAndSignalledExactlyOnce) {
+  Fixture f;
+  RunDownload(kJob, L"Korvane", f.ports, f.trust);
+  EXPECT_EQ(f.log, (std::vector<std::wstring>{kDownload, kOpen, L"read", L"read", L"read", kVerify,
+                                              L"signer", L"close state", L"signal"}));
+  EXPECT_EQ(f.ports.handedOver.Get(), FakeInstallerTrust::kFile);
 }
 
 TEST(RunDownload, AnyResultButSOkFailsWithoutTouchingTheFile) {
   // S_FALSE is a success code, but only S_OK counts; INET_E_RESOURCE_NOT_FOUND, E_ABORT.
   for (long result : {1L, static_cast<long>(0x800C0005u), static_cast<long>(0x80004004u)}) {
-    FakeDownloadPorts ports;
-    ports.result = result;
-    RunDownload(kJob, ports);
-    EXPECT_EQ(ports.calls, (std::vector<std::wstring>{kDownload, L"message 下载失败！"}))
+    Fixture f;
+    f.ports.result = result;
+    RunDownload(kJob, L"Korvane", f.ports, f.trust);
+    EXPECT_EQ(f.log, (std::vector<std::wstring>{kDownload, L"message 下载失败！"}))
         << std::hex << result;
   }
 }
 
-TEST(RunDownload, AFileThatIsNotAProgramIsDeletedAndReportedAsAFailedDownload) {
-  FakeDownloadPorts ports;
-  ports.isPe = false;
-  RunDownload(kJob, ports);
-  EXPECT_EQ(ports.calls,
-            (std::vector<std::wstring>{kDownload, kCheck, L"remove C:\\T\\TarnixSetup.exe",
-                                       L"message 下载失败！"}));
+TEST(RunDownload, AnInstallerThatFailsTheCheckIsClosedThenDeletedAndReportedAsAFailedDownload) {
+  struct Case {
+    const char* name;
+    void (*arrange)(FakeInstallerTrust&);
+    bool opened;
+  };
+  const Case cases[] = {
+      {"could not open", [](FakeInstallerTrust& t) { t.openErrors = {5}; }, false},
+      {"not a program", [](FakeInstallerTrust& t) { t.bytes = {'<', 'h', 't', 'm', 'l', '>'}; },
+       true},
+      {"no signature",
+       [](FakeInstallerTrust& t) { t.verifyResult = static_cast<long>(0x800B0100u); }, true},
+      {"another signer", [](FakeInstallerTrust& t) { t.signer = L"Someone Else"; }, true},
+  };
+  for (const Case& c : cases) {
+    Fixture f;
+    c.arrange(f.trust);
+    RunDownload(kJob, L"Korvane", f.ports, f.trust);
+    EXPECT_EQ(f.trust.Count(L"signal"), 0) << c.name;
+    EXPECT_FALSE(f.ports.handedOver.IsValid()) << c.name;
+    // Our own handle shares no deletion: it must be closed before the delete.
+    std::vector<std::wstring> tail(f.log.end() - 2, f.log.end());
+    EXPECT_EQ(tail, (std::vector<std::wstring>{kRemove, L"message 下载失败！"})) << c.name;
+    EXPECT_EQ(f.trust.Count(L"close file"), c.opened ? 1 : 0) << c.name;
+    if (c.opened) {
+      EXPECT_LT(std::find(f.log.begin(), f.log.end(), L"close file"),
+                std::find(f.log.begin(), f.log.end(), kRemove))
+          << c.name;
+    }
+  }
 }
 
 }  // namespace

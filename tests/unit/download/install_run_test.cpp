@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,11 +31,13 @@ class FakeInstallPorts : public InstallRunPorts, public FileQuery {
     calls.push_back(L"attributes " + path);
     return attributes;
   }
-  bool StartProcess(const std::wstring& parameters, const std::wstring& file,
-                    bool wait) override {
+  bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait,
+                    const std::function<void()>& afterShell) override {
     calls.push_back(L"start [" + parameters + L"] " + file + (wait ? L" wait" : L" nowait"));
+    if (afterShell) afterShell();
     return installerStarts;
   }
+  void ReleaseInstaller() override { calls.push_back(L"release"); }
   void ShowMessage(const wchar_t* text) override { calls.push_back(std::wstring(L"message ") + text); }
   bool LaunchApp() override {
     calls.push_back(L"launch");
@@ -52,7 +55,7 @@ TEST(RunInstallation, RunsTheInstallerLaunchesHidesTheDialogWaitsForTheReportAnd
   FakeInstallPorts ports;
   EXPECT_TRUE(RunInstallation(ports, ports));
   EXPECT_EQ(ports.calls, (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes, L"pos 180",
-                                                    kStart, L"pos 200", L"launch",
+                                                    kStart, L"release", L"pos 200", L"launch",
                                                     L"enable done", L"hide dialog",
                                                     L"wait for report"}));
 }
@@ -65,17 +68,18 @@ TEST(RunInstallation, FailuresAreReportedAndTheHandOverStillHappens) {
   };
   const Case cases[] = {
       {false, true,
-       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"message 安装Tarnix失败！",
-        L"pos 200", L"launch", L"enable done", L"hide dialog", L"wait for report"}},
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"release",
+        L"message 安装Tarnix失败！", L"pos 200", L"launch", L"enable done", L"hide dialog",
+        L"wait for report"}},
       // The message does not wait for the report; the dialog goes only after it.
       {true, false,
-       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"pos 200", L"launch",
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"release", L"pos 200", L"launch",
         L"message 运行App失败！", L"enable done", L"hide dialog", L"wait for report"}},
       // A refused elevation prompt: the host is still missing, so both boxes, in order.
       {false, false,
-       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"message 安装Tarnix失败！",
-        L"pos 200", L"launch", L"message 运行App失败！", L"enable done", L"hide dialog",
-        L"wait for report"}},
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"release",
+        L"message 安装Tarnix失败！", L"pos 200", L"launch", L"message 运行App失败！",
+        L"enable done", L"hide dialog", L"wait for report"}},
   };
   for (const Case& c : cases) {
     FakeInstallPorts ports;
@@ -91,7 +95,9 @@ TEST(RunInstallation, MissingInstallerOrAFolderStopsQuietlyAt150) {
     FakeInstallPorts ports;
     ports.attributes = attributes;
     EXPECT_FALSE(RunInstallation(ports, ports));
-    EXPECT_EQ(ports.calls, (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes}));
+    // The checked file is let go, since nothing will run it.
+    EXPECT_EQ(ports.calls,
+              (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes, L"release"}));
   }
 }
 

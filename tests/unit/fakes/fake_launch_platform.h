@@ -1,13 +1,14 @@
 #pragma once
-// Fakes of the file query, the shell and the launch session.
+// Fakes of the file query and the launch session (and the fake shell, which
+// the launch tests use with them).
 
 #include <map>
 #include <string>
 #include <vector>
 
 #include "app/launch.h"
+#include "fakes/fake_shell.h"
 #include "platform/file_query.h"
-#include "platform/shell.h"
 
 namespace tarnix::testing {
 
@@ -21,25 +22,6 @@ class FakeFiles : public FileQuery {
     auto found = attributes.find(path);
     return found == attributes.end() ? kInvalidFileAttributes : found->second;
   }
-};
-
-class FakeShell : public Shell {
- public:
-  std::uint32_t version = 0x23F00206;  // a Windows 6.2 GetVersion value
-  bool succeed = true;
-  ProcessHandle processToReturn = 0x4242;
-  std::vector<ShellStartRequest> starts;
-  std::vector<ProcessHandle> waits;
-  std::vector<ProcessHandle> closes;
-
-  std::uint32_t GetVersion() override { return version; }
-  bool Execute(const ShellStartRequest& request, ProcessHandle* process) override {
-    starts.push_back(request);
-    *process = succeed ? processToReturn : 0;
-    return succeed;
-  }
-  void WaitForProcess(ProcessHandle process) override { waits.push_back(process); }
-  void CloseProcess(ProcessHandle process) override { closes.push_back(process); }
 };
 
 class FakeSession : public LaunchSession {

@@ -1,27 +1,50 @@
 #pragma once
-// An in-memory registry that records every call.
+// An in-memory registry that records every call, wide and 8-bit alike.
 
 #include <cstring>
 #include <map>
 #include <string>
-#include <tuple>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/registry.h"
 
 namespace tarnix::testing {
 
+// An 8-bit text as the registry's UTF-16 names see it (ASCII only).
+inline std::wstring WidenAscii(std::string_view text) {
+  return std::wstring(text.begin(), text.end());
+}
+
 class FakeRegistry : public Registry {
  public:
-  struct Open {
-    RegistryHive hive;
-    std::wstring path;
+  struct OpenCall {
+    RegistryParent parent;
+    std::wstring path;  // an 8-bit path widened
     std::uint32_t access;
+    bool narrow;      // RegOpenKeyExA rather than RegOpenKeyExW
+    RegistryKey key;  // the key handed out; 0 when the open failed
+  };
+  struct QueryCall {
+    RegistryKey key;
+    std::wstring name;  // an 8-bit name widened
+    std::uint32_t offered;
+    bool narrow;
   };
 
-  // Stores raw value bytes under hive\path.
+  // Creates hive\path and every key above it, without values.
+  void AddKey(RegistryHive hive, const std::wstring& path) {
+    for (std::size_t end = path.find(L'\\'); end != std::wstring::npos;
+         end = path.find(L'\\', end + 1)) {
+      keys_[{hive, path.substr(0, end)}];
+    }
+    keys_[{hive, path}];
+  }
+  // Stores raw value bytes under hive\path, creating the key.
   void SetBytes(RegistryHive hive, const std::wstring& path, const std::wstring& name,
                 std::vector<std::uint8_t> bytes) {
+    AddKey(hive, path);
     keys_[{hive, path}][name] = std::move(bytes);
   }
   // Stores a REG_SZ-like value: UTF-16 code units and a terminating zero.
@@ -36,33 +59,30 @@ class FakeRegistry : public Registry {
     bytes.push_back(0);
     SetBytes(hive, path, name, std::move(bytes));
   }
-
-  long OpenKey(RegistryHive hive, const std::wstring& path, std::uint32_t access,
-               RegistryKey* key) override {
-    opens.push_back({hive, path, access});
-    auto found = keys_.find({hive, path});
-    if (found == keys_.end()) return 2;  // ERROR_FILE_NOT_FOUND
-    handles_[++lastHandle_] = &found->second;
-    *key = lastHandle_;
-    return 0;
+  // Stores a text as the 8-bit calls return it: its bytes and a zero.
+  void SetNarrowString(RegistryHive hive, const std::wstring& path, const std::wstring& name,
+                       const std::string& text) {
+    std::vector<std::uint8_t> bytes(text.begin(), text.end());
+    bytes.push_back(0);
+    SetBytes(hive, path, name, std::move(bytes));
   }
 
+  long OpenKey(RegistryParent parent, const std::wstring& path, std::uint32_t access,
+               RegistryKey* key) override {
+    return OpenBelow(parent, path, access, false, key);
+  }
+  long OpenKeyNarrow(RegistryParent parent, const std::string& path, std::uint32_t access,
+                     RegistryKey* key) override {
+    return OpenBelow(parent, WidenAscii(path), access, true, key);
+  }
   long QueryValue(RegistryKey key, const std::wstring& name, std::uint8_t* data,
                   std::uint32_t* size) override {
-    queries.push_back(name);
-    auto values = handles_.at(key);
-    auto found = values->find(name);
-    if (found == values->end()) return 2;
-    const std::vector<std::uint8_t>& bytes = found->second;
-    if (bytes.size() > *size) {
-      *size = static_cast<std::uint32_t>(bytes.size());
-      return 234;  // ERROR_MORE_DATA
-    }
-    if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
-    *size = static_cast<std::uint32_t>(bytes.size());
-    return 0;
+    return Read(key, name, data, size, false);
   }
-
+  long QueryValueNarrow(RegistryKey key, const std::string& name, std::uint8_t* data,
+                        std::uint32_t* size) override {
+    return Read(key, WidenAscii(name), data, size, true);
+  }
   void CloseKey(RegistryKey key) override {
     closes.push_back(key);
     handles_.erase(key);
@@ -71,14 +91,56 @@ class FakeRegistry : public Registry {
   // Every opened key has been closed.
   bool AllClosed() const { return handles_.empty(); }
 
-  std::vector<Open> opens;
-  std::vector<std::wstring> queries;
+  std::vector<OpenCall> opens;
+  std::vector<QueryCall> queries;
   std::vector<RegistryKey> closes;
 
  private:
+  static constexpr long kFileNotFound = 2;   // ERROR_FILE_NOT_FOUND
+  static constexpr long kInvalidHandle = 6;  // ERROR_INVALID_HANDLE
+  static constexpr long kMoreData = 234;     // ERROR_MORE_DATA
+
+  using Location = std::pair<RegistryHive, std::wstring>;
   using Values = std::map<std::wstring, std::vector<std::uint8_t>>;
-  std::map<std::tuple<RegistryHive, std::wstring>, Values> keys_;
-  std::map<RegistryKey, Values*> handles_;
+
+  long OpenBelow(RegistryParent parent, const std::wstring& path, std::uint32_t access, bool narrow,
+                 RegistryKey* key) {
+    opens.push_back({parent, path, access, narrow, 0});
+    Location location;
+    if (const RegistryHive* hive = std::get_if<RegistryHive>(&parent)) {
+      location = {*hive, path};
+    } else {
+      auto below = handles_.find(std::get<RegistryKey>(parent));
+      if (below == handles_.end()) return kInvalidHandle;
+      location = {below->second.first, below->second.second + L"\\" + path};
+    }
+    if (keys_.find(location) == keys_.end()) return kFileNotFound;
+    handles_[++lastHandle_] = location;
+    *key = lastHandle_;
+    opens.back().key = lastHandle_;
+    return 0;
+  }
+
+  long Read(RegistryKey key, const std::wstring& name, std::uint8_t* data, std::uint32_t* size,
+            bool narrow) {
+    queries.push_back({key, name, *size, narrow});
+    auto handle = handles_.find(key);
+    if (handle == handles_.end()) return kInvalidHandle;
+    const Values& values = keys_.at(handle->second);
+    auto found = values.find(name);
+    if (found == values.end()) return kFileNotFound;
+    const std::vector<std::uint8_t>& bytes = found->second;
+    if (bytes.size() > *size) {
+      *size = static_cast<std::uint32_t>(bytes.size());
+      return kMoreData;
+    }
+    if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+    *size = static_cast<std::uint32_t>(bytes.size());
+    return 0;
+  }
+
+  std::map<Location, Values> keys_;
+  std::map<RegistryKey, Location> handles_;
   RegistryKey lastHandle_ = 0x100;
 };
 

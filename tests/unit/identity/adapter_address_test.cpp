@@ -4,15 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "fakes/fake_registry.h"
+
 namespace tarnix {
 namespace {
 
-using testing::ElementsAre;
+using ::testing::ElementsAre;
+using testing::FakeRegistry;
+using testing::WidenAscii;
 
 // ---------------------------------------------------------------------------
 // Fakes
@@ -29,7 +32,7 @@ constexpr std::uint32_t kBufferOverflow = 111;  // ERROR_BUFFER_OVERFLOW
 
 // The adapter list of the platform, written in `layout` with Next pointers
 // into the caller's buffer; records go into the buffer in `slots` order.
-class FakeAdapterList final : public AdapterListApi {
+class FakeAdapterList final : public AdapterList {
  public:
   explicit FakeAdapterList(const AdapterInfoLayout& layout) : layout_(layout) {}
 
@@ -98,66 +101,23 @@ struct Connection {
   std::optional<std::string> pnpInstanceId;
 };
 
-constexpr RegistryKey kClassKey = 0x501;
-
-// The network class key with one Connection subkey per adapter name.
-class FakeRegistry final : public NarrowRegistry {
- public:
-  bool classKeyOpens = true;
-  std::map<std::string, Connection> connections;
-
-  struct OpenCall {
-    RegistryKey parent;
-    std::string path;
-    std::uint32_t access;
-    bool operator==(const OpenCall&) const = default;
-  };
-  std::vector<OpenCall> opens;
-  std::vector<std::pair<std::string, std::uint32_t>> queries;  // value name, offered size
-  std::vector<RegistryKey> closes;
-  int openKeys = 0;
-
-  long OpenKey(RegistryKey parent, const std::string& path, std::uint32_t access,
-               RegistryKey* key) override {
-    opens.push_back({parent, path, access});
-    if (parent == kLocalMachineKey && path == kNetworkClassKey && classKeyOpens) {
-      *key = kClassKey;
-    } else if (parent == kClassKey && path.ends_with("\\Connection") &&
-               connections.count(path.substr(0, path.size() - 11))) {
-      subkeys_.push_back(path.substr(0, path.size() - 11));
-      *key = 0x1000 + subkeys_.size() - 1;
-    } else {
-      return 2;  // ERROR_FILE_NOT_FOUND
-    }
-    ++openKeys;
-    return 0;
+// Writes the Connection subkey of `adapterName` below the network class key.
+void AddConnection(FakeRegistry& registry, const std::string& adapterName,
+                   const Connection& connection) {
+  std::wstring path =
+      WidenAscii(kNetworkClassKey) + L"\\" + WidenAscii(adapterName) + L"\\Connection";
+  registry.AddKey(RegistryHive::LocalMachine, path);
+  if (connection.mediaSubType) {
+    std::vector<std::uint8_t> bytes(4);
+    for (std::size_t b = 0; b < 4; ++b)
+      bytes[b] = static_cast<std::uint8_t>(*connection.mediaSubType >> (8 * b));
+    registry.SetBytes(RegistryHive::LocalMachine, path, L"MediaSubType", bytes);
   }
-  long QueryValue(RegistryKey key, const std::string& name, std::uint8_t* data,
-                  std::uint32_t* size) override {
-    queries.push_back({name, *size});
-    const Connection& c = connections.at(subkeys_.at(key - 0x1000));
-    if (name == "MediaSubType" && c.mediaSubType) {
-      for (std::size_t b = 0; b < 4; ++b)
-        data[b] = static_cast<std::uint8_t>(*c.mediaSubType >> (8 * b));
-      *size = 4;
-      return 0;
-    }
-    if (name == "PnpInstanceID" && c.pnpInstanceId) {
-      if (c.pnpInstanceId->size() + 1 > *size) return 234;  // ERROR_MORE_DATA
-      std::memcpy(data, c.pnpInstanceId->c_str(), c.pnpInstanceId->size() + 1);
-      *size = static_cast<std::uint32_t>(c.pnpInstanceId->size() + 1);
-      return 0;
-    }
-    return 2;
+  if (connection.pnpInstanceId) {
+    registry.SetNarrowString(RegistryHive::LocalMachine, path, L"PnpInstanceID",
+                             *connection.pnpInstanceId);
   }
-  void CloseKey(RegistryKey key) override {
-    closes.push_back(key);
-    --openKeys;
-  }
-
- private:
-  std::vector<std::string> subkeys_;
-};
+}
 
 // Registry entries that give each connection class.
 const Connection kClass0{1, "PCI\\VEN_8086&DEV_100E\\3&1"};
@@ -194,53 +154,71 @@ TEST(ClassifyAdapterConnection, RanksByMediaAndBus) {
   };
   for (const ClassCase& c : kCases) {
     FakeRegistry registry;
-    registry.connections["{GUID}"] = c.connection;
+    AddConnection(registry, "{GUID}", c.connection);
     EXPECT_EQ(ClassifyAdapterConnection(registry, "{GUID}"), c.expected) << c.what;
-    EXPECT_EQ(registry.openKeys, 0) << c.what;
+    EXPECT_TRUE(registry.AllClosed()) << c.what;
     EXPECT_EQ(registry.closes.size(), 2u) << c.what;
   }
 }
 
-TEST(ClassifyAdapterConnection, ReadsTheConnectionSubkeyBelowTheClassKey) {
+TEST(ClassifyAdapterConnection, ReadsTheConnectionSubkeyBelowTheClassKeyWith8BitCalls) {
   FakeRegistry registry;
-  registry.connections["{A}"] = kClass0;
+  AddConnection(registry, "{A}", kClass0);
   EXPECT_EQ(ClassifyAdapterConnection(registry, "{A}"), 0);
-  EXPECT_THAT(registry.opens,
-              ElementsAre(FakeRegistry::OpenCall{kLocalMachineKey, kNetworkClassKey, 0x20019},
-                          FakeRegistry::OpenCall{kClassKey, "{A}\\Connection", 0x20019}));
-  EXPECT_THAT(registry.queries,
-              ElementsAre(std::pair<std::string, std::uint32_t>{"MediaSubType", 4},
-                          std::pair<std::string, std::uint32_t>{"PnpInstanceID", 259}));
-  EXPECT_THAT(registry.closes, ElementsAre(0x1000u, kClassKey));  // subkey first
+
+  ASSERT_EQ(registry.opens.size(), 2u);
+  const FakeRegistry::OpenCall& classKey = registry.opens[0];
+  const FakeRegistry::OpenCall& subkey = registry.opens[1];
+  EXPECT_EQ(classKey.parent, RegistryParent(RegistryHive::LocalMachine));
+  EXPECT_EQ(classKey.path, WidenAscii(kNetworkClassKey));
+  EXPECT_EQ(subkey.parent, RegistryParent(classKey.key));
+  EXPECT_EQ(subkey.path, L"{A}\\Connection");
+  for (const FakeRegistry::OpenCall& open : registry.opens) {
+    EXPECT_EQ(open.access, 0x20019u);  // KEY_READ
+    EXPECT_TRUE(open.narrow);
+  }
+
+  ASSERT_EQ(registry.queries.size(), 2u);
+  EXPECT_EQ(registry.queries[0].name, L"MediaSubType");
+  EXPECT_EQ(registry.queries[0].offered, 4u);
+  EXPECT_EQ(registry.queries[1].name, L"PnpInstanceID");
+  EXPECT_EQ(registry.queries[1].offered, 259u);
+  for (const FakeRegistry::QueryCall& query : registry.queries) {
+    EXPECT_EQ(query.key, subkey.key);
+    EXPECT_TRUE(query.narrow);
+  }
+  EXPECT_THAT(registry.closes, ElementsAre(subkey.key, classKey.key));  // subkey first
 }
 
 TEST(ClassifyAdapterConnection, MissingKeysGiveClass3AndCloseWhatWasOpened) {
   FakeRegistry noClassKey;
-  noClassKey.classKeyOpens = false;
   EXPECT_EQ(ClassifyAdapterConnection(noClassKey, "{A}"), 3);
   EXPECT_TRUE(noClassKey.closes.empty());
 
   FakeRegistry noSubkey;
+  noSubkey.AddKey(RegistryHive::LocalMachine, WidenAscii(kNetworkClassKey));
   EXPECT_EQ(ClassifyAdapterConnection(noSubkey, "{A}"), 3);
-  EXPECT_THAT(noSubkey.closes, ElementsAre(kClassKey));
+  ASSERT_EQ(noSubkey.opens.size(), 2u);
+  EXPECT_THAT(noSubkey.closes, ElementsAre(noSubkey.opens[0].key));
+  EXPECT_TRUE(noSubkey.AllClosed());
 }
 
 // ---------------------------------------------------------------------------
 // Adapter list, in both platform layouts
 
-class AdapterListTest : public testing::TestWithParam<const AdapterInfoLayout*> {
+class AdapterListTest : public ::testing::TestWithParam<const AdapterInfoLayout*> {
  protected:
   const AdapterInfoLayout& Layout() const { return *GetParam(); }
   bool Read(AdapterAddress& address) {
     bool found = ReadAdapterAddressFromList(list, registry, address, Layout());
-    EXPECT_EQ(registry.openKeys, 0);
+    EXPECT_TRUE(registry.AllClosed());
     EXPECT_EQ(list.releases, list.loadedPaths.size() == 1 && list.loads ? 1 : 0);
     return found;
   }
   void Add(const std::string& name, std::uint32_t type, const Connection& connection,
            AdapterAddress address) {
     list.adapters.push_back({name, type, address});
-    registry.connections[name] = connection;
+    AddConnection(registry, name, connection);
   }
   FakeAdapterList list{Layout()};
   FakeRegistry registry;
@@ -297,7 +275,7 @@ TEST_P(AdapterListTest, RanksTheAdaptersInListOrder) {
     for (std::size_t i = 0; i < c.adapters.size(); ++i) {
       std::string name = "{ADAPTER-" + std::to_string(i) + "}";
       fakeList.adapters.push_back({name, c.adapters[i].type, c.adapters[i].address});
-      fakeRegistry.connections[name] = c.adapters[i].connection;
+      AddConnection(fakeRegistry, name, c.adapters[i].connection);
     }
     AdapterAddress address{};
     EXPECT_EQ(ReadAdapterAddressFromList(fakeList, fakeRegistry, address, Layout()), true)
@@ -305,7 +283,7 @@ TEST_P(AdapterListTest, RanksTheAdaptersInListOrder) {
     EXPECT_EQ(address, c.expected) << c.what;
     // Every record is classified, chosen or not.
     EXPECT_EQ(fakeRegistry.opens.size(), 2 * c.adapters.size()) << c.what;
-    EXPECT_EQ(fakeRegistry.openKeys, 0) << c.what;
+    EXPECT_TRUE(fakeRegistry.AllClosed()) << c.what;
   }
 }
 
@@ -365,8 +343,8 @@ TEST_P(AdapterListTest, FollowsTheChainWhereverTheRecordsLie) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, AdapterListTest,
-                         testing::Values(&kAdapterInfoLayout32, &kAdapterInfoLayout64),
-                         [](const testing::TestParamInfo<const AdapterInfoLayout*>& param) {
+                         ::testing::Values(&kAdapterInfoLayout32, &kAdapterInfoLayout64),
+                         [](const ::testing::TestParamInfo<const AdapterInfoLayout*>& param) {
                            return param.param->pointerSize == 4 ? std::string("i686")
                                                                 : std::string("x86_64");
                          });
@@ -436,7 +414,7 @@ struct NetbiosCall {
   std::array<std::uint8_t, 16> callName;
 };
 
-class FakeNetbios final : public NetbiosApi {
+class FakeNetbiosDriver final : public NetbiosDriver {
  public:
   std::uint8_t enumResult = 0;
   std::vector<Lana> lanas;
@@ -479,7 +457,7 @@ class FakeNetbios final : public NetbiosApi {
 };
 
 TEST(ReadAdapterAddressFromNetbios, AsksFromTheLastLanAdapterToTheFirst) {
-  FakeNetbios netbios;
+  FakeNetbiosDriver netbios;
   netbios.lanas = {{0, 0, 0, Address(0)}, {3, 0, 0, Address(3)}};
   AdapterAddress address{};
   EXPECT_TRUE(ReadAdapterAddressFromNetbios(netbios, address));
@@ -504,7 +482,7 @@ TEST(ReadAdapterAddressFromNetbios, AsksFromTheLastLanAdapterToTheFirst) {
 }
 
 TEST(ReadAdapterAddressFromNetbios, MovesOnPastFailuresAndZeroAddresses) {
-  FakeNetbios netbios;
+  FakeNetbiosDriver netbios;
   netbios.lanas = {
       {0, 0, 0, Address(0)}, {1, 0, 0, kZero}, {2, 0, 0x14, Address(2)}, {5, 0x23, 0, Address(5)}};
   AdapterAddress address{};
@@ -515,18 +493,18 @@ TEST(ReadAdapterAddressFromNetbios, MovesOnPastFailuresAndZeroAddresses) {
 }
 
 TEST(ReadAdapterAddressFromNetbios, FailsWhenNoAdapterHasAnAddress) {
-  FakeNetbios zeros;
+  FakeNetbiosDriver zeros;
   zeros.lanas = {{0, 0, 0, kZero}, {1, 0, 0, kZero}};
   AdapterAddress address{};
   EXPECT_FALSE(ReadAdapterAddressFromNetbios(zeros, address));
   EXPECT_EQ(address, kZero);
   EXPECT_THAT(zeros.LanasAsked(kNcbAstat), ElementsAre(1, 0));
 
-  FakeNetbios empty;
+  FakeNetbiosDriver empty;
   EXPECT_FALSE(ReadAdapterAddressFromNetbios(empty, address));
   EXPECT_EQ(empty.calls.size(), 1u);
 
-  FakeNetbios refused;
+  FakeNetbiosDriver refused;
   refused.enumResult = 0x40;
   refused.lanas = {{0, 0, 0, Address(0)}};
   EXPECT_FALSE(ReadAdapterAddressFromNetbios(refused, address));

@@ -37,7 +37,7 @@ struct ControlCall {
 
 // Devices by path, each answering from its responder; records every call and
 // checks that every handle and block is released.
-class FakeDisks final : public DiskDeviceApi {
+class FakeDiskDevices final : public DiskDevices {
  public:
   std::uint32_t platformId = kPlatformWin32Nt;
   std::map<std::wstring, Responder> devices;
@@ -54,7 +54,7 @@ class FakeDisks final : public DiskDeviceApi {
   DeviceHandle OpenDevice(const std::wstring& path, std::uint32_t access,
                           std::uint32_t share) override {
     opens.push_back({path, access, share});
-    if (devices.find(path) == devices.end()) return kInvalidDeviceHandle;
+    if (devices.find(path) == devices.end()) return kInvalidHandleValue;
     paths_.push_back(path);
     ++openHandles;
     events.push_back("open " + Narrow(path));
@@ -110,7 +110,7 @@ class DiskProbeTest : public testing::Test {
     EXPECT_EQ(disks.openHandles, 0) << "a device handle was not closed";
     EXPECT_EQ(disks.liveBlocks, 0) << "a heap block was not freed";
   }
-  FakeDisks disks;
+  FakeDiskDevices disks;
 };
 
 std::wstring Drive(int i) { return L"\\\\.\\PhysicalDrive" + std::to_wstring(i); }
@@ -309,7 +309,7 @@ INSTANTIATE_TEST_SUITE_P(Maps, DeviceMapTest,
 
 struct ThresholdCase {
   const char* name;
-  bool (*probe)(DiskDeviceApi&, DiskIdentity&);
+  bool (*probe)(DiskDevices&, DiskIdentity&);
   std::uint32_t cBufferSize;
   int result;
   bool valid;
@@ -342,11 +342,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<ThresholdCase>& param) { return param.param.name; });
 
 TEST(SendSmartIdentify, SendsNothingOnAnInvalidHandle) {
-  FakeDisks disks;
+  FakeDiskDevices disks;
   std::array<std::uint8_t, kSendCmdInSize> request{};
   std::array<std::uint8_t, kSendCmdOutSize> response{};
   std::uint32_t returned = 0;
-  EXPECT_FALSE(SendSmartIdentify(disks, kInvalidDeviceHandle, 0, kAtaIdentifyDevice, request,
+  EXPECT_FALSE(SendSmartIdentify(disks, kInvalidHandleValue, 0, kAtaIdentifyDevice, request,
                                  response, &returned));
   EXPECT_TRUE(disks.controls.empty());
 }
@@ -547,7 +547,7 @@ TEST_F(DiskProbeTest, StorageDescriptorJudgesTheSerialFieldAsDecoded) {
       {"", false, ""},
   };
   for (const SerialValidityCase& c : kCases) {
-    FakeDisks fake;
+    FakeDiskDevices fake;
     fake.devices[Drive(0)] = DescriptorDrive(StorageDescriptor("M", "R", c.serial));
     DiskIdentity out{"s", "m", "f"};
     EXPECT_EQ(ProbeStorageDescriptor(fake, out), c.valid) << c.serial;

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -375,14 +377,25 @@ TEST_F(StoreTest, WriteReplacesTheCommonFileWithAWholeVersion2Record) {
               ElementsAre(L"WriteFile 4", L"WriteFile 16", L"WriteFile 16", L"WriteFile 16"));
   EXPECT_THAT(files.CallsStartingWith(L"CreateFileW"),
               ElementsAre(L"CreateFileW " + kCommonPath + L".tmp 1073741824 0 2 0"));
-  EXPECT_THAT(files.CallsStartingWith(L"MoveFileExW"),
-              ElementsAre(L"MoveFileExW " + kCommonPath + L".tmp " + kCommonPath + L" 9"));
+  // ReplaceFileW keeps the store's owner, access rights and attributes.
+  EXPECT_THAT(files.CallsStartingWith(L"ReplaceFileW"),
+              ElementsAre(L"ReplaceFileW " + kCommonPath + L" " + kCommonPath + L".tmp 0"));
+  EXPECT_THAT(files.CallsStartingWith(L"MoveFileExW"), IsEmpty());
 
   MachineId identity{};
   bool mustRewrite = true;
   EXPECT_TRUE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
   EXPECT_EQ(identity, kStoredId);
   EXPECT_FALSE(mustRewrite);
+}
+
+TEST_F(StoreTest, FirstWriteMovesTheTemporaryFileIntoPlace) {
+  ASSERT_TRUE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
+  EXPECT_EQ(disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+  EXPECT_THAT(disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+  EXPECT_THAT(files.CallsStartingWith(L"MoveFileExW"),
+              ElementsAre(L"MoveFileExW " + kCommonPath + L".tmp " + kCommonPath + L" 9"));
+  EXPECT_THAT(files.CallsStartingWith(L"ReplaceFileW"), IsEmpty());
 }
 
 TEST_F(StoreTest, CommonPlaceNotWritableFallsBackToThePerUserPlace) {
@@ -400,15 +413,64 @@ TEST_F(StoreTest, CommonPlaceNotWritableFallsBackToThePerUserPlace) {
   EXPECT_TRUE(disk.Exists(kPerUserPath));
 }
 
-TEST_F(StoreTest, CommonFileThatCannotBeReplacedFallsBackAndStaysAsItWas) {
+// Where the one-step replacement is refused, the record is written over the
+// store in place, as the store was always written: a store that could be
+// written before can still be written, in the same place.
+TEST_F(StoreTest, ReplacementRefusedWritesTheStoreInPlace) {
+  const std::wstring kTempPath = kCommonPath + L".tmp";
+  const auto kStale = Bytes({7, 7, 7});
+  struct Case {
+    const char* name;
+    bool storeExists;
+    std::function<void(FaultyFiles&, TempFolderFiles&)> fault;
+    std::set<std::string> filesAfter;
+  } cases[] = {
+      {"the store may be written but not deleted", true,
+       [&](FaultyFiles& f, TempFolderFiles&) { f.undeletable = {kCommonPath}; },
+       {"Global.db"}},
+      {"a stale temporary file of another account", true,
+       [&](FaultyFiles& f, TempFolderFiles& d) {
+         d.Put(kTempPath, kStale);
+         f.refusedNames = {kTempPath};
+       },
+       {"Global.db", "Global.db.tmp"}},
+      {"the replacement fails part-way and takes the store with it", true,
+       [](FaultyFiles& f, TempFolderFiles&) { f.replaceLosesReplaced = true; }, {"Global.db"}},
+      {"no store yet and the move is refused", false,
+       [](FaultyFiles& f, TempFolderFiles&) { f.failMove = true; }, {"Global.db"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolderFiles caseDisk;
+    FaultyFiles caseFiles(caseDisk);
+    GetIdentityStorePath(caseFiles, StoreLocation::Common);
+    if (c.storeExists) caseDisk.Put(kCommonPath, Version1Record(kOtherId));
+    c.fault(caseFiles, caseDisk);
+    caseFiles.calls.clear();
+
+    EXPECT_TRUE(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId));
+    EXPECT_EQ(caseDisk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+    EXPECT_EQ(caseDisk.FilesIn(kCommonFolder), c.filesAfter);
+    if (c.filesAfter.count("Global.db.tmp") != 0) {
+      EXPECT_EQ(caseDisk.Contents(kTempPath), kStale) << "another account's file is left alone";
+    }
+    EXPECT_FALSE(caseDisk.Exists(kPerUserPath)) << "the identity stays in the common place";
+    // The last file opened is the store itself, truncated and written whole.
+    EXPECT_EQ(caseFiles.CallsStartingWith(L"CreateFileW").back(),
+              L"CreateFileW " + kCommonPath + L" 1073741824 0 2 0");
+    EXPECT_EQ(caseFiles.openHandles, 0u);
+  }
+}
+
+TEST_F(StoreTest, StoreThatCanBeNeitherReplacedNorWrittenFallsBackToThePerUserPlace) {
   auto old = Version2Record(kOtherId, kAdapterText, kSerial);
   disk.Put(kCommonPath, old);
-  files.failMove = true;
-  EXPECT_FALSE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
+  files.readOnlyPrefix = kCommonFolder;
+  ASSERT_TRUE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
   EXPECT_EQ(disk.Contents(kCommonPath), old);
   EXPECT_THAT(disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
-  EXPECT_THAT(disk.FilesIn(kPerUserFolder), IsEmpty());
-  EXPECT_EQ(files.CallsStartingWith(L"MoveFileExW").size(), 2u) << "both places tried";
+  EXPECT_EQ(disk.Contents(kPerUserPath), Version2Record(kStoredId, kAdapterText, kSerial));
+  EXPECT_THAT(disk.FilesIn(kPerUserFolder), ElementsAre("Global.db"));
 }
 
 TEST_F(StoreTest, NoSpecialFolderCreatesNothingInTheCurrentDirectory) {
@@ -444,12 +506,25 @@ TEST_F(StoreTest, WriteFailingPartWayKeepsTheOldRecordAndLeavesNoTemporaryFile) 
     EXPECT_THAT(disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
     EXPECT_FALSE(disk.Exists(kPerUserPath)) << "a failed write is not retried elsewhere";
     EXPECT_THAT(files.CallsStartingWith(L"MoveFileExW"), IsEmpty());
+    EXPECT_THAT(files.CallsStartingWith(L"ReplaceFileW"), IsEmpty());
 
     MachineId identity{};
     bool mustRewrite = false;
     EXPECT_TRUE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
     EXPECT_EQ(identity, kOtherId);
   }
+}
+
+// Writing in place is the store's old way, with its old risk: a write that
+// fails part-way leaves a partial record, which reads as absent, and is not
+// retried elsewhere.
+TEST_F(StoreTest, WriteInPlaceFailingPartWayStopsThere) {
+  disk.Put(kCommonPath, Version2Record(kOtherId, kAdapterText, kSerial));
+  files.refusedNames = {kCommonPath + L".tmp"};
+  files.writeBudget = 10;
+  EXPECT_FALSE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
+  EXPECT_EQ(disk.Contents(kCommonPath).size(), 10u);
+  EXPECT_FALSE(disk.Exists(kPerUserPath));
 }
 
 }  // namespace

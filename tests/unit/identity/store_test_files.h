@@ -4,8 +4,9 @@
 //   paths mapped onto it and the status query refusing a trailing separator
 //   as the C run-time does;
 // - FaultyFiles: wraps another StoreFileSystem, records every call and injects
-//   faults by flag (a folder that cannot be written, a disk that fills up after
-//   N bytes, a failed copy, move or flush).
+//   faults by flag (a folder that cannot be written, a file that may be written
+//   but not deleted, a name that cannot be created, a disk that fills up after
+//   N bytes, a failed copy, move or flush, a replacement that fails part-way).
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -93,15 +94,15 @@ class TempFolderFiles : public StoreFileSystem {
   StoreHandle CreateFileW(const std::wstring& path, std::uint32_t access, std::uint32_t,
                           std::uint32_t disposition, std::uint32_t) override {
     auto host = Host(path);
-    if (host.empty()) return kInvalidStoreHandle;
+    if (host.empty()) return kInvalidHandleValue;
     int flags = (access & kGenericWrite) != 0 ? O_WRONLY : O_RDONLY;
     if (disposition == kCreateAlways) flags |= O_CREAT | O_TRUNC;
     int fd = ::open(host.c_str(), flags, 0644);
-    if (fd < 0) return kInvalidStoreHandle;
+    if (fd < 0) return kInvalidHandleValue;
     struct stat status {};
     if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
       ::close(fd);
-      return kInvalidStoreHandle;
+      return kInvalidHandleValue;
     }
     return static_cast<StoreHandle>(fd);
   }
@@ -125,7 +126,7 @@ class TempFolderFiles : public StoreFileSystem {
   void CloseHandle(StoreHandle file) override { ::close(static_cast<int>(file)); }
 
   StoreHandle FindFirstFileW(const std::wstring& path) override {
-    if (Host(path).empty() || !std::filesystem::exists(Host(path))) return kInvalidStoreHandle;
+    if (Host(path).empty() || !std::filesystem::exists(Host(path))) return kInvalidHandleValue;
     return ++searches_;
   }
   void FindClose(StoreHandle) override {}
@@ -144,6 +145,13 @@ class TempFolderFiles : public StoreFileSystem {
     if (Host(from).empty() || Host(to).empty()) return false;
     if ((flags & kMoveFileReplaceExisting) == 0 && std::filesystem::exists(Host(to))) return false;
     return ::rename(Host(from).c_str(), Host(to).c_str()) == 0;
+  }
+  // Both files must exist; there is no backup.
+  bool ReplaceFileW(const std::wstring& replaced, const std::wstring& replacement,
+                    std::uint32_t) override {
+    if (Host(replaced).empty() || Host(replacement).empty()) return false;
+    if (!std::filesystem::exists(Host(replaced))) return false;
+    return ::rename(Host(replacement).c_str(), Host(replaced).c_str()) == 0;
   }
 
   bool Stat(const std::wstring& path, std::uint32_t* mode) override {
@@ -180,13 +188,25 @@ class FaultyFiles : public StoreFileSystem {
   // Bytes that may still be written; a write beyond them writes what fits
   // and fails, as on a full disk.
   std::optional<std::uint32_t> writeBudget;
+  // Files this account may write but not delete, as a store made by another
+  // account: deleting them, moving onto them and replacing them fail.
+  std::set<std::wstring> undeletable;
+  // Names that cannot be created or opened for writing, as a stale file of
+  // another account.
+  std::set<std::wstring> refusedNames;
   bool failCopy = false;
   bool failFlush = false;
   bool failMove = false;
+  // ReplaceFileW removes the replaced file and then fails, leaving the
+  // replacement under its own name (ERROR_UNABLE_TO_MOVE_REPLACEMENT).
+  bool replaceLosesReplaced = false;
   std::size_t openHandles = 0;
 
   bool ReadOnly(const std::wstring& path) const {
     return !readOnlyPrefix.empty() && path.starts_with(readOnlyPrefix);
+  }
+  bool Undeletable(const std::wstring& path) const {
+    return ReadOnly(path) || undeletable.count(path) != 0;
   }
 
   bool GetSpecialFolderPath(wchar_t* buffer, int csidl, bool create) override {
@@ -198,9 +218,11 @@ class FaultyFiles : public StoreFileSystem {
     calls.push_back(L"CreateFileW " + path + L" " + std::to_wstring(access) + L" " +
                     std::to_wstring(shareMode) + L" " + std::to_wstring(disposition) + L" " +
                     std::to_wstring(flags));
-    if ((access & kGenericWrite) != 0 && ReadOnly(path)) return kInvalidStoreHandle;
+    if ((access & kGenericWrite) != 0 && (ReadOnly(path) || refusedNames.count(path) != 0)) {
+      return kInvalidHandleValue;
+    }
     StoreHandle file = base_.CreateFileW(path, access, shareMode, disposition, flags);
-    if (file != kInvalidStoreHandle) ++openHandles;
+    if (file != kInvalidHandleValue) ++openHandles;
     return file;
   }
   bool ReadFile(StoreHandle file, void* buffer, std::uint32_t size, std::uint32_t* read) override {
@@ -235,7 +257,7 @@ class FaultyFiles : public StoreFileSystem {
   StoreHandle FindFirstFileW(const std::wstring& path) override {
     calls.push_back(L"FindFirstFileW " + path);
     StoreHandle search = base_.FindFirstFileW(path);
-    if (search != kInvalidStoreHandle) ++openHandles;
+    if (search != kInvalidHandleValue) ++openHandles;
     return search;
   }
   void FindClose(StoreHandle search) override {
@@ -250,13 +272,24 @@ class FaultyFiles : public StoreFileSystem {
   }
   bool DeleteFileW(const std::wstring& path) override {
     calls.push_back(L"DeleteFileW " + path);
-    if (ReadOnly(path)) return false;
+    if (Undeletable(path)) return false;
     return base_.DeleteFileW(path);
   }
   bool MoveFileExW(const std::wstring& from, const std::wstring& to, std::uint32_t flags) override {
     calls.push_back(L"MoveFileExW " + from + L" " + to + L" " + std::to_wstring(flags));
-    if (failMove || ReadOnly(to)) return false;
+    if (failMove || Undeletable(to)) return false;
     return base_.MoveFileExW(from, to, flags);
+  }
+  bool ReplaceFileW(const std::wstring& replaced, const std::wstring& replacement,
+                    std::uint32_t flags) override {
+    calls.push_back(L"ReplaceFileW " + replaced + L" " + replacement + L" " +
+                    std::to_wstring(flags));
+    if (Undeletable(replaced)) return false;
+    if (replaceLosesReplaced) {
+      base_.DeleteFileW(replaced);
+      return false;
+    }
+    return base_.ReplaceFileW(replaced, replacement, flags);
   }
   bool Stat(const std::wstring& path, std::uint32_t* mode) override {
     calls.push_back(L"Stat " + path);

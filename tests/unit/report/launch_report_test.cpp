@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <string>
 #include <vector>
+
+#include "fakes/fake_code_page.h"
 
 namespace tarnix {
 namespace {
@@ -13,6 +16,9 @@ namespace {
 using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::Le;
+using testing::ChineseCodePage;
+using testing::FakeCodePage;
+using testing::WesternCodePage;
 
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -22,14 +28,17 @@ const std::wstring kPrefix =
 // ---------------------------------------------------------------- URL
 
 TEST(ReportUrlTest, DefaultsAndTimeGiveTheExactUrlInOrder) {
-  EXPECT_EQ(BuildReportUrl(L"default", L"1.0.0.1", 1704067200, L"0123456789abcdef0123456789abcdef"),
+  FakeCodePage codePage = WesternCodePage();
+  EXPECT_EQ(BuildReportUrl(L"default", L"1.0.0.1", 1704067200, L"0123456789abcdef0123456789abcdef",
+                           codePage),
             kPrefix +
                 L"&app_name=default&client_version=1.0.0.1&times=1704067200000"
                 L"&guid=0123456789abcdef0123456789abcdef");
 }
 
 TEST(ReportUrlTest, WithoutIdentityTheUrlEndsInAnEmptyGuid) {
-  EXPECT_TRUE(BuildReportUrl(L"app", L"2.0", 1, L"").ends_with(L"&times=1000&guid="));
+  FakeCodePage codePage = WesternCodePage();
+  EXPECT_TRUE(BuildReportUrl(L"app", L"2.0", 1, L"", codePage).ends_with(L"&times=1000&guid="));
 }
 
 TEST(ReportUrlTest, TimeIsSecondsTimesAThousand) {
@@ -47,40 +56,78 @@ TEST(ReportUrlTest, TimeIsSecondsTimesAThousand) {
   for (const Case& c : cases) EXPECT_EQ(FormatReportTime(c.seconds), c.text) << c.seconds;
 }
 
-TEST(ReportUrlTest, NameAndVersionArePercentEncodedFromUtf8) {
+TEST(ReportUrlTest, PercentEncodingKeepsOnlyUnreservedBytes) {
+  const std::string unreserved =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~";
+  for (int value = 0; value < 256; ++value) {
+    char byte = static_cast<char>(value);
+    wchar_t hex[4];
+    std::swprintf(hex, 4, L"%%%02X", static_cast<unsigned>(value));
+    std::wstring expected = unreserved.find(byte) != std::string::npos
+                                ? std::wstring(1, static_cast<wchar_t>(value))
+                                : std::wstring(hex);
+    EXPECT_EQ(PercentEncodeBytes(std::string(1, byte)), expected) << value;
+  }
+  EXPECT_EQ(PercentEncodeBytes(std::string("a\0b", 3)), L"a%00b") << "every byte counts";
+}
+
+// The server receives, after decoding, the bytes of the system's ANSI code
+// page, as when the URL went unescaped; the reserved characters no longer
+// reach it raw.
+TEST(ReportUrlTest, NameAndVersionAreTheAnsiBytesPercentEncoded) {
   struct Case {
+    const char* codePage;
     std::wstring value;
     const wchar_t* encoded;
   };
   const Case cases[] = {
-      // Names of lower-case letters, digits, ".", "-" and "_" go byte for byte.
-      {L"my_app-2.0", L"my_app-2.0"},
-      {L"1.0.0.1", L"1.0.0.1"},
-      {L"AZaz09~", L"AZaz09~"},
-      {L"", L""},
+      // Names of letters, digits, ".", "-", "_" and "~" go byte for byte.
+      {"1252", L"my_app-2.0", L"my_app-2.0"},
+      {"936", L"1.0.0.1", L"1.0.0.1"},
+      {"1252", L"AZaz09~", L"AZaz09~"},
+      {"1252", L"", L""},
       // A name cannot forge or cut off another field.
-      {L"x&guid=0", L"x%26guid%3D0"},
-      {L"a#b", L"a%23b"},
-      {L"a b\tc", L"a%20b%09c"},
-      {L"50%", L"50%25"},
-      {L"a+b/c?d", L"a%2Bb%2Fc%3Fd"},
-      // Non-ASCII as UTF-8 bytes.
-      {L"\u00e9", L"%C3%A9"},
-      {L"\u6d4b\u8bd5", L"%E6%B5%8B%E8%AF%95"},
-      {std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}, L"%F0%9F%98%80"},  // a surrogate pair
-      {std::wstring{L'a', wchar_t(0xD800), L'b'}, L"a%EF%BF%BDb"},        // lone high surrogate
-      {std::wstring{wchar_t(0xDC00)}, L"%EF%BF%BD"},                      // lone low surrogate
-      {std::wstring{wchar_t(0xD800)}, L"%EF%BF%BD"},                      // high one at the end
+      {"1252", L"x&guid=0", L"x%26guid%3D0"},
+      {"936", L"a#b", L"a%23b"},
+      {"1252", L"a b\tc\nd", L"a%20b%09c%0Ad"},
+      {"1252", L"50%", L"50%25"},
+      {"936", L"a+b/c?d", L"a%2Bb%2Fc%3Fd"},
+      // Chinese: the GBK bytes on a Chinese system, "?" per character on a
+      // Western one, as the server has always received them.
+      {"936", L"\u5e94\u7528", L"%D3%A6%D3%C3"},
+      {"1252", L"\u5e94\u7528", L"%3F%3F"},
+      {"936", L"\u4e2d\u6587 2", L"%D6%D0%CE%C4%202"},
+      // A trail byte in the ASCII range is escaped like any other "@".
+      {"936", L"\u4e02", L"%81%40"},
+      // Western characters in each code page's own bytes.
+      {"1252", L"caf\u00e9 \u20ac", L"caf%E9%20%80"},
+      {"936", L"caf\u00e9", L"caf%A8%A6"},
+      // A lone surrogate is a character the code page lacks.
+      {"936", std::wstring{L'a', wchar_t(0xD800), L'b'}, L"a%3Fb"},
   };
+  FakeCodePage chinese = ChineseCodePage();
+  FakeCodePage western = WesternCodePage();
   for (const Case& c : cases) {
-    EXPECT_EQ(PercentEncodeQueryValue(c.value), c.encoded) << "case " << (&c - cases);
+    FakeCodePage& codePage = std::string(c.codePage) == "936" ? chinese : western;
+    EXPECT_EQ(EncodeQueryValue(c.value, codePage), c.encoded) << "case " << (&c - cases);
   }
 }
 
 TEST(ReportUrlTest, ForgedFieldStaysInsideTheName) {
-  std::wstring url = BuildReportUrl(L"x&guid=0", L"1&times=1", 5, L"ff");
+  FakeCodePage codePage = ChineseCodePage();
+  std::wstring url = BuildReportUrl(L"x&guid=0", L"1&times=1", 5, L"ff", codePage);
   EXPECT_EQ(url,
             kPrefix + L"&app_name=x%26guid%3D0&client_version=1%26times%3D1&times=5000&guid=ff");
+}
+
+TEST(ReportUrlTest, FailedConversionSendsAnEmptyValue) {
+  FakeCodePage codePage = WesternCodePage();
+  codePage.fail = true;
+  EXPECT_EQ(EncodeQueryValue(L"app", codePage), L"");
+  // An empty text is never handed to the call, which reads a count of 0 as a failure.
+  codePage.calls = 0;
+  EXPECT_EQ(ToAnsiBytes(codePage, L""), "");
+  EXPECT_EQ(codePage.calls, 0);
 }
 
 // ---------------------------------------------------------------- request
@@ -324,11 +371,12 @@ class LaunchReportTest : public ::testing::Test {
   FakeInternet internet{clock};
   FakeOutput output;
   FakeSources sources{internet};
+  FakeCodePage codePage = WesternCodePage();
 };
 
 TEST_F(LaunchReportTest, DerivesTheIdentityThenLoadsWinInetAndSendsTheUrl) {
   internet.body = "ok";
-  SendLaunchReport(L"default", L"1.0.0.1", clock.tick, sources, output, clock);
+  SendLaunchReport(L"default", L"1.0.0.1", clock.tick, sources, output, clock, codePage);
   EXPECT_THAT(sources.calls, ElementsAre("identity", "load"));
   EXPECT_EQ(internet.url, kPrefix + L"&app_name=default&client_version=1.0.0.1"
                                     L"&times=1704067200000&guid=00112233445566778899aabbccddeeff");
@@ -338,7 +386,7 @@ TEST_F(LaunchReportTest, DerivesTheIdentityThenLoadsWinInetAndSendsTheUrl) {
 
 TEST_F(LaunchReportTest, WithoutWinInetNothingIsSentOrWritten) {
   sources.libraryLoads = false;
-  SendLaunchReport(L"a", L"1", clock.tick, sources, output, clock);
+  SendLaunchReport(L"a", L"1", clock.tick, sources, output, clock, codePage);
   EXPECT_TRUE(internet.calls.empty());
   EXPECT_TRUE(output.urlLines.empty());
   EXPECT_TRUE(output.chunks.empty());
@@ -348,7 +396,8 @@ TEST_F(LaunchReportTest, TheBudgetCountsFromTheReportsStartNotTheRequests) {
   // The identity derivation before the request took most of the budget.
   internet.body = "late";
   internet.openUrlDelayMs = 100;
-  SendLaunchReport(L"a", L"1", clock.tick - (kReportBudgetMs - 100), sources, output, clock);
+  SendLaunchReport(L"a", L"1", clock.tick - (kReportBudgetMs - 100), sources, output, clock,
+                   codePage);
   EXPECT_FALSE(internet.url.empty());
   EXPECT_TRUE(output.urlLines.empty());
   EXPECT_TRUE(output.chunks.empty());

@@ -1,0 +1,110 @@
+#include "download/stall_guard_win.h"
+
+#include "platform/thread_win.h"
+#include "platform/win_handles_win.h"
+
+namespace tarnix::win {
+namespace {
+
+// A tick count and a manual-reset event that the watch's thread waits on.
+class Win32StallWatchPorts final : public StallWatchPorts {
+ public:
+  Win32StallWatchPorts() : stop_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  bool IsValid() const { return stop_.IsValid(); }
+
+  std::uint32_t TickMs() override { return ::GetTickCount(); }
+  bool WaitForStop(std::uint32_t ms) override {
+    return ::WaitForSingleObject(stop_.Get(), ms) != WAIT_TIMEOUT;
+  }
+  void SignalStop() override { ::SetEvent(stop_.Get()); }
+
+ private:
+  UniqueKernelHandle stop_;
+};
+
+// Holds a reference to urlmon's binding for as long as the watch may abort it.
+class Win32StallBinding final : public StallBinding {
+ public:
+  explicit Win32StallBinding(IBinding* binding) : binding_(binding) { binding_->AddRef(); }
+  ~Win32StallBinding() override { binding_->Release(); }
+  Win32StallBinding(const Win32StallBinding&) = delete;
+  Win32StallBinding& operator=(const Win32StallBinding&) = delete;
+
+  void Abort() override { binding_->Abort(); }
+
+ private:
+  IBinding* binding_;
+};
+
+// The watch's thread: its parameter is a heap-held share of the watch.
+unsigned RunStallWatch(void* parameter) {
+  std::unique_ptr<std::shared_ptr<StallWatch>> watch(
+      static_cast<std::shared_ptr<StallWatch>*>(parameter));
+  (*watch)->Run();
+  return 0;
+}
+
+}  // namespace
+
+bool StallGuard::Start() {
+  if (kStallLimitMs == 0) return false;
+  auto ports = std::make_unique<Win32StallWatchPorts>();
+  if (!ports->IsValid()) return false;
+  watch_ = std::make_shared<StallWatch>(kStallLimitMs, kStallCheckMs, std::move(ports));
+  auto* share = new std::shared_ptr<StallWatch>(watch_);
+  if (!BeginWorkerThread(&RunStallWatch, share)) {
+    delete share;
+    watch_.reset();
+    return false;
+  }
+  return true;
+}
+
+void StallGuard::Stop() {
+  if (!watch_) return;
+  watch_->Stop();
+  watch_.reset();
+}
+
+STDMETHODIMP StallGuard::QueryInterface(REFIID riid, void** object) {
+  return inner_.QueryInterface(riid, object);
+}
+STDMETHODIMP_(ULONG) StallGuard::AddRef() { return inner_.AddRef(); }
+STDMETHODIMP_(ULONG) StallGuard::Release() { return inner_.Release(); }
+
+STDMETHODIMP StallGuard::OnStartBinding(DWORD reserved, IBinding* binding) {
+  if (watch_ && binding != nullptr)
+    watch_->SetBinding(std::make_unique<Win32StallBinding>(binding));
+  return inner_.OnStartBinding(reserved, binding);
+}
+
+STDMETHODIMP StallGuard::GetPriority(LONG* priority) { return inner_.GetPriority(priority); }
+STDMETHODIMP StallGuard::OnLowResource(DWORD reserved) { return inner_.OnLowResource(reserved); }
+
+STDMETHODIMP StallGuard::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
+                                    LPCWSTR statusText) {
+  if (watch_) watch_->NoteData();
+  return inner_.OnProgress(progress, progressMax, statusCode, statusText);
+}
+
+STDMETHODIMP StallGuard::OnStopBinding(HRESULT result, LPCWSTR error) {
+  // The binding has ended: nothing is left to abort.
+  if (watch_) watch_->Stop();
+  return inner_.OnStopBinding(result, error);
+}
+
+STDMETHODIMP StallGuard::GetBindInfo(DWORD* flags, BINDINFO* info) {
+  return inner_.GetBindInfo(flags, info);
+}
+
+STDMETHODIMP StallGuard::OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format,
+                                         STGMEDIUM* medium) {
+  if (watch_) watch_->NoteData();
+  return inner_.OnDataAvailable(flags, size, format, medium);
+}
+
+STDMETHODIMP StallGuard::OnObjectAvailable(REFIID riid, IUnknown* object) {
+  return inner_.OnObjectAvailable(riid, object);
+}
+
+}  // namespace tarnix::win

@@ -1,0 +1,50 @@
+#pragma once
+// The stall guard between urlmon and the download's progress callback.
+
+#include <windows.h>
+// After windows.h, which the COM headers build on.
+#include <urlmon.h>
+
+#include <memory>
+
+#include "download/stall_watch.h"
+
+namespace tarnix::win {
+
+// Passes every call through to `inner` unchanged, so urlmon sees exactly the
+// callback's answers, and on the side feeds a StallWatch: the binding, and
+// when data last arrived. The download then fails like any other once it
+// has received nothing for kStallLimitMs.
+class StallGuard final : public IBindStatusCallback {
+ public:
+  explicit StallGuard(IBindStatusCallback& inner) : inner_(inner) {}
+  ~StallGuard() { Stop(); }
+  StallGuard(const StallGuard&) = delete;
+  StallGuard& operator=(const StallGuard&) = delete;
+
+  // Starts the watch's thread. False when the limit is 0 or the system gave
+  // no event or thread: the download then runs without a stall limit.
+  bool Start();
+  // Ends the watch without waiting for it; the guard keeps passing calls through.
+  void Stop();
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+  STDMETHODIMP OnStartBinding(DWORD reserved, IBinding* binding) override;
+  STDMETHODIMP GetPriority(LONG* priority) override;
+  STDMETHODIMP OnLowResource(DWORD reserved) override;
+  STDMETHODIMP OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
+                          LPCWSTR statusText) override;
+  STDMETHODIMP OnStopBinding(HRESULT result, LPCWSTR error) override;
+  STDMETHODIMP GetBindInfo(DWORD* flags, BINDINFO* info) override;
+  STDMETHODIMP OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format,
+                               STGMEDIUM* medium) override;
+  STDMETHODIMP OnObjectAvailable(REFIID riid, IUnknown* object) override;
+
+ private:
+  IBindStatusCallback& inner_;
+  std::shared_ptr<StallWatch> watch_;
+};
+
+}  // namespace tarnix::win

@@ -1,0 +1,81 @@
+#pragma once
+// The watch that fails a stalled download. The download thread notes when
+// data arrives; a thread of the watch's own checks now and then and aborts
+// the download's binding once nothing has arrived for the stall limit.
+//
+// Nothing ever waits for the watch: an abort may need the download thread
+// (the binding belongs to it), so the download thread stops the watch
+// without waiting for a check or an abort in progress, and whichever of the
+// two threads lets go of the watch last frees it.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+namespace tarnix {
+
+// Seconds without any received data after which a download fails; 0 means
+// no limit.
+inline constexpr std::uint32_t kStallLimitMs =
+    static_cast<std::uint32_t>(TARNIX_DOWNLOAD_STALL_SECONDS) * 1000u;
+inline constexpr std::uint32_t kStallCheckMs = 1000;
+
+// The download's binding, as the watch stops it.
+class StallBinding {
+ public:
+  // Releases the binding.
+  virtual ~StallBinding() = default;
+  // IBinding::Abort: the download then returns a failure. May wait for the
+  // download thread.
+  virtual void Abort() = 0;
+};
+
+// What the watch needs of the system.
+class StallWatchPorts {
+ public:
+  virtual ~StallWatchPorts() = default;
+  // A millisecond tick count that wraps around (GetTickCount).
+  virtual std::uint32_t TickMs() = 0;
+  // Waits up to `ms` for SignalStop (a manual-reset event): true once it was
+  // signalled (or the wait failed), false when the time ran out.
+  virtual bool WaitForStop(std::uint32_t ms) = 0;
+  // Signals the stop; never waits.
+  virtual void SignalStop() = 0;
+};
+
+// Shared (std::shared_ptr) by the download thread and the watch thread.
+class StallWatch {
+ public:
+  StallWatch(std::uint32_t limitMs, std::uint32_t checkMs, std::unique_ptr<StallWatchPorts> ports);
+  StallWatch(const StallWatch&) = delete;
+  StallWatch& operator=(const StallWatch&) = delete;
+  ~StallWatch();
+
+  // Download thread: the binding to abort (the first one only).
+  void SetBinding(std::unique_ptr<StallBinding> binding);
+  // Download thread: data arrived.
+  void NoteData();
+  // Download thread: ends the watch without waiting for it. Unless an abort
+  // is under way, the binding is released here, on its own thread. Repeating
+  // it does nothing.
+  void Stop();
+
+  // Watch thread: checks every checkMs until Stop, or until it has aborted
+  // the binding once.
+  void Run();
+
+ private:
+  enum class Phase { Watching, Aborting, Aborted, Stopped };
+
+  const std::uint32_t limitMs_;
+  const std::uint32_t checkMs_;
+  const std::unique_ptr<StallWatchPorts> ports_;
+  // Written by the download thread before hasBinding_ is set; then read by
+  // the watch thread only while it holds the Aborting phase.
+  std::unique_ptr<StallBinding> binding_;
+  std::atomic<bool> hasBinding_{false};
+  std::atomic<std::uint32_t> lastData_;
+  std::atomic<Phase> phase_{Phase::Watching};
+};
+
+}  // namespace tarnix

@@ -1,0 +1,257 @@
+#include "download/stall_watch.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tarnix {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+constexpr std::uint32_t kLimit = 60000;
+constexpr std::uint32_t kCheck = 1000;
+
+// Virtual time for a watch run on the test's thread: every wait that is not
+// stopped lets its time pass and then runs `during`, which plays the download
+// thread's part at that moment (data, the binding's end, the guard's stop).
+class ScriptedPorts : public StallWatchPorts {
+ public:
+  explicit ScriptedPorts(std::uint32_t startTick) : start(startTick), now(startTick) {}
+
+  const std::uint32_t start;
+  std::uint32_t now;
+  bool stopSignalled = false;
+  std::function<void(std::uint32_t elapsed)> during;
+
+  std::uint32_t Elapsed() const { return now - start; }
+
+  std::uint32_t TickMs() override { return now; }
+  bool WaitForStop(std::uint32_t ms) override {
+    if (stopSignalled) return true;
+    if (Elapsed() > 10 * kLimit) {
+      ADD_FAILURE() << "the watch never ended";
+      return true;
+    }
+    now += ms;
+    if (during) during(Elapsed());
+    return stopSignalled;
+  }
+  void SignalStop() override { stopSignalled = true; }
+};
+
+// Logs its abort and its release with the virtual time.
+class LoggingBinding : public StallBinding {
+ public:
+  LoggingBinding(ScriptedPorts& ports, std::vector<std::string>& log) : ports_(ports), log_(log) {}
+  ~LoggingBinding() override { log_.push_back("released at " + std::to_string(ports_.Elapsed())); }
+  void Abort() override { log_.push_back("abort at " + std::to_string(ports_.Elapsed())); }
+
+ private:
+  ScriptedPorts& ports_;
+  std::vector<std::string>& log_;
+};
+
+TEST(StallWatchTest, AbortsOnceAfterTheLimitWithoutDataAndReleasesTheBindingOnce) {
+  struct Case {
+    const char* name;
+    std::uint32_t startTick;
+    bool binding;
+    // The download thread's part at each elapsed time.
+    std::function<void(StallWatch&, std::uint32_t)> download;
+    std::vector<std::string> log;
+  } cases[] = {
+      {"data keeps arriving, then the download ends",
+       0,
+       true,
+       [](StallWatch& w, std::uint32_t t) {
+         w.NoteData();
+         if (t == 3 * kLimit) w.Stop();
+       },
+       {"released at 180000"}},
+      {"no data at all", 0, true, nullptr, {"abort at 60000", "released at 60000"}},
+      {"data, then silence",
+       0,
+       true,
+       [](StallWatch& w, std::uint32_t t) {
+         if (t <= 5000) w.NoteData();
+       },
+       {"abort at 65000", "released at 65000"}},
+      {"silence across the wrap of the tick count",
+       0xFFFF0000u,
+       true,
+       nullptr,
+       {"abort at 60000", "released at 60000"}},
+      {"a pause just short of the limit",
+       0,
+       true,
+       [](StallWatch& w, std::uint32_t t) {
+         if (t == 59000 || t == 118000) w.NoteData();
+         if (t == 177000) w.Stop();
+       },
+       {"released at 177000"}},
+      {"the download ends before the limit",
+       0,
+       true,
+       [](StallWatch& w, std::uint32_t t) {
+         if (t == 30000) w.Stop();
+       },
+       {"released at 30000"}},
+      {"the binding ends, then the guard stops",
+       0,
+       true,
+       [](StallWatch& w, std::uint32_t t) {
+         if (t == 30000) w.Stop();  // OnStopBinding
+         if (t == 30000) w.Stop();  // the guard, after the download returned
+       },
+       {"released at 30000"}},
+      {"no binding to abort",
+       0,
+       false,
+       [](StallWatch& w, std::uint32_t t) {
+         if (t == 2 * kLimit) w.Stop();
+       },
+       {}},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> log;
+    auto owned = std::make_unique<ScriptedPorts>(c.startTick);
+    ScriptedPorts& ports = *owned;
+    auto watch = std::make_shared<StallWatch>(kLimit, kCheck, std::move(owned));
+    if (c.binding) watch->SetBinding(std::make_unique<LoggingBinding>(ports, log));
+    if (c.download) ports.during = [&](std::uint32_t t) { c.download(*watch, t); };
+
+    watch->Run();
+    // The download returns (aborted or not) and the guard stops the watch.
+    ports.during = nullptr;
+    watch->Stop();
+    watch.reset();
+    EXPECT_THAT(log, ElementsAreArray(c.log));
+  }
+}
+
+TEST(StallWatchTest, OnlyTheFirstBindingIsKept) {
+  std::vector<std::string> log;
+  auto owned = std::make_unique<ScriptedPorts>(0);
+  ScriptedPorts& ports = *owned;
+  StallWatch watch(kLimit, kCheck, std::move(owned));
+  watch.SetBinding(std::make_unique<LoggingBinding>(ports, log));
+  watch.SetBinding(std::make_unique<LoggingBinding>(ports, log));
+  EXPECT_THAT(log, ElementsAre("released at 0")) << "the second one is let go at once";
+  watch.Run();
+  EXPECT_THAT(log, ElementsAre("released at 0", "abort at 60000"));
+}
+
+class Latch {
+ public:
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  bool WaitFor(std::chrono::seconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [this] { return open_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = false;
+};
+
+// Real threads: a stop event made of a mutex and a condition variable, and
+// virtual time that passes by the check interval on every wait.
+class ThreadedPorts : public StallWatchPorts {
+ public:
+  std::uint32_t TickMs() override { return now_.load(); }
+  bool WaitForStop(std::uint32_t ms) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (changed_.wait_for(lock, std::chrono::milliseconds(1), [this] { return stopped_; })) {
+      return true;
+    }
+    now_ += ms;
+    return false;
+  }
+  void SignalStop() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::atomic<std::uint32_t> now_{0};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stopped_ = false;
+};
+
+// The binding belongs to the download thread, and its abort may need that
+// thread: here it returns only once the download thread has come back from
+// stopping the watch. A download thread that waited for the abort would wait
+// forever (here: until the abort gives up).
+TEST(StallWatchTest, TheDownloadThreadNeverWaitsForAnAbortThatNeedsIt) {
+  Latch abortStarted;
+  Latch downloadThreadRan;
+  std::atomic<bool> abortGaveUp{false};
+  std::atomic<int> releases{0};
+  std::thread::id releasedOn;
+
+  class BlockingBinding : public StallBinding {
+   public:
+    BlockingBinding(Latch& started, Latch& ran, std::atomic<bool>& gaveUp,
+                    std::atomic<int>& released, std::thread::id& releasedOnThread)
+        : started_(started),
+          ran_(ran),
+          gaveUp_(gaveUp),
+          released_(released),
+          releasedOn_(releasedOnThread) {}
+    ~BlockingBinding() override {
+      releasedOn_ = std::this_thread::get_id();
+      ++released_;
+    }
+    void Abort() override {
+      started_.Open();
+      if (!ran_.WaitFor(std::chrono::seconds(30))) gaveUp_ = true;
+    }
+
+   private:
+    Latch& started_;
+    Latch& ran_;
+    std::atomic<bool>& gaveUp_;
+    std::atomic<int>& released_;
+    std::thread::id& releasedOn_;
+  };
+
+  auto watch = std::make_shared<StallWatch>(5 * kCheck, kCheck, std::make_unique<ThreadedPorts>());
+  watch->SetBinding(std::make_unique<BlockingBinding>(abortStarted, downloadThreadRan, abortGaveUp,
+                                                      releases, releasedOn));
+  std::thread watchThread([share = watch]() mutable {
+    share->Run();
+    share.reset();
+  });
+  std::thread::id watchThreadId = watchThread.get_id();
+
+  ASSERT_TRUE(abortStarted.WaitFor(std::chrono::seconds(30))) << "the stall was never noticed";
+  // The download returns and the guard stops the watch while the abort waits.
+  watch->Stop();
+  watch.reset();
+  downloadThreadRan.Open();
+  watchThread.join();
+
+  EXPECT_FALSE(abortGaveUp) << "the download thread waited for the abort";
+  EXPECT_EQ(releases, 1);
+  EXPECT_EQ(releasedOn, watchThreadId) << "released after the abort, by the thread that made it";
+}
+
+}  // namespace
+}  // namespace tarnix

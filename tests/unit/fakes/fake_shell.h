@@ -1,0 +1,30 @@
+#pragma once
+// A shell that records every start, wait and close and answers from fields.
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/shell.h"
+
+namespace tarnix::testing {
+
+class FakeShell : public Shell {
+ public:
+  std::uint32_t version = 0x23F00206;  // a Windows 6.2 GetVersion value
+  bool succeed = true;
+  ProcessHandle processToReturn = 0x4242;
+  std::vector<ShellStartRequest> starts;
+  std::vector<ProcessHandle> waits;
+  std::vector<ProcessHandle> closes;
+
+  std::uint32_t GetVersion() override { return version; }
+  bool Execute(const ShellStartRequest& request, ProcessHandle* process) override {
+    starts.push_back(request);
+    *process = succeed ? processToReturn : 0;
+    return succeed;
+  }
+  void WaitForProcess(ProcessHandle process) override { waits.push_back(process); }
+  void CloseProcess(ProcessHandle process) override { closes.push_back(process); }
+};
+
+}  // namespace tarnix::testing
