@@ -8,13 +8,11 @@
 #include <string_view>
 
 #include "platform/file_query.h"
+#include "platform/message_box.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
 
 namespace tarnix {
-
-// What both callers of LaunchApp show when it returns false.
-inline constexpr wchar_t kRunAppFailedText[] = L"运行App失败！";
 
 struct LaunchOptions {
   std::wstring appName = L"default";

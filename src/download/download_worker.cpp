@@ -1,5 +1,7 @@
 #include "download/download_worker.h"
 
+#include "platform/message_box.h"
+
 namespace tarnix {
 
 void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigner,

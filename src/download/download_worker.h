@@ -14,9 +14,6 @@ struct DownloadJobRecord {
   std::wstring path;
 };
 
-inline constexpr wchar_t kDownloadThreadFailedText[] = L"下载线程创建失败！";
-inline constexpr wchar_t kDownloadFailedText[] = L"下载失败！";
-
 class DownloadPorts {
  public:
   virtual ~DownloadPorts() = default;

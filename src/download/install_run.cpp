@@ -1,6 +1,7 @@
 #include "download/install_run.h"
 
 #include "download/progress.h"
+#include "platform/message_box.h"
 
 namespace tarnix {
 

@@ -4,12 +4,9 @@
 #include <functional>
 #include <string>
 
-#include "app/launch.h"
 #include "platform/file_query.h"
 
 namespace tarnix {
-
-inline constexpr wchar_t kInstallFailedText[] = L"安装Tarnix失败！";
 
 class InstallRunPorts {
  public:

@@ -5,6 +5,12 @@
 
 namespace tarnix {
 
+// The texts the launcher shows, each for one failure.
+inline constexpr wchar_t kRunAppFailedText[] = L"运行App失败！";
+inline constexpr wchar_t kInstallFailedText[] = L"安装Tarnix失败！";
+inline constexpr wchar_t kDownloadFailedText[] = L"下载失败！";
+inline constexpr wchar_t kDownloadThreadFailedText[] = L"下载线程创建失败！";
+
 void ShowFailureMessage(const wchar_t* text);
 
 }  // namespace tarnix
