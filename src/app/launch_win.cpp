@@ -45,18 +45,14 @@ void Win32LaunchReporter::StartLaunchReport(const std::wstring& appName,
 
 bool Win32LaunchReporter::WaitForLaunchReport() { return flight_.Wait(); }
 
-}  // namespace tarnix::win
-
-namespace tarnix {
-
 namespace {
 
 // What a launch reads and starts on the real system.
 struct Win32LaunchParts {
-  win::Win32Registry registry;
-  win::Win32FileQuery files;
-  win::Win32LaunchSession session;
-  win::Win32Shell shell;
+  Win32Registry registry;
+  Win32FileQuery files;
+  Win32LaunchSession session;
+  Win32Shell shell;
 
   LaunchEnvironment With(LaunchReporter& reporter) {
     return LaunchEnvironment{registry, files, session, shell, &reporter};
@@ -65,21 +61,19 @@ struct Win32LaunchParts {
 
 }  // namespace
 
-bool LaunchApp(LaunchReporter& reporter) {
+bool LaunchAppOnSystem(LaunchReporter& reporter) {
   Win32LaunchParts parts;
   return LaunchApp(parts.With(reporter));
 }
 
-bool LaunchAndFinishReport() {
+bool LaunchAndFinishReportOnSystem() {
   Win32LaunchParts parts;
-  win::Win32LaunchReporter reporter;
+  Win32LaunchReporter reporter;
   return LaunchAndFinishReport(parts.With(reporter), ShowFailureMessage);
 }
 
-bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait,
-                  const std::function<void()>& afterShell) {
-  win::Win32Shell shell;
-  return StartProcess(shell, parameters, file, wait, afterShell);
-}
+bool Win32AppLaunch::LaunchApp() { return LaunchAppOnSystem(reporter_); }
 
-}  // namespace tarnix
+void Win32AppLaunch::WaitForLaunchReport() { reporter_.WaitForLaunchReport(); }
+
+}  // namespace tarnix::win

@@ -1,10 +1,10 @@
 #pragma once
-// The launch and the shell start on the real system.
+// The launch on the real system.
 
-#include <functional>
 #include <string>
 
 #include "app/launch.h"
+#include "download/install_run.h"
 #include "report/report_flight.h"
 #include "report/report_flight_win.h"
 
@@ -30,20 +30,23 @@ class Win32LaunchReporter final : public LaunchReporter {
   ReportFlight flight_{threads_};
 };
 
-}  // namespace tarnix::win
-
-namespace tarnix {
-
 // LaunchApp on the real registry, file system, screen and shell, with its
 // report through `reporter`.
-bool LaunchApp(LaunchReporter& reporter);
+bool LaunchAppOnSystem(LaunchReporter& reporter);
 
 // LaunchAndFinishReport on the real system, its failure shown in a message
 // box. False when the report may still be running.
-bool LaunchAndFinishReport();
+bool LaunchAndFinishReportOnSystem();
 
-// StartProcess through the real shell.
-bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait,
-                  const std::function<void()>& afterShell = nullptr);
+// The launch that the download branch hands over to after an installation:
+// LaunchAppOnSystem with a report of its own, and the wait for that report.
+class Win32AppLaunch final : public AppLaunch {
+ public:
+  bool LaunchApp() override;
+  void WaitForLaunchReport() override;
 
-}  // namespace tarnix
+ private:
+  Win32LaunchReporter reporter_;
+};
+
+}  // namespace tarnix::win

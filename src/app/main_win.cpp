@@ -44,13 +44,16 @@ class CUseThreadDownloadApp final : public win::CWinApp {
     win::Win32FileQuery files;
     if (IsHostInstallNeeded(registry, files)) {
       RegisterCommonControls();
-      RunDownloadDialog();
+      // Never destroyed: the installer-run thread launches through it and
+      // may still do so while this thread runs the exit-time destructors
+      // after the user closed the dialog.
+      RunDownloadDialog(*new win::Win32AppLaunch);
       return FALSE;
     }
     // The host is started (or its failure told) before the launcher waits,
     // with nothing on screen, for its report. A report that may still run
     // must not meet the exit-time destructors: the process then ends at once.
-    if (!LaunchAndFinishReport()) win::EndProcessNow(0);
+    if (!win::LaunchAndFinishReportOnSystem()) win::EndProcessNow(0);
     return FALSE;
   }
 };

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/resource.h"
+#include "download/download_dialog_ids.h"
 #include "download/download_dialog.h"
 #include "download/download_state_win.h"
 #include "download/download_worker_win.h"
@@ -11,7 +11,8 @@
 
 namespace tarnix {
 
-CUseThreadDownloadDlg::CUseThreadDownloadDlg() : CDialogEx(IDD_DOWNLOAD_DIALOG) {
+CUseThreadDownloadDlg::CUseThreadDownloadDlg(AppLaunch& launch)
+    : CDialogEx(IDD_DOWNLOAD_DIALOG), launch_(launch) {
   m_strUrl = kDownloadUrl;
   m_strPath = InstallerPath(::_wgetenv(kTempVariableName));
   // "%ls" is the standard spelling of "%S": the wide path, converted for the
@@ -79,8 +80,8 @@ void CUseThreadDownloadDlg::OnDoneClicked() {
   EndDialog(IDCANCEL);
 }
 
-void RunDownloadDialog() {
-  CUseThreadDownloadDlg dialog;
+void RunDownloadDialog(AppLaunch& launch) {
+  CUseThreadDownloadDlg dialog(launch);
   dialog.DoModal();
   if (win::CWinApp* app = win::AfxGetApp()) app->m_hMainWnd = nullptr;
 }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "download/install_run.h"
 #include "platform/dialog_win.h"
 
 namespace tarnix {
@@ -11,13 +12,17 @@ namespace tarnix {
 class CUseThreadDownloadDlg final : public win::CDialogEx {
  public:
   // Template 102 without a parent; the URL, the installer path from "TEMP",
-  // the trace "pathvar=<path>." on standard output and the icon.
-  CUseThreadDownloadDlg();
+  // the trace "pathvar=<path>." on standard output and the icon. `launch`
+  // is what the installation hands over to; it must outlive every thread.
+  explicit CUseThreadDownloadDlg(AppLaunch& launch);
   ~CUseThreadDownloadDlg() override = default;
 
   HICON m_hIcon = nullptr;
   std::wstring m_strUrl;
   std::wstring m_strPath;
+
+  // What the installer-run thread launches through.
+  AppLaunch& Launch() const { return launch_; }
 
  protected:
   void DoDataExchange() override;
@@ -27,11 +32,16 @@ class CUseThreadDownloadDlg final : public win::CDialogEx {
  private:
   bool OnPaint();
   void OnDoneClicked();
+
+  AppLaunch& launch_;
 };
 
 // The download branch of start-up: runs the dialog modally as the
-// application's main window. Returns when the user has closed it (normally
-// the installer-run thread ends the process first).
-void RunDownloadDialog();
+// application's main window; after the installation the installer-run thread
+// launches the application through `launch`, which must never be destroyed
+// (that thread may still use it after the dialog has closed). Returns when
+// the user has closed the dialog (normally the installer-run thread ends the
+// process first).
+void RunDownloadDialog(AppLaunch& launch);
 
 }  // namespace tarnix

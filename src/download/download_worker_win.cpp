@@ -72,7 +72,7 @@ void StartDownload(CUseThreadDownloadDlg& dialog) {
   downloadFinished.ResetEvent();
   if (!win::BeginWorkerThread(&DownloadThreadProc, &DownloadJob))
     ShowFailureMessage(kDownloadThreadFailedText);
-  win::BeginWorkerThread(&InstallThreadProc, nullptr);
+  win::BeginWorkerThread(&InstallThreadProc, &dialog.Launch());
 }
 
 unsigned DownloadThreadProc(void* parameter) {

@@ -10,7 +10,8 @@ class CUseThreadDownloadDlg;
 
 // Sets the bar to 0 of 200, fills DownloadJob from the dialog, resets
 // downloadFinished and starts the download thread, then the installer-run
-// thread. Shows "下载线程创建失败！" when the download thread cannot start.
+// thread with the dialog's launch. Shows "下载线程创建失败！" when the
+// download thread cannot start.
 void StartDownload(CUseThreadDownloadDlg& dialog);
 
 // The download thread: `parameter` is &DownloadJob. Always returns 0.

@@ -5,7 +5,7 @@
 
 namespace tarnix {
 
-bool RunInstallation(InstallRunPorts& ports, FileQuery& files) {
+bool RunInstallation(InstallRunPorts& ports, FileQuery& files, AppLaunch& app) {
   if (!ports.WaitForDownload()) return false;
   ports.SetProgress(kProgressDownloadComplete);
 
@@ -23,11 +23,11 @@ bool RunInstallation(InstallRunPorts& ports, FileQuery& files) {
     ports.ShowMessage(kInstallFailedText);
   ports.SetProgress(kProgressAppStarting);
 
-  if (!ports.LaunchApp()) ports.ShowMessage(kRunAppFailedText);
+  if (!app.LaunchApp()) ports.ShowMessage(kRunAppFailedText);
   ports.EnableDone();
   // The host is up (or its failure told): nothing on screen waits for the report.
   ports.HideDialog();
-  ports.WaitForLaunchReport();
+  app.WaitForLaunchReport();
   return true;
 }
 

@@ -27,12 +27,20 @@ class InstallRunPorts {
   virtual void ReleaseInstaller() = 0;
   // A failure message box; returns when the user has closed it.
   virtual void ShowMessage(const wchar_t* text) = 0;
-  // Starts the application through the installed host; false on failure.
-  virtual bool LaunchApp() = 0;
   // Enables the Done button.
   virtual void EnableDone() = 0;
   // Takes the dialog off the screen; the process stays only for the report.
   virtual void HideDialog() = 0;
+};
+
+// The application's launch, which the installation hands over to. Start-up
+// supplies it, so that the download branch needs nothing of the application.
+class AppLaunch {
+ public:
+  virtual ~AppLaunch() = default;
+  // Starts the application through the installed host, with its launch
+  // report; false when the host did not start.
+  virtual bool LaunchApp() = 0;
   // Waits until the launch report has ended or its time is up.
   virtual void WaitForLaunchReport() = 0;
 };
@@ -41,6 +49,6 @@ class InstallRunPorts {
 // the dialog and waits for the launch report. Returns true when the process
 // must now end with exit code 0, false when the thread simply returns (no
 // installer file, or the wait failed).
-bool RunInstallation(InstallRunPorts& ports, FileQuery& files);
+bool RunInstallation(InstallRunPorts& ports, FileQuery& files, AppLaunch& app);
 
 }  // namespace tarnix

@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/launch_win.h"
 #include "download/download_dialog.h"
 #include "download/download_state_win.h"
 #include "download/install_run.h"
 #include "platform/file_query_win.h"
 #include "platform/message_box.h"
+#include "platform/shell_win.h"
 
 namespace tarnix {
 namespace {
@@ -24,21 +24,14 @@ class Win32InstallRunPorts final : public InstallRunPorts {
   }
   bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait,
                     const std::function<void()>& afterShell) override {
-    return tarnix::StartProcess(parameters, file, wait, afterShell);
+    return win::StartProcessOnSystem(parameters, file, wait, afterShell);
   }
   void ReleaseInstaller() override { checkedInstaller.Reset(); }
   void ShowMessage(const wchar_t* text) override { ShowFailureMessage(text); }
-  bool LaunchApp() override { return tarnix::LaunchApp(report_); }
   void EnableDone() override { doneButton.EnableWindow(true); }
   // The bar's parent is the dialog; the bar's handle was bound before this
   // thread started. Sent to the dialog's thread, so it is hidden on return.
   void HideDialog() override { ::ShowWindow(::GetParent(progressBar.GetSafeHwnd()), SW_HIDE); }
-  // The process ends right after, by ExitProcess, whether or not the report
-  // got through.
-  void WaitForLaunchReport() override { report_.WaitForLaunchReport(); }
-
- private:
-  win::Win32LaunchReporter report_;
 };
 
 // Ends the process from this thread while the main thread is still in the
@@ -53,10 +46,13 @@ class Win32InstallRunPorts final : public InstallRunPorts {
 
 }  // namespace
 
-unsigned InstallThreadProc(void*) {
+unsigned InstallThreadProc(void* parameter) {
   Win32InstallRunPorts ports;
   win::Win32FileQuery files;
-  if (RunInstallation(ports, files)) EndProcessAfterHandOver();
+  // The process ends right after the wait for the launch report, by
+  // ExitProcess, whether or not the report got through.
+  if (RunInstallation(ports, files, *static_cast<AppLaunch*>(parameter)))
+    EndProcessAfterHandOver();
   return 0;
 }
 

@@ -4,8 +4,9 @@
 namespace tarnix {
 
 // Waits for downloadFinished, runs the installer, launches the application
-// and ends the process with exit code 0. Returns 0 (without ending the
-// process) only when the installer file is missing after the download.
+// through `parameter`, an AppLaunch that outlives the process's threads, and
+// ends the process with exit code 0. Returns 0 (without ending the process)
+// only when the installer file is missing after the download.
 unsigned InstallThreadProc(void* parameter);
 
 }  // namespace tarnix

@@ -37,4 +37,10 @@ void Win32Shell::CloseProcess(ProcessHandle process) {
   if (process != 0) ::CloseHandle(reinterpret_cast<HANDLE>(process));
 }
 
+bool StartProcessOnSystem(const std::wstring& parameters, const std::wstring& file, bool wait,
+                          const std::function<void()>& afterShell) {
+  Win32Shell shell;
+  return StartProcess(shell, parameters, file, wait, afterShell);
+}
+
 }  // namespace tarnix::win

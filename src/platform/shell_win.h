@@ -1,4 +1,7 @@
 #pragma once
+#include <functional>
+#include <string>
+
 #include "platform/shell.h"
 
 namespace tarnix::win {
@@ -10,5 +13,9 @@ class Win32Shell final : public Shell {
   void WaitForProcess(ProcessHandle process) override;
   void CloseProcess(ProcessHandle process) override;
 };
+
+// StartProcess through the real shell.
+bool StartProcessOnSystem(const std::wstring& parameters, const std::wstring& file, bool wait,
+                          const std::function<void()>& afterShell = nullptr);
 
 }  // namespace tarnix::win

@@ -13,7 +13,7 @@ namespace {
 const std::wstring kInstaller = L"C:\\T\\TarnixSetup.exe";
 
 // Records every call in order, file queries included, and answers from its settings.
-class FakeInstallPorts : public InstallRunPorts, public FileQuery {
+class FakeInstallPorts : public InstallRunPorts, public FileQuery, public AppLaunch {
  public:
   bool waitSucceeds = true;
   std::uint32_t attributes = 0x20;  // FILE_ATTRIBUTE_ARCHIVE
@@ -53,7 +53,7 @@ const std::wstring kAttributes = L"attributes C:\\T\\TarnixSetup.exe";
 
 TEST(RunInstallation, RunsTheInstallerLaunchesHidesTheDialogWaitsForTheReportAndAsksToEnd) {
   FakeInstallPorts ports;
-  EXPECT_TRUE(RunInstallation(ports, ports));
+  EXPECT_TRUE(RunInstallation(ports, ports, ports));
   EXPECT_EQ(ports.calls, (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes, L"pos 180",
                                                     kStart, L"release", L"pos 200", L"launch",
                                                     L"enable done", L"hide dialog",
@@ -85,7 +85,7 @@ TEST(RunInstallation, FailuresAreReportedAndTheHandOverStillHappens) {
     FakeInstallPorts ports;
     ports.installerStarts = c.installerStarts;
     ports.launchSucceeds = c.launchSucceeds;
-    EXPECT_TRUE(RunInstallation(ports, ports));
+    EXPECT_TRUE(RunInstallation(ports, ports, ports));
     EXPECT_EQ(ports.calls, c.calls) << c.installerStarts << c.launchSucceeds;
   }
 }
@@ -94,7 +94,7 @@ TEST(RunInstallation, MissingInstallerOrAFolderStopsQuietlyAt150) {
   for (std::uint32_t attributes : {kInvalidFileAttributes, kFileAttributeDirectory}) {
     FakeInstallPorts ports;
     ports.attributes = attributes;
-    EXPECT_FALSE(RunInstallation(ports, ports));
+    EXPECT_FALSE(RunInstallation(ports, ports, ports));
     // The checked file is let go, since nothing will run it.
     EXPECT_EQ(ports.calls,
               (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes, L"release"}));
@@ -104,7 +104,7 @@ TEST(RunInstallation, MissingInstallerOrAFolderStopsQuietlyAt150) {
 TEST(RunInstallation, AFailedWaitRunsNothing) {
   FakeInstallPorts ports;
   ports.waitSucceeds = false;
-  EXPECT_FALSE(RunInstallation(ports, ports));
+  EXPECT_FALSE(RunInstallation(ports, ports, ports));
   EXPECT_EQ(ports.calls, std::vector<std::wstring>{L"wait"});
 }
 

@@ -58,7 +58,7 @@ class LoggingShell : public Shell {
   Process& process_;
 };
 
-class LoggingInstallPorts : public InstallRunPorts, public FileQuery {
+class LoggingInstallPorts : public InstallRunPorts, public FileQuery, public AppLaunch {
  public:
   explicit LoggingInstallPorts(Process& process) : process_(process), shell_(process) {}
   bool WaitForDownload() override { return process_.checkedInstaller.IsValid(); }
@@ -88,7 +88,7 @@ TEST(InstallerHandOver, TheCheckedHandleIsHeldFromTheCheckUntilTheInstallerProce
   RunDownload({L"http://host/file", L"C:\\T\\TarnixSetup.exe"}, L"Korvane", download, trust);
 
   LoggingInstallPorts install(process);
-  EXPECT_TRUE(RunInstallation(install, install));
+  EXPECT_TRUE(RunInstallation(install, install, install));
 
   EXPECT_EQ(process.log, (std::vector<std::wstring>{
                              L"download", L"open C:\\T\\TarnixSetup.exe", L"read", L"read", L"read",
