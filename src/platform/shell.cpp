@@ -18,12 +18,11 @@ bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstri
   request.parameters = parameters;
   request.show = kShowNormal;
 
-  ProcessHandle process = 0;
-  bool started = shell.Execute(request, &process);
+  UniqueProcess process(ProcessHandle{0}, {&shell});
+  bool started = shell.Execute(request, process.Put());
   if (afterShell) afterShell();
   // A failed start leaves no handle; the wait then returns at once.
-  if (wait) shell.WaitForProcess(process);
-  shell.CloseProcess(process);
+  if (wait) shell.WaitForProcess(process.Get());
   return started;
 }
 

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/unique_handle.h"
+
 namespace tarnix {
 
 using ProcessHandle = std::uintptr_t;
@@ -34,9 +36,14 @@ class Shell {
   virtual bool Execute(const ShellStartRequest& request, ProcessHandle* process) = 0;
   // WaitForSingleObject(process, INFINITE); returns at once for 0.
   virtual void WaitForProcess(ProcessHandle process) = 0;
-  // CloseHandle; nothing for 0.
+  // CloseHandle on a process handle that Execute gave.
   virtual void CloseProcess(ProcessHandle process) = 0;
 };
+
+// Owns a started process's handle and closes it through the Shell that
+// started it.
+using UniqueProcess =
+    UniqueHandle<ApiHandleTraits<Shell, ProcessHandle, ProcessHandle{0}, &Shell::CloseProcess>>;
 
 // Starts `file` through the shell with "open" (Windows major version below 6)
 // or "runas" (6 and later), passing `parameters` (none when empty). With

@@ -34,7 +34,7 @@ void Win32Shell::WaitForProcess(ProcessHandle process) {
 }
 
 void Win32Shell::CloseProcess(ProcessHandle process) {
-  if (process != 0) ::CloseHandle(reinterpret_cast<HANDLE>(process));
+  ::CloseHandle(reinterpret_cast<HANDLE>(process));
 }
 
 bool StartProcessOnSystem(const std::wstring& parameters, const std::wstring& file, bool wait,

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "fakes/fake_shell.h"
 
 namespace tarnix {
@@ -40,6 +43,42 @@ TEST(StartProcess, WaitsForTheProcessAndAFailedStartReturnsFalseAtOnce) {
   failing.succeed = false;
   EXPECT_FALSE(StartProcess(failing, L"", L"C:\\setup.exe", true));
   EXPECT_EQ(failing.waits, std::vector<ProcessHandle>{0});  // no process: the wait returns at once
+}
+
+TEST(StartProcess, RunsTheAfterShellStepOnceBetweenTheShellAndTheWaitWhateverTheShellDid) {
+  struct Case {
+    bool started;
+    bool wait;
+    std::vector<std::wstring> log;
+  };
+  const Case cases[] = {
+      {true, true, {L"create process", L"after shell", L"wait 153", L"close 153"}},
+      {true, false, {L"create process", L"after shell", L"close 153"}},
+      // A refused start leaves no process, so nothing to close; the step still runs.
+      {false, true, {L"create process", L"after shell", L"wait 0"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::wstring> log;
+    struct RecordingShell : Shell {
+      std::vector<std::wstring>& log;
+      bool started;
+      RecordingShell(std::vector<std::wstring>& l, bool s) : log(l), started(s) {}
+      std::uint32_t GetVersion() override { return 0x23F00206; }
+      bool Execute(const ShellStartRequest&, ProcessHandle* process) override {
+        log.push_back(L"create process");
+        *process = started ? 153 : 0;
+        return started;
+      }
+      void WaitForProcess(ProcessHandle p) override {
+        log.push_back(L"wait " + std::to_wstring(p));
+      }
+      void CloseProcess(ProcessHandle p) override { log.push_back(L"close " + std::to_wstring(p)); }
+    } shell(log, c.started);
+    EXPECT_EQ(StartProcess(shell, L"", L"C:\\T\\TarnixSetup.exe", c.wait,
+                           [&log] { log.push_back(L"after shell"); }),
+              c.started);
+    EXPECT_EQ(log, c.log) << c.started << c.wait;
+  }
 }
 
 }  // namespace
