@@ -9,6 +9,7 @@
 #include "platform/app_framework_win.h"
 #include "platform/file_query_win.h"
 #include "platform/registry_win.h"
+#include "platform/win_handles_win.h"
 
 namespace tarnix {
 
@@ -18,17 +19,16 @@ namespace tarnix {
 // delay every direct start of the host; so the library is loaded, by name so
 // that the manifest's version 6 is the one found, only on the way to the dialog.
 void RegisterCommonControls() {
-  HMODULE controlsLibrary = ::LoadLibraryW(L"comctl32.dll");
-  if (controlsLibrary == nullptr) return;
+  win::UniqueModule controlsLibrary(::LoadLibraryW(L"comctl32.dll"));
   using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  auto init = reinterpret_cast<InitFn>(
-      reinterpret_cast<void*>(::GetProcAddress(controlsLibrary, "InitCommonControlsEx")));
+  auto init = win::LookUpExport<InitFn>(controlsLibrary.Get(), "InitCommonControlsEx");
   if (init == nullptr) return;
   INITCOMMONCONTROLSEX controls = {};
   controls.dwSize = sizeof(controls);
-  controls.dwICC = 0xFF;
+  controls.dwICC = ICC_WIN95_CLASSES;
   init(&controls);
   // The library stays loaded: its window classes serve the dialog.
+  static_cast<void>(controlsLibrary.Release());
 }
 
 class CUseThreadDownloadApp final : public win::CWinApp {

@@ -20,11 +20,6 @@ constexpr wchar_t kExpectedInstallerSigner[] = L"" TARNIX_INSTALLER_SIGNER;
 using UrlDownloadToFileFn = HRESULT(WINAPI*)(IUnknown*, LPCWSTR, LPCWSTR, DWORD,
                                              IBindStatusCallback*);
 
-template <typename Fn>
-Fn LookUp(HMODULE module, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-}
-
 class ProgressBarSink final : public ProgressSink {
  public:
   void SetPos(int position) override { progressBar.SetPos(position); }
@@ -37,7 +32,7 @@ class Win32DownloadPorts final : public DownloadPorts {
     // urlmon is not always taken from the system folder, so it is loaded from
     // there by hand; a system without it fails the download.
     win::UniqueModule urlmon = win::LoadSystemLibrary(L"urlmon.dll");
-    auto download = LookUp<UrlDownloadToFileFn>(urlmon.Get(), "URLDownloadToFileW");
+    auto download = win::LookUpExport<UrlDownloadToFileFn>(urlmon.Get(), "URLDownloadToFileW");
     if (download == nullptr) return E_FAIL;
     CBindCBHttpCallback callback;
     win::StallGuard guard(callback);

@@ -1,11 +1,6 @@
 #include "download/installer_trust_win.h"
 
-// clang-format off
-#include <windows.h>
-#include <wincrypt.h>
-#include <wintrust.h>
 #include <softpub.h>
-// clang-format on
 
 namespace tarnix::win {
 namespace {
@@ -14,32 +9,17 @@ namespace {
 static_assert(kErrorSharingViolation == ERROR_SHARING_VIOLATION);
 static_assert(sizeof(TrustFile) == sizeof(HANDLE) && sizeof(TrustState) == sizeof(HANDLE));
 
-using WinVerifyTrustFn = LONG(WINAPI*)(HWND, GUID*, LPVOID);
-using ProviderDataFn = CRYPT_PROVIDER_DATA*(WINAPI*)(HANDLE);
-using SignerFn = CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD);
-using CertificateFn = CRYPT_PROVIDER_CERT*(WINAPI*)(CRYPT_PROVIDER_SGNR*, DWORD);
-using NameStringFn = DWORD(WINAPI*)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPWSTR, DWORD);
-
-template <typename Fn>
-Fn As(FARPROC proc) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(proc));
-}
-
-FARPROC Find(const UniqueModule& module, const char* name) {
-  return module ? ::GetProcAddress(module.Get(), name) : nullptr;
-}
-
 HANDLE AsHandle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 }  // namespace
 
 Win32InstallerTrust::Win32InstallerTrust()
     : wintrust_(LoadSystemLibrary(L"wintrust.dll")), crypt32_(LoadSystemLibrary(L"crypt32.dll")) {
-  verifyTrust_ = Find(wintrust_, "WinVerifyTrust");
-  providerData_ = Find(wintrust_, "WTHelperProvDataFromStateData");
-  signer_ = Find(wintrust_, "WTHelperGetProvSignerFromChain");
-  certificate_ = Find(wintrust_, "WTHelperGetProvCertFromChain");
-  nameString_ = Find(crypt32_, "CertGetNameStringW");
+  verifyTrust_ = LookUpExport<WinVerifyTrustFn>(wintrust_.Get(), "WinVerifyTrust");
+  providerData_ = LookUpExport<ProviderDataFn>(wintrust_.Get(), "WTHelperProvDataFromStateData");
+  signer_ = LookUpExport<SignerFn>(wintrust_.Get(), "WTHelperGetProvSignerFromChain");
+  certificate_ = LookUpExport<CertificateFn>(wintrust_.Get(), "WTHelperGetProvCertFromChain");
+  nameString_ = LookUpExport<NameStringFn>(crypt32_.Get(), "CertGetNameStringW");
 }
 
 TrustFile Win32InstallerTrust::OpenForCheck(const std::wstring& path, std::uint32_t* error) {
@@ -70,18 +50,17 @@ bool Win32InstallerTrust::SignerCommonName(TrustState state, std::wstring* name)
   if (state == 0 || providerData_ == nullptr || signer_ == nullptr || certificate_ == nullptr ||
       nameString_ == nullptr)
     return false;
-  CRYPT_PROVIDER_DATA* data = As<ProviderDataFn>(providerData_)(AsHandle(state));
-  CRYPT_PROVIDER_SGNR* signer = data ? As<SignerFn>(signer_)(data, 0, FALSE, 0) : nullptr;
-  CRYPT_PROVIDER_CERT* leaf = signer ? As<CertificateFn>(certificate_)(signer, 0) : nullptr;
+  CRYPT_PROVIDER_DATA* data = providerData_(AsHandle(state));
+  CRYPT_PROVIDER_SGNR* signer = data ? signer_(data, 0, FALSE, 0) : nullptr;
+  CRYPT_PROVIDER_CERT* leaf = signer ? certificate_(signer, 0) : nullptr;
   if (leaf == nullptr || leaf->pCert == nullptr) return false;
 
-  auto getName = As<NameStringFn>(nameString_);
   char commonName[] = szOID_COMMON_NAME;
   // The count includes the terminating zero; 1 means the certificate has no common name.
-  DWORD count = getName(leaf->pCert, CERT_NAME_ATTR_TYPE, 0, commonName, nullptr, 0);
+  DWORD count = nameString_(leaf->pCert, CERT_NAME_ATTR_TYPE, 0, commonName, nullptr, 0);
   if (count == 0) return false;
   std::wstring text(count, L'\0');
-  count = getName(leaf->pCert, CERT_NAME_ATTR_TYPE, 0, commonName, text.data(), count);
+  count = nameString_(leaf->pCert, CERT_NAME_ATTR_TYPE, 0, commonName, text.data(), count);
   if (count == 0) return false;
   text.resize(count - 1);
   *name = std::move(text);
@@ -112,8 +91,7 @@ long Win32InstallerTrust::CallVerifyTrust(unsigned long action, TrustState* stat
   data.dwProvFlags = WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL;
 
   GUID actionId = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  LONG result =
-      As<WinVerifyTrustFn>(verifyTrust_)(static_cast<HWND>(INVALID_HANDLE_VALUE), &actionId, &data);
+  LONG result = verifyTrust_(static_cast<HWND>(INVALID_HANDLE_VALUE), &actionId, &data);
   *state = reinterpret_cast<TrustState>(data.hWVTStateData);
   return result;
 }

@@ -2,6 +2,12 @@
 #include "download/installer_trust.h"
 #include "platform/win_handles_win.h"
 
+// After windows.h, which the crypto headers build on.
+// clang-format off
+#include <wincrypt.h>
+#include <wintrust.h>
+// clang-format on
+
 namespace tarnix::win {
 
 // CreateFileW, ReadFile, CloseHandle and Sleep; WinVerifyTrust and its
@@ -28,15 +34,21 @@ class Win32InstallerTrust final : public InstallerTrustApi {
   // repeats the verify's request with the state and the close action.
   long CallVerifyTrust(unsigned long action, TrustState* state);
 
+  using WinVerifyTrustFn = LONG(WINAPI*)(HWND, GUID*, LPVOID);
+  using ProviderDataFn = CRYPT_PROVIDER_DATA*(WINAPI*)(HANDLE);
+  using SignerFn = CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD);
+  using CertificateFn = CRYPT_PROVIDER_CERT*(WINAPI*)(CRYPT_PROVIDER_SGNR*, DWORD);
+  using NameStringFn = DWORD(WINAPI*)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPWSTR, DWORD);
+
   std::wstring path_;
   TrustFile file_ = kNoTrustFile;
   UniqueModule wintrust_;
   UniqueModule crypt32_;
-  FARPROC verifyTrust_ = nullptr;
-  FARPROC providerData_ = nullptr;
-  FARPROC signer_ = nullptr;
-  FARPROC certificate_ = nullptr;
-  FARPROC nameString_ = nullptr;
+  WinVerifyTrustFn verifyTrust_ = nullptr;
+  ProviderDataFn providerData_ = nullptr;
+  SignerFn signer_ = nullptr;
+  CertificateFn certificate_ = nullptr;
+  NameStringFn nameString_ = nullptr;
 };
 
 }  // namespace tarnix::win

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/bytes.h"
+
 namespace tarnix {
 namespace {
 
@@ -22,10 +24,7 @@ bool IsPeImage(FileBytes& file) {
 
   std::array<std::uint8_t, 4> field{};
   if (!file.ReadAt(kNewHeaderOffsetField, field)) return false;
-  std::uint32_t newHeader = static_cast<std::uint32_t>(field[0]) |
-                            static_cast<std::uint32_t>(field[1]) << 8 |
-                            static_cast<std::uint32_t>(field[2]) << 16 |
-                            static_cast<std::uint32_t>(field[3]) << 24;
+  auto newHeader = LoadLittleEndian<std::uint32_t>(field.data());
   // e_lfanew is signed in the header: a negative value points nowhere.
   if (newHeader > 0x7FFFFFFFu) return false;
 
