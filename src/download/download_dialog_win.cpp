@@ -4,9 +4,9 @@
 #include <cstdlib>
 
 #include "download/download_dialog_ids.h"
-#include "download/download_dialog.h"
 #include "download/download_state_win.h"
 #include "download/download_worker_win.h"
+#include "download/installer_location.h"
 #include "platform/app_framework_win.h"
 
 namespace tarnix {

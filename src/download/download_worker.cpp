@@ -5,9 +5,9 @@
 namespace tarnix {
 
 void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigner,
-                 DownloadPorts& ports, InstallerTrustApi& trust) {
-  if (ports.DownloadToFile(job.url, job.path) != 0) {
-    ports.ShowMessage(kDownloadFailedText);
+                 DownloadPlatform& platform, InstallerTrust& trust) {
+  if (platform.DownloadToFile(job.url, job.path) != 0) {
+    platform.ShowMessage(kDownloadFailedText);
     return;
   }
   // The installer is started elevated: only a program from the expected
@@ -15,11 +15,11 @@ void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigne
   // nor whatever someone on the way substituted.
   InstallerCheck check = CheckInstaller(trust, job.path, expectedSigner);
   if (check.verdict != InstallerVerdict::kTrusted) {
-    ports.RemoveFile(job.path);  // the check has closed the file already
-    ports.ShowMessage(kDownloadFailedText);
+    platform.RemoveFile(job.path);  // the check has closed the file already
+    platform.ShowMessage(kDownloadFailedText);
     return;
   }
-  ports.SignalFinished(std::move(check.file));
+  platform.SignalFinished(std::move(check.file));
 }
 
 }  // namespace tarnix

@@ -14,9 +14,9 @@ struct DownloadJobRecord {
   std::wstring path;
 };
 
-class DownloadPorts {
+class DownloadPlatform {
  public:
-  virtual ~DownloadPorts() = default;
+  virtual ~DownloadPlatform() = default;
   // URLDownloadToFileW of `url` into `path` with the progress callback; its result.
   virtual long DownloadToFile(const std::wstring& url, const std::wstring& path) = 0;
   // DeleteFileW; a failure is ignored.
@@ -34,6 +34,6 @@ class DownloadPorts {
 // Anything else shows "下载失败！"; a downloaded file that fails the check is
 // also deleted, so that nobody opens it later.
 void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigner,
-                 DownloadPorts& ports, InstallerTrustApi& trust);
+                 DownloadPlatform& platform, InstallerTrust& trust);
 
 }  // namespace tarnix

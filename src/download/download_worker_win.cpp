@@ -26,7 +26,7 @@ class ProgressBarSink final : public ProgressSink {
   void UpdateWindow() override { progressBar.UpdateWindow(); }
 };
 
-class Win32DownloadPorts final : public DownloadPorts {
+class Win32DownloadPlatform final : public DownloadPlatform {
  public:
   long DownloadToFile(const std::wstring& url, const std::wstring& path) override {
     // urlmon is not always taken from the system folder, so it is loaded from
@@ -71,9 +71,9 @@ void StartDownload(CUseThreadDownloadDlg& dialog) {
 }
 
 unsigned DownloadThreadProc(void* parameter) {
-  Win32DownloadPorts ports;
+  Win32DownloadPlatform platform;
   win::Win32InstallerTrust trust;
-  RunDownload(*static_cast<const DownloadJobRecord*>(parameter), kExpectedInstallerSigner, ports,
+  RunDownload(*static_cast<const DownloadJobRecord*>(parameter), kExpectedInstallerSigner, platform,
               trust);
   return 0;
 }

@@ -5,28 +5,28 @@
 
 namespace tarnix {
 
-bool RunInstallation(InstallRunPorts& ports, FileQuery& files, AppLaunch& app) {
-  if (!ports.WaitForDownload()) return false;
-  ports.SetProgress(kProgressDownloadComplete);
+bool RunInstallation(InstallPlatform& platform, FileQuery& files, AppLaunch& app) {
+  if (!platform.WaitForDownload()) return false;
+  platform.SetProgress(kProgressDownloadComplete);
 
-  std::wstring installer = ports.InstallerPath();
+  std::wstring installer = platform.InstallerPath();
   if (!IsExistingFile(files, installer)) {
-    ports.ReleaseInstaller();
+    platform.ReleaseInstaller();
     return false;
   }
-  ports.SetProgress(kProgressInstallerStarting);
+  platform.SetProgress(kProgressInstallerStarting);
 
   // The installer gets no arguments; its exit code is not looked at, the
   // launch below finds out whether the host is there. The checked file stays
   // open, so that nobody can change it, until the installer's process exists.
-  if (!ports.StartProcess(L"", installer, true, [&ports] { ports.ReleaseInstaller(); }))
-    ports.ShowMessage(kInstallFailedText);
-  ports.SetProgress(kProgressAppStarting);
+  if (!platform.StartProcess(L"", installer, true, [&platform] { platform.ReleaseInstaller(); }))
+    platform.ShowMessage(kInstallFailedText);
+  platform.SetProgress(kProgressAppStarting);
 
-  if (!app.LaunchApp()) ports.ShowMessage(kRunAppFailedText);
-  ports.EnableDone();
+  if (!app.LaunchApp()) platform.ShowMessage(kRunAppFailedText);
+  platform.EnableDone();
   // The host is up (or its failure told): nothing on screen waits for the report.
-  ports.HideDialog();
+  platform.HideDialog();
   app.WaitForLaunchReport();
   return true;
 }

@@ -8,9 +8,9 @@
 
 namespace tarnix {
 
-class InstallRunPorts {
+class InstallPlatform {
  public:
-  virtual ~InstallRunPorts() = default;
+  virtual ~InstallPlatform() = default;
   // Waits without time-out until the download has succeeded. Returns false
   // only when the wait itself failed.
   virtual bool WaitForDownload() = 0;
@@ -49,6 +49,6 @@ class AppLaunch {
 // the dialog and waits for the launch report. Returns true when the process
 // must now end with exit code 0, false when the thread simply returns (no
 // installer file, or the wait failed).
-bool RunInstallation(InstallRunPorts& ports, FileQuery& files, AppLaunch& app);
+bool RunInstallation(InstallPlatform& platform, FileQuery& files, AppLaunch& app);
 
 }  // namespace tarnix

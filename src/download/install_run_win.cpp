@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "download/download_dialog.h"
 #include "download/download_state_win.h"
 #include "download/install_run.h"
+#include "download/installer_location.h"
 #include "platform/file_query_win.h"
 #include "platform/message_box.h"
 #include "platform/shell_win.h"
@@ -15,7 +15,7 @@
 namespace tarnix {
 namespace {
 
-class Win32InstallRunPorts final : public InstallRunPorts {
+class Win32InstallPlatform final : public InstallPlatform {
  public:
   bool WaitForDownload() override { return downloadFinished.Wait(); }
   void SetProgress(int position) override { progressBar.SetPos(position); }
@@ -47,11 +47,11 @@ class Win32InstallRunPorts final : public InstallRunPorts {
 }  // namespace
 
 unsigned InstallThreadProc(void* parameter) {
-  Win32InstallRunPorts ports;
+  Win32InstallPlatform platform;
   win::Win32FileQuery files;
   // The process ends right after the wait for the launch report, by
   // ExitProcess, whether or not the report got through.
-  if (RunInstallation(ports, files, *static_cast<AppLaunch*>(parameter)))
+  if (RunInstallation(platform, files, *static_cast<AppLaunch*>(parameter)))
     EndProcessAfterHandOver();
   return 0;
 }

@@ -5,55 +5,55 @@
 namespace tarnix {
 namespace {
 
-using TrustStateOwner = UniqueHandle<ApiHandleTraits<InstallerTrustApi, TrustState, TrustState{0},
-                                                     &InstallerTrustApi::CloseTrustState>>;
+using TrustStateOwner = UniqueHandle<
+    ApiHandleTraits<InstallerTrust, TrustState, TrustState{0}, &InstallerTrust::CloseTrustState>>;
 
 // The PE check reads through the handle that is verified and held.
 class HandleFileBytes final : public FileBytes {
  public:
-  HandleFileBytes(InstallerTrustApi& api, TrustFile file) : api_(api), file_(file) {}
+  HandleFileBytes(InstallerTrust& trust, TrustFile file) : trust_(trust), file_(file) {}
   bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
-    return api_.ReadAt(file_, offset, out);
+    return trust_.ReadAt(file_, offset, out);
   }
 
  private:
-  InstallerTrustApi& api_;
+  InstallerTrust& trust_;
   TrustFile file_;
 };
 
-InstallerFile OpenForCheck(InstallerTrustApi& api, const std::wstring& path) {
+InstallerFile OpenForCheck(InstallerTrust& trust, const std::wstring& path) {
   for (int attempt = 1;; ++attempt) {
     std::uint32_t error = 0;
-    InstallerFile file(api.OpenForCheck(path, &error), {&api});
+    InstallerFile file(trust.OpenForCheck(path, &error), {&trust});
     if (file || error != kErrorSharingViolation || attempt == kOpenAttempts) return file;
-    api.Pause(kOpenRetryPauseMilliseconds);
+    trust.Pause(kOpenRetryPauseMilliseconds);
   }
 }
 
 // Only a valid signature whose leaf certificate names exactly the expected
 // signer counts: any other signer can sign a program too.
-bool IsSignedBy(InstallerTrustApi& api, TrustFile file, const std::wstring& path,
+bool IsSignedBy(InstallerTrust& trust, TrustFile file, const std::wstring& path,
                 const std::wstring& expectedSigner) {
-  TrustStateOwner state(TrustState{0}, {&api});
-  if (api.VerifyTrust(file, path, state.Put()) != 0) return false;
+  TrustStateOwner state(TrustState{0}, {&trust});
+  if (trust.VerifyTrust(file, path, state.Put()) != 0) return false;
   std::wstring signer;
-  return api.SignerCommonName(state.Get(), &signer) && signer == expectedSigner;
+  return trust.SignerCommonName(state.Get(), &signer) && signer == expectedSigner;
 }
 
 }  // namespace
 
-InstallerCheck CheckInstaller(InstallerTrustApi& api, const std::wstring& path,
+InstallerCheck CheckInstaller(InstallerTrust& trust, const std::wstring& path,
                               const std::wstring& expectedSigner) {
   InstallerCheck check;
-  InstallerFile file = OpenForCheck(api, path);
+  InstallerFile file = OpenForCheck(trust, path);
   if (!file) return check;
 
-  HandleFileBytes bytes(api, file.Get());
+  HandleFileBytes bytes(trust, file.Get());
   if (!IsPeImage(bytes)) {
     check.verdict = InstallerVerdict::kNotAProgram;
     return check;
   }
-  if (!expectedSigner.empty() && !IsSignedBy(api, file.Get(), path, expectedSigner)) {
+  if (!expectedSigner.empty() && !IsSignedBy(trust, file.Get(), path, expectedSigner)) {
     check.verdict = InstallerVerdict::kNotTrusted;
     return check;
   }

@@ -27,9 +27,9 @@ inline constexpr int kOpenAttempts = 31;
 inline constexpr std::uint32_t kOpenRetryPauseMilliseconds = 100;
 
 // The OS calls of the check, one method per call.
-class InstallerTrustApi {
+class InstallerTrust {
  public:
-  virtual ~InstallerTrustApi() = default;
+  virtual ~InstallerTrust() = default;
   // CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING). Returns
   // the handle; on failure kNoTrustFile, with GetLastError() in *error.
   virtual TrustFile OpenForCheck(const std::wstring& path, std::uint32_t* error) = 0;
@@ -55,7 +55,7 @@ class InstallerTrustApi {
 
 // The installer file, open without write or delete sharing.
 using InstallerFile = UniqueHandle<
-    ApiHandleTraits<InstallerTrustApi, TrustFile, kNoTrustFile, &InstallerTrustApi::CloseFile>>;
+    ApiHandleTraits<InstallerTrust, TrustFile, kNoTrustFile, &InstallerTrust::CloseFile>>;
 
 enum class InstallerVerdict {
   kTrusted,
@@ -72,7 +72,7 @@ struct InstallerCheck {
 // Checks the file at `path`. With an empty `expectedSigner` the signature is
 // not checked (a deployment whose installers are unsigned); the file must
 // still be a program and is still held open.
-InstallerCheck CheckInstaller(InstallerTrustApi& api, const std::wstring& path,
+InstallerCheck CheckInstaller(InstallerTrust& trust, const std::wstring& path,
                               const std::wstring& expectedSigner);
 
 }  // namespace tarnix

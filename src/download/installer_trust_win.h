@@ -15,7 +15,7 @@ namespace tarnix::win {
 // loaded from the system directory for the lifetime of this object (never
 // imported). Where a call is missing, the check fails: VerifyTrust returns an
 // error and SignerCommonName finds no name.
-class Win32InstallerTrust final : public InstallerTrustApi {
+class Win32InstallerTrust final : public InstallerTrust {
  public:
   Win32InstallerTrust();
   Win32InstallerTrust(const Win32InstallerTrust&) = delete;

@@ -7,9 +7,9 @@ namespace tarnix::win {
 namespace {
 
 // A tick count and a manual-reset event that the watch's thread waits on.
-class Win32StallWatchPorts final : public StallWatchPorts {
+class Win32StallWatchPlatform final : public StallWatchPlatform {
  public:
-  Win32StallWatchPorts() : stop_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  Win32StallWatchPlatform() : stop_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
   bool IsValid() const { return stop_.IsValid(); }
 
   std::uint32_t TickMs() override { return ::GetTickCount(); }
@@ -48,9 +48,9 @@ unsigned RunStallWatch(void* parameter) {
 
 bool StallGuard::Start() {
   if (kStallLimitMs == 0) return false;
-  auto ports = std::make_unique<Win32StallWatchPorts>();
-  if (!ports->IsValid()) return false;
-  watch_ = std::make_shared<StallWatch>(kStallLimitMs, kStallCheckMs, std::move(ports));
+  auto platform = std::make_unique<Win32StallWatchPlatform>();
+  if (!platform->IsValid()) return false;
+  watch_ = std::make_shared<StallWatch>(kStallLimitMs, kStallCheckMs, std::move(platform));
   auto* share = new std::shared_ptr<StallWatch>(watch_);
   if (!BeginWorkerThread(&RunStallWatch, share)) {
     delete share;

@@ -7,8 +7,11 @@
 namespace tarnix {
 
 StallWatch::StallWatch(std::uint32_t limitMs, std::uint32_t checkMs,
-                       std::unique_ptr<StallWatchPorts> ports)
-    : limitMs_(limitMs), checkMs_(checkMs), ports_(std::move(ports)), lastData_(ports_->TickMs()) {}
+                       std::unique_ptr<StallWatchPlatform> platform)
+    : limitMs_(limitMs),
+      checkMs_(checkMs),
+      platform_(std::move(platform)),
+      lastData_(platform_->TickMs()) {}
 
 // Reached on whichever thread lets go last; the binding is still held here
 // only when the download thread stopped during an abort.
@@ -20,20 +23,20 @@ void StallWatch::SetBinding(std::unique_ptr<StallBinding> binding) {
   hasBinding_.store(true);
 }
 
-void StallWatch::NoteData() { lastData_.store(ports_->TickMs()); }
+void StallWatch::NoteData() { lastData_.store(platform_->TickMs()); }
 
 void StallWatch::Stop() {
   Phase before = phase_.exchange(Phase::Stopped);
   if (before == Phase::Stopped) return;
   if (before != Phase::Aborting) binding_.reset();
-  ports_->SignalStop();
+  platform_->SignalStop();
 }
 
 void StallWatch::Run() {
-  while (!ports_->WaitForStop(checkMs_)) {
+  while (!platform_->WaitForStop(checkMs_)) {
     if (phase_.load() != Phase::Watching) return;
     if (!hasBinding_.load()) continue;
-    if (!IsStalled(lastData_.load(), ports_->TickMs(), limitMs_)) continue;
+    if (!IsStalled(lastData_.load(), platform_->TickMs(), limitMs_)) continue;
     // From here the binding is this thread's until the abort returns; a Stop
     // in between leaves it alone and does not wait.
     Phase expected = Phase::Watching;

@@ -31,9 +31,9 @@ class StallBinding {
 };
 
 // What the watch needs of the system.
-class StallWatchPorts {
+class StallWatchPlatform {
  public:
-  virtual ~StallWatchPorts() = default;
+  virtual ~StallWatchPlatform() = default;
   // A millisecond tick count that wraps around (GetTickCount).
   virtual std::uint32_t TickMs() = 0;
   // Waits up to `ms` for SignalStop (a manual-reset event): true once it was
@@ -46,7 +46,8 @@ class StallWatchPorts {
 // Shared (std::shared_ptr) by the download thread and the watch thread.
 class StallWatch {
  public:
-  StallWatch(std::uint32_t limitMs, std::uint32_t checkMs, std::unique_ptr<StallWatchPorts> ports);
+  StallWatch(std::uint32_t limitMs, std::uint32_t checkMs,
+             std::unique_ptr<StallWatchPlatform> platform);
   StallWatch(const StallWatch&) = delete;
   StallWatch& operator=(const StallWatch&) = delete;
   ~StallWatch();
@@ -69,7 +70,7 @@ class StallWatch {
 
   const std::uint32_t limitMs_;
   const std::uint32_t checkMs_;
-  const std::unique_ptr<StallWatchPorts> ports_;
+  const std::unique_ptr<StallWatchPlatform> platform_;
   // Written by the download thread before hasBinding_ is set; then read by
   // the watch thread only while it holds the Aborting phase.
   std::unique_ptr<StallBinding> binding_;

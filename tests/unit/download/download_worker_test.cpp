@@ -15,9 +15,9 @@ using testing::FakeInstallerTrust;
 
 // Records every call in the log it shares with the trust fake, and keeps
 // the installer file it is handed.
-class FakeDownloadPorts : public DownloadPorts {
+class FakeDownloadPlatform : public DownloadPlatform {
  public:
-  explicit FakeDownloadPorts(std::vector<std::wstring>& sharedLog) : log(sharedLog) {}
+  explicit FakeDownloadPlatform(std::vector<std::wstring>& sharedLog) : log(sharedLog) {}
   long result = 0;
   InstallerFile handedOver;
   std::vector<std::wstring>& log;
@@ -39,7 +39,7 @@ class FakeDownloadPorts : public DownloadPorts {
 struct Fixture {
   std::vector<std::wstring> log;
   FakeInstallerTrust trust{log};
-  FakeDownloadPorts ports{log};
+  FakeDownloadPlatform platform{log};
 };
 
 const DownloadJobRecord kJob{L"http://host/file", L"C:\\T\\TarnixSetup.exe"};
@@ -50,18 +50,18 @@ const std::wstring kRemove = L"remove C:\\T\\TarnixSetup.exe";
 
 TEST(RunDownload, ATrustedInstallerIsHandedOverStillOpenAndSignalledExactlyOnce) {
   Fixture f;
-  RunDownload(kJob, L"Korvane", f.ports, f.trust);
+  RunDownload(kJob, L"Korvane", f.platform, f.trust);
   EXPECT_EQ(f.log, (std::vector<std::wstring>{kDownload, kOpen, L"read", L"read", L"read", kVerify,
                                               L"signer", L"close state", L"signal"}));
-  EXPECT_EQ(f.ports.handedOver.Get(), FakeInstallerTrust::kFile);
+  EXPECT_EQ(f.platform.handedOver.Get(), FakeInstallerTrust::kFile);
 }
 
 TEST(RunDownload, AnyResultButSOkFailsWithoutTouchingTheFile) {
   // S_FALSE is a success code, but only S_OK counts; INET_E_RESOURCE_NOT_FOUND, E_ABORT.
   for (long result : {1L, static_cast<long>(0x800C0005u), static_cast<long>(0x80004004u)}) {
     Fixture f;
-    f.ports.result = result;
-    RunDownload(kJob, L"Korvane", f.ports, f.trust);
+    f.platform.result = result;
+    RunDownload(kJob, L"Korvane", f.platform, f.trust);
     EXPECT_EQ(f.log, (std::vector<std::wstring>{kDownload, L"message 下载失败！"}))
         << std::hex << result;
   }
@@ -84,9 +84,9 @@ TEST(RunDownload, AnInstallerThatFailsTheCheckIsClosedThenDeletedAndReportedAsAF
   for (const Case& c : cases) {
     Fixture f;
     c.arrange(f.trust);
-    RunDownload(kJob, L"Korvane", f.ports, f.trust);
+    RunDownload(kJob, L"Korvane", f.platform, f.trust);
     EXPECT_EQ(f.trust.Count(L"signal"), 0) << c.name;
-    EXPECT_FALSE(f.ports.handedOver.IsValid()) << c.name;
+    EXPECT_FALSE(f.platform.handedOver.IsValid()) << c.name;
     // Our own handle shares no deletion: it must be closed before the delete.
     std::vector<std::wstring> tail(f.log.end() - 2, f.log.end());
     EXPECT_EQ(tail, (std::vector<std::wstring>{kRemove, L"message 下载失败！"})) << c.name;

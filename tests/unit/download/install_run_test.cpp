@@ -13,7 +13,7 @@ namespace {
 const std::wstring kInstaller = L"C:\\T\\TarnixSetup.exe";
 
 // Records every call in order, file queries included, and answers from its settings.
-class FakeInstallPorts : public InstallRunPorts, public FileQuery, public AppLaunch {
+class FakeInstallPlatform : public InstallPlatform, public FileQuery, public AppLaunch {
  public:
   bool waitSucceeds = true;
   std::uint32_t attributes = 0x20;  // FILE_ATTRIBUTE_ARCHIVE
@@ -52,12 +52,12 @@ const std::wstring kStart = L"start [] C:\\T\\TarnixSetup.exe wait";
 const std::wstring kAttributes = L"attributes C:\\T\\TarnixSetup.exe";
 
 TEST(RunInstallation, RunsTheInstallerLaunchesHidesTheDialogWaitsForTheReportAndAsksToEnd) {
-  FakeInstallPorts ports;
-  EXPECT_TRUE(RunInstallation(ports, ports, ports));
-  EXPECT_EQ(ports.calls, (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes, L"pos 180",
-                                                    kStart, L"release", L"pos 200", L"launch",
-                                                    L"enable done", L"hide dialog",
-                                                    L"wait for report"}));
+  FakeInstallPlatform platform;
+  EXPECT_TRUE(RunInstallation(platform, platform, platform));
+  EXPECT_EQ(platform.calls,
+            (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes, L"pos 180", kStart,
+                                       L"release", L"pos 200", L"launch", L"enable done",
+                                       L"hide dialog", L"wait for report"}));
 }
 
 TEST(RunInstallation, FailuresAreReportedAndTheHandOverStillHappens) {
@@ -82,30 +82,30 @@ TEST(RunInstallation, FailuresAreReportedAndTheHandOverStillHappens) {
         L"enable done", L"hide dialog", L"wait for report"}},
   };
   for (const Case& c : cases) {
-    FakeInstallPorts ports;
-    ports.installerStarts = c.installerStarts;
-    ports.launchSucceeds = c.launchSucceeds;
-    EXPECT_TRUE(RunInstallation(ports, ports, ports));
-    EXPECT_EQ(ports.calls, c.calls) << c.installerStarts << c.launchSucceeds;
+    FakeInstallPlatform platform;
+    platform.installerStarts = c.installerStarts;
+    platform.launchSucceeds = c.launchSucceeds;
+    EXPECT_TRUE(RunInstallation(platform, platform, platform));
+    EXPECT_EQ(platform.calls, c.calls) << c.installerStarts << c.launchSucceeds;
   }
 }
 
 TEST(RunInstallation, MissingInstallerOrAFolderStopsQuietlyAt150) {
   for (std::uint32_t attributes : {kInvalidFileAttributes, kFileAttributeDirectory}) {
-    FakeInstallPorts ports;
-    ports.attributes = attributes;
-    EXPECT_FALSE(RunInstallation(ports, ports, ports));
+    FakeInstallPlatform platform;
+    platform.attributes = attributes;
+    EXPECT_FALSE(RunInstallation(platform, platform, platform));
     // The checked file is let go, since nothing will run it.
-    EXPECT_EQ(ports.calls,
+    EXPECT_EQ(platform.calls,
               (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes, L"release"}));
   }
 }
 
 TEST(RunInstallation, AFailedWaitRunsNothing) {
-  FakeInstallPorts ports;
-  ports.waitSucceeds = false;
-  EXPECT_FALSE(RunInstallation(ports, ports, ports));
-  EXPECT_EQ(ports.calls, std::vector<std::wstring>{L"wait"});
+  FakeInstallPlatform platform;
+  platform.waitSucceeds = false;
+  EXPECT_FALSE(RunInstallation(platform, platform, platform));
+  EXPECT_EQ(platform.calls, std::vector<std::wstring>{L"wait"});
 }
 
 }  // namespace

@@ -23,9 +23,9 @@ constexpr std::uint32_t kCheck = 1000;
 // Virtual time for a watch run on the test's thread: every wait that is not
 // stopped lets its time pass and then runs `during`, which plays the download
 // thread's part at that moment (data, the binding's end, the guard's stop).
-class ScriptedPorts : public StallWatchPorts {
+class ScriptedStallWatchPlatform : public StallWatchPlatform {
  public:
-  explicit ScriptedPorts(std::uint32_t startTick) : start(startTick), now(startTick) {}
+  explicit ScriptedStallWatchPlatform(std::uint32_t startTick) : start(startTick), now(startTick) {}
 
   const std::uint32_t start;
   std::uint32_t now;
@@ -51,12 +51,15 @@ class ScriptedPorts : public StallWatchPorts {
 // Logs its abort and its release with the virtual time.
 class LoggingBinding : public StallBinding {
  public:
-  LoggingBinding(ScriptedPorts& ports, std::vector<std::string>& log) : ports_(ports), log_(log) {}
-  ~LoggingBinding() override { log_.push_back("released at " + std::to_string(ports_.Elapsed())); }
-  void Abort() override { log_.push_back("abort at " + std::to_string(ports_.Elapsed())); }
+  LoggingBinding(ScriptedStallWatchPlatform& platform, std::vector<std::string>& log)
+      : platform_(platform), log_(log) {}
+  ~LoggingBinding() override {
+    log_.push_back("released at " + std::to_string(platform_.Elapsed()));
+  }
+  void Abort() override { log_.push_back("abort at " + std::to_string(platform_.Elapsed())); }
 
  private:
-  ScriptedPorts& ports_;
+  ScriptedStallWatchPlatform& platform_;
   std::vector<std::string>& log_;
 };
 
@@ -124,15 +127,15 @@ TEST(StallWatchTest, AbortsOnceAfterTheLimitWithoutDataAndReleasesTheBindingOnce
   for (auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<std::string> log;
-    auto owned = std::make_unique<ScriptedPorts>(c.startTick);
-    ScriptedPorts& ports = *owned;
+    auto owned = std::make_unique<ScriptedStallWatchPlatform>(c.startTick);
+    ScriptedStallWatchPlatform& platform = *owned;
     auto watch = std::make_shared<StallWatch>(kLimit, kCheck, std::move(owned));
-    if (c.binding) watch->SetBinding(std::make_unique<LoggingBinding>(ports, log));
-    if (c.download) ports.during = [&](std::uint32_t t) { c.download(*watch, t); };
+    if (c.binding) watch->SetBinding(std::make_unique<LoggingBinding>(platform, log));
+    if (c.download) platform.during = [&](std::uint32_t t) { c.download(*watch, t); };
 
     watch->Run();
     // The download returns (aborted or not) and the guard stops the watch.
-    ports.during = nullptr;
+    platform.during = nullptr;
     watch->Stop();
     watch.reset();
     EXPECT_THAT(log, ElementsAreArray(c.log));
@@ -141,11 +144,11 @@ TEST(StallWatchTest, AbortsOnceAfterTheLimitWithoutDataAndReleasesTheBindingOnce
 
 TEST(StallWatchTest, OnlyTheFirstBindingIsKept) {
   std::vector<std::string> log;
-  auto owned = std::make_unique<ScriptedPorts>(0);
-  ScriptedPorts& ports = *owned;
+  auto owned = std::make_unique<ScriptedStallWatchPlatform>(0);
+  ScriptedStallWatchPlatform& platform = *owned;
   StallWatch watch(kLimit, kCheck, std::move(owned));
-  watch.SetBinding(std::make_unique<LoggingBinding>(ports, log));
-  watch.SetBinding(std::make_unique<LoggingBinding>(ports, log));
+  watch.SetBinding(std::make_unique<LoggingBinding>(platform, log));
+  watch.SetBinding(std::make_unique<LoggingBinding>(platform, log));
   EXPECT_THAT(log, ElementsAre("released at 0")) << "the second one is let go at once";
   watch.Run();
   EXPECT_THAT(log, ElementsAre("released at 0", "abort at 60000"));
@@ -171,7 +174,7 @@ class Latch {
 
 // Real threads: a stop event made of a mutex and a condition variable, and
 // virtual time that passes by the check interval on every wait.
-class ThreadedPorts : public StallWatchPorts {
+class ThreadedStallWatchPlatform : public StallWatchPlatform {
  public:
   std::uint32_t TickMs() override { return now_.load(); }
   bool WaitForStop(std::uint32_t ms) override {
@@ -232,7 +235,8 @@ TEST(StallWatchTest, TheDownloadThreadNeverWaitsForAnAbortThatNeedsIt) {
     std::thread::id& releasedOn_;
   };
 
-  auto watch = std::make_shared<StallWatch>(5 * kCheck, kCheck, std::make_unique<ThreadedPorts>());
+  auto watch = std::make_shared<StallWatch>(5 * kCheck, kCheck,
+                                            std::make_unique<ThreadedStallWatchPlatform>());
   watch->SetBinding(std::make_unique<BlockingBinding>(abortStarted, downloadThreadRan, abortGaveUp,
                                                       releases, releasedOn));
   std::thread watchThread([share = watch]() mutable {

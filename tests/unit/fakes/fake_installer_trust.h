@@ -24,7 +24,7 @@ inline std::vector<std::uint8_t> SmallProgram() {
   return bytes;
 }
 
-class FakeInstallerTrust : public InstallerTrustApi {
+class FakeInstallerTrust : public InstallerTrust {
  public:
   static constexpr TrustFile kFile = 0x70;
   static constexpr TrustState kState = 0x51;

@@ -1,5 +1,5 @@
 #pragma once
-// The download dialog's constants and the installer path, without Windows.
+// Where the installer comes from and where it is saved, without Windows.
 
 #include <string>
 

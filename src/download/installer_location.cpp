@@ -1,4 +1,4 @@
-#include "download/download_dialog.h"
+#include "download/installer_location.h"
 
 namespace tarnix {
 
