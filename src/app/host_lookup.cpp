@@ -4,14 +4,15 @@
 
 #include "platform/bytes.h"
 #include "platform/wide_text.h"
+#include "platform/win32_values.h"
 
 namespace tarnix {
 namespace {
 
 // The value buffer holds 261 units but announces 260, so the text always ends
 // in a zero unit whatever the data hold.
-constexpr std::size_t kValueBufferUnits = 261;
-constexpr std::uint32_t kValueBufferAnnouncedBytes = 520;
+constexpr std::size_t kValueBufferUnits = kMaxPath + 1;
+constexpr auto kValueBufferAnnouncedBytes = static_cast<std::uint32_t>(kMaxPath * sizeof(char16_t));
 
 // One "%u" conversion at `pos`: returns false on a matching failure.
 bool ScanUnsigned(std::wstring_view text, std::size_t& pos, std::uint32_t& value) {

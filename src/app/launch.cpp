@@ -5,11 +5,12 @@
 
 #include "app/host_lookup.h"
 #include "platform/wide_text.h"
+#include "platform/win32_values.h"
 
 namespace tarnix {
 namespace {
 
-constexpr std::uint32_t kCurrentDirectoryUnits = 260;
+constexpr auto kCurrentDirectoryUnits = static_cast<std::uint32_t>(kMaxPath);
 constexpr wchar_t kHostArgumentsTemplate[] = L"--load-apps=APPPATH";
 constexpr std::wstring_view kAppPathPlaceholder = L"APPPATH";
 

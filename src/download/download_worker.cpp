@@ -1,12 +1,13 @@
 #include "download/download_worker.h"
 
+#include "download/progress.h"
 #include "platform/message_box.h"
 
 namespace tarnix {
 
 void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigner,
                  DownloadPlatform& platform, InstallerTrust& trust) {
-  if (platform.DownloadToFile(job.url, job.path) != 0) {
+  if (platform.DownloadToFile(job.url, job.path) != kResultOk) {
     platform.ShowMessage(kDownloadFailedText);
     return;
   }

@@ -13,6 +13,10 @@
 namespace tarnix {
 namespace {
 
+// The progress callback's answers, which the portable code mirrors.
+static_assert(kResultOk == S_OK);
+static_assert(kResultFalse == S_FALSE);
+
 // The subject common name that the installer's signing certificate must
 // carry; empty when this build runs unsigned installers.
 constexpr wchar_t kExpectedInstallerSigner[] = L"" TARNIX_INSTALLER_SIGNER;

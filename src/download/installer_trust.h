@@ -10,12 +10,12 @@
 #include <string>
 
 #include "platform/unique_handle.h"
+#include "platform/win32_values.h"
 
 namespace tarnix {
 
-// A file handle as the OS hands it out; kNoTrustFile is INVALID_HANDLE_VALUE.
+// A file handle as the OS hands it out; kInvalidHandleValue is none.
 using TrustFile = std::uintptr_t;
-inline constexpr TrustFile kNoTrustFile = ~TrustFile{0};
 // WinVerifyTrust's state data (hWVTStateData); 0 is none.
 using TrustState = std::uintptr_t;
 
@@ -31,7 +31,7 @@ class InstallerTrust {
  public:
   virtual ~InstallerTrust() = default;
   // CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING). Returns
-  // the handle; on failure kNoTrustFile, with GetLastError() in *error.
+  // the handle; on failure kInvalidHandleValue, with GetLastError() in *error.
   virtual TrustFile OpenForCheck(const std::wstring& path, std::uint32_t* error) = 0;
   // Reads exactly out.size() bytes at `offset` through `file`. False when the
   // file is shorter or the read fails; `out` is then unspecified.
@@ -55,7 +55,7 @@ class InstallerTrust {
 
 // The installer file, open without write or delete sharing.
 using InstallerFile = UniqueHandle<
-    ApiHandleTraits<InstallerTrust, TrustFile, kNoTrustFile, &InstallerTrust::CloseFile>>;
+    ApiHandleTraits<InstallerTrust, TrustFile, kInvalidHandleValue, &InstallerTrust::CloseFile>>;
 
 enum class InstallerVerdict {
   kTrusted,

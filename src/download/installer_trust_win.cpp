@@ -2,12 +2,19 @@
 
 #include <softpub.h>
 
+#include <cstddef>
+
+#include "download/pe_image.h"
+
 namespace tarnix::win {
 namespace {
 
 // The portable check mirrors these values.
 static_assert(kErrorSharingViolation == ERROR_SHARING_VIOLATION);
 static_assert(sizeof(TrustFile) == sizeof(HANDLE) && sizeof(TrustState) == sizeof(HANDLE));
+static_assert(kDosSignature == IMAGE_DOS_SIGNATURE);
+static_assert(kNewHeaderOffsetField == offsetof(IMAGE_DOS_HEADER, e_lfanew));
+static_assert(kNtSignature == IMAGE_NT_SIGNATURE);
 
 HANDLE AsHandle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 

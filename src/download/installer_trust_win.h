@@ -41,7 +41,7 @@ class Win32InstallerTrust final : public InstallerTrust {
   using NameStringFn = DWORD(WINAPI*)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPWSTR, DWORD);
 
   std::wstring path_;
-  TrustFile file_ = kNoTrustFile;
+  TrustFile file_ = kInvalidHandleValue;
   UniqueModule wintrust_;
   UniqueModule crypt32_;
   WinVerifyTrustFn verifyTrust_ = nullptr;

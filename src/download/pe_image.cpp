@@ -6,11 +6,6 @@
 #include "platform/bytes.h"
 
 namespace tarnix {
-namespace {
-
-constexpr std::uint64_t kNewHeaderOffsetField = 0x3C;  // e_lfanew in the DOS header
-
-}  // namespace
 
 bool MemoryFileBytes::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
   if (offset > bytes_.size() || out.size() > bytes_.size() - offset) return false;
@@ -20,7 +15,8 @@ bool MemoryFileBytes::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) 
 
 bool IsPeImage(FileBytes& file) {
   std::array<std::uint8_t, 2> magic{};
-  if (!file.ReadAt(0, magic) || magic[0] != 'M' || magic[1] != 'Z') return false;
+  if (!file.ReadAt(0, magic) || LoadLittleEndian<std::uint16_t>(magic.data()) != kDosSignature)
+    return false;
 
   std::array<std::uint8_t, 4> field{};
   if (!file.ReadAt(kNewHeaderOffsetField, field)) return false;
@@ -30,7 +26,7 @@ bool IsPeImage(FileBytes& file) {
 
   std::array<std::uint8_t, 4> signature{};
   if (!file.ReadAt(newHeader, signature)) return false;
-  return signature == std::array<std::uint8_t, 4>{'P', 'E', 0, 0};
+  return LoadLittleEndian<std::uint32_t>(signature.data()) == kNtSignature;
 }
 
 }  // namespace tarnix

@@ -7,6 +7,11 @@
 
 namespace tarnix {
 
+// The parts of the PE layout the check reads, little-endian in the file.
+inline constexpr std::uint16_t kDosSignature = 0x5A4D;        // IMAGE_DOS_SIGNATURE, "MZ"
+inline constexpr std::uint64_t kNewHeaderOffsetField = 0x3C;  // IMAGE_DOS_HEADER's e_lfanew
+inline constexpr std::uint32_t kNtSignature = 0x00004550;     // IMAGE_NT_SIGNATURE, "PE\0\0"
+
 // Random-access reads of one open file.
 class FileBytes {
  public:

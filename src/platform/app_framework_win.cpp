@@ -63,8 +63,7 @@ void HardenDllSearchPath() {
   HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
   using SetDefaultFn = BOOL(WINAPI*)(DWORD);
   auto setDefault = LookUpExport<SetDefaultFn>(kernel, "SetDefaultDllDirectories");
-  constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;
-  if (setDefault != nullptr && setDefault(kLoadLibrarySearchSystem32)) return;
+  if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
   // Older systems: at least take the current directory out of the search.
   using SetDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
   auto setDirectory = LookUpExport<SetDirectoryFn>(kernel, "SetDllDirectoryW");

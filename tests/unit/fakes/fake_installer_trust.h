@@ -52,7 +52,7 @@ class FakeInstallerTrust : public InstallerTrust {
     std::uint32_t result = openErrors[std::min(opens_++, openErrors.size() - 1)];
     if (result == 0) return kFile;
     *error = result;
-    return kNoTrustFile;
+    return kInvalidHandleValue;
   }
   bool ReadAt(TrustFile file, std::uint64_t offset, std::span<std::uint8_t> out) override {
     log.push_back(L"read");
