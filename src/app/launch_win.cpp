@@ -4,7 +4,7 @@
 
 #include "platform/app_framework_win.h"
 #include "platform/file_query_win.h"
-#include "platform/message_box.h"
+#include "platform/message_box_win.h"
 #include "platform/registry_win.h"
 #include "platform/shell_win.h"
 #include "report/launch_report_win.h"

@@ -6,7 +6,7 @@
 #include "download/installer_trust_win.h"
 #include "download/progress.h"
 #include "download/stall_guard_win.h"
-#include "platform/message_box.h"
+#include "platform/message_box_win.h"
 #include "platform/thread_win.h"
 #include "platform/win_handles_win.h"
 
@@ -49,10 +49,12 @@ class Win32DownloadPlatform final : public DownloadPlatform {
   }
   void RemoveFile(const std::wstring& path) override { ::DeleteFileW(path.c_str()); }
   void SignalFinished(InstallerFile installer) override {
+    // The handle moves from this thread's trust adapter, which ends with the
+    // thread, to the process-wide owner that the installer run closes.
     checkedInstaller.Reset(reinterpret_cast<HANDLE>(installer.Release()));
     downloadFinished.SetEvent();
   }
-  void ShowMessage(const wchar_t* text) override { ShowFailureMessage(text); }
+  void ShowMessage(const wchar_t* text) override { win::ShowFailureMessage(text); }
 };
 
 }  // namespace
@@ -65,12 +67,12 @@ void StartDownload(CUseThreadDownloadDlg& dialog) {
   // Without the event the two threads cannot hand over; starting them would
   // only let the installer run before its download ended.
   if (!downloadFinished.IsValid()) {
-    ShowFailureMessage(kDownloadThreadFailedText);
+    win::ShowFailureMessage(kDownloadThreadFailedText);
     return;
   }
   downloadFinished.ResetEvent();
   if (!win::BeginWorkerThread(&DownloadThreadProc, &DownloadJob))
-    ShowFailureMessage(kDownloadThreadFailedText);
+    win::ShowFailureMessage(kDownloadThreadFailedText);
   win::BeginWorkerThread(&InstallThreadProc, &dialog.Launch());
 }
 

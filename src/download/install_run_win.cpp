@@ -9,7 +9,7 @@
 #include "download/install_run.h"
 #include "download/installer_location.h"
 #include "platform/file_query_win.h"
-#include "platform/message_box.h"
+#include "platform/message_box_win.h"
 #include "platform/shell_win.h"
 
 namespace tarnix {
@@ -27,7 +27,7 @@ class Win32InstallPlatform final : public InstallPlatform {
     return win::StartProcessOnSystem(parameters, file, wait, afterShell);
   }
   void ReleaseInstaller() override { checkedInstaller.Reset(); }
-  void ShowMessage(const wchar_t* text) override { ShowFailureMessage(text); }
+  void ShowMessage(const wchar_t* text) override { win::ShowFailureMessage(text); }
   void EnableDone() override { doneButton.EnableWindow(true); }
   // The bar's parent is the dialog; the bar's handle was bound before this
   // thread started. Sent to the dialog's thread, so it is hidden on return.

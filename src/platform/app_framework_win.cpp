@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "platform/message_box.h"
 #include "platform/win_handles_win.h"
 
 namespace tarnix::win {
@@ -71,14 +70,3 @@ void HardenDllSearchPath() {
 }
 
 }  // namespace tarnix::win
-
-namespace tarnix {
-
-void ShowFailureMessage(const wchar_t* text) {
-  win::CWinApp* app = win::AfxGetApp();
-  HWND owner = app != nullptr ? app->m_hMainWnd : nullptr;
-  if (owner != nullptr && !::IsWindow(owner)) owner = nullptr;
-  ::MessageBoxW(owner, text, win::ApplicationTitle().c_str(), MB_OK | MB_ICONEXCLAMATION);
-}
-
-}  // namespace tarnix

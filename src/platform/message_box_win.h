@@ -1,0 +1,13 @@
+#pragma once
+// The launcher's failure box.
+
+#include "platform/message_box.h"
+
+namespace tarnix::win {
+
+// A fixed text, an OK button only, the exclamation icon and the application
+// title as caption, owned by the application's main window while it exists.
+// Safe to call from any thread; returns when the user has closed the box.
+void ShowFailureMessage(const wchar_t* text);
+
+}  // namespace tarnix::win
