@@ -47,7 +47,7 @@ class CUseThreadDownloadApp final : public win::CWinApp {
       // Never destroyed: the installer-run thread launches through it and
       // may still do so while this thread runs the exit-time destructors
       // after the user closed the dialog.
-      RunDownloadDialog(*new win::Win32AppLaunch);
+      win::RunDownloadDialog(*new win::Win32AppLaunch);
       return FALSE;
     }
     // The host is started (or its failure told) before the launcher waits,

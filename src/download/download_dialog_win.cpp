@@ -9,7 +9,7 @@
 #include "download/installer_location.h"
 #include "platform/app_framework_win.h"
 
-namespace tarnix {
+namespace tarnix::win {
 
 CUseThreadDownloadDlg::CUseThreadDownloadDlg(AppLaunch& launch)
     : CDialogEx(IDD_DOWNLOAD_DIALOG), launch_(launch) {
@@ -29,7 +29,7 @@ void CUseThreadDownloadDlg::DoDataExchange() {
 BOOL CUseThreadDownloadDlg::OnInitDialog() {
   CDialogEx::OnInitDialog();
   // Failure boxes of the worker threads belong to this window, so they stand in front of it.
-  if (win::CWinApp* app = win::AfxGetApp()) app->m_hMainWnd = GetSafeHwnd();
+  if (CWinApp* app = AfxGetApp()) app->m_hMainWnd = GetSafeHwnd();
   ::SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   ::SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
   StartDownload(*this);
@@ -83,7 +83,7 @@ void CUseThreadDownloadDlg::OnDoneClicked() {
 void RunDownloadDialog(AppLaunch& launch) {
   CUseThreadDownloadDlg dialog(launch);
   dialog.DoModal();
-  if (win::CWinApp* app = win::AfxGetApp()) app->m_hMainWnd = nullptr;
+  if (CWinApp* app = AfxGetApp()) app->m_hMainWnd = nullptr;
 }
 
-}  // namespace tarnix
+}  // namespace tarnix::win

@@ -7,9 +7,9 @@
 #include "download/install_run.h"
 #include "platform/dialog_win.h"
 
-namespace tarnix {
+namespace tarnix::win {
 
-class CUseThreadDownloadDlg final : public win::CDialogEx {
+class CUseThreadDownloadDlg final : public CDialogEx {
  public:
   // Template 102 without a parent; the URL, the installer path from "TEMP",
   // the trace "pathvar=<path>." on standard output and the icon. `launch`
@@ -44,4 +44,4 @@ class CUseThreadDownloadDlg final : public win::CDialogEx {
 // process first).
 void RunDownloadDialog(AppLaunch& launch);
 
-}  // namespace tarnix
+}  // namespace tarnix::win

@@ -1,16 +1,16 @@
 #include "download/download_state_win.h"
 
-namespace tarnix {
+namespace tarnix::win {
 
-win::CProgressCtrl progressBar;
-win::CButton doneButton;
+CProgressCtrl progressBar;
+CButton doneButton;
 
 // Created before start-up and never destroyed: when the user closes the
 // dialog, the main thread runs the C run-time's exit while the worker threads
 // may still read the job or wait on the event, so these must not be torn down
 // under them. The system closes the event's handle with the process.
 DownloadJobRecord& DownloadJob = *new DownloadJobRecord;
-win::CEvent& downloadFinished = *new win::CEvent;
-win::UniqueFile& checkedInstaller = *new win::UniqueFile;
+CEvent& downloadFinished = *new CEvent;
+UniqueFile& checkedInstaller = *new UniqueFile;
 
-}  // namespace tarnix
+}  // namespace tarnix::win

@@ -7,19 +7,19 @@
 #include "platform/event_win.h"
 #include "platform/win_handles_win.h"
 
-namespace tarnix {
+namespace tarnix::win {
 
 // Bound to the download dialog's controls when it initialises.
-extern win::CProgressCtrl progressBar;
-extern win::CButton doneButton;
+extern CProgressCtrl progressBar;
+extern CButton doneButton;
 
 // Filled by StartDownload before the download thread starts; then only read.
 extern DownloadJobRecord& DownloadJob;
 // Auto-reset, unsignalled from program start: set once by a successful download.
-extern win::CEvent& downloadFinished;
+extern CEvent& downloadFinished;
 // The downloaded installer, open without write or delete sharing since its
 // check: stored by the download thread before it sets downloadFinished,
 // closed by the installer-run thread once the installer's process exists.
-extern win::UniqueFile& checkedInstaller;
+extern UniqueFile& checkedInstaller;
 
-}  // namespace tarnix
+}  // namespace tarnix::win

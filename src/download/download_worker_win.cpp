@@ -10,7 +10,7 @@
 #include "platform/thread_win.h"
 #include "platform/win_handles_win.h"
 
-namespace tarnix {
+namespace tarnix::win {
 namespace {
 
 // The progress callback's answers, which the portable code mirrors.
@@ -35,11 +35,11 @@ class Win32DownloadPlatform final : public DownloadPlatform {
   long DownloadToFile(const std::wstring& url, const std::wstring& path) override {
     // urlmon is not always taken from the system folder, so it is loaded from
     // there by hand; a system without it fails the download.
-    win::UniqueModule urlmon = win::LoadSystemLibrary(L"urlmon.dll");
-    auto download = win::LookUpExport<UrlDownloadToFileFn>(urlmon.Get(), "URLDownloadToFileW");
+    UniqueModule urlmon = LoadSystemLibrary(L"urlmon.dll");
+    auto download = LookUpExport<UrlDownloadToFileFn>(urlmon.Get(), "URLDownloadToFileW");
     if (download == nullptr) return E_FAIL;
     CBindCBHttpCallback callback;
-    win::StallGuard guard(callback);
+    StallGuard guard(callback);
     guard.Start();
     HRESULT result = download(nullptr, url.c_str(), path.c_str(), 0, &guard);
     guard.Stop();
@@ -54,7 +54,7 @@ class Win32DownloadPlatform final : public DownloadPlatform {
     checkedInstaller.Reset(reinterpret_cast<HANDLE>(installer.Release()));
     downloadFinished.SetEvent();
   }
-  void ShowMessage(const wchar_t* text) override { win::ShowFailureMessage(text); }
+  void ShowMessage(const wchar_t* text) override { ShowFailureMessage(text); }
 };
 
 }  // namespace
@@ -67,18 +67,18 @@ void StartDownload(CUseThreadDownloadDlg& dialog) {
   // Without the event the two threads cannot hand over; starting them would
   // only let the installer run before its download ended.
   if (!downloadFinished.IsValid()) {
-    win::ShowFailureMessage(kDownloadThreadFailedText);
+    ShowFailureMessage(kDownloadThreadFailedText);
     return;
   }
   downloadFinished.ResetEvent();
-  if (!win::BeginWorkerThread(&DownloadThreadProc, &DownloadJob))
-    win::ShowFailureMessage(kDownloadThreadFailedText);
-  win::BeginWorkerThread(&InstallThreadProc, &dialog.Launch());
+  if (!BeginWorkerThread(&DownloadThreadProc, &DownloadJob))
+    ShowFailureMessage(kDownloadThreadFailedText);
+  BeginWorkerThread(&InstallThreadProc, &dialog.Launch());
 }
 
 unsigned DownloadThreadProc(void* parameter) {
   Win32DownloadPlatform platform;
-  win::Win32InstallerTrust trust;
+  Win32InstallerTrust trust;
   RunDownload(*static_cast<const DownloadJobRecord*>(parameter), kExpectedInstallerSigner, platform,
               trust);
   return 0;
@@ -104,4 +104,4 @@ STDMETHODIMP CBindCBHttpCallback::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGM
 }
 STDMETHODIMP CBindCBHttpCallback::OnObjectAvailable(REFIID, IUnknown*) { return E_NOTIMPL; }
 
-}  // namespace tarnix
+}  // namespace tarnix::win

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <urlmon.h>
 
-namespace tarnix {
+namespace tarnix::win {
 
 class CUseThreadDownloadDlg;
 
@@ -40,4 +40,4 @@ class CBindCBHttpCallback final : public IBindStatusCallback {
   STDMETHODIMP OnObjectAvailable(REFIID riid, IUnknown* object) override;
 };
 
-}  // namespace tarnix
+}  // namespace tarnix::win

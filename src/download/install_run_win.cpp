@@ -12,7 +12,7 @@
 #include "platform/message_box_win.h"
 #include "platform/shell_win.h"
 
-namespace tarnix {
+namespace tarnix::win {
 namespace {
 
 class Win32InstallPlatform final : public InstallPlatform {
@@ -24,10 +24,10 @@ class Win32InstallPlatform final : public InstallPlatform {
   }
   bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait,
                     const std::function<void()>& afterShell) override {
-    return win::StartProcessOnSystem(parameters, file, wait, afterShell);
+    return StartProcessOnSystem(parameters, file, wait, afterShell);
   }
   void ReleaseInstaller() override { checkedInstaller.Reset(); }
-  void ShowMessage(const wchar_t* text) override { win::ShowFailureMessage(text); }
+  void ShowMessage(const wchar_t* text) override { ShowFailureMessage(text); }
   void EnableDone() override { doneButton.EnableWindow(true); }
   // The bar's parent is the dialog; the bar's handle was bound before this
   // thread started. Sent to the dialog's thread, so it is hidden on return.
@@ -48,7 +48,7 @@ class Win32InstallPlatform final : public InstallPlatform {
 
 unsigned InstallThreadProc(void* parameter) {
   Win32InstallPlatform platform;
-  win::Win32FileQuery files;
+  Win32FileQuery files;
   // The process ends right after the wait for the launch report, by
   // ExitProcess, whether or not the report got through.
   if (RunInstallation(platform, files, *static_cast<AppLaunch*>(parameter)))
@@ -56,4 +56,4 @@ unsigned InstallThreadProc(void* parameter) {
   return 0;
 }
 
-}  // namespace tarnix
+}  // namespace tarnix::win

@@ -1,7 +1,7 @@
 #pragma once
 // The installer-run thread.
 
-namespace tarnix {
+namespace tarnix::win {
 
 // Waits for downloadFinished, runs the installer, launches the application
 // through `parameter`, an AppLaunch that outlives the process's threads, and
@@ -9,4 +9,4 @@ namespace tarnix {
 // only when the installer file is missing after the download.
 unsigned InstallThreadProc(void* parameter);
 
-}  // namespace tarnix
+}  // namespace tarnix::win
