@@ -24,9 +24,9 @@ struct Process {
   InstallerFile checkedInstaller;
 };
 
-class LoggingDownloadPlatform : public DownloadPlatform {
+class FakeDownloadPlatform : public DownloadPlatform {
  public:
-  explicit LoggingDownloadPlatform(Process& process) : process_(process) {}
+  explicit FakeDownloadPlatform(Process& process) : process_(process) {}
   long DownloadToFile(const std::wstring&, const std::wstring&) override {
     process_.log.push_back(L"download");
     return 0;
@@ -58,9 +58,9 @@ class LoggingShell : public Shell {
   Process& process_;
 };
 
-class LoggingInstallPlatform : public InstallPlatform, public FileQuery, public AppLaunch {
+class FakeInstallPlatform : public InstallPlatform, public FileQuery, public AppLaunch {
  public:
-  explicit LoggingInstallPlatform(Process& process) : process_(process), shell_(process) {}
+  explicit FakeInstallPlatform(Process& process) : process_(process), shell_(process) {}
   bool WaitForDownload() override { return process_.checkedInstaller.IsValid(); }
   void SetProgress(int) override {}
   std::wstring InstallerPath() override { return L"C:\\T\\TarnixSetup.exe"; }
@@ -84,10 +84,10 @@ class LoggingInstallPlatform : public InstallPlatform, public FileQuery, public 
 TEST(InstallerHandOver, TheCheckedHandleIsHeldFromTheCheckUntilTheInstallerProcessExists) {
   Process process;
   FakeInstallerTrust trust(process.log);
-  LoggingDownloadPlatform download(process);
+  FakeDownloadPlatform download(process);
   RunDownload({L"http://host/file", L"C:\\T\\TarnixSetup.exe"}, L"Korvane", download, trust);
 
-  LoggingInstallPlatform install(process);
+  FakeInstallPlatform install(process);
   EXPECT_TRUE(RunInstallation(install, install, install));
 
   EXPECT_EQ(process.log, (std::vector<std::wstring>{

@@ -23,9 +23,9 @@ constexpr std::uint32_t kCheck = 1000;
 // Virtual time for a watch run on the test's thread: every wait that is not
 // stopped lets its time pass and then runs `during`, which plays the download
 // thread's part at that moment (data, the binding's end, the guard's stop).
-class ScriptedStallWatchPlatform : public StallWatchPlatform {
+class FakeStallWatchPlatform : public StallWatchPlatform {
  public:
-  explicit ScriptedStallWatchPlatform(std::uint32_t startTick) : start(startTick), now(startTick) {}
+  explicit FakeStallWatchPlatform(std::uint32_t startTick) : start(startTick), now(startTick) {}
 
   const std::uint32_t start;
   std::uint32_t now;
@@ -51,7 +51,7 @@ class ScriptedStallWatchPlatform : public StallWatchPlatform {
 // Logs its abort and its release with the virtual time.
 class LoggingBinding : public StallBinding {
  public:
-  LoggingBinding(ScriptedStallWatchPlatform& platform, std::vector<std::string>& log)
+  LoggingBinding(FakeStallWatchPlatform& platform, std::vector<std::string>& log)
       : platform_(platform), log_(log) {}
   ~LoggingBinding() override {
     log_.push_back("released at " + std::to_string(platform_.Elapsed()));
@@ -59,7 +59,7 @@ class LoggingBinding : public StallBinding {
   void Abort() override { log_.push_back("abort at " + std::to_string(platform_.Elapsed())); }
 
  private:
-  ScriptedStallWatchPlatform& platform_;
+  FakeStallWatchPlatform& platform_;
   std::vector<std::string>& log_;
 };
 
@@ -127,8 +127,8 @@ TEST(StallWatchTest, AbortsOnceAfterTheLimitWithoutDataAndReleasesTheBindingOnce
   for (auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<std::string> log;
-    auto owned = std::make_unique<ScriptedStallWatchPlatform>(c.startTick);
-    ScriptedStallWatchPlatform& platform = *owned;
+    auto owned = std::make_unique<FakeStallWatchPlatform>(c.startTick);
+    FakeStallWatchPlatform& platform = *owned;
     auto watch = std::make_shared<StallWatch>(kLimit, kCheck, std::move(owned));
     if (c.binding) watch->SetBinding(std::make_unique<LoggingBinding>(platform, log));
     if (c.download) platform.during = [&](std::uint32_t t) { c.download(*watch, t); };
@@ -144,8 +144,8 @@ TEST(StallWatchTest, AbortsOnceAfterTheLimitWithoutDataAndReleasesTheBindingOnce
 
 TEST(StallWatchTest, OnlyTheFirstBindingIsKept) {
   std::vector<std::string> log;
-  auto owned = std::make_unique<ScriptedStallWatchPlatform>(0);
-  ScriptedStallWatchPlatform& platform = *owned;
+  auto owned = std::make_unique<FakeStallWatchPlatform>(0);
+  FakeStallWatchPlatform& platform = *owned;
   StallWatch watch(kLimit, kCheck, std::move(owned));
   watch.SetBinding(std::make_unique<LoggingBinding>(platform, log));
   watch.SetBinding(std::make_unique<LoggingBinding>(platform, log));
@@ -174,7 +174,7 @@ class Latch {
 
 // Real threads: a stop event made of a mutex and a condition variable, and
 // virtual time that passes by the check interval on every wait.
-class ThreadedStallWatchPlatform : public StallWatchPlatform {
+class FakeThreadedStallWatchPlatform : public StallWatchPlatform {
  public:
   std::uint32_t TickMs() override { return now_.load(); }
   bool WaitForStop(std::uint32_t ms) override {
@@ -236,7 +236,7 @@ TEST(StallWatchTest, TheDownloadThreadNeverWaitsForAnAbortThatNeedsIt) {
   };
 
   auto watch = std::make_shared<StallWatch>(5 * kCheck, kCheck,
-                                            std::make_unique<ThreadedStallWatchPlatform>());
+                                            std::make_unique<FakeThreadedStallWatchPlatform>());
   watch->SetBinding(std::make_unique<BlockingBinding>(abortStarted, downloadThreadRan, abortGaveUp,
                                                       releases, releasedOn));
   std::thread watchThread([share = watch]() mutable {
