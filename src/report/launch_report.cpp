@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/bytes.h"
+
 namespace tarnix {
 
 namespace {
@@ -41,7 +43,6 @@ class ScopedInternetHandle {
 }  // namespace
 
 std::wstring PercentEncodeBytes(std::string_view bytes) {
-  static constexpr wchar_t kHexDigits[] = L"0123456789ABCDEF";
   std::wstring out;
   out.reserve(bytes.size() * 3);
   for (char c : bytes) {
@@ -50,8 +51,7 @@ std::wstring PercentEncodeBytes(std::string_view bytes) {
       out += static_cast<wchar_t>(byte);
     } else {
       out += L'%';
-      out += kHexDigits[byte >> 4];
-      out += kHexDigits[byte & 0x0F];
+      AppendHex(out, byte, HexLetters::Upper);
     }
   }
   return out;
