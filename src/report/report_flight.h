@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "platform/unique_handle.h"
+
 namespace tarnix {
 
 // How long the launcher stays (hidden) for its report, counted from the
@@ -39,9 +41,10 @@ class ReportFlight {
   // What the report's thread runs, given the tick at which the report began.
   using Job = std::function<void(std::uint32_t startTick)>;
 
-  explicit ReportFlight(ReportThreads& threads) : threads_(threads) {}
+  explicit ReportFlight(ReportThreads& threads)
+      : threads_(threads), thread_(ThreadHandle{0}, ThreadTraits{&threads}) {}
   // Releases the thread's handle without waiting: the job owns what it uses.
-  ~ReportFlight();
+  ~ReportFlight() = default;
   ReportFlight(const ReportFlight&) = delete;
   ReportFlight& operator=(const ReportFlight&) = delete;
 
@@ -57,10 +60,13 @@ class ReportFlight {
   bool Wait();
 
  private:
+  using ThreadTraits =
+      ApiHandleTraits<ReportThreads, ThreadHandle, ThreadHandle{0}, &ReportThreads::CloseThread>;
+
   static unsigned RunJob(void* parameter);
 
   ReportThreads& threads_;
-  ThreadHandle thread_ = 0;
+  UniqueHandle<ThreadTraits> thread_;  // the job's thread while it may still be waited for
   std::uint32_t startTick_ = 0;
 };
 
