@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "identity/hardware_sources.h"
+#include "identity/identity_sources.h"
 #include "identity/identity_store.h"
 #include "identity/identity_types.h"
 
@@ -75,9 +75,5 @@ bool GetMachineId(IdentityEnvironment& environment, std::uint8_t* id);
 // Fills MachineIdText with the process-wide identity's text form. Returns
 // false, leaving the text empty, when no identity could be obtained.
 bool FormatMachineIdText(IdentityEnvironment& environment);
-
-// The same two over the machine's real hardware and files (Windows build).
-bool GetMachineId(std::uint8_t* id);
-bool FormatMachineIdText();
 
 }  // namespace tarnix

@@ -6,6 +6,8 @@
 
 namespace tarnix::win {
 
+static_assert(sizeof(ThreadHandle) == sizeof(HANDLE));
+
 ThreadHandle Win32ReportThreads::BeginThread(ThreadProc proc, void* parameter) {
   return reinterpret_cast<ThreadHandle>(BeginWaitableWorkerThread(proc, parameter).Release());
 }
