@@ -22,9 +22,9 @@ unsigned ReportFlight::RunJob(void* parameter) {
 
 bool ReportFlight::Start(Job job) {
   if (thread_) return false;
-  const std::uint32_t startTick = threads_.TickMs();
+  const std::uint32_t startTick = platform_.TickMs();
   auto pending = std::make_unique<PendingJob>(PendingJob{std::move(job), startTick});
-  ThreadHandle thread = threads_.BeginThread(&ReportFlight::RunJob, pending.get());
+  ThreadHandle thread = platform_.BeginThread(&ReportFlight::RunJob, pending.get());
   if (thread == 0) return false;
   static_cast<void>(pending.release());  // the thread frees it
   thread_.Reset(thread);
@@ -35,9 +35,9 @@ bool ReportFlight::Start(Job job) {
 bool ReportFlight::Wait() {
   if (!thread_) return true;
   // Unsigned arithmetic, so the tick counter's wrap-around does no harm.
-  const std::uint32_t elapsed = threads_.TickMs() - startTick_;
+  const std::uint32_t elapsed = platform_.TickMs() - startTick_;
   const std::uint32_t remaining = elapsed < kReportBudgetMs ? kReportBudgetMs - elapsed : 0;
-  if (!threads_.WaitForThread(thread_.Get(), remaining)) return false;
+  if (!platform_.WaitForThread(thread_.Get(), remaining)) return false;
   thread_.Reset();
   return true;
 }
