@@ -9,19 +9,19 @@
 
 namespace Base::GUID {
 
-CSeqIDGen::~CSeqIDGen() { delete[] m_cachedId; }
+CSeqIDGen::~CSeqIDGen() = default;
 
 bool CSeqIDGen::CopyCachedId(std::uint8_t* id) const {
   if (m_cachedId == nullptr) return false;
-  std::memcpy(id, m_cachedId, 16);
+  std::memcpy(id, m_cachedId.get(), 16);
   return true;
 }
 
 bool CSeqIDGen::CacheId(const std::uint8_t* id) {
-  delete[] m_cachedId;
-  m_cachedId = new (std::nothrow) std::uint8_t[16];
+  m_cachedId.reset();  // the old block goes first, so a failed allocation leaves none
+  m_cachedId.reset(new (std::nothrow) std::uint8_t[16]);
   if (m_cachedId == nullptr) return false;
-  std::memcpy(m_cachedId, id, 16);
+  std::memcpy(m_cachedId.get(), id, 16);
   return true;
 }
 

@@ -4,6 +4,7 @@
 // at most once per process and served from the cache of one CSeqIDGen.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -29,7 +30,7 @@ class CSeqIDGen {
   bool CacheId(const std::uint8_t* id);
 
  private:
-  std::uint8_t* m_cachedId = nullptr;
+  std::unique_ptr<std::uint8_t[]> m_cachedId;
 };
 
 }  // namespace Base::GUID
