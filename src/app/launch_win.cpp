@@ -39,7 +39,7 @@ void Win32LaunchReporter::StartLaunchReport(const std::wstring& appName,
   // The job owns copies of the texts: the launcher may stop waiting and end
   // while it still runs.
   flight_.Start([appName, appVersion](std::uint32_t startTick) {
-    SendLaunchReport(appName, appVersion, startTick);
+    SendLaunchReportOnSystem(appName, appVersion, startTick);
   });
 }
 

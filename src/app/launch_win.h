@@ -26,7 +26,7 @@ class Win32LaunchReporter final : public LaunchReporter {
   bool WaitForLaunchReport() override;
 
  private:
-  Win32ReportThreads threads_;
+  Win32ReportFlightPlatform threads_;
   ReportFlight flight_{threads_};
 };
 

@@ -23,6 +23,7 @@ static_assert(kScsiMiniportIdentify == (0x1Bu << 16) + 0x0501u);
 static_assert(kStorageQueryProperty == IOCTL_STORAGE_QUERY_PROPERTY);
 static_assert(kAtaIdentifyDevice == ID_CMD);
 static_assert(kAtaIdentifyPacketDevice == ATAPI_ID_CMD);
+static_assert(kIdentifySize == IDENTIFY_BUFFER_SIZE);
 
 static_assert(sizeof(GETVERSIONINPARAMS) == kGetVersionSize);
 static_assert(offsetof(GETVERSIONINPARAMS, bIDEDeviceMap) == kDeviceMapOffset);

@@ -18,6 +18,7 @@ StoreHandle FromHandle(HANDLE handle) { return reinterpret_cast<StoreHandle>(han
 static_assert(sizeof(StoreHandle) == sizeof(HANDLE));
 static_assert(kCsidlAppData == CSIDL_APPDATA);
 static_assert(kCsidlCommonAppData == CSIDL_COMMON_APPDATA);
+static_assert(kFileShareNone == 0);  // no FILE_SHARE_ flag: a share mode without a name
 static_assert(kCreateAlways == CREATE_ALWAYS);
 static_assert(kOpenExisting == OPEN_EXISTING);
 static_assert(kMoveFileReplaceExisting == MOVEFILE_REPLACE_EXISTING);

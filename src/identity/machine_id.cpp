@@ -1,27 +1,27 @@
 #include "identity/machine_id.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "identity/md5.h"
+#include "platform/bytes.h"
 
 namespace Base::GUID {
 
-CSeqIDGen::~CSeqIDGen() { delete[] m_cachedId; }
+CSeqIDGen::~CSeqIDGen() = default;
 
 bool CSeqIDGen::CopyCachedId(std::uint8_t* id) const {
   if (m_cachedId == nullptr) return false;
-  std::memcpy(id, m_cachedId, 16);
+  std::memcpy(id, m_cachedId.get(), 16);
   return true;
 }
 
 bool CSeqIDGen::CacheId(const std::uint8_t* id) {
-  delete[] m_cachedId;
-  m_cachedId = new (std::nothrow) std::uint8_t[16];
+  m_cachedId.reset();  // the old block goes first, so a failed allocation leaves none
+  m_cachedId.reset(new (std::nothrow) std::uint8_t[16]);
   if (m_cachedId == nullptr) return false;
-  std::memcpy(m_cachedId, id, 16);
+  std::memcpy(m_cachedId.get(), id, 16);
   return true;
 }
 
@@ -29,6 +29,8 @@ bool CSeqIDGen::CacheId(const std::uint8_t* id) {
 
 namespace tarnix {
 
+// Two digits for each byte of the identity, and the zero byte.
+static_assert(kMachineIdTextSize == 2 * std::tuple_size_v<MachineId> + 1);
 char MachineIdText[kMachineIdTextSize] = {};
 
 namespace {
@@ -106,9 +108,10 @@ bool FormatMachineIdText(IdentityEnvironment& environment) {
   std::fill(std::begin(MachineIdText), std::end(MachineIdText), '\0');
   std::uint8_t id[16] = {};
   if (!GetMachineId(environment, id)) return false;
-  for (std::size_t i = 0; i < 16; ++i) {
-    std::snprintf(MachineIdText + 2 * i, 3, "%02x", static_cast<unsigned>(id[i]));
-  }
+  std::string text;
+  for (std::uint8_t byte : id) AppendHex(text, byte, HexLetters::Lower);
+  // The zero byte after the 32 digits is already in place.
+  std::copy(text.begin(), text.end(), MachineIdText);
   return true;
 }
 

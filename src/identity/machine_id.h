@@ -4,10 +4,11 @@
 // at most once per process and served from the cache of one CSeqIDGen.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
-#include "identity/hardware_sources.h"
+#include "identity/identity_sources.h"
 #include "identity/identity_store.h"
 #include "identity/identity_types.h"
 
@@ -29,7 +30,7 @@ class CSeqIDGen {
   bool CacheId(const std::uint8_t* id);
 
  private:
-  std::uint8_t* m_cachedId = nullptr;
+  std::unique_ptr<std::uint8_t[]> m_cachedId;
 };
 
 }  // namespace Base::GUID
@@ -75,9 +76,5 @@ bool GetMachineId(IdentityEnvironment& environment, std::uint8_t* id);
 // Fills MachineIdText with the process-wide identity's text form. Returns
 // false, leaving the text empty, when no identity could be obtained.
 bool FormatMachineIdText(IdentityEnvironment& environment);
-
-// The same two over the machine's real hardware and files (Windows build).
-bool GetMachineId(std::uint8_t* id);
-bool FormatMachineIdText();
 
 }  // namespace tarnix

@@ -1,23 +1,25 @@
 // The machine identity over the machine's real adapters, disks and files.
 
-#include "identity/hardware_sources_win.h"
+#include "identity/machine_id_win.h"
+
+#include "identity/identity_sources_win.h"
 #include "identity/identity_store_win.h"
 #include "identity/machine_id.h"
 
-namespace tarnix {
+namespace tarnix::win {
 
-bool GetMachineId(std::uint8_t* id) {
-  win::Win32IdentitySources sources;
-  win::Win32StoreFileSystem files;
+bool GetMachineIdOnSystem(std::uint8_t* id) {
+  Win32IdentitySources sources;
+  Win32StoreFileSystem files;
   IdentityEnvironment environment{sources, files};
   return GetMachineId(environment, id);
 }
 
-bool FormatMachineIdText() {
-  win::Win32IdentitySources sources;
-  win::Win32StoreFileSystem files;
+bool FormatMachineIdTextOnSystem() {
+  Win32IdentitySources sources;
+  Win32StoreFileSystem files;
   IdentityEnvironment environment{sources, files};
   return FormatMachineIdText(environment);
 }
 
-}  // namespace tarnix
+}  // namespace tarnix::win

@@ -4,6 +4,7 @@
 #include <process.h>
 
 #include <cstdint>
+#include <memory>
 #include <new>
 
 namespace tarnix::win {
@@ -14,26 +15,22 @@ struct WorkerStart {
   void* parameter;
 };
 
+// Takes over the start record and frees it before the worker runs.
 unsigned __stdcall WorkerEntry(void* raw) {
-  auto* start = static_cast<WorkerStart*>(raw);
-  WorkerProc proc = start->proc;
-  void* parameter = start->parameter;
-  delete start;
-  return proc(parameter);
+  const WorkerStart start = *std::unique_ptr<WorkerStart>(static_cast<WorkerStart*>(raw));
+  return start.proc(start.parameter);
 }
 
 }  // namespace
 
 UniqueKernelHandle BeginWaitableWorkerThread(WorkerProc proc, void* parameter) {
-  auto* start = new (std::nothrow) WorkerStart{proc, parameter};
+  std::unique_ptr<WorkerStart> start(new (std::nothrow) WorkerStart{proc, parameter});
   if (start == nullptr) return UniqueKernelHandle();
   // _beginthreadex, not CreateThread, so the C run-time's per-thread state
   // (printf, errno) is set up for the worker.
-  std::uintptr_t thread = ::_beginthreadex(nullptr, 0, &WorkerEntry, start, 0, nullptr);
-  if (thread == 0) {
-    delete start;
-    return UniqueKernelHandle();
-  }
+  std::uintptr_t thread = ::_beginthreadex(nullptr, 0, &WorkerEntry, start.get(), 0, nullptr);
+  if (thread == 0) return UniqueKernelHandle();
+  static_cast<void>(start.release());  // the new thread frees it
   return UniqueKernelHandle(reinterpret_cast<HANDLE>(thread));
 }
 

@@ -21,7 +21,4 @@ class AnsiCodePage {
 // `text` in the code page. Empty when the conversion fails.
 std::string ToAnsiBytes(AnsiCodePage& codePage, std::wstring_view text);
 
-// Windows only: the system's ANSI code page (CP_ACP).
-AnsiCodePage& SystemAnsiCodePage();
-
 }  // namespace tarnix

@@ -4,6 +4,9 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/bytes.h"
+#include "platform/unique_handle.h"
+
 namespace tarnix {
 
 namespace {
@@ -21,27 +24,14 @@ std::uint32_t ElapsedMs(ReportClock& clock, std::uint32_t start) {
   return static_cast<std::uint32_t>(clock.TickMs() - start);
 }
 
-// Closes an internet handle of `internet` when the scope ends.
-class ScopedInternetHandle {
- public:
-  ScopedInternetHandle(Internet& internet, InternetHandle handle)
-      : internet_(internet), handle_(handle) {}
-  ~ScopedInternetHandle() {
-    if (handle_ != 0) internet_.CloseHandle(handle_);
-  }
-  ScopedInternetHandle(const ScopedInternetHandle&) = delete;
-  ScopedInternetHandle& operator=(const ScopedInternetHandle&) = delete;
-  InternetHandle Get() const { return handle_; }
-
- private:
-  Internet& internet_;
-  InternetHandle handle_;
-};
+// An internet handle, closed through the Internet that opened it.
+using InternetHandleTraits =
+    ApiHandleTraits<Internet, InternetHandle, InternetHandle{0}, &Internet::CloseHandle>;
+using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
 
 }  // namespace
 
 std::wstring PercentEncodeBytes(std::string_view bytes) {
-  static constexpr wchar_t kHexDigits[] = L"0123456789ABCDEF";
   std::wstring out;
   out.reserve(bytes.size() * 3);
   for (char c : bytes) {
@@ -50,8 +40,7 @@ std::wstring PercentEncodeBytes(std::string_view bytes) {
       out += static_cast<wchar_t>(byte);
     } else {
       out += L'%';
-      out += kHexDigits[byte >> 4];
-      out += kHexDigits[byte & 0x0F];
+      AppendHex(out, byte, HexLetters::Upper);
     }
   }
   return out;
@@ -89,9 +78,9 @@ void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput
                        ReportClock& clock, std::uint32_t startTick) {
   auto withinBudget = [&] { return ElapsedMs(clock, startTick) < kReportBudgetMs; };
 
-  ScopedInternetHandle session(internet,
-                               internet.Open(kReportAgent, kInternetOpenTypePreconfig, 0));
-  if (session.Get() == 0) return;
+  UniqueInternetHandle session(internet.Open(kReportAgent, kInternetOpenTypePreconfig, 0),
+                               InternetHandleTraits{&internet});
+  if (!session) return;
 
   // Set on the session, the time-outs hold for the request opened from it. A
   // failure to set one leaves the platform's default; the launcher's bounded
@@ -100,10 +89,11 @@ void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput
   internet.SetOption(session.Get(), kInternetOptionSendTimeout, kReportTransferTimeoutMs);
   internet.SetOption(session.Get(), kInternetOptionReceiveTimeout, kReportTransferTimeoutMs);
 
-  ScopedInternetHandle request(internet,
-                               internet.OpenUrl(session.Get(), url, kInternetFlagNoCacheWrite, 0));
+  // Declared after the session, so the request is closed first.
+  UniqueInternetHandle request(internet.OpenUrl(session.Get(), url, kInternetFlagNoCacheWrite, 0),
+                               InternetHandleTraits{&internet});
   // Past the budget the launcher may be ending: write nothing more.
-  if (request.Get() == 0 || !withinBudget()) return;
+  if (!request || !withinBudget()) return;
 
   output.WriteUrlLine(url);
 

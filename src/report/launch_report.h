@@ -21,7 +21,8 @@ inline constexpr wchar_t kReportUrlPrefix[] =
     L"http://" TARNIX_REPORT_HOST L"/report?softid=136&serviceid=10400&cmdid=1630&1=1";
 inline constexpr wchar_t kReportAgent[] = L"UrlTest";
 
-// WinINet's values, named here so that the logic needs no Windows header.
+// WinINet's values, named here so that the logic needs no Windows header;
+// launch_report_win.cpp holds each to wininet.h.
 inline constexpr std::uint32_t kInternetOpenTypePreconfig = 0;  // INTERNET_OPEN_TYPE_PRECONFIG
 inline constexpr std::uint32_t kInternetFlagNoCacheWrite =
     0x04000000;  // INTERNET_FLAG_NO_CACHE_WRITE

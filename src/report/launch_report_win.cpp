@@ -11,8 +11,9 @@
 #include <iterator>
 
 #include "identity/machine_id.h"
+#include "identity/machine_id_win.h"
 #include "platform/win_handles_win.h"
-#include "report/ansi_code_page.h"
+#include "report/ansi_code_page_win.h"
 #include "report/launch_report.h"
 
 namespace tarnix {
@@ -26,6 +27,7 @@ using InternetCloseHandleFn = BOOL(WINAPI*)(HINTERNET);
 using InternetSetOptionWFn = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, DWORD);
 
 // The values the portable logic passes, as WinINet defines them.
+static_assert(sizeof(InternetHandle) == sizeof(HINTERNET));
 static_assert(kInternetOpenTypePreconfig == INTERNET_OPEN_TYPE_PRECONFIG);
 static_assert(kInternetFlagNoCacheWrite == INTERNET_FLAG_NO_CACHE_WRITE);
 static_assert(kInternetOptionConnectTimeout == INTERNET_OPTION_CONNECT_TIMEOUT);
@@ -83,7 +85,7 @@ class Win32Internet final : public Internet {
 
 // Standard output, flushed after every write: the process may end while the
 // report still runs, without flushing its buffers.
-class StandardOutput final : public ReportOutput {
+class Win32ReportOutput final : public ReportOutput {
  public:
   void WriteUrlLine(const std::wstring& url) override {
     std::wprintf(L"%ls\n", url.c_str());
@@ -95,7 +97,8 @@ class StandardOutput final : public ReportOutput {
   }
 };
 
-class RuntimeClock final : public ReportClock {
+// The C run-time's time and the system's tick counter.
+class Win32ReportClock final : public ReportClock {
  public:
   std::int64_t NowSeconds() override { return static_cast<std::int64_t>(::_time64(nullptr)); }
   std::uint32_t TickMs() override { return ::GetTickCount(); }
@@ -104,7 +107,7 @@ class RuntimeClock final : public ReportClock {
 class Win32ReportSources final : public ReportSources {
  public:
   std::wstring MachineIdString() override {
-    FormatMachineIdText();
+    FormatMachineIdTextOnSystem();
     // The text is hexadecimal digits (or empty), which every ANSI code page
     // maps to the same characters; widening byte by byte is that conversion.
     std::wstring text;
@@ -121,13 +124,15 @@ class Win32ReportSources final : public ReportSources {
 
 }  // namespace
 
-void SendLaunchReport(const std::wstring& appName, const std::wstring& appVersion,
-                      std::uint32_t startTick) {
+void SendLaunchReportOnSystem(const std::wstring& appName, const std::wstring& appVersion,
+                              std::uint32_t startTick) {
+  // On this thread's stack: the process may end while the report runs, and
+  // its exit-time destructors must find nothing of the report to destroy.
   Win32ReportSources sources;
-  StandardOutput output;
-  RuntimeClock clock;
-  tarnix::SendLaunchReport(appName, appVersion, startTick, sources, output, clock,
-                           SystemAnsiCodePage());
+  Win32ReportOutput output;
+  Win32ReportClock clock;
+  Win32AnsiCodePage codePage;
+  SendLaunchReport(appName, appVersion, startTick, sources, output, clock, codePage);
 }
 
 }  // namespace win

@@ -14,10 +14,6 @@ struct PendingJob {
 
 }  // namespace
 
-ReportFlight::~ReportFlight() {
-  if (thread_ != 0) threads_.CloseThread(thread_);
-}
-
 unsigned ReportFlight::RunJob(void* parameter) {
   std::unique_ptr<PendingJob> pending(static_cast<PendingJob*>(parameter));
   pending->job(pending->startTick);
@@ -25,25 +21,24 @@ unsigned ReportFlight::RunJob(void* parameter) {
 }
 
 bool ReportFlight::Start(Job job) {
-  if (thread_ != 0) return false;
-  const std::uint32_t startTick = threads_.TickMs();
+  if (thread_) return false;
+  const std::uint32_t startTick = platform_.TickMs();
   auto pending = std::make_unique<PendingJob>(PendingJob{std::move(job), startTick});
-  ThreadHandle thread = threads_.BeginThread(&ReportFlight::RunJob, pending.get());
+  ThreadHandle thread = platform_.BeginThread(&ReportFlight::RunJob, pending.get());
   if (thread == 0) return false;
   static_cast<void>(pending.release());  // the thread frees it
-  thread_ = thread;
+  thread_.Reset(thread);
   startTick_ = startTick;
   return true;
 }
 
 bool ReportFlight::Wait() {
-  if (thread_ == 0) return true;
+  if (!thread_) return true;
   // Unsigned arithmetic, so the tick counter's wrap-around does no harm.
-  const std::uint32_t elapsed = threads_.TickMs() - startTick_;
+  const std::uint32_t elapsed = platform_.TickMs() - startTick_;
   const std::uint32_t remaining = elapsed < kReportBudgetMs ? kReportBudgetMs - elapsed : 0;
-  if (!threads_.WaitForThread(thread_, remaining)) return false;
-  threads_.CloseThread(thread_);
-  thread_ = 0;
+  if (!platform_.WaitForThread(thread_.Get(), remaining)) return false;
+  thread_.Reset();
   return true;
 }
 

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "platform/unique_handle.h"
+
 namespace tarnix {
 
 // How long the launcher stays (hidden) for its report, counted from the
@@ -16,12 +18,13 @@ inline constexpr std::uint32_t kReportBudgetMs = 10000;
 
 using ThreadHandle = std::uintptr_t;
 
-// Threads and the tick counter, shaped like _beginthreadex,
+// What a ReportFlight needs of the system: a thread, a wait for its end, the
+// release of its handle and the tick counter, shaped like _beginthreadex,
 // WaitForSingleObject, CloseHandle and GetTickCount.
-class ReportThreads {
+class ReportFlightPlatform {
  public:
   using ThreadProc = unsigned (*)(void* parameter);
-  virtual ~ReportThreads() = default;
+  virtual ~ReportFlightPlatform() = default;
   // Starts proc(parameter) on a new thread, running at once. Returns 0 when
   // no thread was created; proc then never runs.
   virtual ThreadHandle BeginThread(ThreadProc proc, void* parameter) = 0;
@@ -39,9 +42,10 @@ class ReportFlight {
   // What the report's thread runs, given the tick at which the report began.
   using Job = std::function<void(std::uint32_t startTick)>;
 
-  explicit ReportFlight(ReportThreads& threads) : threads_(threads) {}
+  explicit ReportFlight(ReportFlightPlatform& platform)
+      : platform_(platform), thread_(ThreadHandle{0}, ThreadTraits{&platform}) {}
   // Releases the thread's handle without waiting: the job owns what it uses.
-  ~ReportFlight();
+  ~ReportFlight() = default;
   ReportFlight(const ReportFlight&) = delete;
   ReportFlight& operator=(const ReportFlight&) = delete;
 
@@ -57,10 +61,13 @@ class ReportFlight {
   bool Wait();
 
  private:
+  using ThreadTraits = ApiHandleTraits<ReportFlightPlatform, ThreadHandle, ThreadHandle{0},
+                                       &ReportFlightPlatform::CloseThread>;
+
   static unsigned RunJob(void* parameter);
 
-  ReportThreads& threads_;
-  ThreadHandle thread_ = 0;
+  ReportFlightPlatform& platform_;
+  UniqueHandle<ThreadTraits> thread_;  // the job's thread while it may still be waited for
   std::uint32_t startTick_ = 0;
 };
 

@@ -6,18 +6,20 @@
 
 namespace tarnix::win {
 
-ThreadHandle Win32ReportThreads::BeginThread(ThreadProc proc, void* parameter) {
+static_assert(sizeof(ThreadHandle) == sizeof(HANDLE));
+
+ThreadHandle Win32ReportFlightPlatform::BeginThread(ThreadProc proc, void* parameter) {
   return reinterpret_cast<ThreadHandle>(BeginWaitableWorkerThread(proc, parameter).Release());
 }
 
-bool Win32ReportThreads::WaitForThread(ThreadHandle thread, std::uint32_t timeoutMs) {
+bool Win32ReportFlightPlatform::WaitForThread(ThreadHandle thread, std::uint32_t timeoutMs) {
   return ::WaitForSingleObject(reinterpret_cast<HANDLE>(thread), timeoutMs) == WAIT_OBJECT_0;
 }
 
-void Win32ReportThreads::CloseThread(ThreadHandle thread) {
+void Win32ReportFlightPlatform::CloseThread(ThreadHandle thread) {
   ::CloseHandle(reinterpret_cast<HANDLE>(thread));
 }
 
-std::uint32_t Win32ReportThreads::TickMs() { return ::GetTickCount(); }
+std::uint32_t Win32ReportFlightPlatform::TickMs() { return ::GetTickCount(); }
 
 }  // namespace tarnix::win

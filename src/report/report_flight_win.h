@@ -5,7 +5,7 @@
 
 namespace tarnix::win {
 
-class Win32ReportThreads final : public ReportThreads {
+class Win32ReportFlightPlatform final : public ReportFlightPlatform {
  public:
   ThreadHandle BeginThread(ThreadProc proc, void* parameter) override;
   bool WaitForThread(ThreadHandle thread, std::uint32_t timeoutMs) override;

@@ -340,6 +340,7 @@ class LauncherTestCase(unittest.TestCase):
 
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="tarnix-e2e-")
+        self.launchers = []
         self.host_log = os.path.join(self.work, "host.log")
         # Each test gets fresh folders inside the prefix, so nothing leaks between tests.
         self.case_dir = "C:\\e2e\\" + self.id().rsplit(".", 1)[-1]
@@ -349,6 +350,15 @@ class LauncherTestCase(unittest.TestCase):
         self.wine.reg_delete(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnix")
 
     def tearDown(self):
+        # A launcher that a failed test left running (a box nobody closed)
+        # must not show its windows to the next test: end it for sure.
+        for launcher in self.launchers:
+            if launcher.poll() is None:
+                launcher.kill()
+            try:
+                launcher.communicate(timeout=30)
+            except subprocess.TimeoutExpired:
+                pass  # a program it started still holds the output pipes
         for window in self.probe.windows():
             if window["title"] in ("TarnixLauncher", "TarnixDownload"):
                 self.probe.close(window["title"])
@@ -385,7 +395,9 @@ class LauncherTestCase(unittest.TestCase):
 
     def start_launcher(self, args=(), folder=None, env=None):
         folder = folder or self.app_folder()
-        return self.wine.start(LAUNCHER, args, cwd=self.wine.unix_path(folder), env=self.launcher_env(env))
+        launcher = self.wine.start(LAUNCHER, args, cwd=self.wine.unix_path(folder), env=self.launcher_env(env))
+        self.launchers.append(launcher)
+        return launcher
 
     def host_record(self, timeout=20.0):
         """Waits for the fake host's record: (command line, argv list, cwd)."""

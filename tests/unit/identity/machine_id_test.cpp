@@ -20,7 +20,7 @@ using testing::TempFolderFiles;
 const std::wstring kCommonPath = L"C:\\ProgramData\\Korvane\\Common\\Global.db";
 
 // Answers the hardware queries from a script and counts them.
-class ScriptedSources : public IdentitySources {
+class FakeIdentitySources : public IdentitySources {
  public:
   std::optional<AdapterAddress> listAddress;
   std::optional<AdapterAddress> netbiosAddress;
@@ -53,7 +53,7 @@ class ScriptedSources : public IdentitySources {
 
 class MachineIdTest : public ::testing::Test {
  protected:
-  ScriptedSources sources;
+  FakeIdentitySources sources;
   TempFolderFiles disk;
   FaultyFiles files{disk};
   IdentityEnvironment environment{sources, files};
@@ -106,7 +106,7 @@ TEST_F(MachineIdTest, HashInputOfANewIdentity) {
     SCOPED_TRACE(c.name);
     Base::GUID::CSeqIDGen fresh;
     TempFolderFiles emptyDisk;
-    ScriptedSources scripted;
+    FakeIdentitySources scripted;
     scripted.listAddress = c.list;
     scripted.netbiosAddress = c.netbios;
     scripted.disk = c.disk;

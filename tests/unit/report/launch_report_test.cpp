@@ -8,16 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_code_page.h"
+#include "fakes/fake_ansi_code_page.h"
 
 namespace tarnix {
 namespace {
 
+using testing::ChineseCodePage;
 using ::testing::Each;
 using ::testing::ElementsAre;
+using testing::FakeAnsiCodePage;
 using ::testing::Le;
-using testing::ChineseCodePage;
-using testing::FakeCodePage;
 using testing::WesternCodePage;
 
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
@@ -28,7 +28,7 @@ const std::wstring kPrefix =
 // ---------------------------------------------------------------- URL
 
 TEST(ReportUrlTest, DefaultsAndTimeGiveTheExactUrlInOrder) {
-  FakeCodePage codePage = WesternCodePage();
+  FakeAnsiCodePage codePage = WesternCodePage();
   EXPECT_EQ(BuildReportUrl(L"default", L"1.0.0.1", 1704067200, L"0123456789abcdef0123456789abcdef",
                            codePage),
             kPrefix +
@@ -37,7 +37,7 @@ TEST(ReportUrlTest, DefaultsAndTimeGiveTheExactUrlInOrder) {
 }
 
 TEST(ReportUrlTest, WithoutIdentityTheUrlEndsInAnEmptyGuid) {
-  FakeCodePage codePage = WesternCodePage();
+  FakeAnsiCodePage codePage = WesternCodePage();
   EXPECT_TRUE(BuildReportUrl(L"app", L"2.0", 1, L"", codePage).ends_with(L"&times=1000&guid="));
 }
 
@@ -105,23 +105,23 @@ TEST(ReportUrlTest, NameAndVersionAreTheAnsiBytesPercentEncoded) {
       // A lone surrogate is a character the code page lacks.
       {"936", std::wstring{L'a', wchar_t(0xD800), L'b'}, L"a%3Fb"},
   };
-  FakeCodePage chinese = ChineseCodePage();
-  FakeCodePage western = WesternCodePage();
+  FakeAnsiCodePage chinese = ChineseCodePage();
+  FakeAnsiCodePage western = WesternCodePage();
   for (const Case& c : cases) {
-    FakeCodePage& codePage = std::string(c.codePage) == "936" ? chinese : western;
+    FakeAnsiCodePage& codePage = std::string(c.codePage) == "936" ? chinese : western;
     EXPECT_EQ(EncodeQueryValue(c.value, codePage), c.encoded) << "case " << (&c - cases);
   }
 }
 
 TEST(ReportUrlTest, ForgedFieldStaysInsideTheName) {
-  FakeCodePage codePage = ChineseCodePage();
+  FakeAnsiCodePage codePage = ChineseCodePage();
   std::wstring url = BuildReportUrl(L"x&guid=0", L"1&times=1", 5, L"ff", codePage);
   EXPECT_EQ(url,
             kPrefix + L"&app_name=x%26guid%3D0&client_version=1%26times%3D1&times=5000&guid=ff");
 }
 
 TEST(ReportUrlTest, FailedConversionSendsAnEmptyValue) {
-  FakeCodePage codePage = WesternCodePage();
+  FakeAnsiCodePage codePage = WesternCodePage();
   codePage.fail = true;
   EXPECT_EQ(EncodeQueryValue(L"app", codePage), L"");
   // An empty text is never handed to the call, which reads a count of 0 as a failure.
@@ -132,14 +132,14 @@ TEST(ReportUrlTest, FailedConversionSendsAnEmptyValue) {
 
 // ---------------------------------------------------------------- request
 
-struct FakeClock : ReportClock {
+struct FakeReportClock : ReportClock {
   std::int64_t seconds = 1704067200;
   std::uint32_t tick = 0xFFFFF000u;  // close to the wrap, so elapsed time must wrap too
   std::int64_t NowSeconds() override { return seconds; }
   std::uint32_t TickMs() override { return tick; }
 };
 
-struct FakeOutput : ReportOutput {
+struct FakeReportOutput : ReportOutput {
   std::vector<std::wstring> urlLines;
   std::vector<std::string> chunks;
   void WriteUrlLine(const std::wstring& url) override { urlLines.push_back(url); }
@@ -149,8 +149,8 @@ struct FakeOutput : ReportOutput {
 // WinINet with a scripted server: records every call and advances the clock
 // by the configured delays.
 struct FakeInternet : Internet {
-  explicit FakeInternet(FakeClock& c) : clock(c) {}
-  FakeClock& clock;
+  explicit FakeInternet(FakeReportClock& c) : clock(c) {}
+  FakeReportClock& clock;
 
   // Script.
   bool openFails = false;
@@ -227,9 +227,9 @@ struct FakeInternet : Internet {
 
 class ReportRequestTest : public ::testing::Test {
  protected:
-  FakeClock clock;
+  FakeReportClock clock;
   FakeInternet internet{clock};
-  FakeOutput output;
+  FakeReportOutput output;
   const std::wstring url = kPrefix + L"&app_name=a&client_version=1&times=0&guid=";
 
   void Send() { SendReportRequest(url, internet, output, clock, clock.tick); }
@@ -350,8 +350,8 @@ TEST_F(ReportRequestTest, AnswerJustWithinTheBudgetIsEchoed) {
 
 // ---------------------------------------------------------------- the report's job
 
-struct FakeSources : ReportSources {
-  explicit FakeSources(FakeInternet& i) : internet(i) {}
+struct FakeReportSources : ReportSources {
+  explicit FakeReportSources(FakeInternet& i) : internet(i) {}
   FakeInternet& internet;
   bool libraryLoads = true;
   std::vector<std::string> calls;
@@ -367,19 +367,20 @@ struct FakeSources : ReportSources {
 
 class LaunchReportTest : public ::testing::Test {
  protected:
-  FakeClock clock;
+  FakeReportClock clock;
   FakeInternet internet{clock};
-  FakeOutput output;
-  FakeSources sources{internet};
-  FakeCodePage codePage = WesternCodePage();
+  FakeReportOutput output;
+  FakeReportSources sources{internet};
+  FakeAnsiCodePage codePage = WesternCodePage();
 };
 
 TEST_F(LaunchReportTest, DerivesTheIdentityThenLoadsWinInetAndSendsTheUrl) {
   internet.body = "ok";
   SendLaunchReport(L"default", L"1.0.0.1", clock.tick, sources, output, clock, codePage);
   EXPECT_THAT(sources.calls, ElementsAre("identity", "load"));
-  EXPECT_EQ(internet.url, kPrefix + L"&app_name=default&client_version=1.0.0.1"
-                                    L"&times=1704067200000&guid=00112233445566778899aabbccddeeff");
+  EXPECT_EQ(internet.url, kPrefix +
+                              L"&app_name=default&client_version=1.0.0.1"
+                              L"&times=1704067200000&guid=00112233445566778899aabbccddeeff");
   EXPECT_THAT(output.urlLines, ElementsAre(internet.url));
   EXPECT_THAT(output.chunks, ElementsAre("ok"));
 }

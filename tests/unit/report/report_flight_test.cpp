@@ -18,14 +18,14 @@ constexpr ThreadHandle kThread = 0x77;
 
 // Threads that run only when the test says so, and a tick counter the test
 // moves. A wait that the thread does not end in time uses up its time-out.
-class FakeThreads : public ReportThreads {
+class FakeReportFlightPlatform : public ReportFlightPlatform {
  public:
   std::uint32_t tick = 0xFFFFFF00u;  // the counter wraps during a wait
   bool canStart = true;
   bool ended = false;
   std::vector<std::string> calls;
 
-  ~FakeThreads() override {
+  ~FakeReportFlightPlatform() override {
     if (proc_ != nullptr) RunThread();  // a started thread always runs in the end
   }
 
@@ -62,7 +62,7 @@ class FakeThreads : public ReportThreads {
 class ReportFlightTest : public ::testing::Test {
  protected:
   std::vector<std::uint32_t> jobRuns;  // the start tick each run was given
-  FakeThreads threads;
+  FakeReportFlightPlatform threads;
   std::optional<ReportFlight> flight{std::in_place, threads};
 
   ReportFlight::Job Job() {
@@ -90,7 +90,7 @@ TEST_F(ReportFlightTest, WaitGivesTheJobWhatIsLeftOfTheBudgetAcrossTheTickWrap) 
       {25000, "wait 0"},
   };
   for (const Case& c : cases) {
-    FakeThreads fake;
+    FakeReportFlightPlatform fake;
     ReportFlight caseFlight(fake);
     ASSERT_TRUE(caseFlight.Start([](std::uint32_t) {}));
     fake.tick += c.elapsedMs;

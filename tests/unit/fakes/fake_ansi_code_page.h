@@ -12,9 +12,9 @@
 
 namespace tarnix::testing {
 
-class FakeCodePage : public AnsiCodePage {
+class FakeAnsiCodePage : public AnsiCodePage {
  public:
-  explicit FakeCodePage(std::map<wchar_t, std::string> table) : table_(std::move(table)) {}
+  explicit FakeAnsiCodePage(std::map<wchar_t, std::string> table) : table_(std::move(table)) {}
 
   bool fail = false;
   int calls = 0;
@@ -47,18 +47,18 @@ class FakeCodePage : public AnsiCodePage {
 
 // Code page 936 (GBK): two bytes for a Chinese character, the trail byte
 // possibly in the ASCII range ("丂" is 81 40, "@" as its second byte).
-inline FakeCodePage ChineseCodePage() {
-  return FakeCodePage({{L'\u4e2d', "\xD6\xD0"},
-                       {L'\u6587', "\xCE\xC4"},
-                       {L'\u5e94', "\xD3\xA6"},
-                       {L'\u7528', "\xD3\xC3"},
-                       {L'\u4e02', "\x81\x40"},
-                       {L'\u00e9', "\xA8\xA6"}});
+inline FakeAnsiCodePage ChineseCodePage() {
+  return FakeAnsiCodePage({{L'\u4e2d', "\xD6\xD0"},
+                           {L'\u6587', "\xCE\xC4"},
+                           {L'\u5e94', "\xD3\xA6"},
+                           {L'\u7528', "\xD3\xC3"},
+                           {L'\u4e02', "\x81\x40"},
+                           {L'\u00e9', "\xA8\xA6"}});
 }
 
 // Code page 1252: one byte for a Western character, no Chinese at all.
-inline FakeCodePage WesternCodePage() {
-  return FakeCodePage({{L'\u00e9', "\xE9"}, {L'\u20ac', "\x80"}, {L'\u00a0', "\xA0"}});
+inline FakeAnsiCodePage WesternCodePage() {
+  return FakeAnsiCodePage({{L'\u00e9', "\xE9"}, {L'\u20ac', "\x80"}, {L'\u00a0', "\xA0"}});
 }
 
 }  // namespace tarnix::testing
