@@ -11,7 +11,8 @@
 #include "platform/registry_win.h"
 #include "platform/win_handles_win.h"
 
-namespace tarnix {
+namespace tarnix::win {
+namespace {
 
 // Registers the common control classes (the Windows 95 set, the progress bar
 // among them). Only the download dialog uses them. Loading the version-6
@@ -19,9 +20,9 @@ namespace tarnix {
 // delay every direct start of the host; so the library is loaded, by name so
 // that the manifest's version 6 is the one found, only on the way to the dialog.
 void RegisterCommonControls() {
-  win::UniqueModule controlsLibrary(::LoadLibraryW(L"comctl32.dll"));
+  UniqueModule controlsLibrary(::LoadLibraryW(L"comctl32.dll"));
   using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  auto init = win::LookUpExport<InitFn>(controlsLibrary.Get(), "InitCommonControlsEx");
+  auto init = LookUpExport<InitFn>(controlsLibrary.Get(), "InitCommonControlsEx");
   if (init == nullptr) return;
   INITCOMMONCONTROLSEX controls = {};
   controls.dwSize = sizeof(controls);
@@ -31,38 +32,40 @@ void RegisterCommonControls() {
   static_cast<void>(controlsLibrary.Release());
 }
 
-class CUseThreadDownloadApp final : public win::CWinApp {
+}  // namespace
+
+class CUseThreadDownloadApp final : public CWinApp {
  public:
-  CUseThreadDownloadApp() { m_dwRestartManagerSupportFlags = win::kRestartManagerSupportRestart; }
+  CUseThreadDownloadApp() { m_dwRestartManagerSupportFlags = kRestartManagerSupportRestart; }
 
   // Always FALSE: the launcher has no message loop of its own and ends as
   // soon as this returns (or earlier, from the installer-run thread).
   BOOL InitInstance() override {
     CWinApp::InitInstance();
 
-    win::Win32Registry registry;
-    win::Win32FileQuery files;
+    Win32Registry registry;
+    Win32FileQuery files;
     if (IsHostInstallNeeded(registry, files)) {
       RegisterCommonControls();
       // Never destroyed: the installer-run thread launches through it and
       // may still do so while this thread runs the exit-time destructors
       // after the user closed the dialog.
-      win::RunDownloadDialog(*new win::Win32AppLaunch);
+      RunDownloadDialog(*new Win32AppLaunch);
       return FALSE;
     }
     // The host is started (or its failure told) before the launcher waits,
     // with nothing on screen, for its report. A report that may still run
     // must not meet the exit-time destructors: the process then ends at once.
-    if (!win::LaunchAndFinishReportOnSystem()) win::EndProcessNow(0);
+    if (!LaunchAndFinishReportOnSystem()) EndProcessNow(0);
     return FALSE;
   }
 };
 
-}  // namespace tarnix
+}  // namespace tarnix::win
 
 namespace {
 
-tarnix::CUseThreadDownloadApp theApp;
+tarnix::win::CUseThreadDownloadApp theApp;
 
 }  // namespace
 
