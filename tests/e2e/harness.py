@@ -247,7 +247,13 @@ class Probe:
         """Clicks `control_id` in the window titled `title` and waits until the
         thread that showed the window has ended, so that nothing more can come
         from it. True when it ended."""
-        return self.wine.run(self.exe, ["dismiss", title, str(control_id)], timeout=90).returncode == 0
+        for _ in range(3):
+            code = self.wine.run(self.exe, ["dismiss", title, str(control_id)], timeout=90).returncode
+            # 2: the window or its button was not found at that moment; look again.
+            if code != 2 or self.find(title) is None:
+                return code == 0
+            time.sleep(0.5)
+        return False
 
 
 def texts(window):
