@@ -5,7 +5,6 @@
 
 #include "app/launch.h"
 #include "download/install_run.h"
-#include "report/report_flight.h"
 #include "report/report_flight_win.h"
 
 namespace tarnix::win {

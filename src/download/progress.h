@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/tick_count.h"
+
 namespace tarnix {
 
 // The bar's scale: the download fills 0 to 100, the installation then sets
@@ -39,10 +41,10 @@ class ProgressSink {
 long ReportProgress(ProgressSink& bar, std::uint32_t progress, std::uint32_t progressMax);
 
 // True when the download has received nothing for `limitMilliseconds`, from
-// two readings of a 32-bit millisecond tick count that wraps every 49.7 days.
+// two readings of the wrapping tick count.
 constexpr bool IsStalled(std::uint32_t lastDataTick, std::uint32_t nowTick,
                          std::uint32_t limitMilliseconds) {
-  return static_cast<std::uint32_t>(nowTick - lastDataTick) >= limitMilliseconds;
+  return TicksBetween(lastDataTick, nowTick) >= limitMilliseconds;
 }
 
 }  // namespace tarnix

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "platform/bytes.h"
+#include "platform/tick_count.h"
 #include "platform/unique_handle.h"
 
 namespace tarnix {
@@ -17,11 +18,6 @@ static_assert(kReportConnectTimeoutMs < kReportBudgetMs);
 bool IsUnreserved(std::uint8_t byte) {
   return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
          (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' || byte == '~';
-}
-
-// Milliseconds from `start` to now on the wrapping tick counter.
-std::uint32_t ElapsedMs(ReportClock& clock, std::uint32_t start) {
-  return static_cast<std::uint32_t>(clock.TickMs() - start);
 }
 
 // An internet handle, closed through the Internet that opened it.
@@ -76,7 +72,7 @@ std::wstring BuildReportUrl(std::wstring_view appName, std::wstring_view appVers
 
 void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput& output,
                        ReportClock& clock, std::uint32_t startTick) {
-  auto withinBudget = [&] { return ElapsedMs(clock, startTick) < kReportBudgetMs; };
+  auto withinBudget = [&] { return TicksBetween(startTick, clock.TickMs()) < kReportBudgetMs; };
 
   UniqueInternetHandle session(internet.Open(kReportAgent, kInternetOpenTypePreconfig, 0),
                                InternetHandleTraits{&internet});

@@ -3,6 +3,8 @@
 #include <memory>
 #include <utility>
 
+#include "platform/tick_count.h"
+
 namespace tarnix {
 namespace {
 
@@ -34,8 +36,7 @@ bool ReportFlight::Start(Job job) {
 
 bool ReportFlight::Wait() {
   if (!thread_) return true;
-  // Unsigned arithmetic, so the tick counter's wrap-around does no harm.
-  const std::uint32_t elapsed = platform_.TickMs() - startTick_;
+  const std::uint32_t elapsed = TicksBetween(startTick_, platform_.TickMs());
   const std::uint32_t remaining = elapsed < kReportBudgetMs ? kReportBudgetMs - elapsed : 0;
   if (!platform_.WaitForThread(thread_.Get(), remaining)) return false;
   thread_.Reset();

@@ -1,0 +1,15 @@
+#pragma once
+// Intervals on the system's 32-bit millisecond tick count (GetTickCount),
+// which wraps around every 49.7 days.
+
+#include <cstdint>
+
+namespace tarnix {
+
+// Milliseconds from the reading `earlier` to the reading `later`, correct
+// across one wrap-around of the counter.
+constexpr std::uint32_t TicksBetween(std::uint32_t earlier, std::uint32_t later) {
+  return static_cast<std::uint32_t>(later - earlier);
+}
+
+}  // namespace tarnix
