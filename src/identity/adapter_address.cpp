@@ -28,6 +28,30 @@ constexpr std::uint32_t kMediaSubTypeLan = 1;
 constexpr std::uint32_t kMediaSubTypeWireless = 2;
 constexpr std::size_t kPnpInstanceIdBufferSize = 260;
 
+// Calls GetAdaptersInfo into `storage`, first with room for 16 records, then
+// with the size an overflow asks for, until the list fits, the size asked for
+// does not grow or passes the bound, or the calls run out. Returns the
+// filled bytes, or nothing when the list could not be read. The storage is
+// of 64-bit words, so the records' 64-bit fields are aligned as the system
+// lays them out.
+std::span<const std::uint8_t> ReadAdapterList(AdapterList& list, ProcAddress getAdaptersInfo,
+                                              const AdapterInfoLayout& layout,
+                                              std::vector<std::uint64_t>& storage) {
+  auto offered = static_cast<std::uint32_t>(kAdapterListRecords * layout.recordSize);
+  for (int call = 0; call < kAdapterListCalls; ++call) {
+    storage.assign((offered + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t), 0);
+    auto* bytes = reinterpret_cast<std::uint8_t*>(storage.data());
+    std::uint32_t size = offered;
+    std::uint32_t result = list.GetAdaptersInfo(getAdaptersInfo, bytes, &size);
+    if (result == 0) return std::span<const std::uint8_t>(bytes, offered);
+    // Adapters may come and go between the calls, so the size asked for is
+    // taken as it comes, but only while it grows and stays within the bound.
+    if (result != kErrorBufferOverflow || size <= offered || size > kAdapterListMaxBytes) break;
+    offered = size;
+  }
+  return {};
+}
+
 }  // namespace
 
 std::vector<AdapterRecord> ParseAdapterRecords(std::span<const std::uint8_t> buffer,
@@ -111,24 +135,21 @@ bool ReadAdapterAddressFromList(AdapterList& list, Registry& registry, AdapterAd
   UniqueModule module(list.LoadModule(path), ModuleTraits{&list});
   if (!module) return false;
 
+  std::vector<std::uint64_t> buffer;
+
   if (ProcAddress getAdaptersInfo = list.FindExport(module.Get(), kAdapterListExport)) {
-    // Room for 16 records; a machine with more adapters gets no second call.
-    std::vector<std::uint8_t> buffer(kAdapterListRecords * layout.recordSize);
-    auto size = static_cast<std::uint32_t>(buffer.size());
-    if (list.GetAdaptersInfo(getAdaptersInfo, buffer.data(), &size) == 0) {
-      int best = kWorstClass;
-      for (const AdapterRecord& record :
-           ParseAdapterRecords(buffer, reinterpret_cast<std::uintptr_t>(buffer.data()), layout)) {
-        int connectionClass = ClassifyAdapterConnection(registry, record.name);
-        // The first adapter is the default; a later Ethernet or PPP adapter
-        // replaces it only with a strictly better connection.
-        bool take =
-            IsZero(address) || ((record.type == kIfTypeEthernet || record.type == kIfTypePpp) &&
-                                connectionClass < best);
-        if (take) {
-          address = record.address;
-          best = connectionClass;
-        }
+    std::span<const std::uint8_t> records = ReadAdapterList(list, getAdaptersInfo, layout, buffer);
+    int best = kWorstClass;
+    for (const AdapterRecord& record :
+         ParseAdapterRecords(records, reinterpret_cast<std::uintptr_t>(records.data()), layout)) {
+      int connectionClass = ClassifyAdapterConnection(registry, record.name);
+      // The first adapter is the default; a later Ethernet or PPP adapter
+      // replaces it only with a strictly better connection.
+      bool take = IsZero(address) || ((record.type == kIfTypeEthernet || record.type == kIfTypePpp) &&
+                                       connectionClass < best);
+      if (take) {
+        address = record.address;
+        best = connectionClass;
       }
     }
   }

@@ -24,6 +24,11 @@ using ProcAddress = std::uintptr_t;   // FARPROC; 0 is none
 inline constexpr wchar_t kAdapterListLibrary[] = L"iphlpapi.dll";
 inline constexpr char kAdapterListExport[] = "GetAdaptersInfo";
 inline constexpr std::size_t kAdapterListRecords = 16;
+// The list is read again into the size the call asks for, at most this many
+// calls in all and never into more than kAdapterListMaxBytes.
+inline constexpr int kAdapterListCalls = 4;
+inline constexpr std::uint32_t kAdapterListMaxBytes = 1u << 20;
+inline constexpr std::uint32_t kErrorBufferOverflow = 111;  // ERROR_BUFFER_OVERFLOW
 
 // The OS calls of the adapter-list query.
 class AdapterList {
@@ -36,9 +41,9 @@ class AdapterList {
   // GetProcAddress(module, name); 0 on failure.
   virtual ProcAddress FindExport(ModuleHandle module, const char* name) = 0;
   // Calls the GetAdaptersInfo export found at `proc` with `buffer` and
-  // `*size`; returns its result (0 on success, ERROR_BUFFER_OVERFLOW when the
-  // records do not fit). The records' Next fields hold real addresses inside
-  // `buffer`.
+  // `*size`; returns its result (0 on success, ERROR_BUFFER_OVERFLOW with the
+  // size it needs in `*size` when the records do not fit). The records' Next
+  // fields hold real addresses inside `buffer`, which is 8-byte aligned.
   virtual std::uint32_t GetAdaptersInfo(ProcAddress proc, std::uint8_t* buffer,
                                         std::uint32_t* size) = 0;
   // FreeLibrary.
@@ -91,9 +96,11 @@ inline constexpr char kNetworkClassKey[] =
 int ClassifyAdapterConnection(Registry& registry, const std::string& adapterName);
 
 // From the adapter list: the first adapter by default, replaced by a later
-// Ethernet or PPP adapter of a strictly better class. `address` must arrive
-// all zero. True when it ends non-zero; the address is untouched when the
-// library cannot be loaded.
+// Ethernet or PPP adapter of a strictly better class. The list is read into
+// room for 16 records, and again into the size the call asks for while it
+// does not fit (see kAdapterListCalls); a list that still does not fit is
+// not ranked. `address` must arrive all zero. True when it ends non-zero;
+// the address is untouched when the library cannot be loaded.
 bool ReadAdapterAddressFromList(AdapterList& list, Registry& registry, AdapterAddress& address,
                                 const AdapterInfoLayout& layout = kNativeAdapterInfoLayout);
 

@@ -27,6 +27,10 @@ static_assert(offsetof(IP_ADAPTER_INFO, Type) == kLayout.typeOffset);
 static_assert(sizeof(IP_ADAPTER_INFO::AdapterName) == kAdapterNameSize);
 static_assert(sizeof(ModuleHandle) == sizeof(HMODULE));
 static_assert(sizeof(ProcAddress) == sizeof(FARPROC));
+static_assert(kErrorBufferOverflow == ERROR_BUFFER_OVERFLOW);
+// The records hold 64-bit fields; the reader's storage of 64-bit words keeps
+// them aligned.
+static_assert(alignof(IP_ADAPTER_INFO) <= alignof(std::uint64_t));
 static_assert(kIfTypeEthernet == MIB_IF_TYPE_ETHERNET);
 static_assert(kIfTypePpp == MIB_IF_TYPE_PPP);
 

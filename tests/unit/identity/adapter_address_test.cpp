@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -39,7 +40,10 @@ class FakeAdapterList final : public AdapterList {
   std::wstring systemDirectory = L"C:\\WINDOWS\\system32";
   bool loads = true;
   bool exports = true;
-  std::uint32_t result = 0;
+  std::uint32_t result = 0;  // a failure other than an overflow, answered to every call
+  // Sizes answered with an overflow to the first calls, whatever was offered
+  // (the list growing between the calls); later calls see the adapters.
+  std::vector<std::uint32_t> askedSizes;
   std::vector<FakeAdapter> adapters;
   std::vector<std::size_t> slots;  // buffer slot of each adapter; default in order
 
@@ -67,7 +71,17 @@ class FakeAdapterList final : public AdapterList {
                                 std::uint32_t* size) override {
     EXPECT_EQ(proc, kGetAdaptersInfo);
     bufferSizes.push_back(*size);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer) % 8, 0u) << "records hold 64-bit fields";
     if (result != 0) return result;
+    if (bufferSizes.size() <= askedSizes.size()) {
+      *size = askedSizes[bufferSizes.size() - 1];
+      return kBufferOverflow;
+    }
+    // As the system does: the whole list or nothing, with the size it needs.
+    if (*size < Needed()) {
+      *size = Needed();
+      return kBufferOverflow;
+    }
     auto base = reinterpret_cast<std::uintptr_t>(buffer);
     for (std::size_t i = 0; i < adapters.size(); ++i) {
       std::uint8_t* record = buffer + Slot(i) * layout_.recordSize;
@@ -93,6 +107,11 @@ class FakeAdapterList final : public AdapterList {
 
  private:
   std::size_t Slot(std::size_t i) const { return slots.empty() ? i : slots[i]; }
+  std::uint32_t Needed() const {
+    std::size_t records = 0;
+    for (std::size_t i = 0; i < adapters.size(); ++i) records = std::max(records, Slot(i) + 1);
+    return static_cast<std::uint32_t>(records * layout_.recordSize);
+  }
   const AdapterInfoLayout& layout_;
 };
 
@@ -322,14 +341,57 @@ TEST_P(AdapterListTest, FailuresLeaveTheAddressZeroAndFreeTheLibrary) {
   EXPECT_FALSE(Read(address));
   EXPECT_TRUE(list.bufferSizes.empty());
 
-  // More than 16 adapters: no record is looked at, no second call.
-  FakeAdapterList overflow(Layout());
-  overflow.result = kBufferOverflow;
-  EXPECT_FALSE(ReadAdapterAddressFromList(overflow, registry, address, Layout()));
-  EXPECT_EQ(overflow.bufferSizes.size(), 1u);
-  EXPECT_EQ(overflow.releases, 1);
+  // Any failure but an overflow: no record is looked at, no second call.
+  FakeAdapterList failing(Layout());
+  failing.result = 232;  // ERROR_NO_DATA
+  EXPECT_FALSE(ReadAdapterAddressFromList(failing, registry, address, Layout()));
+  EXPECT_EQ(failing.bufferSizes.size(), 1u);
+  EXPECT_EQ(failing.releases, 1);
   EXPECT_TRUE(registry.opens.empty());
   EXPECT_EQ(address, kZero);
+}
+
+// Virtual adapters add up: a list of more than 16 records is read again into
+// the size the call asks for, and the adapter after the 16th can win.
+TEST_P(AdapterListTest, ListLongerThan16RecordsIsReadAgainIntoTheSizeItAsksFor) {
+  const auto room16 = static_cast<std::uint32_t>(16 * Layout().recordSize);
+  const auto room20 = static_cast<std::uint32_t>(20 * Layout().recordSize);
+  const std::uint32_t kBound = 1u << 20;
+  struct Case {
+    const char* what;
+    std::vector<std::uint32_t> askedSizes;
+    std::vector<std::uint32_t> offered;  // the size offered to each call
+    bool ranked;
+  } cases[] = {
+      {"overflows once, then fits", {}, {room16, room20}, true},
+      {"grows between the calls, then fits",
+       {room16 + 8, room20 - 8},
+       {room16, room16 + 8, room20 - 8, room20},
+       true},
+      {"asks for exactly the bound", {kBound}, {room16, kBound}, true},
+      {"keeps overflowing", {room20, room20 + 1, room20 + 2, room20 + 3, room20 + 4},
+       {room16, room20, room20 + 1, room20 + 2}, false},
+      {"asks for more than the bound", {kBound + 1}, {room16}, false},
+      {"asks for no more than it was given", {room16}, {room16}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeAdapterList fakeList(Layout());
+    FakeRegistry fakeRegistry;
+    for (std::uint8_t i = 0; i < 20; ++i) {
+      std::string name = "{ADAPTER-" + std::to_string(i) + "}";
+      fakeList.adapters.push_back({name, 6, Address(i)});
+      AddConnection(fakeRegistry, name, i == 18 ? kClass0 : kClass3);
+    }
+    fakeList.askedSizes = c.askedSizes;
+    AdapterAddress address{};
+    EXPECT_EQ(ReadAdapterAddressFromList(fakeList, fakeRegistry, address, Layout()), c.ranked);
+    EXPECT_EQ(address, c.ranked ? Address(18) : kZero);
+    EXPECT_EQ(fakeList.bufferSizes, c.offered);
+    EXPECT_EQ(fakeList.releases, 1);
+    // A list that was not read is not ranked: nothing is looked up.
+    EXPECT_EQ(fakeRegistry.opens.size(), c.ranked ? 40u : 0u);
+  }
 }
 
 TEST_P(AdapterListTest, FollowsTheChainWhereverTheRecordsLie) {
