@@ -25,13 +25,20 @@ using StoreSearchTraits =
 using StoreSearch = UniqueHandle<StoreSearchTraits>;
 
 StoreFile OpenFile(StoreFileSystem& files, const std::wstring& path, std::uint32_t access,
-                   std::uint32_t shareMode, std::uint32_t disposition) {
-  return StoreFile(files.CreateFileW(path, access, shareMode, disposition, 0),
-                   StoreFileTraits{&files});
+                   std::uint32_t shareMode, std::uint32_t disposition,
+                   std::uint32_t* error = nullptr) {
+  std::uint32_t lastError = 0;
+  StoreFile file(files.CreateFileW(path, access, shareMode, disposition, 0, &lastError),
+                 StoreFileTraits{&files});
+  if (error != nullptr) *error = file ? 0 : lastError;
+  return file;
 }
 
+// Readers share deletion, so that another launcher's replace of the store
+// (which renames the file a reader may hold) does not fail because of them;
+// they do not share writing, so no write in place can cut a record under them.
 StoreFile OpenForReading(StoreFileSystem& files, const std::wstring& path) {
-  return OpenFile(files, path, kGenericRead, kFileShareRead, kOpenExisting);
+  return OpenFile(files, path, kGenericRead, kFileShareRead | kFileShareDelete, kOpenExisting);
 }
 
 // A read counts only when every byte asked for arrives.
@@ -51,7 +58,8 @@ bool WriteExact(StoreFileSystem& files, const StoreFile& file, const std::uint8_
 
 // FindFirstFileW as an existence test.
 bool FileExists(StoreFileSystem& files, const std::wstring& path) {
-  StoreSearch search(files.FindFirstFileW(path), StoreSearchTraits{&files});
+  StoreFindData found;
+  StoreSearch search(files.FindFirstFileW(path, &found), StoreSearchTraits{&files});
   return search.IsValid();
 }
 
@@ -127,58 +135,183 @@ bool WriteRecord(StoreFileSystem& files, const StoreFile& file,
          WriteExact(files, file, record.data() + kDiskBindingOffset, kBlockSize);
 }
 
-// Writes the record to "<path>.tmp" and puts that in the place of `path` in
-// one step: over an existing store with ReplaceFileW, which keeps the store's
-// owner, access rights and attributes (a moved file would take the folder's
-// inherited rights and the writer as owner); where there is no store yet,
-// with a move. A write that fails part-way leaves `path` as it was. Whatever
-// does not succeed removes the temporary file.
-PlaceResult ReplaceRecordAt(StoreFileSystem& files, const std::wstring& path,
-                            const std::array<std::uint8_t, kStoreRecordV2Size>& record) {
-  std::wstring tempPath = path + kStoreTempSuffix;
-  bool complete = false;
-  {
-    StoreFile file = OpenFile(files, tempPath, kGenericWrite, kFileShareNone, kCreateAlways);
-    if (!file) return PlaceResult::Refused;
-    complete = WriteRecord(files, file, record) && files.FlushFileBuffers(file.Get());
-  }
-  if (!complete) {
-    files.DeleteFileW(tempPath);
-    return PlaceResult::Failed;
-  }
-  // No flag that ignores merge errors: a replacement that cannot carry the
-  // store's rights over is refused, and the write in place then keeps them.
-  bool replaced =
-      FileExists(files, path)
-          ? files.ReplaceFileW(path, tempPath, 0)
-          : files.MoveFileExW(tempPath, path, kMoveFileReplaceExisting | kMoveFileWriteThrough);
-  if (replaced) return PlaceResult::Written;
-  files.DeleteFileW(tempPath);
-  return PlaceResult::Refused;
-}
-
 // Truncates `path` and writes the record into it. The file keeps its owner
 // and rights and needs only the right to write, but a write that fails
-// part-way leaves a partial record, which reads as absent.
+// part-way leaves a partial record, which reads as absent. Nothing else may
+// open the store meanwhile, so no reader sees a partial record. A store that
+// another process holds open is being read or written at this moment: the
+// record is not taken elsewhere then.
 PlaceResult WriteRecordInPlace(StoreFileSystem& files, const std::wstring& path,
                                const std::array<std::uint8_t, kStoreRecordV2Size>& record) {
-  StoreFile file = OpenFile(files, path, kGenericWrite, kFileShareNone, kCreateAlways);
-  if (!file) return PlaceResult::Refused;
+  std::uint32_t error = 0;
+  StoreFile file = OpenFile(files, path, kGenericWrite, kFileShareNone, kCreateAlways, &error);
+  if (!file) {
+    bool held = error == kErrorSharingViolation || error == kErrorLockViolation;
+    return held ? PlaceResult::Failed : PlaceResult::Refused;
+  }
   return WriteRecord(files, file, record) ? PlaceResult::Written : PlaceResult::Failed;
 }
 
+// The temporary and backup file of one writer of the store at `path`.
+struct WriterFiles {
+  std::wstring temp;
+  std::wstring backup;
+};
+
+void AppendHex32(std::wstring& text, std::uint32_t value) {
+  static constexpr wchar_t kDigits[] = L"0123456789abcdef";
+  for (int shift = 28; shift >= 0; shift -= 4) text.push_back(kDigits[(value >> shift) & 0xFu]);
+}
+
+WriterFiles WriterFileNames(const std::wstring& path, std::uint32_t processId,
+                            std::uint32_t threadId, std::uint32_t attempt) {
+  std::wstring base = path + L".";
+  AppendHex32(base, processId);
+  base.push_back(L'-');
+  AppendHex32(base, threadId);
+  base.push_back(L'-');
+  AppendHex32(base, attempt);
+  return {base + kStoreTempSuffix, base + kStoreBackupSuffix};
+}
+
+bool IsHexOrDash(wchar_t c) {
+  return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || c == L'-';
+}
+
+// A writer's temporary or backup file of the store named `storeName`: the
+// names WriterFileNames makes, and the temporary name earlier versions
+// shared ("Global.db.tmp").
+bool IsWriterFileName(std::wstring_view name, std::wstring_view storeName) {
+  if (!name.starts_with(storeName)) return false;
+  name.remove_prefix(storeName.size());
+  if (name == kStoreTempSuffix) return true;
+  if (!name.starts_with(L'.')) return false;
+  name.remove_prefix(1);
+  if (!name.ends_with(kStoreTempSuffix) && !name.ends_with(kStoreBackupSuffix)) return false;
+  name.remove_suffix(std::wstring_view(kStoreTempSuffix).size());  // ".tmp" or ".bak"
+  return !name.empty() && std::all_of(name.begin(), name.end(), IsHexOrDash);
+}
+
+// Removes the writers' files of the store at `path` that were last written
+// more than a day ago: a writer that was killed leaves them behind, and no
+// live writer keeps one that long. (A backup keeps the replaced store's
+// time, but a live writer only deletes it, or puts it back where its own
+// record could not go.) Files that cannot be deleted are left alone.
+void RemoveLeftoverWriterFiles(StoreFileSystem& files, const std::wstring& path) {
+  std::size_t nameStart = path.rfind(L'\\') + 1;
+  std::wstring_view storeName = std::wstring_view(path).substr(nameStart);
+  StoreFindData found;
+  StoreSearch search(files.FindFirstFileW(path + L".*", &found), StoreSearchTraits{&files});
+  if (!search) return;
+  const std::uint64_t now = files.GetSystemTimeAsFileTime();
+  do {
+    bool old = now > found.lastWriteTime && now - found.lastWriteTime > kStoreLeftoverAge;
+    if (old && (found.attributes & kFileAttributeDirectory) == 0 &&
+        IsWriterFileName(found.fileName, storeName)) {
+      files.DeleteFileW(path.substr(0, nameStart) + found.fileName);
+    }
+  } while (files.FindNextFileW(search.Get(), &found));
+}
+
+// Creates this writer's temporary file with CREATE_NEW, so that it is never
+// another writer's, under the next name where one exists already (a killed
+// writer's of the same process and thread ids). Invalid when no name could
+// be made.
+StoreFile CreateTemporaryFile(StoreFileSystem& files, const std::wstring& path,
+                              WriterFiles& names) {
+  const std::uint32_t processId = files.GetCurrentProcessId();
+  const std::uint32_t threadId = files.GetCurrentThreadId();
+  for (std::uint32_t attempt = 0; attempt < kStoreTempNameAttempts; ++attempt) {
+    names = WriterFileNames(path, processId, threadId, attempt);
+    std::uint32_t error = 0;
+    StoreFile file = OpenFile(files, names.temp, kGenericWrite, kFileShareNone, kCreateNew, &error);
+    if (file || (error != kErrorFileExists && error != kErrorAlreadyExists)) return file;
+  }
+  return StoreFile(kInvalidHandleValue, StoreFileTraits{&files});
+}
+
+bool MoveIntoPlace(StoreFileSystem& files, const std::wstring& from, const std::wstring& to) {
+  return files.MoveFileExW(from, to, kMoveFileReplaceExisting | kMoveFileWriteThrough);
+}
+
+// Puts the closed temporary file in the place of the store at `path`: over
+// an existing store with ReplaceFileW, which keeps the store's owner, access
+// rights and attributes (a moved file would take the folder's inherited
+// rights and the writer as owner), completing a replacement that stopped
+// part-way; where there is no store yet, with a move. True when the record
+// stands at `path`; otherwise the temporary file keeps its name, and the store
+// is in place or gone (never at the backup name), and no backup is left.
+bool PutTemporaryFileInPlace(StoreFileSystem& files, const std::wstring& path,
+                             const WriterFiles& names) {
+  if (!FileExists(files, path)) return MoveIntoPlace(files, names.temp, path);
+  // No flag that ignores merge errors: a replacement that cannot carry the
+  // store's rights over is refused, and the write in place then keeps them.
+  bool placed = false;
+  switch (files.ReplaceFileW(path, names.temp, names.backup, 0)) {
+    case 0:
+      placed = true;
+      break;
+    case kErrorUnableToMoveReplacement:
+      // The store is gone and the record still under its own name; where the
+      // store is still there (as documented with a backup name), the write in
+      // place keeps its rights rather than a move replacing them.
+      placed = !FileExists(files, path) && MoveIntoPlace(files, names.temp, path);
+      break;
+    case kErrorUnableToMoveReplacement2:
+      // The old store sits at the backup name and nothing at the store's.
+      placed = MoveIntoPlace(files, names.temp, path);
+      // Where the record cannot go, the old store goes back, unless another
+      // writer has put a store in place meanwhile.
+      if (!placed) files.MoveFileExW(names.backup, path, kMoveFileWriteThrough);
+      break;
+    default:
+      // ERROR_UNABLE_TO_REMOVE_REPLACED and any other refusal: both files
+      // kept their names.
+      break;
+  }
+  // The backup is gone by now wherever the replace did not succeed as
+  // documented; a system that leaves a copy of the store there is covered too.
+  files.DeleteFileW(names.backup);
+  return placed;
+}
+
+// Writes the record to this writer's temporary file and puts that in the
+// place of `path` in one step. A write that fails part-way leaves `path` as
+// it was. Where the temporary file cannot be made or put in place, the record
+// is written in place, and only then is the temporary file removed: it is not
+// deleted while it may hold the only record.
+PlaceResult ReplaceRecordAt(StoreFileSystem& files, const std::wstring& path,
+                            const std::array<std::uint8_t, kStoreRecordV2Size>& record) {
+  RemoveLeftoverWriterFiles(files, path);
+  WriterFiles names;
+  bool complete = false;
+  {
+    StoreFile file = CreateTemporaryFile(files, path, names);
+    if (!file) return WriteRecordInPlace(files, path, record);
+    complete = WriteRecord(files, file, record) && files.FlushFileBuffers(file.Get());
+    // Closed here, before the replace: Windows neither moves nor replaces
+    // with a file that is open.
+  }
+  if (!complete) {
+    files.DeleteFileW(names.temp);
+    return PlaceResult::Failed;
+  }
+  if (PutTemporaryFileInPlace(files, path, names)) return PlaceResult::Written;
+  PlaceResult result = WriteRecordInPlace(files, path, record);
+  files.DeleteFileW(names.temp);
+  return result;
+}
+
 // Replaces the store at `path` in one step, or writes it in place where
-// replacing is refused (no right to delete the store, a stale temporary file
-// of another account), so that a store that could be written before can
-// still be written.
+// replacing is refused (no right to delete the store, no right to create a
+// file beside it), so that a store that could be written before can still be
+// written.
 PlaceResult WriteRecordAt(StoreFileSystem& files, const std::wstring& path,
                           const std::array<std::uint8_t, kStoreRecordV2Size>& record) {
-  // Without a folder there is no place: a bare ".tmp" would land in the
-  // current directory.
+  // Without a folder there is no place: a bare temporary name would land in
+  // the current directory.
   if (path.empty()) return PlaceResult::Refused;
-  PlaceResult result = ReplaceRecordAt(files, path, record);
-  if (result != PlaceResult::Refused) return result;
-  return WriteRecordInPlace(files, path, record);
+  return ReplaceRecordAt(files, path, record);
 }
 
 }  // namespace

@@ -26,11 +26,31 @@ using StoreHandle = std::uintptr_t;
 inline constexpr int kCsidlAppData = 0x001A;        // CSIDL_APPDATA
 inline constexpr int kCsidlCommonAppData = 0x0023;  // CSIDL_COMMON_APPDATA
 inline constexpr std::uint32_t kFileShareNone = 0u;
+inline constexpr std::uint32_t kDelete = 0x00010000u;  // DELETE
+inline constexpr std::uint32_t kCreateNew = 1u;
 inline constexpr std::uint32_t kCreateAlways = 2u;
 inline constexpr std::uint32_t kOpenExisting = 3u;
 inline constexpr std::uint32_t kMoveFileReplaceExisting = 0x1u;
 inline constexpr std::uint32_t kMoveFileWriteThrough = 0x8u;
+inline constexpr std::uint32_t kFileAttributeDirectory = 0x10u;
 inline constexpr std::uint32_t kStatModeDirectory = 0x4000u;  // _S_IFDIR
+// GetLastError values the store acts on.
+inline constexpr std::uint32_t kErrorFileNotFound = 2u;
+inline constexpr std::uint32_t kErrorAccessDenied = 5u;
+inline constexpr std::uint32_t kErrorSharingViolation = 32u;
+inline constexpr std::uint32_t kErrorLockViolation = 33u;
+inline constexpr std::uint32_t kErrorFileExists = 80u;
+inline constexpr std::uint32_t kErrorAlreadyExists = 183u;
+inline constexpr std::uint32_t kErrorUnableToRemoveReplaced = 1175u;
+inline constexpr std::uint32_t kErrorUnableToMoveReplacement = 1176u;
+inline constexpr std::uint32_t kErrorUnableToMoveReplacement2 = 1177u;
+
+// What FindFirstFileW and FindNextFileW tell of one entry.
+struct StoreFindData {
+  std::wstring fileName;            // cFileName
+  std::uint32_t attributes = 0;     // dwFileAttributes
+  std::uint64_t lastWriteTime = 0;  // ftLastWriteTime: 100 ns units since 1601
+};
 
 class StoreFileSystem {
  public:
@@ -42,10 +62,10 @@ class StoreFileSystem {
   virtual bool GetSpecialFolderPath(wchar_t* buffer, int csidl, bool create) = 0;
 
   // CreateFileW without security attributes or template. Returns
-  // kInvalidHandleValue on failure.
+  // kInvalidHandleValue on failure, with GetLastError() in `*error`.
   virtual StoreHandle CreateFileW(const std::wstring& path, std::uint32_t access,
                                   std::uint32_t shareMode, std::uint32_t disposition,
-                                  std::uint32_t flags) = 0;
+                                  std::uint32_t flags, std::uint32_t* error) = 0;
   // ReadFile: false on failure; *read is the count that arrived.
   virtual bool ReadFile(StoreHandle file, void* buffer, std::uint32_t size,
                         std::uint32_t* read) = 0;
@@ -58,8 +78,11 @@ class StoreFileSystem {
   virtual std::uint32_t GetFileSize(StoreHandle file) = 0;
   virtual void CloseHandle(StoreHandle file) = 0;
 
-  // FindFirstFileW: kInvalidHandleValue when nothing matches.
-  virtual StoreHandle FindFirstFileW(const std::wstring& path) = 0;
+  // FindFirstFileW: kInvalidHandleValue when nothing matches; otherwise the
+  // first entry in `*found`. The last part of `path` may hold wildcards.
+  virtual StoreHandle FindFirstFileW(const std::wstring& path, StoreFindData* found) = 0;
+  // FindNextFileW: false when no entry is left.
+  virtual bool FindNextFileW(StoreHandle search, StoreFindData* found) = 0;
   virtual void FindClose(StoreHandle search) = 0;
 
   // CopyFileW, DeleteFileW, MoveFileExW: false on failure.
@@ -67,12 +90,23 @@ class StoreFileSystem {
   virtual bool DeleteFileW(const std::wstring& path) = 0;
   virtual bool MoveFileExW(const std::wstring& from, const std::wstring& to,
                            std::uint32_t flags) = 0;
-  // ReplaceFileW(replaced, replacement, no backup, flags): the replacement
-  // takes the replaced file's name, owner, access rights and attributes.
-  // False on failure; the replaced file may then be gone (when the
-  // replacement could not be renamed) and the replacement left in place.
-  virtual bool ReplaceFileW(const std::wstring& replaced, const std::wstring& replacement,
-                            std::uint32_t flags) = 0;
+  // ReplaceFileW(replaced, replacement, backup, flags): the replacement
+  // takes the replaced file's name, owner, access rights and attributes, and
+  // the replaced file goes to the backup name (none when empty). Returns 0 on
+  // success, else GetLastError(), never 0. A failure may leave the files
+  // part-way: ERROR_UNABLE_TO_MOVE_REPLACEMENT (the replaced file gone, or
+  // with a backup name both files under their names),
+  // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 (the replaced file at the backup name),
+  // anything else (both files under their names).
+  virtual std::uint32_t ReplaceFileW(const std::wstring& replaced, const std::wstring& replacement,
+                                     const std::wstring& backup, std::uint32_t flags) = 0;
+
+  // GetSystemTimeAsFileTime: 100 ns units since 1601.
+  virtual std::uint64_t GetSystemTimeAsFileTime() = 0;
+  // GetCurrentProcessId and GetCurrentThreadId: what makes a writer's file
+  // names its own.
+  virtual std::uint32_t GetCurrentProcessId() = 0;
+  virtual std::uint32_t GetCurrentThreadId() = 0;
 
   // _wstat: true and the st_mode bits in *mode when the query succeeds.
   virtual bool Stat(const std::wstring& path, std::uint32_t* mode) = 0;
@@ -87,9 +121,17 @@ enum class StoreLocation {
 
 inline constexpr wchar_t kStoreFolderPart[] = L"\\Korvane\\Common";
 inline constexpr wchar_t kStoreFileName[] = L"\\Global.db";
-// Appended to the store path for the file a write goes to before it replaces
-// the store file.
+// A writer's own files beside the store: "Global.db." + its unique part
+// (process id, thread id and attempt, 8 hexadecimal digits each:
+// "00000f3c-00000a10-00000000")
+// + ".tmp" for the record on its way, ".bak" for the replaced store.
 inline constexpr wchar_t kStoreTempSuffix[] = L".tmp";
+inline constexpr wchar_t kStoreBackupSuffix[] = L".bak";
+// Names tried for the temporary file before the write goes in place.
+inline constexpr std::uint32_t kStoreTempNameAttempts = 8;
+// A writer's file older than this (100 ns units: one day) is a killed
+// writer's leftover, which the next writer removes.
+inline constexpr std::uint64_t kStoreLeftoverAge = 24ull * 60 * 60 * 10'000'000;
 
 // The 12 lowercase hexadecimal digits of the address's 6 bytes, in order.
 std::string FormatAdapterText(const AdapterAddress& address);
@@ -153,12 +195,18 @@ bool ReadIdentityStore(StoreFileSystem& files, std::string_view adapterText,
 
 // Writes a version-2 record to the common place, or to the per-user place
 // when the common file can be neither replaced nor written. The record goes
-// to a temporary file first, which then replaces the store file in one step
-// (keeping an existing file's owner, access rights and attributes), so a
-// write that fails part-way leaves the previous file as it was. Where that
-// replacement is refused (no right to delete the store, a temporary file that
-// cannot be created), the record is written over the store file in place.
-// Returns true only when the whole record is in place.
+// to a temporary file of this writer's own (a unique name, made with
+// CREATE_NEW, beside the store) first, which then replaces the store file in
+// one step with ReplaceFileW and a backup name of its own (keeping an
+// existing file's owner, access rights and attributes), so a write that fails
+// part-way leaves the previous file as it was and two writers at once never
+// touch each other's files. A replacement that fails part-way is completed
+// with a move; where it is refused (no right to delete the store, no right to
+// create files beside it), the record is written over the store file in
+// place. No temporary or backup file is left behind, and the writer's files
+// of the store older than a day (of a killed writer) are removed. Returns
+// true only when the whole record is in place; false also when another
+// process holds the store open while the record would be written in place.
 bool WriteIdentityStore(StoreFileSystem& files, std::string_view diskSerial,
                         std::string_view adapterText, const MachineId& identity);
 

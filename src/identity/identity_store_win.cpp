@@ -13,17 +13,39 @@ namespace {
 HANDLE ToHandle(StoreHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 StoreHandle FromHandle(HANDLE handle) { return reinterpret_cast<StoreHandle>(handle); }
 
+std::uint64_t FromFileTime(const FILETIME& time) {
+  return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+}
+
+void FillFindData(const WIN32_FIND_DATAW& data, StoreFindData* found) {
+  found->fileName = data.cFileName;
+  found->attributes = data.dwFileAttributes;
+  found->lastWriteTime = FromFileTime(data.ftLastWriteTime);
+}
+
 }  // namespace
 
 static_assert(sizeof(StoreHandle) == sizeof(HANDLE));
 static_assert(kCsidlAppData == CSIDL_APPDATA);
 static_assert(kCsidlCommonAppData == CSIDL_COMMON_APPDATA);
 static_assert(kFileShareNone == 0);  // no FILE_SHARE_ flag: a share mode without a name
+static_assert(kDelete == DELETE);
+static_assert(kCreateNew == CREATE_NEW);
 static_assert(kCreateAlways == CREATE_ALWAYS);
 static_assert(kOpenExisting == OPEN_EXISTING);
 static_assert(kMoveFileReplaceExisting == MOVEFILE_REPLACE_EXISTING);
 static_assert(kMoveFileWriteThrough == MOVEFILE_WRITE_THROUGH);
+static_assert(kFileAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY);
 static_assert(kStatModeDirectory == _S_IFDIR);
+static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
+static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED);
+static_assert(kErrorSharingViolation == ERROR_SHARING_VIOLATION);
+static_assert(kErrorLockViolation == ERROR_LOCK_VIOLATION);
+static_assert(kErrorFileExists == ERROR_FILE_EXISTS);
+static_assert(kErrorAlreadyExists == ERROR_ALREADY_EXISTS);
+static_assert(kErrorUnableToRemoveReplaced == ERROR_UNABLE_TO_REMOVE_REPLACED);
+static_assert(kErrorUnableToMoveReplacement == ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+static_assert(kErrorUnableToMoveReplacement2 == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2);
 static_assert(kMaxPath == MAX_PATH);  // the buffer of SHGetSpecialFolderPathW
 
 bool Win32StoreFileSystem::GetSpecialFolderPath(wchar_t* buffer, int csidl, bool create) {
@@ -32,9 +54,11 @@ bool Win32StoreFileSystem::GetSpecialFolderPath(wchar_t* buffer, int csidl, bool
 
 StoreHandle Win32StoreFileSystem::CreateFileW(const std::wstring& path, std::uint32_t access,
                                               std::uint32_t shareMode, std::uint32_t disposition,
-                                              std::uint32_t flags) {
-  return FromHandle(
-      ::CreateFileW(path.c_str(), access, shareMode, nullptr, disposition, flags, nullptr));
+                                              std::uint32_t flags, std::uint32_t* error) {
+  HANDLE file =
+      ::CreateFileW(path.c_str(), access, shareMode, nullptr, disposition, flags, nullptr);
+  *error = file == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
+  return FromHandle(file);
 }
 
 bool Win32StoreFileSystem::ReadFile(StoreHandle file, void* buffer, std::uint32_t size,
@@ -63,9 +87,18 @@ std::uint32_t Win32StoreFileSystem::GetFileSize(StoreHandle file) {
 
 void Win32StoreFileSystem::CloseHandle(StoreHandle file) { ::CloseHandle(ToHandle(file)); }
 
-StoreHandle Win32StoreFileSystem::FindFirstFileW(const std::wstring& path) {
+StoreHandle Win32StoreFileSystem::FindFirstFileW(const std::wstring& path, StoreFindData* found) {
   WIN32_FIND_DATAW data;
-  return FromHandle(::FindFirstFileW(path.c_str(), &data));
+  HANDLE search = ::FindFirstFileW(path.c_str(), &data);
+  if (search != INVALID_HANDLE_VALUE) FillFindData(data, found);
+  return FromHandle(search);
+}
+
+bool Win32StoreFileSystem::FindNextFileW(StoreHandle search, StoreFindData* found) {
+  WIN32_FIND_DATAW data;
+  if (!::FindNextFileW(ToHandle(search), &data)) return false;
+  FillFindData(data, found);
+  return true;
 }
 
 void Win32StoreFileSystem::FindClose(StoreHandle search) { ::FindClose(ToHandle(search)); }
@@ -84,12 +117,28 @@ bool Win32StoreFileSystem::MoveFileExW(const std::wstring& from, const std::wstr
   return ::MoveFileExW(from.c_str(), to.c_str(), flags) != FALSE;
 }
 
-bool Win32StoreFileSystem::ReplaceFileW(const std::wstring& replaced,
-                                        const std::wstring& replacement, std::uint32_t flags) {
+std::uint32_t Win32StoreFileSystem::ReplaceFileW(const std::wstring& replaced,
+                                                 const std::wstring& replacement,
+                                                 const std::wstring& backup, std::uint32_t flags) {
   // Present in kernel32 since Windows 2000.
-  return ::ReplaceFileW(replaced.c_str(), replacement.c_str(), nullptr, flags, nullptr, nullptr) !=
-         FALSE;
+  if (::ReplaceFileW(replaced.c_str(), replacement.c_str(), backup.empty() ? nullptr : backup.c_str(),
+                     flags, nullptr, nullptr)) {
+    return 0;
+  }
+  DWORD error = ::GetLastError();
+  // A failure never reads as success.
+  return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
 }
+
+std::uint64_t Win32StoreFileSystem::GetSystemTimeAsFileTime() {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  return FromFileTime(now);
+}
+
+std::uint32_t Win32StoreFileSystem::GetCurrentProcessId() { return ::GetCurrentProcessId(); }
+
+std::uint32_t Win32StoreFileSystem::GetCurrentThreadId() { return ::GetCurrentThreadId(); }
 
 bool Win32StoreFileSystem::Stat(const std::wstring& path, std::uint32_t* mode) {
   struct _stat status;

@@ -3,9 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "identity/md5.h"
@@ -23,6 +28,10 @@ const std::wstring kCommonFolder = L"C:\\ProgramData\\Korvane\\Common";
 const std::wstring kCommonPath = kCommonFolder + L"\\Global.db";
 const std::wstring kPerUserFolder = L"C:\\Users\\me\\AppData\\Roaming\\Korvane\\Common";
 const std::wstring kPerUserPath = kPerUserFolder + L"\\Global.db";
+// This writer's files: process 0x1234, thread 0x56, first attempt.
+const std::wstring kTempPath = kCommonPath + L".00001234-00000056-00000000.tmp";
+const std::wstring kBackupPath = kCommonPath + L".00001234-00000056-00000000.bak";
+const std::wstring kStoreInPlace = L"CreateFileW " + kCommonPath + L" 1073741824 0 2 0";
 
 const std::string kAdapterText = "1a2b3c4d5e6f";
 const std::string kSerial = "WD-WCAV12345678";
@@ -30,6 +39,8 @@ const MachineId kStoredId = {0xa0, 0xa1, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7,
                              0xa8, 0xa9, 0xaa, 0xab, 0xac, 0xad, 0xae, 0xaf};
 const MachineId kOtherId = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17,
                             0x18, 0x19, 0x1a, 0x1b, 0x1c, 0x1d, 0x1e, 0x1f};
+const MachineId kThirdId = {0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37,
+                            0x38, 0x39, 0x3a, 0x3b, 0x3c, 0x3d, 0x3e, 0x3f};
 
 std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
   std::vector<std::uint8_t> bytes;
@@ -171,7 +182,7 @@ class StoreTest : public ::testing::Test {
   TempFolderFiles disk;
   FaultyFiles files{disk};
 
-  void TearDown() override { EXPECT_EQ(files.openHandles, 0u) << "a handle was left open"; }
+  void TearDown() override { EXPECT_EQ(files.OpenHandles(), 0u) << "a handle was left open"; }
 };
 
 TEST_F(StoreTest, DirectoryTestNormalisesTheQueriedPath) {
@@ -310,13 +321,13 @@ TEST_F(StoreTest, ReadOutcomes) {
   }
 }
 
-TEST_F(StoreTest, ReadOpensSharedForReadingAndReadsInExactBlocks) {
+TEST_F(StoreTest, ReadOpensSharingReadingAndDeletionAndReadsInExactBlocks) {
   disk.Put(kCommonPath, Version2Record(kStoredId, kAdapterText, kSerial));
   MachineId identity{};
   bool mustRewrite = false;
   ASSERT_TRUE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
   EXPECT_THAT(files.CallsStartingWith(L"CreateFileW"),
-              ElementsAre(L"CreateFileW " + kCommonPath + L" 2147483648 1 3 0"));
+              ElementsAre(L"CreateFileW " + kCommonPath + L" 2147483648 5 3 0"));
   EXPECT_THAT(files.CallsStartingWith(L"ReadFile"),
               ElementsAre(L"ReadFile 4", L"ReadFile 16", L"ReadFile 16", L"ReadFile 16"));
   EXPECT_THAT(files.CallsStartingWith(L"GetSpecialFolderPath"),
@@ -348,7 +359,7 @@ TEST_F(StoreTest, PerUserFileMovesToTheCommonPlace) {
   EXPECT_THAT(files.CallsStartingWith(L"CopyFileW"),
               ElementsAre(L"CopyFileW " + kPerUserPath + L" " + kCommonPath + L" 0"));
   EXPECT_EQ(files.CallsStartingWith(L"CreateFileW").back(),
-            L"CreateFileW " + kCommonPath + L" 2147483648 1 3 0");
+            L"CreateFileW " + kCommonPath + L" 2147483648 5 3 0");
 }
 
 TEST_F(StoreTest, PerUserFileIsReadInPlaceWhenTheCopyFails) {
@@ -365,6 +376,23 @@ TEST_F(StoreTest, PerUserFileIsReadInPlaceWhenTheCopyFails) {
   EXPECT_THAT(files.CallsStartingWith(L"DeleteFileW"), IsEmpty());
 }
 
+// The calls that create, close, move and delete files, in order.
+std::vector<std::wstring> FileSteps(const FaultyFiles& files) {
+  std::vector<std::wstring> steps;
+  for (const auto& call : files.calls) {
+    for (const wchar_t* name : {L"CreateFileW", L"FlushFileBuffers", L"CloseHandle",
+                                L"ReplaceFileW", L"MoveFileExW", L"DeleteFileW"}) {
+      if (call.starts_with(name)) steps.push_back(call);
+    }
+  }
+  return steps;
+}
+
+std::ptrdiff_t IndexOf(const std::vector<std::wstring>& calls, const std::wstring& call) {
+  auto found = std::find(calls.begin(), calls.end(), call);
+  return found == calls.end() ? -1 : found - calls.begin();
+}
+
 TEST_F(StoreTest, WriteReplacesTheCommonFileWithAWholeVersion2Record) {
   disk.Put(kCommonPath, Version1Record(kOtherId));
   disk.Put(kPerUserPath, Version1Record(kOtherId));
@@ -375,12 +403,16 @@ TEST_F(StoreTest, WriteReplacesTheCommonFileWithAWholeVersion2Record) {
   EXPECT_EQ(disk.Contents(kPerUserPath), Version1Record(kOtherId)) << "per-user file untouched";
   EXPECT_THAT(files.CallsStartingWith(L"WriteFile"),
               ElementsAre(L"WriteFile 4", L"WriteFile 16", L"WriteFile 16", L"WriteFile 16"));
-  EXPECT_THAT(files.CallsStartingWith(L"CreateFileW"),
-              ElementsAre(L"CreateFileW " + kCommonPath + L".tmp 1073741824 0 2 0"));
-  // ReplaceFileW keeps the store's owner, access rights and attributes.
-  EXPECT_THAT(files.CallsStartingWith(L"ReplaceFileW"),
-              ElementsAre(L"ReplaceFileW " + kCommonPath + L" " + kCommonPath + L".tmp 0"));
-  EXPECT_THAT(files.CallsStartingWith(L"MoveFileExW"), IsEmpty());
+  // A name of this writer's own, made only if it does not exist, closed
+  // before the replace (Windows replaces with no file that is open), and a
+  // backup name of its own, deleted once the record stands. ReplaceFileW
+  // keeps the store's owner, access rights and attributes.
+  EXPECT_THAT(FileSteps(files),
+              ElementsAre(L"CreateFileW " + kTempPath + L" 1073741824 0 1 0", L"FlushFileBuffers",
+                          L"CloseHandle",
+                          L"ReplaceFileW " + kCommonPath + L" " + kTempPath + L" " + kBackupPath +
+                              L" 0",
+                          L"DeleteFileW " + kBackupPath));
 
   MachineId identity{};
   bool mustRewrite = true;
@@ -393,9 +425,27 @@ TEST_F(StoreTest, FirstWriteMovesTheTemporaryFileIntoPlace) {
   ASSERT_TRUE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
   EXPECT_EQ(disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
   EXPECT_THAT(disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
-  EXPECT_THAT(files.CallsStartingWith(L"MoveFileExW"),
-              ElementsAre(L"MoveFileExW " + kCommonPath + L".tmp " + kCommonPath + L" 9"));
-  EXPECT_THAT(files.CallsStartingWith(L"ReplaceFileW"), IsEmpty());
+  EXPECT_THAT(FileSteps(files),
+              ElementsAre(L"CreateFileW " + kTempPath + L" 1073741824 0 1 0", L"FlushFileBuffers",
+                          L"CloseHandle",
+                          L"MoveFileExW " + kTempPath + L" " + kCommonPath + L" 9"));
+}
+
+TEST_F(StoreTest, ATakenTemporaryNameIsRetriedWithTheNextAndLeftAlone) {
+  const std::wstring kTaken0 = kTempPath;
+  const std::wstring kTaken1 = kCommonPath + L".00001234-00000056-00000001.tmp";
+  const std::wstring kFree2 = kCommonPath + L".00001234-00000056-00000002.tmp";
+  disk.Put(kTaken0, Bytes({7}));
+  disk.Put(kTaken1, Bytes({8}));
+  ASSERT_TRUE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
+  EXPECT_EQ(disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+  EXPECT_THAT(files.CallsStartingWith(L"CreateFileW"),
+              ElementsAre(L"CreateFileW " + kTaken0 + L" 1073741824 0 1 0",
+                          L"CreateFileW " + kTaken1 + L" 1073741824 0 1 0",
+                          L"CreateFileW " + kFree2 + L" 1073741824 0 1 0"));
+  EXPECT_EQ(disk.Contents(kTaken0), Bytes({7}));
+  EXPECT_EQ(disk.Contents(kTaken1), Bytes({8}));
+  EXPECT_EQ(disk.FilesIn(kCommonFolder).size(), 3u);
 }
 
 TEST_F(StoreTest, CommonPlaceNotWritableFallsBackToThePerUserPlace) {
@@ -417,8 +467,13 @@ TEST_F(StoreTest, CommonPlaceNotWritableFallsBackToThePerUserPlace) {
 // store in place, as the store was always written: a store that could be
 // written before can still be written, in the same place.
 TEST_F(StoreTest, ReplacementRefusedWritesTheStoreInPlace) {
-  const std::wstring kTempPath = kCommonPath + L".tmp";
-  const auto kStale = Bytes({7, 7, 7});
+  std::vector<std::wstring> takenNames;
+  std::set<std::string> allNamesTaken = {"Global.db"};
+  for (std::uint32_t attempt = 0; attempt < kStoreTempNameAttempts; ++attempt) {
+    std::wstring name = L"Global.db.00001234-00000056-0000000" + std::to_wstring(attempt) + L".tmp";
+    takenNames.push_back(kCommonFolder + L"\\" + name);
+    allNamesTaken.insert(testing::Narrow(name));
+  }
   struct Case {
     const char* name;
     bool storeExists;
@@ -428,14 +483,13 @@ TEST_F(StoreTest, ReplacementRefusedWritesTheStoreInPlace) {
       {"the store may be written but not deleted", true,
        [&](FaultyFiles& f, TempFolderFiles&) { f.undeletable = {kCommonPath}; },
        {"Global.db"}},
-      {"a stale temporary file of another account", true,
-       [&](FaultyFiles& f, TempFolderFiles& d) {
-         d.Put(kTempPath, kStale);
-         f.refusedNames = {kTempPath};
+      {"no file may be made beside the store", true,
+       [](FaultyFiles& f, TempFolderFiles&) { f.refuseNewFiles = true; }, {"Global.db"}},
+      {"every temporary name is taken", true,
+       [&](FaultyFiles&, TempFolderFiles& d) {
+         for (const auto& name : takenNames) d.Put(name, Bytes({7}));
        },
-       {"Global.db", "Global.db.tmp"}},
-      {"the replacement fails part-way and takes the store with it", true,
-       [](FaultyFiles& f, TempFolderFiles&) { f.replaceLosesReplaced = true; }, {"Global.db"}},
+       allNamesTaken},
       {"no store yet and the move is refused", false,
        [](FaultyFiles& f, TempFolderFiles&) { f.failMove = true; }, {"Global.db"}},
   };
@@ -451,15 +505,240 @@ TEST_F(StoreTest, ReplacementRefusedWritesTheStoreInPlace) {
     EXPECT_TRUE(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId));
     EXPECT_EQ(caseDisk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
     EXPECT_EQ(caseDisk.FilesIn(kCommonFolder), c.filesAfter);
-    if (c.filesAfter.count("Global.db.tmp") != 0) {
-      EXPECT_EQ(caseDisk.Contents(kTempPath), kStale) << "another account's file is left alone";
-    }
     EXPECT_FALSE(caseDisk.Exists(kPerUserPath)) << "the identity stays in the common place";
     // The last file opened is the store itself, truncated and written whole.
-    EXPECT_EQ(caseFiles.CallsStartingWith(L"CreateFileW").back(),
-              L"CreateFileW " + kCommonPath + L" 1073741824 0 2 0");
-    EXPECT_EQ(caseFiles.openHandles, 0u);
+    EXPECT_EQ(caseFiles.CallsStartingWith(L"CreateFileW").back(), kStoreInPlace);
+    EXPECT_EQ(caseFiles.OpenHandles(), 0u);
   }
+}
+
+// Every documented partial result of ReplaceFileW ends with the new record at
+// the store's path and nothing else in the folder: a store that is gone or
+// at the backup name is completed with a move, one that kept its name is
+// written in place. The temporary file is deleted only once the record
+// stands.
+TEST_F(StoreTest, ReplacementStoppedPartWayIsCompleted) {
+  using Leaves = FaultyFiles::Leaves;
+  struct Case {
+    const char* name;
+    FaultyFiles::ReplaceFailure failure;
+    bool tempImmovable;  // the move of the temporary file fails as well
+    bool inPlace;        // the record is written in place, not moved
+  } cases[] = {
+      {"ERROR_UNABLE_TO_MOVE_REPLACEMENT, the store gone",
+       {kErrorUnableToMoveReplacement, Leaves::ReplacedGone}, false, false},
+      {"ERROR_UNABLE_TO_MOVE_REPLACEMENT, the store gone, no move either",
+       {kErrorUnableToMoveReplacement, Leaves::ReplacedGone}, true, true},
+      {"ERROR_UNABLE_TO_MOVE_REPLACEMENT, both files under their names",
+       {kErrorUnableToMoveReplacement, Leaves::BothNames}, false, true},
+      {"ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, the store at the backup name",
+       {kErrorUnableToMoveReplacement2, Leaves::ReplacedAtBackup}, false, false},
+      {"ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, the store put back, then written",
+       {kErrorUnableToMoveReplacement2, Leaves::ReplacedAtBackup}, true, true},
+      {"ERROR_UNABLE_TO_REMOVE_REPLACED", {kErrorUnableToRemoveReplaced, Leaves::BothNames}, false,
+       true},
+      {"another refusal", {kErrorAccessDenied, Leaves::BothNames}, false, true},
+      {"another refusal that leaves a copy at the backup name",
+       {kErrorAccessDenied, Leaves::BackupCopy}, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolderFiles caseDisk;
+    FaultyFiles caseFiles(caseDisk);
+    GetIdentityStorePath(caseFiles, StoreLocation::Common);
+    caseDisk.Put(kCommonPath, Version1Record(kOtherId));
+    caseFiles.replaceFailure = c.failure;
+    if (c.tempImmovable) caseFiles.immovable = {kTempPath};
+    caseFiles.calls.clear();
+
+    EXPECT_TRUE(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId));
+    EXPECT_EQ(caseDisk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+    EXPECT_THAT(caseDisk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+    EXPECT_FALSE(caseDisk.Exists(kPerUserPath));
+    EXPECT_EQ(caseFiles.OpenHandles(), 0u);
+
+    auto steps = FileSteps(caseFiles);
+    auto tempDeleted = IndexOf(steps, L"DeleteFileW " + kTempPath);
+    if (c.inPlace) {
+      auto inPlace = IndexOf(steps, kStoreInPlace);
+      ASSERT_GE(inPlace, 0);
+      EXPECT_GT(tempDeleted, inPlace) << "the temporary file goes after the record stands";
+    } else {
+      EXPECT_EQ(steps.back(), L"DeleteFileW " + kBackupPath);
+      EXPECT_EQ(tempDeleted, -1);
+      EXPECT_EQ(IndexOf(steps, kStoreInPlace), -1);
+    }
+    if (c.failure.leaves == Leaves::ReplacedAtBackup && c.inPlace) {
+      EXPECT_GE(IndexOf(steps, L"MoveFileExW " + kBackupPath + L" " + kCommonPath + L" 8"), 0)
+          << "the old store goes back before it is written in place";
+    }
+  }
+}
+
+// Two launchers started together: between the first writer's close and its
+// replace (or move, on the first run) the second, on a thread of its own,
+// makes its temporary file, and stops there until the first has finished.
+// The first writer's record stands whole; the second then replaces it.
+TEST_F(StoreTest, SecondWriterBetweenCloseAndReplaceLeavesTheFirstWritersFileAlone) {
+  for (bool storeExists : {true, false}) {
+    SCOPED_TRACE(storeExists ? "over a store" : "no store yet");
+    TempFolderFiles caseDisk;
+    FaultyFiles caseFiles(caseDisk);
+    GetIdentityStorePath(caseFiles, StoreLocation::Common);
+    if (storeExists) caseDisk.Put(kCommonPath, Version1Record(kOtherId));
+
+    // Hands the file layer from one writer to the other; only one runs.
+    std::mutex mutex;
+    std::condition_variable changed;
+    int stage = 0;
+    auto advance = [&](int next) {
+      std::lock_guard<std::mutex> lock(mutex);
+      stage = std::max(stage, next);
+      changed.notify_all();
+    };
+    auto waitFor = [&](int wanted) {
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait(lock, [&] { return stage >= wanted; });
+    };
+    std::thread second;
+    bool secondWritten = false;
+    caseFiles.before[storeExists ? L"ReplaceFileW" : L"MoveFileExW"] = [&] {
+      // The second writer's first write comes right after its create.
+      caseFiles.before[L"WriteFile"] = [&] {
+        advance(1);
+        waitFor(2);
+      };
+      second = std::thread([&] {
+        secondWritten = WriteIdentityStore(caseFiles, kSerial, kAdapterText, kThirdId);
+        advance(1);
+      });
+      waitFor(1);
+    };
+
+    EXPECT_TRUE(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId));
+    EXPECT_EQ(caseDisk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+    advance(2);
+    second.join();
+    EXPECT_TRUE(secondWritten);
+    EXPECT_EQ(caseDisk.Contents(kCommonPath), Version2Record(kThirdId, kAdapterText, kSerial));
+    EXPECT_THAT(caseDisk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+    EXPECT_THAT(caseFiles.CallsStartingWith(L"CreateFileW " + kCommonPath + L".00001234-00000099"),
+                ::testing::SizeIs(1))
+        << "the second writer's own name";
+    EXPECT_EQ(caseFiles.OpenHandles(), 0u);
+  }
+}
+
+// A reader shares deletion, so a replace by another launcher goes through
+// while the reader holds the store; the reader reads the record it opened.
+TEST_F(StoreTest, ReaderHoldingTheStoreDoesNotStopAReplace) {
+  disk.Put(kCommonPath, Version2Record(kOtherId, kAdapterText, kSerial));
+  bool written = false;
+  files.before[L"ReadFile"] = [&] {
+    written = WriteIdentityStore(files, kSerial, kAdapterText, kStoredId);
+  };
+  MachineId identity{};
+  bool mustRewrite = false;
+  EXPECT_TRUE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
+  EXPECT_EQ(identity, kOtherId);
+  EXPECT_TRUE(written);
+  EXPECT_THAT(files.CallsStartingWith(L"ReplaceFileW"), ::testing::SizeIs(1));
+  EXPECT_THAT(files.CallsStartingWith(L"CreateFileW " + kCommonPath + L" 1073741824"), IsEmpty())
+      << "not written in place";
+  EXPECT_EQ(disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+  EXPECT_THAT(disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+}
+
+// A process that holds the store without sharing deletion (an earlier
+// version's reader) blocks the replace and the write in place alike: the
+// store keeps its record, and the new one is not taken to the per-user place.
+TEST_F(StoreTest, StoreHeldWithoutDeleteSharingKeepsItsRecord) {
+  auto old = Version2Record(kOtherId, kAdapterText, kSerial);
+  disk.Put(kCommonPath, old);
+  std::uint32_t error = 0;
+  StoreHandle held = files.CreateFileW(kCommonPath, kGenericRead, kFileShareRead, kOpenExisting,
+                                       0, &error);
+  ASSERT_NE(held, kInvalidHandleValue);
+  EXPECT_FALSE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
+  files.CloseHandle(held);
+  EXPECT_EQ(disk.Contents(kCommonPath), old);
+  EXPECT_THAT(disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+  EXPECT_FALSE(disk.Exists(kPerUserPath));
+  EXPECT_EQ(files.CallsStartingWith(L"CreateFileW").back(), kStoreInPlace);
+}
+
+// The file layer refuses what Windows refuses, so the tests above would
+// catch a replace with an open temporary file or a reader without delete
+// sharing.
+TEST_F(StoreTest, FileLayerKeepsWindowsSharingRules) {
+  const std::wstring kStore = kCommonFolder + L"\\store";
+  const std::wstring kNew = kCommonFolder + L"\\new";
+  struct Case {
+    const char* name;
+    std::wstring held;
+    std::uint32_t access, shareMode;
+    bool replaces, moves, deletes;
+  } cases[] = {
+      {"the replacement open, sharing everything", kNew, kGenericRead, 7, false, true, true},
+      {"the replacement open for writing", kNew, kGenericWrite, 0, false, false, false},
+      {"the store open without delete sharing", kStore, kGenericRead, kFileShareRead, false, false,
+       false},
+      {"the store open with read and delete sharing", kStore, kGenericRead, 5, true, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto reset = [&] {
+      disk.Put(kStore, Bytes({1}));
+      disk.Put(kNew, Bytes({2}));
+    };
+    reset();
+    std::uint32_t error = 0;
+    StoreHandle held = files.CreateFileW(c.held, c.access, c.shareMode, kOpenExisting, 0, &error);
+    ASSERT_NE(held, kInvalidHandleValue);
+    EXPECT_EQ(files.ReplaceFileW(kStore, kNew, L"", 0) == 0, c.replaces);
+    reset();
+    EXPECT_EQ(files.MoveFileExW(kNew, kStore, kMoveFileReplaceExisting), c.moves);
+    reset();
+    EXPECT_EQ(files.DeleteFileW(c.held), c.deletes);
+    files.CloseHandle(held);
+  }
+}
+
+TEST_F(StoreTest, LeftoversOfAKilledWriterAreRemovedAfterADay) {
+  const auto kTwoDays = std::chrono::hours(48);
+  const auto kAlmostADay = std::chrono::hours(23);
+  struct Leftover {
+    std::string name;
+    std::chrono::seconds age;
+    bool removed;
+  } leftovers[] = {
+      {"Global.db.00000001-00000002-00000000.tmp", kTwoDays, true},
+      {"Global.db.00000001-00000002-00000000.bak", kTwoDays, true},
+      {"Global.db.00000001-00000002-00000003.tmp", kAlmostADay, false},
+      {"Global.db.tmp", kTwoDays, true},  // the name earlier versions shared
+      {"Global.db.old", kTwoDays, false},
+      {"Global.db.notes.tmp", kTwoDays, false},
+      {"Global.db..tmp", kTwoDays, false},
+      {"Other.db.00000001-00000002-00000000.tmp", kTwoDays, false},
+  };
+  std::set<std::string> expected = {"Global.db"};
+  for (const auto& leftover : leftovers) {
+    std::wstring path = kCommonFolder + L"\\" + std::wstring(leftover.name.begin(), leftover.name.end());
+    disk.Put(path, Bytes({9}));
+    disk.Age(path, leftover.age);
+    if (!leftover.removed) expected.insert(leftover.name);
+  }
+  // A folder of such a name is not a writer's file.
+  std::wstring folder = kCommonFolder + L"\\Global.db.00000007-00000008-00000000.tmp";
+  disk.Put(folder + L"\\inside", {});
+  disk.Age(folder, kTwoDays);
+  expected.insert("Global.db.00000007-00000008-00000000.tmp");
+
+  ASSERT_TRUE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
+  EXPECT_EQ(disk.FilesIn(kCommonFolder), expected);
+  EXPECT_EQ(disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+  EXPECT_THAT(files.CallsStartingWith(L"FindFirstFileW"),
+              ::testing::Contains(L"FindFirstFileW " + kCommonPath + L".*"));
 }
 
 TEST_F(StoreTest, StoreThatCanBeNeitherReplacedNorWrittenFallsBackToThePerUserPlace) {
@@ -520,7 +799,7 @@ TEST_F(StoreTest, WriteFailingPartWayKeepsTheOldRecordAndLeavesNoTemporaryFile) 
 // retried elsewhere.
 TEST_F(StoreTest, WriteInPlaceFailingPartWayStopsThere) {
   disk.Put(kCommonPath, Version2Record(kOtherId, kAdapterText, kSerial));
-  files.refusedNames = {kCommonPath + L".tmp"};
+  files.refuseNewFiles = true;
   files.writeBudget = 10;
   EXPECT_FALSE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
   EXPECT_EQ(disk.Contents(kCommonPath).size(), 10u);

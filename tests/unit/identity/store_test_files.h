@@ -3,17 +3,27 @@
 // - TempFolderFiles: a drive "C:" over a real temporary folder, with Windows
 //   paths mapped onto it and the status query refusing a trailing separator
 //   as the C run-time does;
-// - FaultyFiles: wraps another StoreFileSystem, records every call and injects
-//   faults by flag (a folder that cannot be written, a file that may be written
-//   but not deleted, a name that cannot be created, a disk that fills up after
-//   N bytes, a failed copy, move or flush, a replacement that fails part-way).
+// - FaultyFiles: wraps another StoreFileSystem, records every call, keeps
+//   Windows' sharing rules (an open file blocks what its share mode does not
+//   allow, and a file that is open cannot be moved or replace another) and
+//   injects faults by flag (a folder that cannot be written, a file that may be
+//   written but not deleted, a folder where no file may be made, a disk that
+//   fills up after N bytes, a failed copy, move or flush, a replacement that
+//   stops part-way as documented), and runs a step of the test's own before
+//   a named call (another launcher at work).
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fnmatch.h>
+#include <sys/time.h>
+
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -21,6 +31,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "identity/identity_store.h"
@@ -92,18 +103,28 @@ class TempFolderFiles : public StoreFileSystem {
   }
 
   StoreHandle CreateFileW(const std::wstring& path, std::uint32_t access, std::uint32_t,
-                          std::uint32_t disposition, std::uint32_t) override {
+                          std::uint32_t disposition, std::uint32_t,
+                          std::uint32_t* error) override {
     auto host = Host(path);
+    *error = kErrorFileNotFound;
     if (host.empty()) return kInvalidHandleValue;
     int flags = (access & kGenericWrite) != 0 ? O_WRONLY : O_RDONLY;
     if (disposition == kCreateAlways) flags |= O_CREAT | O_TRUNC;
+    if (disposition == kCreateNew) flags |= O_CREAT | O_EXCL;
     int fd = ::open(host.c_str(), flags, 0644);
-    if (fd < 0) return kInvalidHandleValue;
+    if (fd < 0) {
+      *error = errno == EEXIST ? kErrorFileExists
+               : errno == ENOENT ? kErrorFileNotFound
+                                 : kErrorAccessDenied;
+      return kInvalidHandleValue;
+    }
     struct stat status {};
     if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
       ::close(fd);
+      *error = kErrorAccessDenied;
       return kInvalidHandleValue;
     }
+    *error = 0;
     return static_cast<StoreHandle>(fd);
   }
   bool ReadFile(StoreHandle file, void* buffer, std::uint32_t size, std::uint32_t* read) override {
@@ -125,11 +146,32 @@ class TempFolderFiles : public StoreFileSystem {
   }
   void CloseHandle(StoreHandle file) override { ::close(static_cast<int>(file)); }
 
-  StoreHandle FindFirstFileW(const std::wstring& path) override {
-    if (Host(path).empty() || !std::filesystem::exists(Host(path))) return kInvalidHandleValue;
-    return ++searches_;
+  // Wildcards in the last part of the path match with the shell's rules
+  // ("*" and "?"); the entries come in the folder's order.
+  StoreHandle FindFirstFileW(const std::wstring& path, StoreFindData* found) override {
+    auto host = Host(path);
+    if (host.empty()) return kInvalidHandleValue;
+    std::vector<StoreFindData> entries;
+    std::string pattern = host.filename().string();
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(host.parent_path(), ignored)) {
+      std::string name = entry.path().filename().string();
+      if (::fnmatch(pattern.c_str(), name.c_str(), 0) == 0) entries.push_back(Entry(entry.path()));
+    }
+    if (entries.empty()) return kInvalidHandleValue;
+    *found = entries.front();
+    entries.erase(entries.begin());
+    searches_[++lastSearch_] = std::move(entries);
+    return lastSearch_;
   }
-  void FindClose(StoreHandle) override {}
+  bool FindNextFileW(StoreHandle search, StoreFindData* found) override {
+    auto& entries = searches_.at(search);
+    if (entries.empty()) return false;
+    *found = entries.front();
+    entries.erase(entries.begin());
+    return true;
+  }
+  void FindClose(StoreHandle search) override { searches_.erase(search); }
 
   bool CopyFileW(const std::wstring& from, const std::wstring& to, bool failIfExists) override {
     if (Host(from).empty() || Host(to).empty()) return false;
@@ -146,12 +188,42 @@ class TempFolderFiles : public StoreFileSystem {
     if ((flags & kMoveFileReplaceExisting) == 0 && std::filesystem::exists(Host(to))) return false;
     return ::rename(Host(from).c_str(), Host(to).c_str()) == 0;
   }
-  // Both files must exist; there is no backup.
-  bool ReplaceFileW(const std::wstring& replaced, const std::wstring& replacement,
-                    std::uint32_t) override {
-    if (Host(replaced).empty() || Host(replacement).empty()) return false;
-    if (!std::filesystem::exists(Host(replaced))) return false;
-    return ::rename(Host(replacement).c_str(), Host(replaced).c_str()) == 0;
+  // Both files must exist; the replaced file goes to the backup name, if any.
+  std::uint32_t ReplaceFileW(const std::wstring& replaced, const std::wstring& replacement,
+                             const std::wstring& backup, std::uint32_t) override {
+    if (Host(replaced).empty() || Host(replacement).empty()) return kErrorFileNotFound;
+    if (!std::filesystem::exists(Host(replaced)) || !std::filesystem::exists(Host(replacement))) {
+      return kErrorFileNotFound;
+    }
+    if (!backup.empty() && ::rename(Host(replaced).c_str(), Host(backup).c_str()) != 0) {
+      return kErrorUnableToRemoveReplaced;
+    }
+    if (::rename(Host(replacement).c_str(), Host(replaced).c_str()) != 0) {
+      return kErrorUnableToMoveReplacement2;
+    }
+    return 0;
+  }
+
+  std::uint64_t GetSystemTimeAsFileTime() override {
+    return FileTime(std::chrono::system_clock::now().time_since_epoch());
+  }
+  std::uint32_t GetCurrentProcessId() override { return processId; }
+  // The test's own thread is thread 0x56, any other 0x99.
+  std::uint32_t GetCurrentThreadId() override {
+    return std::this_thread::get_id() == testThread_ ? 0x56u : 0x99u;
+  }
+  std::uint32_t processId = 0x1234;
+
+  // Sets the file's last write time `age` before now.
+  void Age(const std::wstring& path, std::chrono::seconds age) const {
+    auto when = std::chrono::system_clock::now() - age;
+    auto since = std::chrono::duration_cast<std::chrono::microseconds>(when.time_since_epoch());
+    struct timeval times[2];
+    for (auto& time : times) {
+      time.tv_sec = static_cast<time_t>(since.count() / 1'000'000);
+      time.tv_usec = static_cast<suseconds_t>(since.count() % 1'000'000);
+    }
+    ::utimes(Host(path).c_str(), times);
   }
 
   bool Stat(const std::wstring& path, std::uint32_t* mode) override {
@@ -172,13 +244,48 @@ class TempFolderFiles : public StoreFileSystem {
   }
 
  private:
+  // 100 ns units since 1601 of a time since 1970.
+  template <typename Duration>
+  static std::uint64_t FileTime(Duration sinceUnixEpoch) {
+    constexpr std::uint64_t kSeconds1601To1970 = 11644473600ull;
+    auto ticks = std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>>(
+        sinceUnixEpoch);
+    return kSeconds1601To1970 * 10'000'000 + static_cast<std::uint64_t>(ticks.count());
+  }
+  static StoreFindData Entry(const std::filesystem::path& path) {
+    StoreFindData data;
+    std::string name = path.filename().string();
+    data.fileName = std::wstring(name.begin(), name.end());
+    struct stat status {};
+    ::stat(path.c_str(), &status);
+    data.attributes = S_ISDIR(status.st_mode) ? kFileAttributeDirectory : 0x80u;  // NORMAL
+    data.lastWriteTime = FileTime(std::chrono::seconds(status.st_mtim.tv_sec) +
+                                  std::chrono::nanoseconds(status.st_mtim.tv_nsec));
+    return data;
+  }
+
   std::filesystem::path root_;
-  StoreHandle searches_ = 0x100;
+  std::thread::id testThread_ = std::this_thread::get_id();
+  std::map<StoreHandle, std::vector<StoreFindData>> searches_;
+  StoreHandle lastSearch_ = 0x100;
 };
 
 class FaultyFiles : public StoreFileSystem {
  public:
-  explicit FaultyFiles(StoreFileSystem& base) : base_(base) {}
+  explicit FaultyFiles(TempFolderFiles& base) : base_(base) {}
+
+  // How a ReplaceFileW that fails leaves the files, as documented for its
+  // error codes.
+  enum class Leaves {
+    BothNames,         // replaced and replacement under their own names
+    ReplacedGone,      // the replaced file deleted, the replacement under its name
+    ReplacedAtBackup,  // the replaced file at the backup name
+    BackupCopy,        // both under their names, and a copy of the replaced file at the backup name
+  };
+  struct ReplaceFailure {
+    std::uint32_t error;
+    Leaves leaves;
+  };
 
   // Every call, as "Name argument...".
   std::vector<std::wstring> calls;
@@ -191,16 +298,19 @@ class FaultyFiles : public StoreFileSystem {
   // Files this account may write but not delete, as a store made by another
   // account: deleting them, moving onto them and replacing them fail.
   std::set<std::wstring> undeletable;
-  // Names that cannot be created or opened for writing, as a stale file of
-  // another account.
-  std::set<std::wstring> refusedNames;
+  // A folder where this account may write existing files but make none:
+  // every CREATE_NEW fails with ERROR_ACCESS_DENIED.
+  bool refuseNewFiles = false;
   bool failCopy = false;
   bool failFlush = false;
   bool failMove = false;
-  // ReplaceFileW removes the replaced file and then fails, leaving the
-  // replacement under its own name (ERROR_UNABLE_TO_MOVE_REPLACEMENT).
-  bool replaceLosesReplaced = false;
-  std::size_t openHandles = 0;
+  // Files that cannot be moved (renamed) anywhere.
+  std::set<std::wstring> immovable;
+  // The next ReplaceFileW fails this way.
+  std::optional<ReplaceFailure> replaceFailure;
+  // Run once, before the next call of that name ("ReplaceFileW", "ReadFile"
+  // ...): another process at work in between.
+  std::map<std::wstring, std::function<void()>> before;
 
   bool ReadOnly(const std::wstring& path) const {
     return !readOnlyPrefix.empty() && path.starts_with(readOnlyPrefix);
@@ -208,30 +318,38 @@ class FaultyFiles : public StoreFileSystem {
   bool Undeletable(const std::wstring& path) const {
     return ReadOnly(path) || undeletable.count(path) != 0;
   }
+  std::size_t OpenHandles() const { return opens_.size() + searches_; }
 
   bool GetSpecialFolderPath(wchar_t* buffer, int csidl, bool create) override {
-    calls.push_back(L"GetSpecialFolderPath " + std::to_wstring(csidl) + (create ? L" 1" : L" 0"));
+    Log(L"GetSpecialFolderPath " + std::to_wstring(csidl) + (create ? L" 1" : L" 0"));
     return base_.GetSpecialFolderPath(buffer, csidl, create);
   }
   StoreHandle CreateFileW(const std::wstring& path, std::uint32_t access, std::uint32_t shareMode,
-                          std::uint32_t disposition, std::uint32_t flags) override {
-    calls.push_back(L"CreateFileW " + path + L" " + std::to_wstring(access) + L" " +
-                    std::to_wstring(shareMode) + L" " + std::to_wstring(disposition) + L" " +
-                    std::to_wstring(flags));
-    if ((access & kGenericWrite) != 0 && (ReadOnly(path) || refusedNames.count(path) != 0)) {
+                          std::uint32_t disposition, std::uint32_t flags,
+                          std::uint32_t* error) override {
+    Log(L"CreateFileW " + path + L" " + std::to_wstring(access) + L" " +
+        std::to_wstring(shareMode) + L" " + std::to_wstring(disposition) + L" " +
+        std::to_wstring(flags));
+    if (((access & kGenericWrite) != 0 && ReadOnly(path)) ||
+        (disposition == kCreateNew && refuseNewFiles)) {
+      *error = kErrorAccessDenied;
       return kInvalidHandleValue;
     }
-    StoreHandle file = base_.CreateFileW(path, access, shareMode, disposition, flags);
-    if (file != kInvalidHandleValue) ++openHandles;
+    if (Conflicts(path, access, shareMode)) {
+      *error = kErrorSharingViolation;
+      return kInvalidHandleValue;
+    }
+    StoreHandle file = base_.CreateFileW(path, access, shareMode, disposition, flags, error);
+    if (file != kInvalidHandleValue) opens_[file] = {path, access, shareMode};
     return file;
   }
   bool ReadFile(StoreHandle file, void* buffer, std::uint32_t size, std::uint32_t* read) override {
-    calls.push_back(L"ReadFile " + std::to_wstring(size));
+    Log(L"ReadFile " + std::to_wstring(size));
     return base_.ReadFile(file, buffer, size, read);
   }
   bool WriteFile(StoreHandle file, const void* data, std::uint32_t size,
                  std::uint32_t* written) override {
-    calls.push_back(L"WriteFile " + std::to_wstring(size));
+    Log(L"WriteFile " + std::to_wstring(size));
     if (writeBudget && *writeBudget < size) {
       std::uint32_t fits = *writeBudget;
       writeBudget = 0;
@@ -242,61 +360,116 @@ class FaultyFiles : public StoreFileSystem {
     return base_.WriteFile(file, data, size, written);
   }
   bool FlushFileBuffers(StoreHandle file) override {
-    calls.push_back(L"FlushFileBuffers");
+    Log(L"FlushFileBuffers");
     return !failFlush && base_.FlushFileBuffers(file);
   }
   std::uint32_t GetFileSize(StoreHandle file) override {
-    calls.push_back(L"GetFileSize");
+    Log(L"GetFileSize");
     return base_.GetFileSize(file);
   }
   void CloseHandle(StoreHandle file) override {
-    calls.push_back(L"CloseHandle");
-    --openHandles;
+    Log(L"CloseHandle");
+    opens_.erase(file);
     base_.CloseHandle(file);
   }
-  StoreHandle FindFirstFileW(const std::wstring& path) override {
-    calls.push_back(L"FindFirstFileW " + path);
-    StoreHandle search = base_.FindFirstFileW(path);
-    if (search != kInvalidHandleValue) ++openHandles;
+  StoreHandle FindFirstFileW(const std::wstring& path, StoreFindData* found) override {
+    Log(L"FindFirstFileW " + path);
+    StoreHandle search = base_.FindFirstFileW(path, found);
+    if (search != kInvalidHandleValue) ++searches_;
     return search;
   }
+  bool FindNextFileW(StoreHandle search, StoreFindData* found) override {
+    Log(L"FindNextFileW");
+    return base_.FindNextFileW(search, found);
+  }
   void FindClose(StoreHandle search) override {
-    calls.push_back(L"FindClose");
-    --openHandles;
+    Log(L"FindClose");
+    --searches_;
     base_.FindClose(search);
   }
   bool CopyFileW(const std::wstring& from, const std::wstring& to, bool failIfExists) override {
-    calls.push_back(L"CopyFileW " + from + L" " + to + (failIfExists ? L" 1" : L" 0"));
+    Log(L"CopyFileW " + from + L" " + to + (failIfExists ? L" 1" : L" 0"));
     if (failCopy || ReadOnly(to)) return false;
     return base_.CopyFileW(from, to, failIfExists);
   }
+  // A file is deleted through a handle with DELETE access: every handle open
+  // on it must share deletion. (Windows keeps the name until the last handle
+  // closes; here it goes at once.)
   bool DeleteFileW(const std::wstring& path) override {
-    calls.push_back(L"DeleteFileW " + path);
-    if (Undeletable(path)) return false;
-    return base_.DeleteFileW(path);
+    Log(L"DeleteFileW " + path);
+    if (Undeletable(path) || Conflicts(path, kDelete, kShareAll)) return false;
+    if (!base_.DeleteFileW(path)) return false;
+    Rename(path, L"");
+    return true;
   }
+  // The source is renamed through a handle with DELETE access, and a target
+  // that is replaced is deleted: both must be open only with delete sharing.
   bool MoveFileExW(const std::wstring& from, const std::wstring& to, std::uint32_t flags) override {
-    calls.push_back(L"MoveFileExW " + from + L" " + to + L" " + std::to_wstring(flags));
-    if (failMove || Undeletable(to)) return false;
-    return base_.MoveFileExW(from, to, flags);
-  }
-  bool ReplaceFileW(const std::wstring& replaced, const std::wstring& replacement,
-                    std::uint32_t flags) override {
-    calls.push_back(L"ReplaceFileW " + replaced + L" " + replacement + L" " +
-                    std::to_wstring(flags));
-    if (Undeletable(replaced)) return false;
-    if (replaceLosesReplaced) {
-      base_.DeleteFileW(replaced);
+    Log(L"MoveFileExW " + from + L" " + to + L" " + std::to_wstring(flags));
+    if (failMove || immovable.count(from) != 0 || Undeletable(to) ||
+        Conflicts(from, kDelete, kShareAll) ||
+        Conflicts(to, kDelete, kShareAll)) {
       return false;
     }
-    return base_.ReplaceFileW(replaced, replacement, flags);
+    if (!base_.MoveFileExW(from, to, flags)) return false;
+    Rename(to, L"");
+    Rename(from, to);
+    return true;
   }
+  // As documented: the replaced file is opened with GENERIC_READ and DELETE,
+  // sharing everything; the replacement with DELETE and more, sharing nothing,
+  // so any open handle on it makes the call fail.
+  std::uint32_t ReplaceFileW(const std::wstring& replaced, const std::wstring& replacement,
+                             const std::wstring& backup, std::uint32_t flags) override {
+    Log(L"ReplaceFileW " + replaced + L" " + replacement + L" " + backup + L" " +
+        std::to_wstring(flags));
+    if (Undeletable(replaced)) return kErrorAccessDenied;
+    if (Conflicts(replaced, kGenericRead | kDelete, kShareAll) ||
+        Conflicts(replacement, kGenericRead | kGenericWrite | kDelete, kFileShareNone) ||
+        (!backup.empty() && Conflicts(backup, kDelete, kShareAll))) {
+      return kErrorSharingViolation;
+    }
+    if (replaceFailure) {
+      ReplaceFailure failure = *replaceFailure;
+      replaceFailure.reset();
+      switch (failure.leaves) {
+        case Leaves::BothNames:
+          break;
+        case Leaves::ReplacedGone:
+          base_.DeleteFileW(replaced);
+          Rename(replaced, L"");
+          break;
+        case Leaves::ReplacedAtBackup:
+          base_.MoveFileExW(replaced, backup, kMoveFileReplaceExisting);
+          Rename(backup, L"");
+          Rename(replaced, backup);
+          break;
+        case Leaves::BackupCopy:
+          base_.CopyFileW(replaced, backup, false);
+          break;
+      }
+      return failure.error;
+    }
+    std::uint32_t error = base_.ReplaceFileW(replaced, replacement, backup, flags);
+    if (error == 0) {
+      Rename(backup, L"");
+      Rename(replaced, backup);
+      Rename(replacement, replaced);
+    }
+    return error;
+  }
+  std::uint64_t GetSystemTimeAsFileTime() override {
+    Log(L"GetSystemTimeAsFileTime");
+    return base_.GetSystemTimeAsFileTime();
+  }
+  std::uint32_t GetCurrentProcessId() override { return base_.GetCurrentProcessId(); }
+  std::uint32_t GetCurrentThreadId() override { return base_.GetCurrentThreadId(); }
   bool Stat(const std::wstring& path, std::uint32_t* mode) override {
-    calls.push_back(L"Stat " + path);
+    Log(L"Stat " + path);
     return base_.Stat(path, mode);
   }
   bool MakeDirectory(const std::wstring& path) override {
-    calls.push_back(L"MakeDirectory " + path);
+    Log(L"MakeDirectory " + path);
     if (ReadOnly(path)) return false;
     return base_.MakeDirectory(path);
   }
@@ -311,7 +484,53 @@ class FaultyFiles : public StoreFileSystem {
   }
 
  private:
-  StoreFileSystem& base_;
+  static constexpr std::uint32_t kShareAll = kFileShareRead | kFileShareWrite | kFileShareDelete;
+  struct OpenFile {
+    std::wstring path;  // empty once deleted
+    std::uint32_t access;
+    std::uint32_t shareMode;
+  };
+
+  void Log(const std::wstring& call) {
+    calls.push_back(call);
+    auto step = before.find(call.substr(0, call.find(L' ')));
+    if (step == before.end()) return;
+    std::function<void()> run = std::move(step->second);
+    before.erase(step);
+    run();
+  }
+
+  // Whether opening `path` with `access` and `shareMode` breaks the sharing
+  // of a handle already open on it, or that handle's access breaks the new
+  // share mode.
+  bool Conflicts(const std::wstring& path, std::uint32_t access, std::uint32_t shareMode) const {
+    auto needs = [](std::uint32_t rights) {
+      std::uint32_t share = 0;
+      if ((rights & kGenericRead) != 0) share |= kFileShareRead;
+      if ((rights & kGenericWrite) != 0) share |= kFileShareWrite;
+      if ((rights & kDelete) != 0) share |= kFileShareDelete;
+      return share;
+    };
+    for (const auto& [handle, open] : opens_) {
+      if (open.path != path) continue;
+      if ((needs(access) & ~open.shareMode) != 0 || (needs(open.access) & ~shareMode) != 0) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // Open handles follow their file to its new name ("" once it is gone).
+  void Rename(const std::wstring& from, const std::wstring& to) {
+    if (from.empty()) return;
+    for (auto& [handle, open] : opens_) {
+      if (open.path == from) open.path = to;
+    }
+  }
+
+  TempFolderFiles& base_;
+  std::map<StoreHandle, OpenFile> opens_;
+  std::size_t searches_ = 0;
 };
 
 }  // namespace tarnix::testing
