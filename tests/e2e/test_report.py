@@ -92,13 +92,22 @@ class ReportTest(LauncherTestCase):
     def store_path(self, where):
         return self.wine.unix_path(COMMON_STORE if where == "common" else USER_STORE)
 
+    def store_folder_files(self, where="common"):
+        folder = os.path.dirname(self.store_path(where))
+        return sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+
     def clear_stores(self):
+        """Removes the stores and every file beside them ("Global.db.*": the
+        writers' temporary and backup files)."""
         for where in ("common", "user"):
-            for path in (self.store_path(where), self.store_path(where) + ".tmp"):
-                if os.path.isdir(path):
-                    shutil.rmtree(path)
-                elif os.path.exists(path):
-                    os.remove(path)
+            folder = os.path.dirname(self.store_path(where))
+            for name in self.store_folder_files(where):
+                if name == "Global.db" or name.startswith("Global.db."):
+                    path = os.path.join(folder, name)
+                    if os.path.isdir(path):
+                        shutil.rmtree(path)
+                    else:
+                        os.remove(path)
 
     def read_store(self, where="common"):
         with open(self.store_path(where), "rb") as store:
@@ -269,12 +278,13 @@ class ReportTest(LauncherTestCase):
         self.assertFalse(os.path.exists(self.store_path("user")), "the per-user store stays")
         self.assertEqual(self.read_store()[:20], b"\x02\x00\x00\x00" + identity)
 
-    def test_store_is_written_in_place_when_its_temporary_file_cannot_be_made(self):
+    def test_stale_shared_temporary_name_does_not_stop_the_replace(self):
         self.install_host()
         identity = bytes(range(0x50, 0x60))
         self.plant_store("common", v1_record(identity))
-        # A folder in the way of "Global.db.tmp", as a stale file of another
-        # account would be on Windows (here even root cannot create it).
+        # A folder in the way of "Global.db.tmp", the name earlier versions
+        # shared (here even root cannot create a file there): each writer
+        # now makes a temporary name of its own, and replaces the store.
         os.makedirs(self.store_path("common") + ".tmp")
         with serving() as server:
             server.routes["/report"] = Answer()
@@ -283,7 +293,33 @@ class ReportTest(LauncherTestCase):
         record = self.read_store()
         self.assertEqual(len(record), 52)
         self.assertEqual(record[:20], b"\x02\x00\x00\x00" + identity)
+        self.assertEqual(self.store_folder_files(), ["Global.db", "Global.db.tmp"])
         self.assertFalse(os.path.exists(self.store_path("user")), "the identity moved per user")
+
+    def test_two_launchers_at_once_leave_one_whole_store(self):
+        self.install_host()
+        identity = bytes(range(0x60, 0x70))
+        with serving() as server:
+            server.routes["/report"] = Answer()
+            for planted in (None, v1_record(identity)):
+                with self.subTest(store="v1 record" if planted else "none"):
+                    self.clear_stores()
+                    if planted:
+                        self.plant_store("common", planted)
+                    launchers = [self.start_launcher(env={"http_proxy": server.proxy})
+                                 for _ in range(2)]
+                    for launcher in launchers:
+                        try:
+                            launcher.communicate(timeout=LAUNCHER_END_TIMEOUT)
+                        finally:
+                            end_if_running(launcher)
+                        self.assertEqual(launcher.returncode, 0)
+                    record = self.read_store()
+                    self.assertEqual(len(record), 52)
+                    self.assertEqual(record[:4], b"\x02\x00\x00\x00")
+                    if planted:
+                        self.assertEqual(record[4:20], identity)
+                    self.assertEqual(self.store_folder_files(), ["Global.db"])
 
     def test_unusable_common_folder_keeps_the_identity_per_user(self):
         self.install_host()
