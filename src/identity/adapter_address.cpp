@@ -145,8 +145,9 @@ bool ReadAdapterAddressFromList(AdapterList& list, Registry& registry, AdapterAd
       int connectionClass = ClassifyAdapterConnection(registry, record.name);
       // The first adapter is the default; a later Ethernet or PPP adapter
       // replaces it only with a strictly better connection.
-      bool take = IsZero(address) || ((record.type == kIfTypeEthernet || record.type == kIfTypePpp) &&
-                                       connectionClass < best);
+      bool take =
+          IsZero(address) ||
+          ((record.type == kIfTypeEthernet || record.type == kIfTypePpp) && connectionClass < best);
       if (take) {
         address = record.address;
         best = connectionClass;

@@ -189,7 +189,9 @@ std::wstring GetIdentityStorePath(StoreFileSystem& files, StoreLocation location
 // version-2 record matches at least one binding, or a version-1 record was
 // read (then `mustRewrite` is set). Otherwise returns false and leaves
 // `identity` untouched. `mustRewrite` is cleared at entry. A per-user file
-// with no common file beside it is first moved to the common place.
+// with no common file beside it is first moved to the common place. The store
+// is opened sharing reading and deletion, so another process may replace it
+// meanwhile.
 bool ReadIdentityStore(StoreFileSystem& files, std::string_view adapterText,
                        std::string_view diskSerial, MachineId& identity, bool& mustRewrite);
 

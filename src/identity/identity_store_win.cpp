@@ -121,8 +121,8 @@ std::uint32_t Win32StoreFileSystem::ReplaceFileW(const std::wstring& replaced,
                                                  const std::wstring& replacement,
                                                  const std::wstring& backup, std::uint32_t flags) {
   // Present in kernel32 since Windows 2000.
-  if (::ReplaceFileW(replaced.c_str(), replacement.c_str(), backup.empty() ? nullptr : backup.c_str(),
-                     flags, nullptr, nullptr)) {
+  if (::ReplaceFileW(replaced.c_str(), replacement.c_str(),
+                     backup.empty() ? nullptr : backup.c_str(), flags, nullptr, nullptr)) {
     return 0;
   }
   DWORD error = ::GetLastError();

@@ -369,8 +369,10 @@ TEST_P(AdapterListTest, ListLongerThan16RecordsIsReadAgainIntoTheSizeItAsksFor) 
        {room16, room16 + 8, room20 - 8, room20},
        true},
       {"asks for exactly the bound", {kBound}, {room16, kBound}, true},
-      {"keeps overflowing", {room20, room20 + 1, room20 + 2, room20 + 3, room20 + 4},
-       {room16, room20, room20 + 1, room20 + 2}, false},
+      {"keeps overflowing",
+       {room20, room20 + 1, room20 + 2, room20 + 3, room20 + 4},
+       {room16, room20, room20 + 1, room20 + 2},
+       false},
       {"asks for more than the bound", {kBound + 1}, {room16}, false},
       {"asks for no more than it was given", {room16}, {room16}, false},
   };

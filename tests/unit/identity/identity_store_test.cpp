@@ -407,12 +407,11 @@ TEST_F(StoreTest, WriteReplacesTheCommonFileWithAWholeVersion2Record) {
   // before the replace (Windows replaces with no file that is open), and a
   // backup name of its own, deleted once the record stands. ReplaceFileW
   // keeps the store's owner, access rights and attributes.
-  EXPECT_THAT(FileSteps(files),
-              ElementsAre(L"CreateFileW " + kTempPath + L" 1073741824 0 1 0", L"FlushFileBuffers",
-                          L"CloseHandle",
-                          L"ReplaceFileW " + kCommonPath + L" " + kTempPath + L" " + kBackupPath +
-                              L" 0",
-                          L"DeleteFileW " + kBackupPath));
+  EXPECT_THAT(FileSteps(files), ElementsAre(L"CreateFileW " + kTempPath + L" 1073741824 0 1 0",
+                                            L"FlushFileBuffers", L"CloseHandle",
+                                            L"ReplaceFileW " + kCommonPath + L" " + kTempPath +
+                                                L" " + kBackupPath + L" 0",
+                                            L"DeleteFileW " + kBackupPath));
 
   MachineId identity{};
   bool mustRewrite = true;
@@ -425,10 +424,10 @@ TEST_F(StoreTest, FirstWriteMovesTheTemporaryFileIntoPlace) {
   ASSERT_TRUE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
   EXPECT_EQ(disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
   EXPECT_THAT(disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
-  EXPECT_THAT(FileSteps(files),
-              ElementsAre(L"CreateFileW " + kTempPath + L" 1073741824 0 1 0", L"FlushFileBuffers",
-                          L"CloseHandle",
-                          L"MoveFileExW " + kTempPath + L" " + kCommonPath + L" 9"));
+  EXPECT_THAT(
+      FileSteps(files),
+      ElementsAre(L"CreateFileW " + kTempPath + L" 1073741824 0 1 0", L"FlushFileBuffers",
+                  L"CloseHandle", L"MoveFileExW " + kTempPath + L" " + kCommonPath + L" 9"));
 }
 
 TEST_F(StoreTest, ATakenTemporaryNameIsRetriedWithTheNextAndLeftAlone) {
@@ -480,18 +479,23 @@ TEST_F(StoreTest, ReplacementRefusedWritesTheStoreInPlace) {
     std::function<void(FaultyFiles&, TempFolderFiles&)> fault;
     std::set<std::string> filesAfter;
   } cases[] = {
-      {"the store may be written but not deleted", true,
+      {"the store may be written but not deleted",
+       true,
        [&](FaultyFiles& f, TempFolderFiles&) { f.undeletable = {kCommonPath}; },
        {"Global.db"}},
-      {"no file may be made beside the store", true,
-       [](FaultyFiles& f, TempFolderFiles&) { f.refuseNewFiles = true; }, {"Global.db"}},
+      {"no file may be made beside the store",
+       true,
+       [](FaultyFiles& f, TempFolderFiles&) { f.refuseNewFiles = true; },
+       {"Global.db"}},
       {"every temporary name is taken", true,
        [&](FaultyFiles&, TempFolderFiles& d) {
          for (const auto& name : takenNames) d.Put(name, Bytes({7}));
        },
        allNamesTaken},
-      {"no store yet and the move is refused", false,
-       [](FaultyFiles& f, TempFolderFiles&) { f.failMove = true; }, {"Global.db"}},
+      {"no store yet and the move is refused",
+       false,
+       [](FaultyFiles& f, TempFolderFiles&) { f.failMove = true; },
+       {"Global.db"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -526,20 +530,34 @@ TEST_F(StoreTest, ReplacementStoppedPartWayIsCompleted) {
     bool inPlace;        // the record is written in place, not moved
   } cases[] = {
       {"ERROR_UNABLE_TO_MOVE_REPLACEMENT, the store gone",
-       {kErrorUnableToMoveReplacement, Leaves::ReplacedGone}, false, false},
+       {kErrorUnableToMoveReplacement, Leaves::ReplacedGone},
+       false,
+       false},
       {"ERROR_UNABLE_TO_MOVE_REPLACEMENT, the store gone, no move either",
-       {kErrorUnableToMoveReplacement, Leaves::ReplacedGone}, true, true},
+       {kErrorUnableToMoveReplacement, Leaves::ReplacedGone},
+       true,
+       true},
       {"ERROR_UNABLE_TO_MOVE_REPLACEMENT, both files under their names",
-       {kErrorUnableToMoveReplacement, Leaves::BothNames}, false, true},
+       {kErrorUnableToMoveReplacement, Leaves::BothNames},
+       false,
+       true},
       {"ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, the store at the backup name",
-       {kErrorUnableToMoveReplacement2, Leaves::ReplacedAtBackup}, false, false},
+       {kErrorUnableToMoveReplacement2, Leaves::ReplacedAtBackup},
+       false,
+       false},
       {"ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, the store put back, then written",
-       {kErrorUnableToMoveReplacement2, Leaves::ReplacedAtBackup}, true, true},
-      {"ERROR_UNABLE_TO_REMOVE_REPLACED", {kErrorUnableToRemoveReplaced, Leaves::BothNames}, false,
+       {kErrorUnableToMoveReplacement2, Leaves::ReplacedAtBackup},
+       true,
+       true},
+      {"ERROR_UNABLE_TO_REMOVE_REPLACED",
+       {kErrorUnableToRemoveReplaced, Leaves::BothNames},
+       false,
        true},
       {"another refusal", {kErrorAccessDenied, Leaves::BothNames}, false, true},
       {"another refusal that leaves a copy at the backup name",
-       {kErrorAccessDenied, Leaves::BackupCopy}, false, true},
+       {kErrorAccessDenied, Leaves::BackupCopy},
+       false,
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -656,8 +674,8 @@ TEST_F(StoreTest, StoreHeldWithoutDeleteSharingKeepsItsRecord) {
   auto old = Version2Record(kOtherId, kAdapterText, kSerial);
   disk.Put(kCommonPath, old);
   std::uint32_t error = 0;
-  StoreHandle held = files.CreateFileW(kCommonPath, kGenericRead, kFileShareRead, kOpenExisting,
-                                       0, &error);
+  StoreHandle held =
+      files.CreateFileW(kCommonPath, kGenericRead, kFileShareRead, kOpenExisting, 0, &error);
   ASSERT_NE(held, kInvalidHandleValue);
   EXPECT_FALSE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
   files.CloseHandle(held);
@@ -723,7 +741,8 @@ TEST_F(StoreTest, LeftoversOfAKilledWriterAreRemovedAfterADay) {
   };
   std::set<std::string> expected = {"Global.db"};
   for (const auto& leftover : leftovers) {
-    std::wstring path = kCommonFolder + L"\\" + std::wstring(leftover.name.begin(), leftover.name.end());
+    std::wstring path =
+        kCommonFolder + L"\\" + std::wstring(leftover.name.begin(), leftover.name.end());
     disk.Put(path, Bytes({9}));
     disk.Age(path, leftover.age);
     if (!leftover.removed) expected.insert(leftover.name);

@@ -13,19 +13,18 @@
 //   a named call (another launcher at work).
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <fnmatch.h>
+#include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -103,8 +102,7 @@ class TempFolderFiles : public StoreFileSystem {
   }
 
   StoreHandle CreateFileW(const std::wstring& path, std::uint32_t access, std::uint32_t,
-                          std::uint32_t disposition, std::uint32_t,
-                          std::uint32_t* error) override {
+                          std::uint32_t disposition, std::uint32_t, std::uint32_t* error) override {
     auto host = Host(path);
     *error = kErrorFileNotFound;
     if (host.empty()) return kInvalidHandleValue;
@@ -113,7 +111,7 @@ class TempFolderFiles : public StoreFileSystem {
     if (disposition == kCreateNew) flags |= O_CREAT | O_EXCL;
     int fd = ::open(host.c_str(), flags, 0644);
     if (fd < 0) {
-      *error = errno == EEXIST ? kErrorFileExists
+      *error = errno == EEXIST   ? kErrorFileExists
                : errno == ENOENT ? kErrorFileNotFound
                                  : kErrorAccessDenied;
       return kInvalidHandleValue;
@@ -248,8 +246,9 @@ class TempFolderFiles : public StoreFileSystem {
   template <typename Duration>
   static std::uint64_t FileTime(Duration sinceUnixEpoch) {
     constexpr std::uint64_t kSeconds1601To1970 = 11644473600ull;
-    auto ticks = std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>>(
-        sinceUnixEpoch);
+    auto ticks =
+        std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>>(
+            sinceUnixEpoch);
     return kSeconds1601To1970 * 10'000'000 + static_cast<std::uint64_t>(ticks.count());
   }
   static StoreFindData Entry(const std::filesystem::path& path) {
@@ -407,8 +406,7 @@ class FaultyFiles : public StoreFileSystem {
   bool MoveFileExW(const std::wstring& from, const std::wstring& to, std::uint32_t flags) override {
     Log(L"MoveFileExW " + from + L" " + to + L" " + std::to_wstring(flags));
     if (failMove || immovable.count(from) != 0 || Undeletable(to) ||
-        Conflicts(from, kDelete, kShareAll) ||
-        Conflicts(to, kDelete, kShareAll)) {
+        Conflicts(from, kDelete, kShareAll) || Conflicts(to, kDelete, kShareAll)) {
       return false;
     }
     if (!base_.MoveFileExW(from, to, flags)) return false;
