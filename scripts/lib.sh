@@ -64,3 +64,58 @@ build_preset() {
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -- -j"$(nproc)"
 }
+
+# The shipped launcher is a 32-bit Windows program, and 32-bit Wine a 32-bit
+# Linux program, which some kernels refuse. There qemu's i386 emulator runs
+# it, registered in binfmt_misc for 32-bit x86 Linux programs (flag F: the
+# kernel opens the emulator once, at registration).
+TARNIX_BINFMT=/proc/sys/fs/binfmt_misc
+TARNIX_I386_ENTRY=tarnix-i386
+TARNIX_I386_RULE=":$TARNIX_I386_ENTRY:M::\\x7f\\x45\\x4c\\x46\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:/usr/bin/qemu-i386-static:F"
+TARNIX_I386_REGISTERED=
+TARNIX_BINFMT_MOUNTED=
+
+# How the 32-bit Wine loader runs here: native, emulated (through an entry in
+# binfmt_misc, ours or one that was there) or none.
+wine32_mode() {
+  python3 "$TARNIX_ROOT/tests/e2e/harness.py"
+}
+
+# Makes the 32-bit Wine loader start where the kernel refuses it: installs
+# qemu-user-static, mounts binfmt_misc, and registers the emulator for 32-bit
+# x86 programs unless an entry for them is there already. Call
+# disable_i386_emulation afterwards (and from a trap): it removes only what
+# this function added. Fails, saying why, where that cannot be done.
+enable_i386_emulation() {
+  ensure_packages qemu-user-static || { echo "cannot install qemu-user-static" >&2; return 1; }
+  if [ ! -e "$TARNIX_BINFMT/register" ]; then
+    as_root mount -t binfmt_misc binfmt_misc "$TARNIX_BINFMT" ||
+      { echo "cannot mount binfmt_misc on $TARNIX_BINFMT" >&2; return 1; }
+    TARNIX_BINFMT_MOUNTED=1
+  fi
+  # An entry that was there before (now visible) serves as it is.
+  [ "$(wine32_mode)" = none ] || return 0
+  if [ -e "$TARNIX_BINFMT/$TARNIX_I386_ENTRY" ]; then
+    echo "$TARNIX_BINFMT/$TARNIX_I386_ENTRY is there but does not run 32-bit programs" >&2
+    return 1
+  fi
+  printf '%s\n' "$TARNIX_I386_RULE" | as_root tee "$TARNIX_BINFMT/register" >/dev/null ||
+    { echo "cannot register qemu-i386-static in $TARNIX_BINFMT" >&2; return 1; }
+  TARNIX_I386_REGISTERED=1
+  [ "$(wine32_mode)" = emulated ] ||
+    { echo "the 32-bit Wine loader does not start through qemu-i386-static either" >&2; return 1; }
+}
+
+# Removes the entry that enable_i386_emulation registered, and unmounts
+# binfmt_misc where it mounted it and nothing else is registered there.
+disable_i386_emulation() {
+  if [ -n "$TARNIX_I386_REGISTERED" ]; then
+    echo -1 | as_root tee "$TARNIX_BINFMT/$TARNIX_I386_ENTRY" >/dev/null || true
+    TARNIX_I386_REGISTERED=
+  fi
+  if [ -n "$TARNIX_BINFMT_MOUNTED" ] &&
+     [ -z "$(ls "$TARNIX_BINFMT" 2>/dev/null | grep -vx 'register\|status')" ]; then
+    as_root umount "$TARNIX_BINFMT" || true
+    TARNIX_BINFMT_MOUNTED=
+  fi
+}

@@ -23,24 +23,78 @@ WINE32 = "/usr/lib/wine/wine"
 WINE64 = "/usr/lib/wine/wine64"
 
 
-def wine32_runs():
-    """Whether this machine can run 32-bit Windows programs (the 32-bit Wine
-    loader is a 32-bit Linux program, which some kernels refuse)."""
+BINFMT_MISC = "/proc/sys/fs/binfmt_misc"
+
+
+def binfmt_entry(path, folder=BINFMT_MISC):
+    """The enabled binfmt_misc entry that the kernel hands the program `path`
+    to (its name), or None. The kernel asks these entries before its own
+    loaders, so a program that such an entry takes always runs through the
+    entry's interpreter (an emulator, say), even where the kernel could run it
+    itself."""
     try:
-        return subprocess.run([WINE32, "--version"], capture_output=True, timeout=30).returncode == 0
+        with open(os.path.join(folder, "status")) as status:
+            if status.read().strip() != "enabled":
+                return None
+        names = sorted(set(os.listdir(folder)) - {"status", "register"})
+        with open(path, "rb") as program:
+            head = program.read(256)
+    except OSError:
+        return None
+    for name in names:
+        try:
+            with open(os.path.join(folder, name)) as entry:
+                lines = entry.read().split("\n")
+        except OSError:
+            continue
+        fields = dict(line.split(" ", 1) for line in lines[1:] if " " in line)
+        if lines[0] != "enabled":
+            continue
+        if "extension" in fields:
+            if path.endswith(fields["extension"]):
+                return name
+            continue
+        offset = int(fields.get("offset", "0"))
+        magic = bytes.fromhex(fields.get("magic", ""))
+        mask = bytes.fromhex(fields.get("mask", "")) or b"\xff" * len(magic)
+        window = head[offset:offset + len(magic)]
+        if magic and len(window) == len(magic) and all(
+                (byte ^ want) & bits == 0 for byte, want, bits in zip(window, magic, mask)):
+            return name
+    return None
+
+
+def wine32_mode():
+    """How the 32-bit Wine loader (a 32-bit Linux program) runs here:
+    "native", "emulated" (through an interpreter that binfmt_misc registers
+    for such programs: minutes per Windows program), or None where it does not
+    start (the kernel refuses 32-bit programs and nothing stands in)."""
+    try:
+        if subprocess.run([WINE32, "--version"], capture_output=True, timeout=120).returncode != 0:
+            return None
     except (OSError, subprocess.TimeoutExpired):
-        return False
+        return None
+    return "emulated" if binfmt_entry(WINE32) else "native"
+
+
+def wine32_runs():
+    """Whether this machine runs 32-bit Windows programs at native speed, as
+    the suite as a whole needs. An emulator's entry does not count: through it
+    every 32-bit process start costs about a minute."""
+    return wine32_mode() == "native"
+
+
+SHIPPED = os.path.join(ROOT, "dist", "TarnixLauncher.exe")
+X64_PROGRAMS = os.path.join(ROOT, "build", "mingw-x64", "e2e")
 
 
 def select_build():
     """The launcher under test and its helper programs' folder: the shipping
-    i686 build where 32-bit programs run, else the x86-64 build."""
+    i686 build where 32-bit programs run natively, else the x86-64 build."""
     forced = os.environ.get("TARNIX_E2E_BUILD")
     if forced == "mingw-x86" or (forced is None and wine32_runs()):
-        return (WINE32, os.path.join(ROOT, "dist", "TarnixLauncher.exe"),
-                os.path.join(ROOT, "build", "mingw-x86", "e2e"))
-    return (WINE64, os.path.join(ROOT, "build", "mingw-x64", "TarnixLauncher.exe"),
-            os.path.join(ROOT, "build", "mingw-x64", "e2e"))
+        return WINE32, SHIPPED, os.path.join(ROOT, "build", "mingw-x86", "e2e")
+    return WINE64, os.path.join(ROOT, "build", "mingw-x64", "TarnixLauncher.exe"), X64_PROGRAMS
 
 
 WINE, LAUNCHER, PROGRAMS = select_build()
@@ -111,38 +165,40 @@ class Display:
 
 
 class Wine:
-    """Runs Windows programs in the test prefix."""
+    """Runs Windows programs in a test prefix: by default the shared one,
+    with the loader and helper programs of the build under test."""
 
-    def __init__(self, display):
+    def __init__(self, display, prefix=PREFIX, loader=WINE, programs=PROGRAMS):
+        self.prefix, self.loader, self.programs = prefix, loader, programs
         self.env = dict(os.environ)
         self.env.update({
-            "WINEPREFIX": PREFIX,
+            "WINEPREFIX": prefix,
             "WINEDEBUG": "-all",
             "WINEDLLOVERRIDES": "mscoree,mshtml=",  # no Mono or Gecko install prompts
             "DISPLAY": display,
         })
-        if WINE == WINE64:
+        if loader == WINE64:
             self.env.update({"WINEARCH": "win64", "WINELOADER": WINE64})
         for variable in ("http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY"):
             self.env.pop(variable, None)
 
     @property
     def drive_c(self):
-        return os.path.join(PREFIX, "drive_c")
+        return os.path.join(self.prefix, "drive_c")
 
-    def ensure_prefix(self):
+    def ensure_prefix(self, boot_timeout=300):
         """Makes the prefix on first use; later runs reuse it."""
-        marker = os.path.join(PREFIX, ".tarnix-ready")
+        marker = os.path.join(self.prefix, ".tarnix-ready")
         if os.path.exists(marker):
             clear_internet_cache(self)
             self.start_server()
             return
-        shutil.rmtree(PREFIX, ignore_errors=True)
-        os.makedirs(os.path.dirname(PREFIX), exist_ok=True)
-        os.makedirs(PREFIX)
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+        os.makedirs(self.prefix)
         self.start_server()
-        subprocess.run([WINE, "wineboot", "-i"], env=self.env, check=True, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+        subprocess.run([self.loader, "wineboot", "-i"], env=self.env, check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=boot_timeout)
         # Chinese dialog texts need a font with CJK glyphs.
         for font in ("MS Shell Dlg", "MS Shell Dlg 2"):
             self.reg_add(r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes", font,
@@ -156,26 +212,26 @@ class Wine:
         that program's output pipes, and reading its output would then wait
         for the server to linger out."""
         quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.Popen([os.path.join(os.path.dirname(WINE), "wineserver"), "-p"], env=self.env,
+        subprocess.Popen([os.path.join(os.path.dirname(self.loader), "wineserver"), "-p"], env=self.env,
                          start_new_session=True, **quiet)
         # Wine's own background processes (services, desktop) live as long as
         # the server. Started here, with no pipes of ours to hold, they are warm
         # when a test starts: a cold start takes seconds, longer than a local
         # download.
-        if os.path.exists(os.path.join(PREFIX, "system.reg")):
-            subprocess.run([WINE, "wineboot"], env=self.env, timeout=300, **quiet)
+        if os.path.exists(os.path.join(self.prefix, "system.reg")):
+            subprocess.run([self.loader, "wineboot"], env=self.env, timeout=300, **quiet)
             self.hold_desktop()
 
     def hold_desktop(self):
         """The desktop process ends a while after its last window is gone; a
         hidden window of ours keeps it up until the server stops, so no test
         meets a desktop that is just going away or starting again."""
-        subprocess.Popen([WINE, os.path.join(PROGRAMS, "winprobe.exe"), "hold"], env=self.env,
+        subprocess.Popen([self.loader, os.path.join(self.programs, "winprobe.exe"), "hold"], env=self.env,
                          start_new_session=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                          stderr=subprocess.DEVNULL)
 
     def kill_server(self):
-        subprocess.run([os.path.join(os.path.dirname(WINE), "wineserver"), "-k"], env=self.env,
+        subprocess.run([os.path.join(os.path.dirname(self.loader), "wineserver"), "-k"], env=self.env,
                        capture_output=True, timeout=60)
 
     def unix_path(self, windows_path):
@@ -186,11 +242,11 @@ class Wine:
     def run(self, program, args=(), cwd=None, env=None, timeout=60):
         """Runs a Windows program to its end; returns the CompletedProcess
         (Unix stdout and stderr as text, returncode = the program's exit code)."""
-        return subprocess.run([WINE, program, *args], cwd=cwd, env=self.merged(env), capture_output=True,
+        return subprocess.run([self.loader, program, *args], cwd=cwd, env=self.merged(env), capture_output=True,
                               timeout=timeout, encoding="utf-8", errors="replace")
 
     def start(self, program, args=(), cwd=None, env=None):
-        return subprocess.Popen([WINE, program, *args], cwd=cwd, env=self.merged(env), stdout=subprocess.PIPE,
+        return subprocess.Popen([self.loader, program, *args], cwd=cwd, env=self.merged(env), stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, encoding="utf-8", errors="replace")
 
     def merged(self, extra):
@@ -199,12 +255,12 @@ class Wine:
         return env
 
     def reg_add(self, key, name, data, kind="REG_SZ"):
-        result = subprocess.run([WINE, "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"],
+        result = subprocess.run([self.loader, "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"],
                                 env=self.env, capture_output=True, timeout=60)
         assert result.returncode == 0, result.stderr
 
     def reg_delete(self, key):
-        subprocess.run([WINE, "reg", "delete", key, "/f"], env=self.env, capture_output=True, timeout=60)
+        subprocess.run([self.loader, "reg", "delete", key, "/f"], env=self.env, capture_output=True, timeout=60)
 
 
 class Probe:
@@ -212,7 +268,7 @@ class Probe:
 
     def __init__(self, wine):
         self.wine = wine
-        self.exe = os.path.join(PROGRAMS, "winprobe.exe")
+        self.exe = os.path.join(wine.programs, "winprobe.exe")
 
     def windows(self):
         # A probe that meets a window in the middle of being created can stall
@@ -326,15 +382,20 @@ class LauncherTestCase(unittest.TestCase):
     display = None
     wine = None
     probe = None
+    # The build under test, its helper programs and the prefix they run in;
+    # a module may choose others.
+    loader, launcher, programs, prefix = WINE, LAUNCHER, PROGRAMS, PREFIX
+    prefix_boot_timeout = 300
 
     @classmethod
     def setUpClass(cls):
-        require(os.path.exists(WINE), f"Wine ({WINE})")
+        require(os.path.exists(cls.loader), f"Wine ({cls.loader})")
         require(shutil.which("Xvfb"), "Xvfb")
-        require_built(LAUNCHER, os.path.join(PROGRAMS, "fake_host.exe"), os.path.join(PROGRAMS, "winprobe.exe"))
+        require_built(cls.launcher, os.path.join(cls.programs, "fake_host.exe"),
+                      os.path.join(cls.programs, "winprobe.exe"))
         cls.display = Display()
-        cls.wine = Wine(cls.display.start())
-        cls.wine.ensure_prefix()
+        cls.wine = Wine(cls.display.start(), cls.prefix, cls.loader, cls.programs)
+        cls.wine.ensure_prefix(cls.prefix_boot_timeout)
         cls.probe = Probe(cls.wine)
 
     @classmethod
@@ -376,7 +437,7 @@ class LauncherTestCase(unittest.TestCase):
         """Puts the fake host into the case folder and writes the record."""
         host_path = host_path or self.case_dir + "\\host\\TarnixHost.exe"
         os.makedirs(os.path.dirname(self.wine.unix_path(host_path)), exist_ok=True)
-        shutil.copy(os.path.join(PROGRAMS, "fake_host.exe"), self.wine.unix_path(host_path))
+        shutil.copy(os.path.join(self.programs, "fake_host.exe"), self.wine.unix_path(host_path))
         self.wine.reg_add(r"HKCU\SOFTWARE\Korvane\Tarnix", "install_dir", host_path)
         if version is not None:
             self.wine.reg_add(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnix",
@@ -396,12 +457,12 @@ class LauncherTestCase(unittest.TestCase):
 
     def run_launcher(self, args=(), folder=None, env=None, timeout=60):
         folder = folder or self.app_folder()
-        return self.wine.run(LAUNCHER, args, cwd=self.wine.unix_path(folder), env=self.launcher_env(env),
+        return self.wine.run(self.launcher, args, cwd=self.wine.unix_path(folder), env=self.launcher_env(env),
                              timeout=timeout)
 
     def start_launcher(self, args=(), folder=None, env=None):
         folder = folder or self.app_folder()
-        launcher = self.wine.start(LAUNCHER, args, cwd=self.wine.unix_path(folder), env=self.launcher_env(env))
+        launcher = self.wine.start(self.launcher, args, cwd=self.wine.unix_path(folder), env=self.launcher_env(env))
         self.launchers.append(launcher)
         return launcher
 
@@ -528,3 +589,8 @@ def refused_proxy():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         return f"http://127.0.0.1:{probe.getsockname()[1]}"
+
+
+if __name__ == "__main__":
+    # scripts/test asks how the 32-bit loader runs before the shipped file's module.
+    print(wine32_mode() or "none")

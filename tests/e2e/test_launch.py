@@ -13,6 +13,23 @@ MESSAGE_TITLE = "TarnixLauncher"
 RUN_APP_FAILED = "运行App失败！"
 
 
+def wait_for_failure_message(probe, timeout=20.0):
+    """Waits for the launcher's message after a host the shell cannot start:
+    Wine reports the bad file in a box of its own first, which is dismissed.
+    Returns the message window and whether such a box was dismissed."""
+    dismissed = []
+
+    def our_message():
+        for window in probe.windows():
+            if window["title"] == MESSAGE_TITLE:
+                return window
+            if window["title"] == "Error":
+                dismissed.append(probe.click("Error", 1))
+        return None
+
+    return wait_until(our_message, timeout=timeout, what="the failure message"), any(dismissed)
+
+
 class DirectLaunchTest(LauncherTestCase):
 
     def test_starts_the_host_with_the_work_area_size_and_ends(self):
@@ -98,17 +115,7 @@ class DirectLaunchTest(LauncherTestCase):
         with open(self.wine.unix_path(host), "wb") as broken:
             broken.write(b"not a program")
         launcher = self.start_launcher()
-
-        def our_message():
-            # Wine reports the bad file in a box of its own first; dismiss it.
-            for window in self.probe.windows():
-                if window["title"] == MESSAGE_TITLE:
-                    return window
-                if window["title"] == "Error":
-                    self.probe.click("Error", 1)
-            return None
-
-        message = wait_until(our_message, what="the failure message")
+        message, _ = wait_for_failure_message(self.probe)
         self.assertIn(RUN_APP_FAILED, texts(message))
         self.assertEqual([c["text"] for c in message["children"] if c["class"].lower() == "button"], ["OK"])
         self.assertIsNone(launcher.poll(), "the launcher must wait for the message to be closed")

@@ -64,6 +64,18 @@ def report_host():
     return "stats.tarnix.example"
 
 
+def assert_one_report(test, requests, fields):
+    """Checks that `requests` (those of one launch) are one report with the
+    exact query, `fields` being a pattern of its app_name and client_version
+    part. Returns the query and its match: (1) the time, (2) the identity."""
+    test.assertEqual(len(requests), 1, requests)
+    path, query = requests[0]
+    test.assertEqual(path, "/report")
+    match = re.fullmatch(FIXED_QUERY + "&" + fields + r"&times=(\d+)&guid=([0-9a-f]{32})", query)
+    test.assertIsNotNone(match, query)
+    return query, match
+
+
 def v1_record(identity):
     return b"\x01\x00\x00\x00" + identity
 
@@ -145,12 +157,7 @@ class ReportTest(LauncherTestCase):
             server.routes["/report"] = Answer(b"report-ok\nsecond line")
             stdout, requests, (start, end) = self.launch(
                 server, ["--appname=MyApp_1", "--appversion=2.0.1-beta"])
-        self.assertEqual(len(requests), 1, requests)
-        path, query = requests[0]
-        self.assertEqual(path, "/report")
-        match = re.fullmatch(FIXED_QUERY + r"&app_name=myapp_1&client_version=2\.0\.1-beta"
-                             r"&times=(\d+)&guid=([0-9a-f]{32})", query)
-        self.assertIsNotNone(match, query)
+        query, match = assert_one_report(self, requests, r"app_name=myapp_1&client_version=2\.0\.1-beta")
         self.assertEqual(match[1][-3:], "000")
         self.assertTrue(start <= int(match[1]) // 1000 <= end, (start, match[1], end))
         # The URL line (the exact URL, without the port a proxy request adds),
