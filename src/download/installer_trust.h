@@ -3,7 +3,7 @@
 // signed by the expected publisher, and the bytes that were checked must be
 // the bytes that run. The file is opened once, without write or delete
 // sharing, every check reads through that handle, and the handle stays open
-// until the installer's process exists.
+// until the installer has ended.
 
 #include <cstdint>
 #include <span>
