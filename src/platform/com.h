@@ -10,9 +10,9 @@ namespace tarnix {
 
 // HRESULTs of the COM calls below, named so that the logic needs no Windows
 // header; com_win.cpp holds each to the system's headers.
-inline constexpr long kComOk = 0;                                             // S_OK
-inline constexpr long kComAlreadyInitialized = 1;                             // S_FALSE
-inline constexpr long kComFailed = static_cast<std::int32_t>(0x80004005u);    // E_FAIL
+inline constexpr long kComOk = 0;                                                // S_OK
+inline constexpr long kComAlreadyInitialized = 1;                                // S_FALSE
+inline constexpr long kComFailed = static_cast<std::int32_t>(0x80004005u);       // E_FAIL
 inline constexpr long kComNoInterface = static_cast<std::int32_t>(0x80004002u);  // E_NOINTERFACE
 inline constexpr long kComNullPointer = static_cast<std::int32_t>(0x80004003u);  // E_POINTER
 

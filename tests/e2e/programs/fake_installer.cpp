@@ -92,7 +92,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     AppendLog(log, GetCommandLineW());
   bool hasMode = Variable(L"TARNIX_FAKE_INSTALLER_MODE", mode, 32) != nullptr;
   if (hasMode && std::wcscmp(mode, L"nothing") == 0) return 0;
-  if (hasMode && std::wcscmp(mode, L"rename") == 0 && Variable(L"TARNIX_FAKE_INSTALLER_LOG", log, MAX_PATH))
+  if (hasMode && std::wcscmp(mode, L"rename") == 0 &&
+      Variable(L"TARNIX_FAKE_INSTALLER_LOG", log, MAX_PATH))
     ProbeOwnFile(log);
   if (!Variable(L"TARNIX_FAKE_HOST_SOURCE", source, MAX_PATH) ||
       !Variable(L"TARNIX_FAKE_HOST_TARGET", target, MAX_PATH))
