@@ -19,7 +19,7 @@ extern DownloadJobRecord& DownloadJob;
 extern CEvent& downloadFinished;
 // The downloaded installer, open without write or delete sharing since its
 // check: stored by the download thread before it sets downloadFinished,
-// closed by the installer-run thread once the installer's process exists.
+// closed by the installer-run thread once the installer has ended.
 extern UniqueFile& checkedInstaller;
 
 }  // namespace tarnix::win

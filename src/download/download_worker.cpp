@@ -7,6 +7,9 @@ namespace tarnix {
 
 void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigner,
                  DownloadPlatform& platform, InstallerTrust& trust) {
+  // For the thread's whole run: the URL moniker and what it loads expect an
+  // apartment on the thread that calls it.
+  ComApartment com(platform);
   if (platform.DownloadToFile(job.url, job.path) != kResultOk) {
     platform.ShowMessage(kDownloadFailedText);
     return;

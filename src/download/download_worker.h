@@ -5,6 +5,7 @@
 #include <string>
 
 #include "download/installer_trust.h"
+#include "platform/com.h"
 
 namespace tarnix {
 
@@ -14,9 +15,10 @@ struct DownloadJobRecord {
   std::wstring path;
 };
 
-class DownloadPlatform {
+// The download thread joins a COM apartment through the ComLibrary side:
+// the URL moniker is a COM binding.
+class DownloadPlatform : public ComLibrary {
  public:
-  virtual ~DownloadPlatform() = default;
   // URLDownloadToFileW of `url` into `path` with the progress callback; its result.
   virtual long DownloadToFile(const std::wstring& url, const std::wstring& path) = 0;
   // DeleteFileW; a failure is ignored.
@@ -28,7 +30,7 @@ class DownloadPlatform {
   virtual void ShowMessage(const wchar_t* text) = 0;
 };
 
-// Downloads the job's file. Only a download that returns exactly S_OK and
+// Downloads the job's file, inside a COM apartment. Only a download that returns exactly S_OK and
 // yields a program signed by `expectedSigner` (any program when that is
 // empty) releases the installer run, which receives the file still open.
 // Anything else shows "下载失败！"; a downloaded file that fails the check is

@@ -6,6 +6,7 @@
 #include "download/installer_trust_win.h"
 #include "download/progress.h"
 #include "download/stall_guard_win.h"
+#include "platform/com_win.h"
 #include "platform/message_box_win.h"
 #include "platform/thread_win.h"
 #include "platform/win_handles_win.h"
@@ -55,6 +56,11 @@ class Win32DownloadPlatform final : public DownloadPlatform {
     downloadFinished.SetEvent();
   }
   void ShowMessage(const wchar_t* text) override { ShowFailureMessage(text); }
+  long InitializeCom() override { return com_.InitializeCom(); }
+  void UninitializeCom() override { com_.UninitializeCom(); }
+
+ private:
+  Win32ComLibrary com_;
 };
 
 }  // namespace
@@ -84,9 +90,12 @@ unsigned DownloadThreadProc(void* parameter) {
   return 0;
 }
 
-STDMETHODIMP CBindCBHttpCallback::QueryInterface(REFIID, void**) { return E_NOTIMPL; }
-STDMETHODIMP_(ULONG) CBindCBHttpCallback::AddRef() { return 0; }
-STDMETHODIMP_(ULONG) CBindCBHttpCallback::Release() { return 0; }
+STDMETHODIMP CBindCBHttpCallback::QueryInterface(REFIID riid, void** object) {
+  return QueryBindStatusCallback(InterfaceIdOf(riid), static_cast<IBindStatusCallback*>(this),
+                                 object);
+}
+STDMETHODIMP_(ULONG) CBindCBHttpCallback::AddRef() { return kUncountedReferences; }
+STDMETHODIMP_(ULONG) CBindCBHttpCallback::Release() { return kUncountedReferences; }
 STDMETHODIMP CBindCBHttpCallback::OnStartBinding(DWORD, IBinding*) { return E_NOTIMPL; }
 STDMETHODIMP CBindCBHttpCallback::GetPriority(LONG*) { return E_NOTIMPL; }
 STDMETHODIMP CBindCBHttpCallback::OnLowResource(DWORD) { return E_NOTIMPL; }

@@ -18,8 +18,9 @@ void StartDownload(CUseThreadDownloadDlg& dialog);
 unsigned DownloadThreadProc(void* parameter);
 
 // Moves the progress bar as the download reports progress. It lives on the
-// download thread's stack for one download: no reference counting, and
-// every other slot declines.
+// download thread's stack for one download: no reference counting (AddRef
+// and Release return 1), QueryInterface answers IUnknown and
+// IBindStatusCallback with itself, and every other slot declines.
 class CBindCBHttpCallback final : public IBindStatusCallback {
  public:
   CBindCBHttpCallback() = default;

@@ -18,9 +18,12 @@ bool RunInstallation(InstallPlatform& platform, FileQuery& files, AppLaunch& app
 
   // The installer gets no arguments; its exit code is not looked at, the
   // launch below finds out whether the host is there. The checked file stays
-  // open, so that nobody can change it, until the installer's process exists.
-  if (!platform.StartProcess(L"", installer, true, [&platform] { platform.ReleaseInstaller(); }))
-    platform.ShowMessage(kInstallFailedText);
+  // open without delete sharing until the installer has ended: a running
+  // program's file can be renamed and another put in its place, and a
+  // self-extracting installer reopens its file by name to unpack itself.
+  bool started = platform.StartProcess(L"", installer, true);
+  platform.ReleaseInstaller();
+  if (!started) platform.ShowMessage(kInstallFailedText);
   platform.SetProgress(kProgressAppStarting);
 
   if (!app.LaunchApp()) platform.ShowMessage(kRunAppFailedText);

@@ -1,7 +1,6 @@
 #pragma once
 // The installer run and the hand-over to the application, after a download.
 
-#include <functional>
 #include <string>
 
 #include "platform/file_query.h"
@@ -19,10 +18,9 @@ class InstallPlatform {
   // The installer's path, built from "TEMP" as the dialog builds it.
   virtual std::wstring InstallerPath() = 0;
   // Starts `file` through the shell with `parameters`, waiting for it to end
-  // when `wait` is set; runs `afterShell` as soon as the shell call has
-  // returned, before the wait. Returns false when the shell did not start it.
-  virtual bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait,
-                            const std::function<void()>& afterShell) = 0;
+  // when `wait` is set. Returns false when the shell did not start it.
+  virtual bool StartProcess(const std::wstring& parameters, const std::wstring& file,
+                            bool wait) = 0;
   // Closes the installer file that the download thread checked and left open.
   virtual void ReleaseInstaller() = 0;
   // A failure message box; returns when the user has closed it.

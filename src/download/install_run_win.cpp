@@ -22,9 +22,8 @@ class Win32InstallPlatform final : public InstallPlatform {
   std::wstring InstallerPath() override {
     return tarnix::InstallerPath(::_wgetenv(kTempVariableName));
   }
-  bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait,
-                    const std::function<void()>& afterShell) override {
-    return StartProcessOnSystem(parameters, file, wait, afterShell);
+  bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait) override {
+    return StartProcessOnSystem(parameters, file, wait);
   }
   void ReleaseInstaller() override { checkedInstaller.Reset(); }
   void ShowMessage(const wchar_t* text) override { ShowFailureMessage(text); }

@@ -3,7 +3,7 @@
 // signed by the expected publisher, and the bytes that were checked must be
 // the bytes that run. The file is opened once, without write or delete
 // sharing, every check reads through that handle, and the handle stays open
-// until the installer's process exists.
+// until the installer has ended.
 
 #include <cstdint>
 #include <span>
@@ -21,9 +21,10 @@ using TrustState = std::uintptr_t;
 
 inline constexpr std::uint32_t kErrorSharingViolation = 32;  // ERROR_SHARING_VIOLATION
 
-// An open that meets a sharing violation (a scanner or the download still
-// holding the file) is tried again after a pause, for about three seconds.
-inline constexpr int kOpenAttempts = 31;
+// An open that meets a sharing violation (the download still holding the
+// file, or an antivirus scanner, which may hold a fresh file for seconds) is
+// tried again every 100 ms for up to 30 seconds.
+inline constexpr int kOpenAttempts = 301;
 inline constexpr std::uint32_t kOpenRetryPauseMilliseconds = 100;
 
 // The OS calls of the check, one method per call.

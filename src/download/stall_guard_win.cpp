@@ -1,5 +1,6 @@
 #include "download/stall_guard_win.h"
 
+#include "platform/com_win.h"
 #include "platform/thread_win.h"
 #include "platform/win_handles_win.h"
 
@@ -66,8 +67,12 @@ void StallGuard::Stop() {
   watch_.reset();
 }
 
+// The guard is the object urlmon holds: asked for the callback, it answers
+// with itself, never with the callback behind it, so that every later call
+// still passes the watch.
 STDMETHODIMP StallGuard::QueryInterface(REFIID riid, void** object) {
-  return inner_.QueryInterface(riid, object);
+  return QueryBindStatusCallback(InterfaceIdOf(riid), static_cast<IBindStatusCallback*>(this),
+                                 object);
 }
 STDMETHODIMP_(ULONG) StallGuard::AddRef() { return inner_.AddRef(); }
 STDMETHODIMP_(ULONG) StallGuard::Release() { return inner_.Release(); }

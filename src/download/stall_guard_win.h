@@ -12,7 +12,8 @@
 namespace tarnix::win {
 
 // Passes every call through to `inner` unchanged, so urlmon sees exactly the
-// callback's answers, and on the side feeds a StallWatch: the binding, and
+// callback's answers (QueryInterface aside, which names the guard itself as
+// the callback), and on the side feeds a StallWatch: the binding, and
 // when data last arrived. The download then fails like any other once it
 // has received nothing for kStallLimitMs.
 class StallGuard final : public IBindStatusCallback {

@@ -8,10 +8,14 @@ const wchar_t* ShellVerbForVersion(std::uint32_t version) {
   return major < 6 ? L"open" : L"runas";
 }
 
-bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstring& file, bool wait,
-                  const std::function<void()>& afterShell) {
+bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstring& file,
+                  bool wait) {
+  // Shell extensions may take part in the start through COM; and without
+  // NOASYNC the shell may return before the start is complete, leaving it to
+  // a thread that ends, or a process that exits, under it.
+  ComApartment com(shell);
   ShellStartRequest request;
-  request.mask = kSeeMaskNoCloseProcess;
+  request.mask = kSeeMaskNoCloseProcess | kSeeMaskNoAsync;
   request.verb = ShellVerbForVersion(shell.GetVersion());
   request.file = file;
   request.hasParameters = !parameters.empty();
@@ -20,7 +24,6 @@ bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstri
 
   UniqueProcess process(ProcessHandle{0}, {&shell});
   bool started = shell.Execute(request, process.Put());
-  if (afterShell) afterShell();
   // A failed start leaves no handle; the wait then returns at once.
   if (wait) shell.WaitForProcess(process.Get());
   return started;

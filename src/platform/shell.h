@@ -3,9 +3,9 @@
 // and the wait on the started process.
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
+#include "platform/com.h"
 #include "platform/unique_handle.h"
 
 namespace tarnix {
@@ -13,6 +13,7 @@ namespace tarnix {
 using ProcessHandle = std::uintptr_t;
 
 inline constexpr std::uint32_t kSeeMaskNoCloseProcess = 0x40;  // SEE_MASK_NOCLOSEPROCESS
+inline constexpr std::uint32_t kSeeMaskNoAsync = 0x100;        // SEE_MASK_NOASYNC
 inline constexpr int kShowNormal = 1;                          // SW_SHOWNORMAL
 
 // What the launcher fills into a SHELLEXECUTEINFOW (every other field zero:
@@ -26,9 +27,10 @@ struct ShellStartRequest {
   int show = 0;
 };
 
-class Shell {
+// The shell may hand a start to shell extensions through COM, so a thread
+// that starts programs through it needs COM as well.
+class Shell : public ComLibrary {
  public:
-  virtual ~Shell() = default;
   // GetVersion: the packed Windows version; its low byte is the major version.
   virtual std::uint32_t GetVersion() = 0;
   // ShellExecuteExW. Returns its BOOL result; *process receives the started
@@ -46,13 +48,12 @@ using UniqueProcess =
     UniqueHandle<ApiHandleTraits<Shell, ProcessHandle, ProcessHandle{0}, &Shell::CloseProcess>>;
 
 // Starts `file` through the shell with "open" (Windows major version below 6)
-// or "runas" (6 and later), passing `parameters` (none when empty). With
-// `wait`, returns only after the started process has ended. Returns the shell's
-// result. The process handle is always released. `afterShell`, when given,
-// runs once as soon as the shell call has returned (whether or not it started
-// the file), before any wait.
-bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstring& file, bool wait,
-                  const std::function<void()>& afterShell = nullptr);
+// or "runas" (6 and later), passing `parameters` (none when empty), from
+// inside a COM apartment, and returns only once the shell has finished the
+// start. With `wait`, returns only after the started process has ended.
+// Returns the shell's result. The process handle is always released.
+bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstring& file,
+                  bool wait);
 
 // The verb for a GetVersion result.
 const wchar_t* ShellVerbForVersion(std::uint32_t version);

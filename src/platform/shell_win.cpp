@@ -6,6 +6,7 @@
 namespace tarnix::win {
 
 static_assert(kSeeMaskNoCloseProcess == SEE_MASK_NOCLOSEPROCESS);
+static_assert(kSeeMaskNoAsync == SEE_MASK_NOASYNC);
 static_assert(kShowNormal == SW_SHOWNORMAL);
 static_assert(sizeof(ProcessHandle) == sizeof(HANDLE));
 
@@ -37,10 +38,9 @@ void Win32Shell::CloseProcess(ProcessHandle process) {
   ::CloseHandle(reinterpret_cast<HANDLE>(process));
 }
 
-bool StartProcessOnSystem(const std::wstring& parameters, const std::wstring& file, bool wait,
-                          const std::function<void()>& afterShell) {
+bool StartProcessOnSystem(const std::wstring& parameters, const std::wstring& file, bool wait) {
   Win32Shell shell;
-  return StartProcess(shell, parameters, file, wait, afterShell);
+  return StartProcess(shell, parameters, file, wait);
 }
 
 }  // namespace tarnix::win

@@ -1,7 +1,7 @@
 #pragma once
-#include <functional>
 #include <string>
 
+#include "platform/com_win.h"
 #include "platform/shell.h"
 
 namespace tarnix::win {
@@ -12,10 +12,14 @@ class Win32Shell final : public Shell {
   bool Execute(const ShellStartRequest& request, ProcessHandle* process) override;
   void WaitForProcess(ProcessHandle process) override;
   void CloseProcess(ProcessHandle process) override;
+  long InitializeCom() override { return com_.InitializeCom(); }
+  void UninitializeCom() override { com_.UninitializeCom(); }
+
+ private:
+  Win32ComLibrary com_;
 };
 
 // StartProcess through the real shell.
-bool StartProcessOnSystem(const std::wstring& parameters, const std::wstring& file, bool wait,
-                          const std::function<void()>& afterShell = nullptr);
+bool StartProcessOnSystem(const std::wstring& parameters, const std::wstring& file, bool wait);
 
 }  // namespace tarnix::win

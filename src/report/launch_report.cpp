@@ -85,9 +85,12 @@ void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput
   internet.SetOption(session.Get(), kInternetOptionSendTimeout, kReportTransferTimeoutMs);
   internet.SetOption(session.Get(), kInternetOptionReceiveTimeout, kReportTransferTimeoutMs);
 
-  // Declared after the session, so the request is closed first.
-  UniqueInternetHandle request(internet.OpenUrl(session.Get(), url, kInternetFlagNoCacheWrite, 0),
-                               InternetHandleTraits{&internet});
+  // Declared after the session, so the request is closed first. The launcher
+  // has nothing on screen while the report runs: no cookie, certificate or
+  // authentication dialog may appear for it.
+  UniqueInternetHandle request(
+      internet.OpenUrl(session.Get(), url, kInternetFlagNoCacheWrite | kInternetFlagNoUi, 0),
+      InternetHandleTraits{&internet});
   // Past the budget the launcher may be ending: write nothing more.
   if (!request || !withinBudget()) return;
 

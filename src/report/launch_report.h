@@ -25,7 +25,8 @@ inline constexpr wchar_t kReportAgent[] = L"UrlTest";
 // launch_report_win.cpp holds each to wininet.h.
 inline constexpr std::uint32_t kInternetOpenTypePreconfig = 0;  // INTERNET_OPEN_TYPE_PRECONFIG
 inline constexpr std::uint32_t kInternetFlagNoCacheWrite =
-    0x04000000;  // INTERNET_FLAG_NO_CACHE_WRITE
+    0x04000000;                                            // INTERNET_FLAG_NO_CACHE_WRITE
+inline constexpr std::uint32_t kInternetFlagNoUi = 0x200;  // INTERNET_FLAG_NO_UI
 inline constexpr std::uint32_t kInternetOptionConnectTimeout =
     2;                                                          // INTERNET_OPTION_CONNECT_TIMEOUT
 inline constexpr std::uint32_t kInternetOptionSendTimeout = 5;  // INTERNET_OPTION_SEND_TIMEOUT

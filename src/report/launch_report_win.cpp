@@ -30,6 +30,7 @@ using InternetSetOptionWFn = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, DWORD);
 static_assert(sizeof(InternetHandle) == sizeof(HINTERNET));
 static_assert(kInternetOpenTypePreconfig == INTERNET_OPEN_TYPE_PRECONFIG);
 static_assert(kInternetFlagNoCacheWrite == INTERNET_FLAG_NO_CACHE_WRITE);
+static_assert(kInternetFlagNoUi == INTERNET_FLAG_NO_UI);
 static_assert(kInternetOptionConnectTimeout == INTERNET_OPTION_CONNECT_TIMEOUT);
 static_assert(kInternetOptionSendTimeout == INTERNET_OPTION_SEND_TIMEOUT);
 static_assert(kInternetOptionReceiveTimeout == INTERNET_OPTION_RECEIVE_TIMEOUT);

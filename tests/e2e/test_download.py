@@ -148,6 +148,23 @@ class DownloadTest(LauncherTestCase):
             self.assertRegex(stdout, r"^pathvar=C:\\users\\[^\\]+\\Temp\\TarnixSetup\.exe\.")
             self.assertIsNone(self.probe.find(MESSAGE_TITLE))
 
+    def test_the_checked_installer_cannot_be_renamed_while_it_runs(self):
+        """Another process could rename the running installer's file and put
+        another under its name, which a self-extracting installer would then
+        unpack: the launcher's handle, without delete sharing, prevents it
+        until the installer has ended. The installer still reads its own file."""
+        with serving() as server:
+            server.routes[DOWNLOAD_PATH] = serve_file(self.installer_body())
+            launcher = self.start_download(server.proxy, env={"TARNIX_FAKE_INSTALLER_MODE": "rename"})
+            launcher.communicate(timeout=60)
+            self.assertEqual(launcher.returncode, 0)
+            with open(self.installer_log, encoding="utf-8") as log:
+                runs = log.read().splitlines()
+            self.assertEqual(runs[1:], ["read ok", "rename refused 32"], "32: ERROR_SHARING_VIOLATION")
+            self.assertTrue(os.path.exists(self.temp_installer), "the installer stays in the temporary folder")
+            _, argv, _ = self.host_record()
+            self.assertEqual(argv[0].replace("\\\\", "\\"), self.host_target)
+
     def test_a_failed_download_shows_one_message_and_the_dialog_stays(self):
         cases = {
             "status 404": serve_status(404),

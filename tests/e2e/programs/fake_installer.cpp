@@ -8,7 +8,12 @@
 //   TARNIX_FAKE_HOST_SOURCE     the fake host to copy
 //   TARNIX_FAKE_HOST_TARGET     where the host is installed (full path)
 //   TARNIX_FAKE_HOST_VERSION    the version to record (default 1.0.0.78)
-//   TARNIX_FAKE_INSTALLER_MODE  "nothing": install nothing (a cancelled or failed setup)
+//   TARNIX_FAKE_INSTALLER_MODE  "nothing": install nothing (a cancelled or failed setup);
+//                               "rename": first read its own file, as a self-extracting
+//                               installer does, and a second later try to rename it,
+//                               as another process could; each outcome is a log line
+//                               ("read ok" or "read failed N", "rename refused N" or
+//                               "rename done"), then install as usual
 //   TARNIX_FAKE_INSTALLER_LOG   a file that receives one line per run, the
 //                               command line, so a test sees that (and how) it ran
 // A GUI-subsystem program, so Wine opens no console window for it.
@@ -49,14 +54,47 @@ bool SetString(const wchar_t* keyPath, const wchar_t* name, const wchar_t* value
   return status == ERROR_SUCCESS;
 }
 
+void AppendOutcome(const wchar_t* log, const wchar_t* what, bool done, DWORD error) {
+  wchar_t line[64];
+  std::swprintf(line, 64, done ? L"%ls" : L"%ls %lu", what, static_cast<unsigned long>(error));
+  AppendLog(log, line);
+}
+
+// What a self-extracting installer does with its own file, and what another
+// process of the same user could do to it while the installer runs.
+void ProbeOwnFile(const wchar_t* log) {
+  wchar_t self[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  HANDLE file = CreateFileW(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD error = GetLastError();
+  AppendOutcome(log, file != INVALID_HANDLE_VALUE ? L"read ok" : L"read failed",
+                file != INVALID_HANDLE_VALUE, error);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+
+  // Well after the shell has returned to the launcher, which is when the
+  // launcher once let go of the file.
+  Sleep(1000);
+  wchar_t moved[MAX_PATH + 8];
+  std::swprintf(moved, MAX_PATH + 8, L"%ls.moved", self);
+  BOOL renamed = MoveFileW(self, moved);
+  error = GetLastError();
+  AppendOutcome(log, renamed ? L"rename done" : L"rename refused", renamed != FALSE, error);
+  if (renamed) MoveFileW(moved, self);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   wchar_t log[MAX_PATH], mode[32], source[MAX_PATH], target[MAX_PATH], version[64];
   if (Variable(L"TARNIX_FAKE_INSTALLER_LOG", log, MAX_PATH))
     AppendLog(log, GetCommandLineW());
-  if (Variable(L"TARNIX_FAKE_INSTALLER_MODE", mode, 32) && std::wcscmp(mode, L"nothing") == 0)
-    return 0;
+  bool hasMode = Variable(L"TARNIX_FAKE_INSTALLER_MODE", mode, 32) != nullptr;
+  if (hasMode && std::wcscmp(mode, L"nothing") == 0) return 0;
+  if (hasMode && std::wcscmp(mode, L"rename") == 0 &&
+      Variable(L"TARNIX_FAKE_INSTALLER_LOG", log, MAX_PATH))
+    ProbeOwnFile(log);
   if (!Variable(L"TARNIX_FAKE_HOST_SOURCE", source, MAX_PATH) ||
       !Variable(L"TARNIX_FAKE_HOST_TARGET", target, MAX_PATH))
     return 2;

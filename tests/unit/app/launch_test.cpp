@@ -248,6 +248,9 @@ TEST_F(LaunchAppTest, StartsTheDoubledHostPathWithTheBuiltArgumentsAfterTheRepor
   EXPECT_EQ(shell.starts[0].parameters,
             L"--load-apps=C:\\Apps\\Demo --tarnix-host-window-size=1366x728 --no-sandbox");
   EXPECT_TRUE(shell.waits.empty());  // the launcher does not wait for the host
+  // The launching thread joins a COM apartment for the shell and leaves it again.
+  EXPECT_EQ(shell.comInitializations, 1);
+  EXPECT_EQ(shell.comUninitializations, 1);
 }
 
 TEST_F(LaunchAppTest, DefaultsFillTheWholeWorkAreaOrTheScreenWhenItIsUnknown) {

@@ -14,13 +14,16 @@ namespace {
 using testing::FakeInstallerTrust;
 
 // Records every call in the log it shares with the trust fake, and keeps
-// the installer file it is handed.
+// the installer file it is handed. COM joins and leaves go to a log of their
+// own, with the number of shared-log entries before them.
 class FakeDownloadPlatform : public DownloadPlatform {
  public:
   explicit FakeDownloadPlatform(std::vector<std::wstring>& sharedLog) : log(sharedLog) {}
   long result = 0;
+  long comResult = kComOk;
   InstallerFile handedOver;
   std::vector<std::wstring>& log;
+  std::vector<std::wstring> com;
 
   long DownloadToFile(const std::wstring& url, const std::wstring& path) override {
     log.push_back(L"download " + url + L" -> " + path);
@@ -34,6 +37,11 @@ class FakeDownloadPlatform : public DownloadPlatform {
   void ShowMessage(const wchar_t* text) override {
     log.push_back(std::wstring(L"message ") + text);
   }
+  long InitializeCom() override {
+    com.push_back(L"init after " + std::to_wstring(log.size()));
+    return comResult;
+  }
+  void UninitializeCom() override { com.push_back(L"uninit after " + std::to_wstring(log.size())); }
 };
 
 struct Fixture {
@@ -96,6 +104,34 @@ TEST(RunDownload, AnInstallerThatFailsTheCheckIsClosedThenDeletedAndReportedAsAF
                 std::find(f.log.begin(), f.log.end(), kRemove))
           << c.name;
     }
+  }
+}
+
+TEST(RunDownload, TheThreadRunsInsideACOMApartmentAndGoesOnWithoutOne) {
+  constexpr long kChangedMode = static_cast<std::int32_t>(0x80010106u);  // RPC_E_CHANGED_MODE
+  struct Case {
+    long comResult;
+    long downloadResult;
+    bool joined;
+  };
+  const Case cases[] = {
+      {kComOk, 0, true},
+      {kComAlreadyInitialized, 0, true},
+      {kComOk, static_cast<long>(0x800C0005u), true},
+      {kChangedMode, 0, false},
+      {kComFailed, 0, false},
+  };
+  for (const Case& c : cases) {
+    Fixture f;
+    f.platform.comResult = c.comResult;
+    f.platform.result = c.downloadResult;
+    RunDownload(kJob, L"Korvane", f.platform, f.trust);
+    // Joined before the download; left after the last step, the hand-over or the message.
+    std::vector<std::wstring> com = {L"init after 0"};
+    if (c.joined) com.push_back(L"uninit after " + std::to_wstring(f.log.size()));
+    EXPECT_EQ(f.platform.com, com) << std::hex << c.comResult << " " << c.downloadResult;
+    EXPECT_EQ(f.log.front(), kDownload);
+    EXPECT_EQ(f.log.back(), c.downloadResult == 0 ? L"signal" : L"message 下载失败！");
   }
 }
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -31,10 +30,8 @@ class FakeInstallPlatform : public InstallPlatform, public FileQuery, public App
     calls.push_back(L"attributes " + path);
     return attributes;
   }
-  bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait,
-                    const std::function<void()>& afterShell) override {
+  bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait) override {
     calls.push_back(L"start [" + parameters + L"] " + file + (wait ? L" wait" : L" nowait"));
-    if (afterShell) afterShell();
     return installerStarts;
   }
   void ReleaseInstaller() override { calls.push_back(L"release"); }

@@ -1,7 +1,8 @@
 // The two worker threads' logic run one after the other against fakes that
 // share one log: the installer file checked on the download thread stays
-// open until the shell has created the installer's process, and is closed
-// before the wait for that process.
+// open while the installer runs, and is closed only after the wait for the
+// installer's process has returned. Each thread joins a COM apartment before
+// it calls urlmon or the shell, and leaves it again.
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,11 @@ class FakeDownloadPlatform : public DownloadPlatform {
     process_.log.push_back(L"signal");
   }
   void ShowMessage(const wchar_t* text) override { process_.log.push_back(text); }
+  long InitializeCom() override {
+    process_.log.push_back(L"com init (download)");
+    return kComOk;
+  }
+  void UninitializeCom() override { process_.log.push_back(L"com uninit (download)"); }
 
  private:
   Process& process_;
@@ -53,6 +59,11 @@ class LoggingShell : public Shell {
   }
   void WaitForProcess(ProcessHandle) override { process_.log.push_back(L"wait for process"); }
   void CloseProcess(ProcessHandle) override { process_.log.push_back(L"close process"); }
+  long InitializeCom() override {
+    process_.log.push_back(L"com init (shell)");
+    return kComOk;
+  }
+  void UninitializeCom() override { process_.log.push_back(L"com uninit (shell)"); }
 
  private:
   Process& process_;
@@ -65,9 +76,8 @@ class FakeInstallPlatform : public InstallPlatform, public FileQuery, public App
   void SetProgress(int) override {}
   std::wstring InstallerPath() override { return L"C:\\T\\TarnixSetup.exe"; }
   std::uint32_t QueryAttributes(const std::wstring&) override { return 0x20; }
-  bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait,
-                    const std::function<void()>& afterShell) override {
-    return tarnix::StartProcess(shell_, parameters, file, wait, afterShell);
+  bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait) override {
+    return tarnix::StartProcess(shell_, parameters, file, wait);
   }
   void ReleaseInstaller() override { process_.checkedInstaller.Reset(); }
   void ShowMessage(const wchar_t* text) override { process_.log.push_back(text); }
@@ -81,7 +91,7 @@ class FakeInstallPlatform : public InstallPlatform, public FileQuery, public App
   LoggingShell shell_;
 };
 
-TEST(InstallerHandOver, TheCheckedHandleIsHeldFromTheCheckUntilTheInstallerProcessExists) {
+TEST(InstallerHandOver, TheCheckedHandleIsHeldFromTheCheckUntilTheInstallerHasEnded) {
   Process process;
   FakeInstallerTrust trust(process.log);
   FakeDownloadPlatform download(process);
@@ -90,11 +100,13 @@ TEST(InstallerHandOver, TheCheckedHandleIsHeldFromTheCheckUntilTheInstallerProce
   FakeInstallPlatform install(process);
   EXPECT_TRUE(RunInstallation(install, install, install));
 
-  EXPECT_EQ(process.log, (std::vector<std::wstring>{
-                             L"download", L"open C:\\T\\TarnixSetup.exe", L"read", L"read", L"read",
-                             L"verify C:\\T\\TarnixSetup.exe", L"signer", L"close state", L"signal",
-                             L"create process runas C:\\T\\TarnixSetup.exe", L"close file",
-                             L"wait for process", L"close process"}));
+  EXPECT_EQ(process.log,
+            (std::vector<std::wstring>{
+                L"com init (download)", L"download", L"open C:\\T\\TarnixSetup.exe", L"read",
+                L"read", L"read", L"verify C:\\T\\TarnixSetup.exe", L"signer", L"close state",
+                L"signal", L"com uninit (download)", L"com init (shell)",
+                L"create process runas C:\\T\\TarnixSetup.exe", L"wait for process",
+                L"close process", L"com uninit (shell)", L"close file"}));
 }
 
 }  // namespace

@@ -31,10 +31,15 @@ class FakeStallWatchPlatform : public StallWatchPlatform {
   std::uint32_t now;
   bool stopSignalled = false;
   std::function<void(std::uint32_t elapsed)> during;
+  // Runs on every reading of the clock, before it returns.
+  std::function<void(std::uint32_t elapsed)> onTick;
 
   std::uint32_t Elapsed() const { return now - start; }
 
-  std::uint32_t TickMs() override { return now; }
+  std::uint32_t TickMs() override {
+    if (onTick) onTick(Elapsed());
+    return now;
+  }
   bool WaitForStop(std::uint32_t ms) override {
     if (stopSignalled) return true;
     if (Elapsed() > 10 * kLimit) {
@@ -48,19 +53,24 @@ class FakeStallWatchPlatform : public StallWatchPlatform {
   void SignalStop() override { stopSignalled = true; }
 };
 
-// Logs its abort and its release with the virtual time.
+// Logs its abort and its release with the virtual time, after its name
+// when it has one.
 class LoggingBinding : public StallBinding {
  public:
-  LoggingBinding(FakeStallWatchPlatform& platform, std::vector<std::string>& log)
-      : platform_(platform), log_(log) {}
+  LoggingBinding(FakeStallWatchPlatform& platform, std::vector<std::string>& log,
+                 std::string name = "")
+      : platform_(platform), log_(log), prefix_(name.empty() ? "" : name + ": ") {}
   ~LoggingBinding() override {
-    log_.push_back("released at " + std::to_string(platform_.Elapsed()));
+    log_.push_back(prefix_ + "released at " + std::to_string(platform_.Elapsed()));
   }
-  void Abort() override { log_.push_back("abort at " + std::to_string(platform_.Elapsed())); }
+  void Abort() override {
+    log_.push_back(prefix_ + "abort at " + std::to_string(platform_.Elapsed()));
+  }
 
  private:
   FakeStallWatchPlatform& platform_;
   std::vector<std::string>& log_;
+  std::string prefix_;
 };
 
 TEST(StallWatchTest, AbortsOnceAfterTheLimitWithoutDataAndReleasesTheBindingOnce) {
@@ -88,11 +98,31 @@ TEST(StallWatchTest, AbortsOnceAfterTheLimitWithoutDataAndReleasesTheBindingOnce
          if (t <= 5000) w.NoteData();
        },
        {"abort at 65000", "released at 65000"}},
-      {"silence across the wrap of the tick count",
+      // Silence that starts well before the wrap of the tick count, and less
+      // than the limit before it (a comparison of last + limit with now would
+      // overflow there and abort at once), and data just before the wrap.
+      {"silence across the wrap, 65.5 s before it",
        0xFFFF0000u,
        true,
        nullptr,
        {"abort at 60000", "released at 60000"}},
+      {"silence across the wrap, 30 s before it",
+       0xFFFFFFFFu - 29999u,
+       true,
+       nullptr,
+       {"abort at 60000", "released at 60000"}},
+      {"silence across the wrap, 1 ms before it",
+       0xFFFFFFFFu,
+       true,
+       nullptr,
+       {"abort at 60000", "released at 60000"}},
+      {"data until 1 s before the wrap, then silence",
+       0xFFFFFFFFu - 4999u,
+       true,
+       [](StallWatch& w, std::uint32_t t) {
+         if (t <= 4000) w.NoteData();
+       },
+       {"abort at 64000", "released at 64000"}},
       {"a pause just short of the limit",
        0,
        true,
@@ -142,16 +172,41 @@ TEST(StallWatchTest, AbortsOnceAfterTheLimitWithoutDataAndReleasesTheBindingOnce
   }
 }
 
-TEST(StallWatchTest, OnlyTheFirstBindingIsKept) {
+TEST(StallWatchTest, OnlyTheFirstBindingIsKeptAndAborted) {
   std::vector<std::string> log;
   auto owned = std::make_unique<FakeStallWatchPlatform>(0);
   FakeStallWatchPlatform& platform = *owned;
-  StallWatch watch(kLimit, kCheck, std::move(owned));
-  watch.SetBinding(std::make_unique<LoggingBinding>(platform, log));
-  watch.SetBinding(std::make_unique<LoggingBinding>(platform, log));
-  EXPECT_THAT(log, ElementsAre("released at 0")) << "the second one is let go at once";
-  watch.Run();
-  EXPECT_THAT(log, ElementsAre("released at 0", "abort at 60000"));
+  auto watch = std::make_unique<StallWatch>(kLimit, kCheck, std::move(owned));
+  watch->SetBinding(std::make_unique<LoggingBinding>(platform, log, "first"));
+  watch->SetBinding(std::make_unique<LoggingBinding>(platform, log, "second"));
+  EXPECT_THAT(log, ElementsAre("second: released at 0")) << "the second one is let go at once";
+  watch->Run();
+  // One set after the abort is let go at once as well.
+  watch->SetBinding(std::make_unique<LoggingBinding>(platform, log, "third"));
+  watch->Stop();
+  watch.reset();
+  EXPECT_THAT(log, ElementsAre("second: released at 0", "first: abort at 60000",
+                               "third: released at 60000", "first: released at 60000"));
+}
+
+// The download thread's stop can come at any moment of the watch's check;
+// here just after the watch read the clock and found the download stalled,
+// before it claimed the binding for the abort.
+TEST(StallWatchTest, AStopBetweenTheStallDecisionAndTheAbortAbortsNothing) {
+  std::vector<std::string> log;
+  auto owned = std::make_unique<FakeStallWatchPlatform>(0);
+  FakeStallWatchPlatform& platform = *owned;
+  auto watch = std::make_shared<StallWatch>(kLimit, kCheck, std::move(owned));
+  watch->SetBinding(std::make_unique<LoggingBinding>(platform, log));
+  platform.onTick = [&](std::uint32_t t) {
+    if (t == kLimit) watch->Stop();
+  };
+  watch->Run();
+  platform.onTick = nullptr;
+  EXPECT_THAT(log, ElementsAre("released at 60000")) << "released by the stop, not aborted";
+  watch->Stop();  // the guard's own stop, after the download returned
+  watch.reset();
+  EXPECT_THAT(log, ElementsAre("released at 60000")) << "released once";
 }
 
 class Latch {

@@ -1,5 +1,6 @@
 #pragma once
-// A shell that records every start, wait and close and answers from fields.
+// A shell that records every start, wait, close and COM join and answers
+// from fields.
 
 #include <cstdint>
 #include <vector>
@@ -16,6 +17,9 @@ class FakeShell : public Shell {
   std::vector<ShellStartRequest> starts;
   std::vector<ProcessHandle> waits;
   std::vector<ProcessHandle> closes;
+  long comResult = 0;  // S_OK
+  int comInitializations = 0;
+  int comUninitializations = 0;
 
   std::uint32_t GetVersion() override { return version; }
   bool Execute(const ShellStartRequest& request, ProcessHandle* process) override {
@@ -25,6 +29,11 @@ class FakeShell : public Shell {
   }
   void WaitForProcess(ProcessHandle process) override { waits.push_back(process); }
   void CloseProcess(ProcessHandle process) override { closes.push_back(process); }
+  long InitializeCom() override {
+    ++comInitializations;
+    return comResult;
+  }
+  void UninitializeCom() override { ++comUninitializations; }
 };
 
 }  // namespace tarnix::testing

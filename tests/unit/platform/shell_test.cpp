@@ -25,7 +25,8 @@ TEST(StartProcess, ChoosesTheVerbByMajorVersionAndReleasesTheProcess) {
     EXPECT_TRUE(StartProcess(shell, L"", L"C:\\setup.exe", false));
     ASSERT_EQ(shell.starts.size(), 1u);
     EXPECT_EQ(shell.starts[0].verb, c.verb);
-    EXPECT_EQ(shell.starts[0].mask, 0x40u);
+    // The process handle is kept, and the shell returns only once the start is complete.
+    EXPECT_EQ(shell.starts[0].mask, 0x140u);
     EXPECT_EQ(shell.starts[0].show, 1);
     EXPECT_FALSE(shell.starts[0].hasParameters);  // empty parameters are passed as none
     EXPECT_TRUE(shell.waits.empty());
@@ -45,24 +46,36 @@ TEST(StartProcess, WaitsForTheProcessAndAFailedStartReturnsFalseAtOnce) {
   EXPECT_EQ(failing.waits, std::vector<ProcessHandle>{0});  // no process: the wait returns at once
 }
 
-TEST(StartProcess, RunsTheAfterShellStepOnceBetweenTheShellAndTheWaitWhateverTheShellDid) {
+TEST(StartProcess, StartsInsideACOMApartmentAndLeavesItOnlyWhenItJoined) {
+  constexpr long kChangedMode = static_cast<std::int32_t>(0x80010106u);  // RPC_E_CHANGED_MODE
   struct Case {
+    const char* name;
+    long comResult;
     bool started;
     bool wait;
     std::vector<std::wstring> log;
   };
   const Case cases[] = {
-      {true, true, {L"create process", L"after shell", L"wait 153", L"close 153"}},
-      {true, false, {L"create process", L"after shell", L"close 153"}},
-      // A refused start leaves no process, so nothing to close; the step still runs.
-      {false, true, {L"create process", L"after shell", L"wait 0"}},
+      {"joined, waits", kComOk, true, true,
+       {L"com init", L"create process", L"wait 153", L"close 153", L"com uninit"}},
+      {"inside already", kComAlreadyInitialized, true, false,
+       {L"com init", L"create process", L"close 153", L"com uninit"}},
+      // A refused start leaves no process, so nothing to close; the thread still leaves.
+      {"joined, start refused", kComOk, false, true,
+       {L"com init", L"create process", L"wait 0", L"com uninit"}},
+      // Without COM the start goes on as it always did, and nothing is left.
+      {"thread in another apartment", kChangedMode, true, true,
+       {L"com init", L"create process", L"wait 153", L"close 153"}},
+      {"no COM at all", kComFailed, true, false, {L"com init", L"create process", L"close 153"}},
   };
   for (const Case& c : cases) {
     std::vector<std::wstring> log;
     struct RecordingShell : Shell {
       std::vector<std::wstring>& log;
       bool started;
-      RecordingShell(std::vector<std::wstring>& l, bool s) : log(l), started(s) {}
+      long comResult;
+      RecordingShell(std::vector<std::wstring>& l, bool s, long r)
+          : log(l), started(s), comResult(r) {}
       std::uint32_t GetVersion() override { return 0x23F00206; }
       bool Execute(const ShellStartRequest&, ProcessHandle* process) override {
         log.push_back(L"create process");
@@ -73,11 +86,14 @@ TEST(StartProcess, RunsTheAfterShellStepOnceBetweenTheShellAndTheWaitWhateverThe
         log.push_back(L"wait " + std::to_wstring(p));
       }
       void CloseProcess(ProcessHandle p) override { log.push_back(L"close " + std::to_wstring(p)); }
-    } shell(log, c.started);
-    EXPECT_EQ(StartProcess(shell, L"", L"C:\\T\\TarnixSetup.exe", c.wait,
-                           [&log] { log.push_back(L"after shell"); }),
-              c.started);
-    EXPECT_EQ(log, c.log) << c.started << c.wait;
+      long InitializeCom() override {
+        log.push_back(L"com init");
+        return comResult;
+      }
+      void UninitializeCom() override { log.push_back(L"com uninit"); }
+    } shell(log, c.started, c.comResult);
+    EXPECT_EQ(StartProcess(shell, L"", L"C:\\T\\TarnixSetup.exe", c.wait), c.started) << c.name;
+    EXPECT_EQ(log, c.log) << c.name;
   }
 }
 

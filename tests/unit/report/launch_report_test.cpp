@@ -247,7 +247,7 @@ TEST_F(ReportRequestTest, SendsOneGetWithTheFixedSettingsAndEchoesUrlAndBody) {
   EXPECT_EQ(internet.accessType, 0u);
   EXPECT_EQ(internet.openFlags, 0u);
   EXPECT_EQ(internet.url, url);
-  EXPECT_EQ(internet.urlFlags, 0x04000000u);
+  EXPECT_EQ(internet.urlFlags, 0x04000200u);  // no cache write, no UI
   EXPECT_EQ(internet.context, 0u);
   // Connect 5 s, so that a lost SYN is sent again; send and receive the whole 10 s budget.
   EXPECT_THAT(internet.options,

@@ -1,0 +1,77 @@
+#pragma once
+// COM as the launcher's threads use it: a thread that calls the shell or the
+// URL moniker joins a single-threaded apartment first, and the progress
+// callback answers QueryInterface as COM's identity rules ask.
+
+#include <array>
+#include <cstdint>
+
+namespace tarnix {
+
+// HRESULTs of the COM calls below, named so that the logic needs no Windows
+// header; com_win.cpp holds each to the system's headers.
+inline constexpr long kComOk = 0;                                                // S_OK
+inline constexpr long kComAlreadyInitialized = 1;                                // S_FALSE
+inline constexpr long kComFailed = static_cast<std::int32_t>(0x80004005u);       // E_FAIL
+inline constexpr long kComNoInterface = static_cast<std::int32_t>(0x80004002u);  // E_NOINTERFACE
+inline constexpr long kComNullPointer = static_cast<std::int32_t>(0x80004003u);  // E_POINTER
+
+// CoInitializeEx's flags: an apartment of the thread's own, without OLE1's
+// DDE, which the shell would otherwise use to talk to other programs.
+inline constexpr std::uint32_t kCoInitApartmentThreaded = 0x2;  // COINIT_APARTMENTTHREADED
+inline constexpr std::uint32_t kCoInitDisableOle1Dde = 0x4;     // COINIT_DISABLE_OLE1DDE
+
+// What a thread needs of the COM library.
+class ComLibrary {
+ public:
+  virtual ~ComLibrary() = default;
+  // CoInitializeEx(nullptr, kCoInitApartmentThreaded | kCoInitDisableOle1Dde):
+  // its result; kComFailed when COM cannot be reached at all.
+  virtual long InitializeCom() = 0;
+  // CoUninitialize.
+  virtual void UninitializeCom() = 0;
+};
+
+// The calling thread inside a single-threaded apartment for the scope. A
+// failed join (COM missing, the thread already in a multi-threaded
+// apartment) is no reason to stop: the thread goes on without, as it always
+// did. The thread leaves again only when it joined (S_OK, or S_FALSE when it
+// was inside already), since every successful join needs its own leave.
+class ComApartment {
+ public:
+  explicit ComApartment(ComLibrary& com);
+  ~ComApartment();
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+ private:
+  ComLibrary& com_;
+  bool joined_;
+};
+
+// A COM interface id (GUID), field by field.
+struct InterfaceId {
+  std::uint32_t data1 = 0;
+  std::uint16_t data2 = 0;
+  std::uint16_t data3 = 0;
+  std::array<std::uint8_t, 8> data4{};
+  friend constexpr bool operator==(const InterfaceId&, const InterfaceId&) = default;
+};
+
+inline constexpr InterfaceId kIidUnknown{
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr InterfaceId kIidBindStatusCallback{
+    0x79EAC9C1, 0xBAF9, 0x11CE, {0x8C, 0x82, 0x00, 0xAA, 0x00, 0x4B, 0xA9, 0x0B}};
+
+// QueryInterface of a binding's status callback, an object whose one
+// interface pointer `self` serves as IUnknown and IBindStatusCallback: those
+// two are answered with `self` and S_OK, anything else with a null pointer
+// and E_NOINTERFACE (never a pointer left as it was, which a caller might
+// use). A null `object` is E_POINTER.
+long QueryBindStatusCallback(const InterfaceId& asked, void* self, void** object);
+
+// What AddRef and Release return for an object that is not reference-counted
+// (it lives on its thread's stack for one download).
+inline constexpr std::uint32_t kUncountedReferences = 1;
+
+}  // namespace tarnix

@@ -1,0 +1,28 @@
+#pragma once
+// COM through ole32.dll, loaded from the system directory at run time.
+
+#include <windows.h>
+
+#include "platform/com.h"
+
+namespace tarnix::win {
+
+// CoInitializeEx and CoUninitialize, looked up in ole32.dll on first use.
+// ole32 then stays loaded for the rest of the process: COM's own threads
+// and whatever the shell or urlmon made through it live in it.
+class Win32ComLibrary final : public ComLibrary {
+ public:
+  long InitializeCom() override;
+  void UninitializeCom() override;
+
+ private:
+  using InitializeFn = HRESULT(WINAPI*)(LPVOID, DWORD);
+  using UninitializeFn = void(WINAPI*)();
+  InitializeFn initialize_ = nullptr;
+  UninitializeFn uninitialize_ = nullptr;
+};
+
+// The portable form of an interface id.
+InterfaceId InterfaceIdOf(REFIID iid);
+
+}  // namespace tarnix::win
