@@ -1,13 +1,61 @@
 #include "download/download_worker.h"
 
 #include "download/progress.h"
+#include "platform/launch_log.h"
 #include "platform/message_box.h"
+#include "platform/tick_count.h"
 
 namespace tarnix {
+namespace {
+
+// One attempt at the download, logged with its result, the bytes that
+// arrived and how long it took.
+long DownloadOnce(const DownloadJobRecord& job, int attempt, DownloadPlatform& platform) {
+  platform.DeleteCacheEntry(job.url);
+  std::uint32_t bytes = 0;
+  const std::uint32_t started = platform.TickMs();
+  long result = platform.DownloadToFile(job.url, job.path, &bytes);
+  LogLine(L"download attempt " + std::to_wstring(attempt) + L" of " +
+          std::to_wstring(kDownloadAttempts) + L": result " +
+          LogHex(static_cast<std::uint32_t>(result)) + L", " + std::to_wstring(bytes) +
+          L" bytes, " + std::to_wstring(TicksBetween(started, platform.TickMs())) + L" ms");
+  return result;
+}
+
+// Downloads with retries; false (the partial file removed) when every attempt failed.
+bool DownloadWithRetries(const DownloadJobRecord& job, DownloadPlatform& platform) {
+  for (int attempt = 1;; ++attempt) {
+    if (DownloadOnce(job, attempt, platform) == kResultOk) return true;
+    platform.RemoveFile(job.path);
+    if (attempt == kDownloadAttempts) return false;
+    const std::uint32_t pause = kDownloadRetryPausesMs[attempt - 1];
+    LogLine(L"download: pause of " + std::to_wstring(pause) + L" ms before attempt " +
+            std::to_wstring(attempt + 1));
+    platform.Pause(pause);
+    platform.SetProgress(0);
+  }
+}
+
+const wchar_t* VerdictText(InstallerVerdict verdict) {
+  switch (verdict) {
+    case InstallerVerdict::kTrusted:
+      return L"trusted";
+    case InstallerVerdict::kCouldNotOpen:
+      return L"could not open";
+    case InstallerVerdict::kNotAProgram:
+      return L"not a program";
+    case InstallerVerdict::kNotTrusted:
+      return L"not trusted";
+  }
+  return L"?";
+}
+
+}  // namespace
 
 void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigner,
                  DownloadPlatform& platform, InstallerTrust& trust) {
-  if (platform.DownloadToFile(job.url, job.path) != kResultOk) {
+  if (!DownloadWithRetries(job, platform)) {
+    LogLine(L"download failed after " + std::to_wstring(kDownloadAttempts) + L" attempts");
     platform.ShowMessage(kDownloadFailedText);
     return;
   }
@@ -15,6 +63,7 @@ void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigne
   // signer may go on, not an error page a server answered with status 200
   // nor whatever someone on the way substituted.
   InstallerCheck check = CheckInstaller(trust, job.path, expectedSigner);
+  LogLine(std::wstring(L"installer check: ") + VerdictText(check.verdict));
   if (check.verdict != InstallerVerdict::kTrusted) {
     platform.RemoveFile(job.path);  // the check has closed the file already
     platform.ShowMessage(kDownloadFailedText);

@@ -2,6 +2,7 @@
 // What the download thread does with one job, shaped so that the Windows side
 // is a pass-through.
 
+#include <cstdint>
 #include <string>
 
 #include "download/installer_trust.h"
@@ -14,11 +15,28 @@ struct DownloadJobRecord {
   std::wstring path;
 };
 
+// A failed download is tried again, up to kDownloadAttempts in all, after
+// the pauses below: a dropped or reset connection often works a moment later.
+inline constexpr int kDownloadAttempts = 3;
+inline constexpr std::uint32_t kDownloadRetryPausesMs[kDownloadAttempts - 1] = {2000, 5000};
+
 class DownloadPlatform {
  public:
   virtual ~DownloadPlatform() = default;
-  // URLDownloadToFileW of `url` into `path` with the progress callback; its result.
-  virtual long DownloadToFile(const std::wstring& url, const std::wstring& path) = 0;
+  // URLDownloadToFileW of `url` into `path` with the progress callback; its
+  // result. *bytesReceived: the most the callback saw arrive.
+  virtual long DownloadToFile(const std::wstring& url, const std::wstring& path,
+                              std::uint32_t* bytesReceived) = 0;
+  // DeleteUrlCacheEntryW, so that the system's URL cache cannot answer for
+  // the server; a failure (no entry) is ignored.
+  virtual void DeleteCacheEntry(const std::wstring& url) = 0;
+  // PBM_SETPOS on the dialog's bar.
+  virtual void SetProgress(int position) = 0;
+  // Sleep. The dialog stays responsive: its own thread handles a close,
+  // which ends the process, this thread included.
+  virtual void Pause(std::uint32_t milliseconds) = 0;
+  // GetTickCount.
+  virtual std::uint32_t TickMs() = 0;
   // DeleteFileW; a failure is ignored.
   virtual void RemoveFile(const std::wstring& path) = 0;
   // Hands the checked installer, still open, to the installer run and sets
@@ -31,8 +49,11 @@ class DownloadPlatform {
 // Downloads the job's file. Only a download that returns exactly S_OK and
 // yields a program signed by `expectedSigner` (any program when that is
 // empty) releases the installer run, which receives the file still open.
-// Anything else shows "下载失败！"; a downloaded file that fails the check is
-// also deleted, so that nobody opens it later.
+// A download that fails is tried again (kDownloadAttempts, with the bar back
+// at 0 and the partial file removed each time; never from the URL cache);
+// one that completes but fails the check is not, as the same bytes would
+// come again. The failure shows "下载失败！" once, and the file is deleted,
+// so that nobody opens it later.
 void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigner,
                  DownloadPlatform& platform, InstallerTrust& trust);
 

@@ -1,5 +1,7 @@
 #include "download/download_worker_win.h"
 
+#include <cstring>
+
 #include "download/download_dialog_win.h"
 #include "download/download_state_win.h"
 #include "download/install_run_win.h"
@@ -23,6 +25,7 @@ constexpr wchar_t kExpectedInstallerSigner[] = L"" TARNIX_INSTALLER_SIGNER;
 
 using UrlDownloadToFileFn = HRESULT(WINAPI*)(IUnknown*, LPCWSTR, LPCWSTR, DWORD,
                                              IBindStatusCallback*);
+using DeleteUrlCacheEntryFn = BOOL(WINAPI*)(LPCWSTR);
 
 class ProgressBarSink final : public ProgressSink {
  public:
@@ -32,7 +35,8 @@ class ProgressBarSink final : public ProgressSink {
 
 class Win32DownloadPlatform final : public DownloadPlatform {
  public:
-  long DownloadToFile(const std::wstring& url, const std::wstring& path) override {
+  long DownloadToFile(const std::wstring& url, const std::wstring& path,
+                      std::uint32_t* bytesReceived) override {
     // urlmon is not always taken from the system folder, so it is loaded from
     // there by hand; a system without it fails the download.
     UniqueModule urlmon = LoadSystemLibrary(L"urlmon.dll");
@@ -43,10 +47,20 @@ class Win32DownloadPlatform final : public DownloadPlatform {
     guard.Start();
     HRESULT result = download(nullptr, url.c_str(), path.c_str(), 0, &guard);
     guard.Stop();
+    *bytesReceived = callback.BytesReceived();
     // Worker threads of urlmon may outlive the call; the library stays loaded.
     static_cast<void>(urlmon.Release());
     return result;
   }
+  void DeleteCacheEntry(const std::wstring& url) override {
+    // WinINet keeps the cache; once loaded it stays, as its threads may outlive a call.
+    static const DeleteUrlCacheEntryFn deleteEntry = LookUpExport<DeleteUrlCacheEntryFn>(
+        LoadSystemLibrary(L"wininet.dll").Release(), "DeleteUrlCacheEntryW");
+    if (deleteEntry != nullptr) deleteEntry(url.c_str());
+  }
+  void SetProgress(int position) override { progressBar.SetPos(position); }
+  void Pause(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
+  std::uint32_t TickMs() override { return ::GetTickCount(); }
   void RemoveFile(const std::wstring& path) override { ::DeleteFileW(path.c_str()); }
   void SignalFinished(InstallerFile installer) override {
     // The handle moves from this thread's trust adapter, which ends with the
@@ -93,12 +107,23 @@ STDMETHODIMP CBindCBHttpCallback::OnLowResource(DWORD) { return E_NOTIMPL; }
 
 STDMETHODIMP CBindCBHttpCallback::OnProgress(ULONG ulProgress, ULONG ulProgressMax, ULONG,
                                              LPCWSTR) {
+  if (ulProgress > bytesReceived_) bytesReceived_ = ulProgress;
   ProgressBarSink bar;
   return ReportProgress(bar, ulProgress, ulProgressMax);
 }
 
 STDMETHODIMP CBindCBHttpCallback::OnStopBinding(HRESULT, LPCWSTR) { return E_NOTIMPL; }
-STDMETHODIMP CBindCBHttpCallback::GetBindInfo(DWORD*, BINDINFO*) { return E_NOTIMPL; }
+// Every attempt asks the server: the URL cache could hand back a captive
+// portal's page or an older installer again and again.
+STDMETHODIMP CBindCBHttpCallback::GetBindInfo(DWORD* flags, BINDINFO* info) {
+  if (flags == nullptr || info == nullptr) return E_INVALIDARG;
+  *flags = BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE;
+  const ULONG size = info->cbSize;
+  std::memset(info, 0, size < sizeof(BINDINFO) ? size : sizeof(BINDINFO));
+  info->cbSize = size;
+  info->dwBindVerb = BINDVERB_GET;
+  return S_OK;
+}
 STDMETHODIMP CBindCBHttpCallback::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) {
   return E_NOTIMPL;
 }

@@ -17,7 +17,8 @@ void StartDownload(CUseThreadDownloadDlg& dialog);
 // The download thread: `parameter` is &DownloadJob. Always returns 0.
 unsigned DownloadThreadProc(void* parameter);
 
-// Moves the progress bar as the download reports progress. It lives on the
+// Moves the progress bar as the download reports progress and asks for a
+// fresh copy from the server in its bind information. It lives on the
 // download thread's stack for one download: no reference counting, and
 // every other slot declines.
 class CBindCBHttpCallback final : public IBindStatusCallback {
@@ -38,6 +39,12 @@ class CBindCBHttpCallback final : public IBindStatusCallback {
   STDMETHODIMP OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format,
                                STGMEDIUM* medium) override;
   STDMETHODIMP OnObjectAvailable(REFIID riid, IUnknown* object) override;
+
+  // The most that any progress report said had arrived.
+  ULONG BytesReceived() const { return bytesReceived_; }
+
+ private:
+  ULONG bytesReceived_ = 0;
 };
 
 }  // namespace tarnix::win

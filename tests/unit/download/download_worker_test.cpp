@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "fakes/fake_installer_trust.h"
+#include "fakes/fake_log.h"
 
 namespace tarnix {
 namespace {
 
 using testing::FakeInstallerTrust;
+using testing::RecordedLog;
 
 // Records every call in the log it shares with the trust fake, and keeps
 // the installer file it is handed.
@@ -19,13 +21,29 @@ class FakeDownloadPlatform : public DownloadPlatform {
  public:
   explicit FakeDownloadPlatform(std::vector<std::wstring>& sharedLog) : log(sharedLog) {}
   long result = 0;
+  // Results of the first attempts, in order; `result` answers the rest.
+  std::vector<long> results;
+  std::uint32_t bytes = 1000;
+  std::uint32_t tick = 0;
+  int attempts = 0;
   InstallerFile handedOver;
   std::vector<std::wstring>& log;
 
-  long DownloadToFile(const std::wstring& url, const std::wstring& path) override {
+  long DownloadToFile(const std::wstring& url, const std::wstring& path,
+                      std::uint32_t* bytesReceived) override {
     log.push_back(L"download " + url + L" -> " + path);
-    return result;
+    tick += 250;  // every attempt takes a quarter of a second
+    *bytesReceived = bytes;
+    std::size_t index = static_cast<std::size_t>(attempts++);
+    return index < results.size() ? results[index] : result;
   }
+  void DeleteCacheEntry(const std::wstring& url) override { log.push_back(L"uncache " + url); }
+  void SetProgress(int position) override { log.push_back(L"bar " + std::to_wstring(position)); }
+  void Pause(std::uint32_t milliseconds) override {
+    log.push_back(L"pause " + std::to_wstring(milliseconds));
+    tick += milliseconds;
+  }
+  std::uint32_t TickMs() override { return tick; }
   void RemoveFile(const std::wstring& path) override { log.push_back(L"remove " + path); }
   void SignalFinished(InstallerFile installer) override {
     log.push_back(L"signal");
@@ -43,6 +61,7 @@ struct Fixture {
 };
 
 const DownloadJobRecord kJob{L"http://host/file", L"C:\\T\\TarnixSetup.exe"};
+const std::wstring kUncache = L"uncache http://host/file";
 const std::wstring kDownload = L"download http://host/file -> C:\\T\\TarnixSetup.exe";
 const std::wstring kOpen = L"open C:\\T\\TarnixSetup.exe";
 const std::wstring kVerify = L"verify C:\\T\\TarnixSetup.exe";
@@ -51,19 +70,49 @@ const std::wstring kRemove = L"remove C:\\T\\TarnixSetup.exe";
 TEST(RunDownload, ATrustedInstallerIsHandedOverStillOpenAndSignalledExactlyOnce) {
   Fixture f;
   RunDownload(kJob, L"Korvane", f.platform, f.trust);
-  EXPECT_EQ(f.log, (std::vector<std::wstring>{kDownload, kOpen, L"read", L"read", L"read", kVerify,
-                                              L"signer", L"close state", L"signal"}));
+  EXPECT_EQ(f.log, (std::vector<std::wstring>{kUncache, kDownload, kOpen, L"read", L"read", L"read",
+                                              kVerify, L"signer", L"close state", L"signal"}));
   EXPECT_EQ(f.platform.handedOver.Get(), FakeInstallerTrust::kFile);
 }
 
-TEST(RunDownload, AnyResultButSOkFailsWithoutTouchingTheFile) {
-  // S_FALSE is a success code, but only S_OK counts; INET_E_RESOURCE_NOT_FOUND, E_ABORT.
+TEST(RunDownload, AnyResultButSOkIsTriedThreeTimesThenFailsOnceWithThePartialFileGone) {
+  // S_FALSE is a success code, but only S_OK counts; INET_E_RESOURCE_NOT_FOUND,
+  // and E_ABORT, which the stall guard's abort gives.
   for (long result : {1L, static_cast<long>(0x800C0005u), static_cast<long>(0x80004004u)}) {
     Fixture f;
+    RecordedLog lines;
     f.platform.result = result;
     RunDownload(kJob, L"Korvane", f.platform, f.trust);
-    EXPECT_EQ(f.log, (std::vector<std::wstring>{kDownload, L"message 下载失败！"}))
+    // Each attempt asks the server afresh and starts from an empty bar and no file.
+    EXPECT_EQ(f.log, (std::vector<std::wstring>{
+                         kUncache, kDownload, kRemove, L"pause 2000", L"bar 0",
+                         kUncache, kDownload, kRemove, L"pause 5000", L"bar 0",
+                         kUncache, kDownload, kRemove, L"message 下载失败！"}))
         << std::hex << result;
+    EXPECT_EQ(f.trust.Count(L"open C:\\T\\TarnixSetup.exe"), 0);
+    ASSERT_EQ(lines.With(L"download attempt").size(), 3u);
+    EXPECT_EQ(lines.With(L"download attempt")[2],
+              L"download attempt 3 of 3: result " + LogHex(static_cast<std::uint32_t>(result)) +
+                  L", 1000 bytes, 250 ms");
+    EXPECT_EQ(lines.With(L"pause"), (std::vector<std::wstring>{
+                                         L"download: pause of 2000 ms before attempt 2",
+                                         L"download: pause of 5000 ms before attempt 3"}));
+  }
+}
+
+TEST(RunDownload, ASuccessOnTheSecondOrThirdAttemptGoesOnToTheCheck) {
+  const long reset = static_cast<long>(0x800C0007u);  // INET_E_DATA_NOT_AVAILABLE
+  for (std::size_t failures : {1u, 2u}) {
+    Fixture f;
+    f.platform.results.assign(failures, reset);
+    RunDownload(kJob, L"Korvane", f.platform, f.trust);
+    EXPECT_EQ(f.platform.attempts, static_cast<int>(failures) + 1);
+    EXPECT_EQ(f.trust.Count(L"signal"), 1) << failures;
+    EXPECT_TRUE(f.platform.handedOver.IsValid());
+    EXPECT_EQ(std::count(f.log.begin(), f.log.end(), L"message 下载失败！"), 0);
+    EXPECT_EQ(std::count(f.log.begin(), f.log.end(), L"bar 0"), static_cast<long>(failures));
+    // The file of the successful attempt stays; only failed attempts' files went.
+    EXPECT_EQ(std::count(f.log.begin(), f.log.end(), kRemove), static_cast<long>(failures));
   }
 }
 
@@ -85,6 +134,8 @@ TEST(RunDownload, AnInstallerThatFailsTheCheckIsClosedThenDeletedAndReportedAsAF
     Fixture f;
     c.arrange(f.trust);
     RunDownload(kJob, L"Korvane", f.platform, f.trust);
+    // The same bytes would come again: a completed download is not retried.
+    EXPECT_EQ(f.platform.attempts, 1) << c.name;
     EXPECT_EQ(f.trust.Count(L"signal"), 0) << c.name;
     EXPECT_FALSE(f.platform.handedOver.IsValid()) << c.name;
     // Our own handle shares no deletion: it must be closed before the delete.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/fake_log.h"
 #include "fakes/fake_shell.h"
 
 namespace tarnix {
@@ -64,7 +65,7 @@ TEST(StartProcess, RunsTheAfterShellStepOnceBetweenTheShellAndTheWaitWhateverThe
       bool started;
       RecordingShell(std::vector<std::wstring>& l, bool s) : log(l), started(s) {}
       std::uint32_t GetVersion() override { return 0x23F00206; }
-      bool Execute(const ShellStartRequest&, ProcessHandle* process) override {
+      bool Execute(const ShellStartRequest&, ProcessHandle* process, std::uint32_t*) override {
         log.push_back(L"create process");
         *process = started ? 153 : 0;
         return started;
@@ -72,12 +73,38 @@ TEST(StartProcess, RunsTheAfterShellStepOnceBetweenTheShellAndTheWaitWhateverThe
       void WaitForProcess(ProcessHandle p) override {
         log.push_back(L"wait " + std::to_wstring(p));
       }
+      bool ExitCode(ProcessHandle, std::uint32_t*) override { return false; }
       void CloseProcess(ProcessHandle p) override { log.push_back(L"close " + std::to_wstring(p)); }
     } shell(log, c.started);
     EXPECT_EQ(StartProcess(shell, L"", L"C:\\T\\TarnixSetup.exe", c.wait,
                            [&log] { log.push_back(L"after shell"); }),
               c.started);
     EXPECT_EQ(log, c.log) << c.started << c.wait;
+  }
+}
+
+TEST(StartProcess, LogsTheShellsResultItsErrorAndTheExitCodeOfAProcessWaitedFor) {
+  struct Case {
+    bool started;
+    bool wait;
+    std::vector<std::wstring> lines;
+  };
+  const std::wstring file = L"C:\\T\\TarnixSetup.exe";
+  const Case cases[] = {
+      {true, true,
+       {L"start \"C:\\T\\TarnixSetup.exe\" (runas): started",
+        L"\"C:\\T\\TarnixSetup.exe\" ended with exit code 3221225786"}},
+      {true, false, {L"start \"C:\\T\\TarnixSetup.exe\" (runas): started"}},
+      // A refused elevation: the shell's error, and no process to ask for an exit code.
+      {false, true, {L"start \"C:\\T\\TarnixSetup.exe\" (runas): not started, error 1223"}},
+  };
+  for (const Case& c : cases) {
+    testing::RecordedLog lines;
+    testing::FakeShell shell;
+    shell.succeed = c.started;
+    shell.exitCode = 0xC000013Au;  // ended by Ctrl+C
+    StartProcess(shell, L"", file, c.wait);
+    EXPECT_EQ(lines.lines, c.lines) << c.started << c.wait;
   }
 }
 
