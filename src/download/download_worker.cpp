@@ -9,23 +9,28 @@ namespace tarnix {
 namespace {
 
 // One attempt at the download, logged with its result, the bytes that
-// arrived and how long it took.
-long DownloadOnce(const DownloadJobRecord& job, int attempt, DownloadPlatform& platform) {
+// arrived and how long it took. True when it gave a file with something in it.
+bool DownloadOnce(const DownloadJobRecord& job, int attempt, DownloadPlatform& platform) {
   platform.DeleteCacheEntry(job.url);
   std::uint32_t bytes = 0;
   const std::uint32_t started = platform.TickMs();
   long result = platform.DownloadToFile(job.url, job.path, &bytes);
+  const std::uint32_t duration = TicksBetween(started, platform.TickMs());
+  // A connection that breaks before the answer can come back as success with
+  // an empty file: that is a failed transfer, not a file to check.
+  std::uint64_t size = 0;
+  bool empty = result == kResultOk && platform.QueryFileSize(job.path, &size) && size == 0;
   LogLine(L"download attempt " + std::to_wstring(attempt) + L" of " +
           std::to_wstring(kDownloadAttempts) + L": result " +
           LogHex(static_cast<std::uint32_t>(result)) + L", " + std::to_wstring(bytes) +
-          L" bytes, " + std::to_wstring(TicksBetween(started, platform.TickMs())) + L" ms");
-  return result;
+          L" bytes, " + std::to_wstring(duration) + L" ms" + (empty ? L", the file is empty" : L""));
+  return result == kResultOk && !empty;
 }
 
 // Downloads with retries; false (the partial file removed) when every attempt failed.
 bool DownloadWithRetries(const DownloadJobRecord& job, DownloadPlatform& platform) {
   for (int attempt = 1;; ++attempt) {
-    if (DownloadOnce(job, attempt, platform) == kResultOk) return true;
+    if (DownloadOnce(job, attempt, platform)) return true;
     platform.RemoveFile(job.path);
     if (attempt == kDownloadAttempts) return false;
     const std::uint32_t pause = kDownloadRetryPausesMs[attempt - 1];

@@ -37,6 +37,8 @@ class DownloadPlatform {
   virtual void Pause(std::uint32_t milliseconds) = 0;
   // GetTickCount.
   virtual std::uint32_t TickMs() = 0;
+  // GetFileAttributesExW's size of the file at `path`. False when it cannot be read.
+  virtual bool QueryFileSize(const std::wstring& path, std::uint64_t* size) = 0;
   // DeleteFileW; a failure is ignored.
   virtual void RemoveFile(const std::wstring& path) = 0;
   // Hands the checked installer, still open, to the installer run and sets
@@ -49,7 +51,8 @@ class DownloadPlatform {
 // Downloads the job's file. Only a download that returns exactly S_OK and
 // yields a program signed by `expectedSigner` (any program when that is
 // empty) releases the installer run, which receives the file still open.
-// A download that fails is tried again (kDownloadAttempts, with the bar back
+// A download that fails (or "succeeds" with an empty file, as a connection
+// reset before the answer can end) is tried again (kDownloadAttempts, with the bar back
 // at 0 and the partial file removed each time; never from the URL cache);
 // one that completes but fails the check is not, as the same bytes would
 // come again. The failure shows "下载失败！" once, and the file is deleted,

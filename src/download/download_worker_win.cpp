@@ -61,6 +61,12 @@ class Win32DownloadPlatform final : public DownloadPlatform {
   void SetProgress(int position) override { progressBar.SetPos(position); }
   void Pause(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
   std::uint32_t TickMs() override { return ::GetTickCount(); }
+  bool QueryFileSize(const std::wstring& path, std::uint64_t* size) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    *size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+  }
   void RemoveFile(const std::wstring& path) override { ::DeleteFileW(path.c_str()); }
   void SignalFinished(InstallerFile installer) override {
     // The handle moves from this thread's trust adapter, which ends with the

@@ -115,6 +115,37 @@ class DirectLaunchTest(LauncherTestCase):
         self.probe.click(MESSAGE_TITLE, 1)
         launcher.wait(timeout=30)
         self.assertIsNone(self.probe.find(MESSAGE_TITLE), "exactly one message")
+        # The log says why: the shell's refusal with its error code.
+        host_pattern = re.escape('"%s"' % host.replace("\\", "\\\\"))
+        lines = self.log_lines()
+        self.assertTrue(any(re.match("^start %s \\(\\w+\\): not started, error [1-9]\\d*$" % host_pattern, line)
+                            for line in lines), lines)
+
+    def test_a_direct_launch_leaves_its_steps_in_the_log_and_prints_nothing_new(self):
+        host = self.install_host()
+        folder = self.app_folder()
+        result = self.run_launcher(["--appname=Logged", "--appversion=2.0.1", "--appwindowsize=800x600"],
+                                   folder=folder, env={"http_proxy": harness.refused_proxy()})
+        self.assertEqual(result.returncode, 0)
+        self.host_record()
+        self.assertEqual(result.stdout, "", "a direct launch without a statistics server prints nothing")
+        entries = harness.read_launch_log(self.wine)
+        self.assertEqual(len({pid for pid, _ in entries}), 1, entries)
+        lines = [text for _, text in entries]
+        self.assertEqual(lines[0], 'launcher started with "--appname=Logged --appversion=2.0.1 --appwindowsize=800x600"')
+        self.assertIn('host lookup: "%s" version "1.0.0.78": present' % host, lines)
+        self.assertIn('launch: appname "logged", appversion "2.0.1", appwindowsize "800x600" fitted to 800x600, '
+                      'folder "%s"' % folder, lines)
+        host_pattern = re.escape('"%s"' % host.replace("\\", "\\\\"))
+        self.assertTrue(any(re.match("^start %s \\(\\w+\\): started$" % host_pattern, line) for line in lines),
+                        lines)
+        # The statistics server refuses: the report's failure is named, never its URL.
+        report = [line for line in lines if line.startswith("report: ")]
+        self.assertEqual(len(report), 1, lines)
+        self.assertRegex(report[0], r"^report: request failed, WinINet error \d+, \d+ ms$")
+        self.assertFalse(any("guid" in line or "softid" in line for line in lines), lines)
+        # The direct start never touches the installation's lock.
+        self.assertFalse(any(line.startswith("install lock") for line in lines), lines)
 
 
 if __name__ == "__main__":

@@ -44,6 +44,13 @@ class FakeDownloadPlatform : public DownloadPlatform {
     tick += milliseconds;
   }
   std::uint32_t TickMs() override { return tick; }
+  // Sizes of the downloaded file after the first attempts; 1000 after the rest.
+  std::vector<std::uint64_t> sizes;
+  bool QueryFileSize(const std::wstring&, std::uint64_t* size) override {
+    std::size_t index = static_cast<std::size_t>(attempts - 1);
+    *size = index < sizes.size() ? sizes[index] : 1000;
+    return true;
+  }
   void RemoveFile(const std::wstring& path) override { log.push_back(L"remove " + path); }
   void SignalFinished(InstallerFile installer) override {
     log.push_back(L"signal");
@@ -105,6 +112,9 @@ TEST(RunDownload, ASuccessOnTheSecondOrThirdAttemptGoesOnToTheCheck) {
   for (std::size_t failures : {1u, 2u}) {
     Fixture f;
     f.platform.results.assign(failures, reset);
+    // The first failure came back as success with an empty file, as a reset can.
+    f.platform.results[0] = 0;
+    f.platform.sizes = {0};
     RunDownload(kJob, L"Korvane", f.platform, f.trust);
     EXPECT_EQ(f.platform.attempts, static_cast<int>(failures) + 1);
     EXPECT_EQ(f.trust.Count(L"signal"), 1) << failures;
