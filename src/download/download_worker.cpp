@@ -9,22 +9,31 @@ namespace tarnix {
 namespace {
 
 // One attempt at the download, logged with its result, the bytes that
-// arrived and how long it took. True when it gave a file with something in it.
+// arrived and how long it took. True when it gave a whole file.
 bool DownloadOnce(const DownloadJobRecord& job, int attempt, DownloadPlatform& platform) {
   platform.DeleteCacheEntry(job.url);
-  std::uint32_t bytes = 0;
+  TransferCounts counts;
   const std::uint32_t started = platform.TickMs();
-  long result = platform.DownloadToFile(job.url, job.path, &bytes);
+  long result = platform.DownloadToFile(job.url, job.path, &counts);
   const std::uint32_t duration = TicksBetween(started, platform.TickMs());
-  // A connection that breaks before the answer can come back as success with
-  // an empty file: that is a failed transfer, not a file to check.
+  // A connection that breaks off can come back as success, with an empty
+  // file or one shorter than announced: that is a failed transfer, not a
+  // file to check (and maybe to reject for good).
+  std::wstring flaw;
   std::uint64_t size = 0;
-  bool empty = result == kResultOk && platform.QueryFileSize(job.path, &size) && size == 0;
+  if (result == kResultOk && platform.QueryFileSize(job.path, &size)) {
+    if (size == 0) {
+      flaw = L", the file is empty";
+    } else if (size < counts.announced) {
+      flaw = L", the file has " + std::to_wstring(size) + L" of " +
+             std::to_wstring(counts.announced) + L" bytes";
+    }
+  }
   LogLine(L"download attempt " + std::to_wstring(attempt) + L" of " +
           std::to_wstring(kDownloadAttempts) + L": result " +
-          LogHex(static_cast<std::uint32_t>(result)) + L", " + std::to_wstring(bytes) +
-          L" bytes, " + std::to_wstring(duration) + L" ms" + (empty ? L", the file is empty" : L""));
-  return result == kResultOk && !empty;
+          LogHex(static_cast<std::uint32_t>(result)) + L", " + std::to_wstring(counts.received) +
+          L" bytes, " + std::to_wstring(duration) + L" ms" + flaw);
+  return result == kResultOk && flaw.empty();
 }
 
 // Downloads with retries; false (the partial file removed) when every attempt failed.

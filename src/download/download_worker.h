@@ -20,13 +20,19 @@ struct DownloadJobRecord {
 inline constexpr int kDownloadAttempts = 3;
 inline constexpr std::uint32_t kDownloadRetryPausesMs[kDownloadAttempts - 1] = {2000, 5000};
 
+// What the progress reports of one download said.
+struct TransferCounts {
+  std::uint32_t received = 0;   // the most that arrived
+  std::uint32_t announced = 0;  // the largest total the server announced; 0: none
+};
+
 class DownloadPlatform {
  public:
   virtual ~DownloadPlatform() = default;
   // URLDownloadToFileW of `url` into `path` with the progress callback; its
-  // result. *bytesReceived: the most the callback saw arrive.
+  // result. *counts: what the callback's progress reports said.
   virtual long DownloadToFile(const std::wstring& url, const std::wstring& path,
-                              std::uint32_t* bytesReceived) = 0;
+                              TransferCounts* counts) = 0;
   // DeleteUrlCacheEntryW, so that the system's URL cache cannot answer for
   // the server; a failure (no entry) is ignored.
   virtual void DeleteCacheEntry(const std::wstring& url) = 0;
@@ -51,8 +57,8 @@ class DownloadPlatform {
 // Downloads the job's file. Only a download that returns exactly S_OK and
 // yields a program signed by `expectedSigner` (any program when that is
 // empty) releases the installer run, which receives the file still open.
-// A download that fails (or "succeeds" with an empty file, as a connection
-// reset before the answer can end) is tried again (kDownloadAttempts, with the bar back
+// A download that fails (or "succeeds" with an empty file or fewer bytes than
+// the server announced, as a broken connection can end) is tried again (kDownloadAttempts, with the bar back
 // at 0 and the partial file removed each time; never from the URL cache);
 // one that completes but fails the check is not, as the same bytes would
 // come again. The failure shows "下载失败！" once, and the file is deleted,

@@ -36,7 +36,7 @@ class ProgressBarSink final : public ProgressSink {
 class Win32DownloadPlatform final : public DownloadPlatform {
  public:
   long DownloadToFile(const std::wstring& url, const std::wstring& path,
-                      std::uint32_t* bytesReceived) override {
+                      TransferCounts* counts) override {
     // urlmon is not always taken from the system folder, so it is loaded from
     // there by hand; a system without it fails the download.
     UniqueModule urlmon = LoadSystemLibrary(L"urlmon.dll");
@@ -47,7 +47,7 @@ class Win32DownloadPlatform final : public DownloadPlatform {
     guard.Start();
     HRESULT result = download(nullptr, url.c_str(), path.c_str(), 0, &guard);
     guard.Stop();
-    *bytesReceived = callback.BytesReceived();
+    *counts = callback.Counts();
     // Worker threads of urlmon may outlive the call; the library stays loaded.
     static_cast<void>(urlmon.Release());
     return result;
@@ -113,7 +113,8 @@ STDMETHODIMP CBindCBHttpCallback::OnLowResource(DWORD) { return E_NOTIMPL; }
 
 STDMETHODIMP CBindCBHttpCallback::OnProgress(ULONG ulProgress, ULONG ulProgressMax, ULONG,
                                              LPCWSTR) {
-  if (ulProgress > bytesReceived_) bytesReceived_ = ulProgress;
+  if (ulProgress > counts_.received) counts_.received = ulProgress;
+  if (ulProgressMax > counts_.announced) counts_.announced = ulProgressMax;
   ProgressBarSink bar;
   return ReportProgress(bar, ulProgress, ulProgressMax);
 }

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <urlmon.h>
 
+#include "download/download_worker.h"
+
 namespace tarnix::win {
 
 class CUseThreadDownloadDlg;
@@ -40,11 +42,11 @@ class CBindCBHttpCallback final : public IBindStatusCallback {
                                STGMEDIUM* medium) override;
   STDMETHODIMP OnObjectAvailable(REFIID riid, IUnknown* object) override;
 
-  // The most that any progress report said had arrived.
-  ULONG BytesReceived() const { return bytesReceived_; }
+  // The most that any progress report said had arrived, and the largest total.
+  TransferCounts Counts() const { return counts_; }
 
  private:
-  ULONG bytesReceived_ = 0;
+  TransferCounts counts_;
 };
 
 }  // namespace tarnix::win

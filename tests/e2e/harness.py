@@ -541,7 +541,7 @@ def serve_reset():
 
 def serve_cut(body, sent=64 * 1024):
     """A route that announces all of `body`, sends its first `sent` bytes and
-    then resets the connection: a download that breaks off half-way."""
+    then closes the connection: a download that breaks off part-way."""
     def route(handler, server):
         handler.send_response(200)
         handler.send_header("Content-Type", "application/octet-stream")
@@ -549,8 +549,8 @@ def serve_cut(body, sent=64 * 1024):
         handler.end_headers()
         handler.wfile.write(body[:sent])
         handler.wfile.flush()
-        time.sleep(0.2)  # let the client take what came before the reset
-        reset_connection(handler)
+        handler.close_connection = True
+        handler.connection.shutdown(socket.SHUT_RDWR)
     return route
 
 
@@ -576,7 +576,7 @@ def launch_log_path(wine):
 def read_launch_log(wine):
     """The launch log's lines as (process id, text), or [] when there is none."""
     try:
-        with open(launch_log_path(wine), encoding="utf-8") as log:
+        with open(launch_log_path(wine), encoding="utf-8", newline="") as log:
             raw = log.read()
     except FileNotFoundError:
         return []

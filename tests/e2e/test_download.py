@@ -219,6 +219,8 @@ class DownloadTest(LauncherTestCase):
             self.assertLess(control(dialog, PROGRESS_ID)["pos"], 100)
             self.assert_dialog_left_open_then_closed(launcher)
             lines = self.log_lines()
+            attempts = [line for line in lines if line.startswith("download attempt")]
+            self.assertEqual(len(attempts), 3, lines)
             self.assertIn("download failed after 3 attempts", lines)
 
     def test_closing_the_dialog_while_it_waits_to_try_again_ends_the_process_at_once(self):

@@ -30,10 +30,10 @@ class FakeDownloadPlatform : public DownloadPlatform {
   std::vector<std::wstring>& log;
 
   long DownloadToFile(const std::wstring& url, const std::wstring& path,
-                      std::uint32_t* bytesReceived) override {
+                      TransferCounts* counts) override {
     log.push_back(L"download " + url + L" -> " + path);
     tick += 250;  // every attempt takes a quarter of a second
-    *bytesReceived = bytes;
+    *counts = TransferCounts{bytes, 1000};
     std::size_t index = static_cast<std::size_t>(attempts++);
     return index < results.size() ? results[index] : result;
   }
@@ -108,13 +108,13 @@ TEST(RunDownload, AnyResultButSOkIsTriedThreeTimesThenFailsOnceWithThePartialFil
 }
 
 TEST(RunDownload, ASuccessOnTheSecondOrThirdAttemptGoesOnToTheCheck) {
-  const long reset = static_cast<long>(0x800C0007u);  // INET_E_DATA_NOT_AVAILABLE
   for (std::size_t failures : {1u, 2u}) {
     Fixture f;
-    f.platform.results.assign(failures, reset);
-    // The first failure came back as success with an empty file, as a reset can.
-    f.platform.results[0] = 0;
-    f.platform.sizes = {0};
+    // The first failure came back as success with an empty file, as a reset
+    // can; the second (when there is one) with less than the announced total.
+    f.platform.results.assign(failures, 0);
+    const std::uint64_t flawed[] = {0, 999};
+    f.platform.sizes.assign(flawed, flawed + failures);
     RunDownload(kJob, L"Korvane", f.platform, f.trust);
     EXPECT_EQ(f.platform.attempts, static_cast<int>(failures) + 1);
     EXPECT_EQ(f.trust.Count(L"signal"), 1) << failures;

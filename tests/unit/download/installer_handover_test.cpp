@@ -27,7 +27,7 @@ struct Process {
 class FakeDownloadPlatform : public DownloadPlatform {
  public:
   explicit FakeDownloadPlatform(Process& process) : process_(process) {}
-  long DownloadToFile(const std::wstring&, const std::wstring&, std::uint32_t*) override {
+  long DownloadToFile(const std::wstring&, const std::wstring&, TransferCounts*) override {
     process_.log.push_back(L"download");
     return 0;
   }
