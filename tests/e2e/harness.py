@@ -358,7 +358,10 @@ class LauncherTestCase(unittest.TestCase):
         os.makedirs(self.wine.unix_path(self.case_dir))
         self.wine.reg_delete(r"HKCU\SOFTWARE\Korvane")
         self.wine.reg_delete(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnix")
-        # Each test reads the launch log of its own launches only.
+        self.clear_log()
+
+    def clear_log(self):
+        """Removes the launch log, so that a test reads the lines of its own launches only."""
         for path in (launch_log_path(self.wine), launch_log_path(self.wine) + ".1"):
             if os.path.exists(path):
                 os.remove(path)

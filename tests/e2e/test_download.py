@@ -162,6 +162,7 @@ class DownloadTest(LauncherTestCase):
         }
         for name, (route, attempts) in cases.items():
             with self.subTest(name), serving() as server:
+                self.clear_log()
                 if route is not None:
                     server.routes[DOWNLOAD_PATH] = route
                 launcher = self.start_download(server.proxy if route else refused_proxy())
