@@ -18,6 +18,7 @@ namespace {
 // The progress callback's answers, which the portable code mirrors.
 static_assert(kResultOk == S_OK);
 static_assert(kResultFalse == S_FALSE);
+static_assert(BINDVERB_GET == 0);
 
 // The subject common name that the installer's signing certificate must
 // carry; empty when this build runs unsigned installers.
@@ -125,10 +126,11 @@ STDMETHODIMP CBindCBHttpCallback::OnStopBinding(HRESULT, LPCWSTR) { return E_NOT
 STDMETHODIMP CBindCBHttpCallback::GetBindInfo(DWORD* flags, BINDINFO* info) {
   if (flags == nullptr || info == nullptr) return E_INVALIDARG;
   *flags = BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE;
+  // A plain GET with nothing extra: every field zero (BINDVERB_GET is 0),
+  // within the size the caller gave.
   const ULONG size = info->cbSize;
   std::memset(info, 0, size < sizeof(BINDINFO) ? size : sizeof(BINDINFO));
   info->cbSize = size;
-  info->dwBindVerb = BINDVERB_GET;
   return S_OK;
 }
 STDMETHODIMP CBindCBHttpCallback::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) {
