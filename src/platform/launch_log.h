@@ -20,9 +20,7 @@ inline constexpr std::uint64_t kLogSizeLimit = 1024 * 1024;
 // Longer texts (a hostile command line) are cut, so that no line floods the log.
 inline constexpr std::size_t kLogTextLimit = 2048;
 
-// CreateFileW's FILE_APPEND_DATA and OPEN_ALWAYS, mirrored for the interface.
-inline constexpr std::uint32_t kFileAppendData = 0x4u;  // FILE_APPEND_DATA
-inline constexpr std::uint32_t kOpenAlways = 4u;        // OPEN_ALWAYS
+
 
 using LogFileHandle = std::uintptr_t;
 
@@ -41,8 +39,8 @@ struct LogTime {
 class LogPlatform {
  public:
   virtual ~LogPlatform() = default;
-  // CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE |
-  // FILE_SHARE_DELETE, OPEN_ALWAYS). The handle, or kInvalidHandleValue.
+  // CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ |
+  // FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_ALWAYS). The handle, or kInvalidHandleValue.
   virtual LogFileHandle OpenForAppend(const std::wstring& path) = 0;
   // GetFileSizeEx. False on failure (*size untouched).
   virtual bool FileSize(LogFileHandle file, std::uint64_t* size) = 0;

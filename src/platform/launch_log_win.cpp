@@ -5,8 +5,6 @@
 namespace tarnix::win {
 namespace {
 
-static_assert(kFileAppendData == FILE_APPEND_DATA);
-static_assert(kOpenAlways == OPEN_ALWAYS);
 static_assert(sizeof(LogFileHandle) == sizeof(HANDLE));
 
 HANDLE AsHandle(LogFileHandle file) { return reinterpret_cast<HANDLE>(file); }
@@ -18,8 +16,9 @@ Win32LogPlatform::~Win32LogPlatform() { ::DeleteCriticalSection(&lock_); }
 
 LogFileHandle Win32LogPlatform::OpenForAppend(const std::wstring& path) {
   // Appending only: every write goes to the end of the file, whoever else
-  // writes. Delete sharing lets another launcher move a full log aside.
-  HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA,
+  // writes (the attributes are read for the size). Delete sharing lets
+  // another launcher move a full log aside.
+  HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   return reinterpret_cast<LogFileHandle>(file);

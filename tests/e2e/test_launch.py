@@ -93,6 +93,20 @@ class DirectLaunchTest(LauncherTestCase):
                     launcher.communicate(timeout=30)
                 self.assert_host_not_started()
 
+    def test_a_full_log_is_moved_aside_and_a_new_one_started(self):
+        self.install_host()
+        path = harness.launch_log_path(self.wine)
+        full = ("2026-01-01 00:00:00.000 [1] %s\r\n" % ("x" * 70)).encode() * (1024 * 1024 // 100 + 1)
+        for name, content in ((path + ".1", b"older\r\n"), (path, full)):
+            with open(name, "wb") as log:
+                log.write(content)
+        self.assertEqual(self.run_launcher(env={"http_proxy": harness.refused_proxy()}).returncode, 0)
+        self.host_record()
+        with open(path + ".1", "rb") as old:
+            self.assertEqual(old.read(), full, "the full log replaced the older one")
+        lines = self.log_lines()
+        self.assertTrue(lines and lines[0].startswith("launcher started with"), lines)
+
     def test_a_host_the_shell_cannot_start_gives_one_failure_message(self):
         host = self.install_host()
         with open(self.wine.unix_path(host), "wb") as broken:
