@@ -30,6 +30,12 @@ void AppendCodePoint(std::string& out, std::uint32_t c) {
 
 constexpr std::uint32_t kReplacement = 0xFFFD;
 
+// C0 and C1 controls and the Unicode line and paragraph separators: what
+// some reader could take for the end of a line.
+bool IsControl(std::uint32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
+
 bool IsHighSurrogate(std::uint32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(std::uint32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
@@ -73,7 +79,7 @@ std::string FormatLogLine(const LogTime& time, std::uint32_t processId, std::wst
                 static_cast<unsigned>(time.milliseconds), static_cast<unsigned long>(processId));
   std::wstring clean(text.substr(0, kLogTextLimit));
   for (wchar_t& c : clean) {
-    if (static_cast<std::uint32_t>(c) < 0x20 || c == 0x7F) c = L'?';
+    if (IsControl(static_cast<std::uint32_t>(c))) c = L'?';
   }
   if (text.size() > kLogTextLimit) clean += L"...";
   std::string line = head;

@@ -72,9 +72,10 @@ class LogSink {
 // than 16 bits, a unit above 0xFFFF is taken as the code point it is.
 std::string ToUtf8(std::wstring_view text);
 
-// "YYYY-MM-DD hh:mm:ss.mmm [pid] text\r\n" in UTF-8. Control characters in
-// the text become "?", so that no value can start a line of its own; the
-// text is cut at kLogTextLimit characters.
+// "YYYY-MM-DD hh:mm:ss.mmm [pid] text\r\n" in UTF-8. Control characters (C0,
+// C1, and the line and paragraph separators) in the text become "?", so
+// that no value can start a line of its own; the text is cut at
+// kLogTextLimit characters.
 std::string FormatLogLine(const LogTime& time, std::uint32_t processId, std::wstring_view text);
 
 // The log file of one process: opened once, shared with every other launcher

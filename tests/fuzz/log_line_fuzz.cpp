@@ -49,6 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0);
   std::string body = line.substr(0, line.size() - 2);
   for (char c : body) Check(static_cast<std::uint8_t>(c) >= 0x20 && c != 0x7F);
+  // Nor a C1 control or a line or paragraph separator.
+  Check(body.find("\xC2\x85") == std::string::npos && body.find("\xE2\x80\xA8") == std::string::npos &&
+        body.find("\xE2\x80\xA9") == std::string::npos);
   // The head, at most kLogTextLimit characters of text (a pair counts as
   // one point, so points never exceed units) and the cut's mark.
   Check(CheckUtf8(body) <= 41 + tarnix::kLogTextLimit + 3);

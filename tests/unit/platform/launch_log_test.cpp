@@ -80,8 +80,8 @@ TEST(FormatLogLine, TimeToTheMillisecondProcessIdAndUtf8TextOnOneLine) {
             "2026-12-10 21:07:03.009 [1] \xE4\xB8\x8B\xE8\xBD\xBD\xE5\xA4\xB1\xE8\xB4\xA5\xEF\xBC\x81 "
             "\xF0\x9F\x98\x80 \xEF\xBF\xBD\r\n");
   // A value cannot break the line or forge another one.
-  EXPECT_EQ(FormatLogLine(time, 1, L"a\r\n2026-01-01 00:00:00.000 [9] forged\tb"),
-            "2026-12-10 21:07:03.009 [1] a??2026-01-01 00:00:00.000 [9] forged?b\r\n");
+  EXPECT_EQ(FormatLogLine(time, 1, L"a\r\n2026-01-01 00:00:00.000 [9] forged\tb\x85\x2028\x7F"),
+            "2026-12-10 21:07:03.009 [1] a??2026-01-01 00:00:00.000 [9] forged?b???\r\n");
   // A hostile command line is cut.
   std::string longLine = FormatLogLine(time, 1, std::wstring(100000, L'x'));
   EXPECT_EQ(longLine.size(), FormatLogLine(time, 1, L"").size() + kLogTextLimit + 3);
