@@ -46,9 +46,9 @@ void InstallLock::Release() {
   mutex_.Reset();
 }
 
-StartBranch ChooseStartBranch(const std::function<bool()>& installNeeded, InstallLock& lock) {
+StartBranch ChooseStartBranch(const std::function<bool()>& installNeeded, InstallLockOwner& lock) {
   if (!installNeeded()) return StartBranch::kDirect;
-  if (lock.Take() == InstallLock::Outcome::kUnavailable) return StartBranch::kDownload;
+  if (lock.Take() == InstallLockOutcome::kUnavailable) return StartBranch::kDownload;
   // Another launcher may have installed the host meanwhile, while this one
   // waited or just before it took the lock.
   if (installNeeded()) return StartBranch::kDownload;

@@ -41,28 +41,38 @@ class InstallLockPlatform {
 using UniqueMutex = UniqueHandle<
     ApiHandleTraits<InstallLockPlatform, MutexHandle, MutexHandle{0}, &InstallLockPlatform::CloseMutex>>;
 
-// The installation's mutex, owned by the thread that took it. The process's
-// end releases it too: a waiter then sees it abandoned, which counts as
-// released, since the installer-run thread ends the process while the main
-// thread owns the lock.
-class InstallLock {
+enum class InstallLockOutcome {
+  kUnavailable,     // no mutex (or the wait failed): the branch runs without it
+  kTaken,           // nobody held it
+  kTakenAfterWait,  // another launcher held it until now
+};
+
+// What start-up needs of the lock.
+class InstallLockOwner {
  public:
-  enum class Outcome {
-    kUnavailable,     // no mutex (or the wait failed): the branch runs without it
-    kTaken,           // nobody held it
-    kTakenAfterWait,  // another launcher held it until now
-  };
+  virtual ~InstallLockOwner() = default;
+  // Takes the lock, waiting without time-out while another launcher holds it.
+  virtual InstallLockOutcome Take() = 0;
+  // Gives the lock up (when held); nothing when not taken or given up already.
+  virtual void Release() = 0;
+};
+
+// The installation's mutex, owned by the thread that took it, which alone
+// may give it up. The process's end releases it too: a waiter then sees it
+// abandoned, which counts as released.
+class InstallLock final : public InstallLockOwner {
+ public:
+  using Outcome = InstallLockOutcome;
 
   explicit InstallLock(InstallLockPlatform& platform)
       : platform_(platform), mutex_(MutexHandle{0}, {&platform}) {}
-  ~InstallLock() { Release(); }
+  ~InstallLock() override { Release(); }
   InstallLock(const InstallLock&) = delete;
   InstallLock& operator=(const InstallLock&) = delete;
 
-  // Takes the lock, waiting without time-out while another launcher holds it.
-  Outcome Take();
-  // Gives the lock up (when owned) and closes it; nothing when not taken.
-  void Release();
+  Outcome Take() override;
+  // Gives the lock up (when owned) and closes it, on the thread that took it.
+  void Release() override;
   bool IsOwned() const { return owned_; }
 
  private:
@@ -78,6 +88,6 @@ enum class StartBranch { kDirect, kDownload };
 // another launcher's installation) and the host looked up again: when it is
 // there now, the lock is given up and the direct branch runs; otherwise the
 // download branch runs with the lock held (or without one, when there is none).
-StartBranch ChooseStartBranch(const std::function<bool()>& installNeeded, InstallLock& lock);
+StartBranch ChooseStartBranch(const std::function<bool()>& installNeeded, InstallLockOwner& lock);
 
 }  // namespace tarnix

@@ -47,17 +47,17 @@ class CUseThreadDownloadApp final : public CWinApp {
 
     Win32Registry registry;
     Win32FileQuery files;
-    // Owned by this thread for the download branch: given up when the dialog
-    // has closed, or by the process's end after the installation.
-    Win32InstallLockPlatform lockPlatform;
-    InstallLock lock(lockPlatform);
+    // Held for the download branch until the host's start has been tried
+    // after the installation, or the dialog has closed. Never destroyed, as
+    // the launch below: the installer-run thread gives the lock up and
+    // launches through it, and may still do so while this thread runs the
+    // exit-time destructors after the user closed the dialog.
+    auto& lock = *new HeldInstallLock;
     auto installNeeded = [&registry, &files] { return IsHostInstallNeeded(registry, files); };
     if (ChooseStartBranch(installNeeded, lock) == StartBranch::kDownload) {
       RegisterCommonControls();
-      // Never destroyed: the installer-run thread launches through it and
-      // may still do so while this thread runs the exit-time destructors
-      // after the user closed the dialog.
-      RunDownloadDialog(*new Win32AppLaunch);
+      RunDownloadDialog(*new Win32AppLaunch([&lock] { lock.Release(); }));
+      lock.Release();
       return FALSE;
     }
     // The host is started (or its failure told) before the launcher waits,

@@ -13,8 +13,9 @@ import unittest
 
 import harness
 import signing
-from harness import (DOWNLOAD_PATH, LauncherTestCase, build_setting, refused_proxy, serve_cut, serve_file,
-                     serve_html, serve_in_turn, serve_reset, serve_stall, serve_status, serving, texts, wait_until)
+from harness import (DOWNLOAD_PATH, LauncherTestCase, build_setting, refused_proxy, send_body, serve_cut,
+                     serve_file, serve_html, serve_in_turn, serve_reset, serve_stall, serve_status, serving, texts,
+                     wait_until)
 
 DIALOG_TITLE = "TarnixDownload"
 MESSAGE_TITLE = os.path.splitext(os.path.basename(harness.LAUNCHER))[0]
@@ -240,12 +241,24 @@ class DownloadTest(LauncherTestCase):
         with serving() as server:
             # Slow enough that the second launcher starts while the first downloads.
             server.routes[DOWNLOAD_PATH] = serve_file(self.installer_body(), chunks=8, delay=0.3)
+
+            def slow_report(handler, server):
+                # The installing launcher stays for its report; the other one must not wait for that.
+                server.stalled.wait(6)
+                send_body(handler, b"ok", "text/plain")
+            server.routes["/report"] = slow_report
             launchers = []
             host_logs = []
             for name in ("first", "second"):
                 host_logs.append(os.path.join(self.work, name + "-host.log"))
                 env = {"TARNIX_FAKE_HOST_LOG": "Z:" + host_logs[-1].replace("/", "\\")}
                 launchers.append((self.start_download(server.proxy, folder=self.app_folder(name), env=env), name))
+            wait_until(lambda: all(os.path.exists(path) for path in host_logs), timeout=60, what="both hosts")
+            # The installation is over once the installing launcher's host has started: the lock goes
+            # then, not when that launcher ends after its report.
+            installing = [text for text in self.log_lines() if text.startswith("launch: ")][0]
+            installer_launcher = next(launcher for launcher, name in launchers if installing.endswith("\\%s\"" % name))
+            self.assertIsNone(installer_launcher.poll(), "the waiting launcher waited for the other one's report")
             for launcher, _ in launchers:
                 launcher.communicate(timeout=120)
                 self.assertEqual(launcher.returncode, 0)
