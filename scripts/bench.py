@@ -33,6 +33,7 @@ def main():
         with harness.session() as wine:
             bench_report.run(wine, RUNS, report)
             bench_download.run(wine, RUNS, report, installer)
+            bench_download.failure_time(wine, RUNS, report)
             bench_trust.run(wine, RUNS, report, installer)
     finally:
         shutil.rmtree(work, ignore_errors=True)

@@ -8,8 +8,13 @@ when the client has read nearly everything, so this is the client's pace):
     progress callback and the stall guard, reached through http_proxy;
   - a bare URLDownloadToFileW of the same file without a callback.
 Runs are interleaved; prints the medians and their ratio (target: at most 1.1).
+
+Also: the time from the launcher's start to "下载失败！" when no download
+server is reachable (three refused connections and the pauses of 2 s and 5 s
+between them), read from the launch log's own time stamps.
 """
 
+import datetime
 import os
 import statistics
 import sys
@@ -83,3 +88,36 @@ def run(wine, runs, figure, installer):
     print(f"  launcher download path (dialog, progress callback): median {launcher_median:.3f} s")
     print(f"  bare URLDownloadToFileW without callback:            median {bare_median:.3f} s")
     figure("ratio launcher download / bare URLDownloadToFileW", ratio, 1.1)
+
+
+def log_time(text):
+    """The time stamp of a launch-log line."""
+    return datetime.datetime.strptime(text[:23], "%Y-%m-%d %H:%M:%S.%f")
+
+
+def failure_time(wine, runs, figure):
+    """Seconds from the launcher's first log line to its last failed attempt,
+    with every connection refused: the cost of the retries."""
+    wine.reg_delete(r"HKCU\SOFTWARE\Korvane")
+    wine.reg_delete(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnix")
+    folder = "C:\\bench"
+    os.makedirs(wine.unix_path(folder), exist_ok=True)
+    log_path = harness.launch_log_path(wine)
+    times = []
+    for run in range(max(1, min(runs, 3))):
+        if os.path.exists(log_path):
+            os.remove(log_path)
+        launcher = wine.start(harness.LAUNCHER, cwd=wine.unix_path(folder), env={"http_proxy": harness.refused_proxy()})
+
+        def failed():
+            if not os.path.exists(log_path):
+                return None
+            with open(log_path, encoding="utf-8", newline="") as log:
+                lines = [line for line in log.read().split("\r\n") if line]
+            return lines if lines and lines[-1].endswith("download failed after 3 attempts") else None
+        lines = harness.wait_until(failed, timeout=120, interval=0.05, what="the failed download")
+        launcher.kill()
+        launcher.communicate(timeout=60)
+        times.append((log_time(lines[-1]) - log_time(lines[0])).total_seconds())
+        print(f"run {run + 1}: {times[-1]:.3f} s to the failure", flush=True)
+    figure("seconds to the failure with every connection refused", statistics.median(times), 7.5)

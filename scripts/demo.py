@@ -24,6 +24,9 @@ def direct_launch(wine, host_log):
     os.makedirs(wine.unix_path(APP), exist_ok=True)
     if os.path.exists(host_log):
         os.remove(host_log)
+    launch_log = harness.launch_log_path(wine)
+    if os.path.exists(launch_log):
+        os.remove(launch_log)
     print(f"launcher : {harness.LAUNCHER}")
     print(f"folder   : {APP}")
     print(f"switches : {' '.join(ARGS)}")
@@ -40,6 +43,9 @@ def direct_launch(wine, host_log):
     print("and split it (CommandLineToArgvW) into:")
     for index, arg in enumerate(lines[1:-1]):
         print(f"  argv[{index}] = {arg}")
+    print(f"and left in the launch log ({launch_log}):")
+    for _, text in harness.read_launch_log(wine):
+        print("  " + text)
 
 
 def main():

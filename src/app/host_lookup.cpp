@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/bytes.h"
+#include "platform/launch_log.h"
 #include "platform/wide_text.h"
 #include "platform/win32_values.h"
 
@@ -87,11 +88,18 @@ std::wstring ReadRegistryString(Registry& registry, std::wstring_view hiveName,
 bool IsHostInstallNeeded(Registry& registry, FileQuery& files) {
   std::wstring hostPath =
       ReadRegistryString(registry, kCurrentUserHiveName, HostKeyPath, HostPathValueName);
-  if (!IsExistingFile(files, hostPath)) return true;
+  if (!IsExistingFile(files, hostPath)) {
+    LogLine(L"host lookup: " + LogQuoted(hostPath) + L": missing");
+    return true;
+  }
 
   std::wstring installed =
       ReadRegistryString(registry, kCurrentUserHiveName, UninstallKeyPath, VersionValueName);
-  return IsOlderHostVersion(ParseHostVersion(installed), ParseHostVersion(RequiredHostVersion));
+  bool tooOld =
+      IsOlderHostVersion(ParseHostVersion(installed), ParseHostVersion(RequiredHostVersion));
+  LogLine(L"host lookup: " + LogQuoted(hostPath) + L" version " + LogQuoted(installed) +
+          (tooOld ? std::wstring(L": too old, needs ") + RequiredHostVersion : L": present"));
+  return tooOld;
 }
 
 }  // namespace tarnix

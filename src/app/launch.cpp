@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/host_lookup.h"
+#include "platform/launch_log.h"
 #include "platform/wide_text.h"
 #include "platform/win32_values.h"
 
@@ -174,7 +175,10 @@ WorkArea ReadWorkArea(LaunchSession& session) {
 bool LaunchApp(const LaunchEnvironment& environment) {
   std::wstring hostPath = ReadRegistryString(environment.registry, kCurrentUserHiveName,
                                              HostKeyPath, HostPathValueName);
-  if (!IsExistingFile(environment.files, hostPath)) return false;
+  if (!IsExistingFile(environment.files, hostPath)) {
+    LogLine(L"launch: host " + LogQuoted(hostPath) + L" missing");
+    return false;
+  }
 
   LaunchOptions options = ReadLaunchOptions(environment.session);
   // The report needs only the name and version: it begins at once and runs
@@ -184,7 +188,11 @@ bool LaunchApp(const LaunchEnvironment& environment) {
   if (environment.reporter != nullptr) {
     environment.reporter->StartLaunchReport(options.appName, options.appVersion);
   }
-  options.windowSize = FitWindowSize(options.windowSize, ReadWorkArea(environment.session));
+  std::wstring fitted = FitWindowSize(options.windowSize, ReadWorkArea(environment.session));
+  LogLine(L"launch: appname " + LogQuoted(options.appName) + L", appversion " +
+          LogQuoted(options.appVersion) + L", appwindowsize " + LogQuoted(options.windowSize) +
+          L" fitted to " + fitted + L", folder " + LogQuoted(options.appPath));
+  options.windowSize = fitted;
   return StartProcess(environment.shell, BuildHostArguments(options.appPath, options.windowSize),
                       DoubleBackslashes(hostPath), false);
 }

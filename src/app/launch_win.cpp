@@ -72,7 +72,11 @@ bool LaunchAndFinishReportOnSystem() {
   return LaunchAndFinishReport(parts.With(reporter), ShowFailureMessage);
 }
 
-bool Win32AppLaunch::LaunchApp() { return LaunchAppOnSystem(reporter_); }
+bool Win32AppLaunch::LaunchApp() {
+  bool started = LaunchAppOnSystem(reporter_);
+  if (afterLaunch_) afterLaunch_();
+  return started;
+}
 
 void Win32AppLaunch::WaitForLaunchReport() { reporter_.WaitForLaunchReport(); }
 

@@ -1,7 +1,9 @@
 #pragma once
 // The launch on the real system.
 
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "app/launch.h"
 #include "download/install_run.h"
@@ -39,13 +41,18 @@ bool LaunchAndFinishReportOnSystem();
 
 // The launch that the download branch hands over to after an installation:
 // LaunchAppOnSystem with a report of its own, and the wait for that report.
+// `afterLaunch`, when given, runs once the host's start has been tried,
+// before the wait: the installation is over then.
 class Win32AppLaunch final : public AppLaunch {
  public:
+  explicit Win32AppLaunch(std::function<void()> afterLaunch = nullptr)
+      : afterLaunch_(std::move(afterLaunch)) {}
   bool LaunchApp() override;
   void WaitForLaunchReport() override;
 
  private:
   Win32LaunchReporter reporter_;
+  std::function<void()> afterLaunch_;
 };
 
 }  // namespace tarnix::win

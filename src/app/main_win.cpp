@@ -4,10 +4,12 @@
 #include <commctrl.h>
 
 #include "app/host_lookup.h"
+#include "app/install_lock_win.h"
 #include "app/launch_win.h"
 #include "download/download_dialog_win.h"
 #include "platform/app_framework_win.h"
 #include "platform/file_query_win.h"
+#include "platform/launch_log_win.h"
 #include "platform/registry_win.h"
 #include "platform/win_handles_win.h"
 
@@ -45,12 +47,17 @@ class CUseThreadDownloadApp final : public CWinApp {
 
     Win32Registry registry;
     Win32FileQuery files;
-    if (IsHostInstallNeeded(registry, files)) {
+    // Held for the download branch until the host's start has been tried
+    // after the installation, or the dialog has closed. Never destroyed, as
+    // the launch below: the installer-run thread gives the lock up and
+    // launches through it, and may still do so while this thread runs the
+    // exit-time destructors after the user closed the dialog.
+    auto& lock = *new HeldInstallLock;
+    auto installNeeded = [&registry, &files] { return IsHostInstallNeeded(registry, files); };
+    if (ChooseStartBranch(installNeeded, lock) == StartBranch::kDownload) {
       RegisterCommonControls();
-      // Never destroyed: the installer-run thread launches through it and
-      // may still do so while this thread runs the exit-time destructors
-      // after the user closed the dialog.
-      RunDownloadDialog(*new Win32AppLaunch);
+      RunDownloadDialog(*new Win32AppLaunch([&lock] { lock.Release(); }));
+      lock.Release();
       return FALSE;
     }
     // The host is started (or its failure told) before the launcher waits,
@@ -71,5 +78,7 @@ tarnix::win::CUseThreadDownloadApp theApp;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
   tarnix::win::HardenDllSearchPath();
+  tarnix::win::OpenProcessLogOnSystem();
+  tarnix::LogLine(L"launcher started with " + tarnix::LogQuoted(arguments != nullptr ? arguments : L""));
   return theApp.Run(instance, arguments);
 }

@@ -1,16 +1,78 @@
 #include "download/download_worker.h"
 
 #include "download/progress.h"
+#include "platform/launch_log.h"
 #include "platform/message_box.h"
+#include "platform/tick_count.h"
 
 namespace tarnix {
+namespace {
+
+// One attempt at the download, logged with its result, the bytes that
+// arrived and how long it took. True when it gave a whole file.
+bool DownloadOnce(const DownloadJobRecord& job, int attempt, DownloadPlatform& platform) {
+  platform.DeleteCacheEntry(job.url);
+  TransferCounts counts;
+  const std::uint32_t started = platform.TickMs();
+  long result = platform.DownloadToFile(job.url, job.path, &counts);
+  const std::uint32_t duration = TicksBetween(started, platform.TickMs());
+  // A connection that breaks off can come back as success, with an empty
+  // file or one shorter than announced: that is a failed transfer, not a
+  // file to check (and maybe to reject for good).
+  std::wstring flaw;
+  std::uint64_t size = 0;
+  if (result == kResultOk && platform.QueryFileSize(job.path, &size)) {
+    if (size == 0) {
+      flaw = L", the file is empty";
+    } else if (size < counts.announced) {
+      flaw = L", the file has " + std::to_wstring(size) + L" of " +
+             std::to_wstring(counts.announced) + L" bytes";
+    }
+  }
+  LogLine(L"download attempt " + std::to_wstring(attempt) + L" of " +
+          std::to_wstring(kDownloadAttempts) + L": result " +
+          LogHex(static_cast<std::uint32_t>(result)) + L", " + std::to_wstring(counts.received) +
+          L" bytes, " + std::to_wstring(duration) + L" ms" + flaw);
+  return result == kResultOk && flaw.empty();
+}
+
+// Downloads with retries; false (the partial file removed) when every attempt failed.
+bool DownloadWithRetries(const DownloadJobRecord& job, DownloadPlatform& platform) {
+  for (int attempt = 1;; ++attempt) {
+    if (DownloadOnce(job, attempt, platform)) return true;
+    platform.RemoveFile(job.path);
+    if (attempt == kDownloadAttempts) return false;
+    const std::uint32_t pause = kDownloadRetryPausesMs[attempt - 1];
+    LogLine(L"download: pause of " + std::to_wstring(pause) + L" ms before attempt " +
+            std::to_wstring(attempt + 1));
+    platform.Pause(pause);
+    platform.SetProgress(0);
+  }
+}
+
+const wchar_t* VerdictText(InstallerVerdict verdict) {
+  switch (verdict) {
+    case InstallerVerdict::kTrusted:
+      return L"trusted";
+    case InstallerVerdict::kCouldNotOpen:
+      return L"could not open";
+    case InstallerVerdict::kNotAProgram:
+      return L"not a program";
+    case InstallerVerdict::kNotTrusted:
+      return L"not trusted";
+  }
+  return L"?";
+}
+
+}  // namespace
 
 void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigner,
                  DownloadPlatform& platform, InstallerTrust& trust) {
   // For the thread's whole run: the URL moniker and what it loads expect an
   // apartment on the thread that calls it.
   ComApartment com(platform);
-  if (platform.DownloadToFile(job.url, job.path) != kResultOk) {
+  if (!DownloadWithRetries(job, platform)) {
+    LogLine(L"download failed after " + std::to_wstring(kDownloadAttempts) + L" attempts");
     platform.ShowMessage(kDownloadFailedText);
     return;
   }
@@ -18,6 +80,7 @@ void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigne
   // signer may go on, not an error page a server answered with status 200
   // nor whatever someone on the way substituted.
   InstallerCheck check = CheckInstaller(trust, job.path, expectedSigner);
+  LogLine(std::wstring(L"installer check: ") + VerdictText(check.verdict));
   if (check.verdict != InstallerVerdict::kTrusted) {
     platform.RemoveFile(job.path);  // the check has closed the file already
     platform.ShowMessage(kDownloadFailedText);

@@ -2,6 +2,7 @@
 // What the download thread does with one job, shaped so that the Windows side
 // is a pass-through.
 
+#include <cstdint>
 #include <string>
 
 #include "download/installer_trust.h"
@@ -15,12 +16,37 @@ struct DownloadJobRecord {
   std::wstring path;
 };
 
+// A failed download is tried again, up to kDownloadAttempts in all, after
+// the pauses below: a dropped or reset connection often works a moment later.
+inline constexpr int kDownloadAttempts = 3;
+inline constexpr std::uint32_t kDownloadRetryPausesMs[kDownloadAttempts - 1] = {2000, 5000};
+
+// What the progress reports of one download said.
+struct TransferCounts {
+  std::uint32_t received = 0;   // the most that arrived
+  std::uint32_t announced = 0;  // the largest total the server announced; 0: none
+};
+
 // The download thread joins a COM apartment through the ComLibrary side:
 // the URL moniker is a COM binding.
 class DownloadPlatform : public ComLibrary {
  public:
-  // URLDownloadToFileW of `url` into `path` with the progress callback; its result.
-  virtual long DownloadToFile(const std::wstring& url, const std::wstring& path) = 0;
+  // URLDownloadToFileW of `url` into `path` with the progress callback; its
+  // result. *counts: what the callback's progress reports said.
+  virtual long DownloadToFile(const std::wstring& url, const std::wstring& path,
+                              TransferCounts* counts) = 0;
+  // DeleteUrlCacheEntryW, so that the system's URL cache cannot answer for
+  // the server; a failure (no entry) is ignored.
+  virtual void DeleteCacheEntry(const std::wstring& url) = 0;
+  // PBM_SETPOS on the dialog's bar.
+  virtual void SetProgress(int position) = 0;
+  // Sleep. The dialog stays responsive: its own thread handles a close,
+  // which ends the process, this thread included.
+  virtual void Pause(std::uint32_t milliseconds) = 0;
+  // GetTickCount.
+  virtual std::uint32_t TickMs() = 0;
+  // GetFileAttributesExW's size of the file at `path`. False when it cannot be read.
+  virtual bool QueryFileSize(const std::wstring& path, std::uint64_t* size) = 0;
   // DeleteFileW; a failure is ignored.
   virtual void RemoveFile(const std::wstring& path) = 0;
   // Hands the checked installer, still open, to the installer run and sets
@@ -33,8 +59,12 @@ class DownloadPlatform : public ComLibrary {
 // Downloads the job's file, inside a COM apartment. Only a download that returns exactly S_OK and
 // yields a program signed by `expectedSigner` (any program when that is
 // empty) releases the installer run, which receives the file still open.
-// Anything else shows "下载失败！"; a downloaded file that fails the check is
-// also deleted, so that nobody opens it later.
+// A download that fails (or "succeeds" with an empty file or fewer bytes than
+// the server announced, as a broken connection can end) is tried again (kDownloadAttempts, with the bar back
+// at 0 and the partial file removed each time; never from the URL cache);
+// one that completes but fails the check is not, as the same bytes would
+// come again. The failure shows "下载失败！" once, and the file is deleted,
+// so that nobody opens it later.
 void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigner,
                  DownloadPlatform& platform, InstallerTrust& trust);
 

@@ -1,5 +1,7 @@
 #include "download/download_worker_win.h"
 
+#include <cstring>
+
 #include "download/download_dialog_win.h"
 #include "download/download_state_win.h"
 #include "download/install_run_win.h"
@@ -17,6 +19,7 @@ namespace {
 // The progress callback's answers, which the portable code mirrors.
 static_assert(kResultOk == S_OK);
 static_assert(kResultFalse == S_FALSE);
+static_assert(BINDVERB_GET == 0);
 
 // The subject common name that the installer's signing certificate must
 // carry; empty when this build runs unsigned installers.
@@ -24,6 +27,7 @@ constexpr wchar_t kExpectedInstallerSigner[] = L"" TARNIX_INSTALLER_SIGNER;
 
 using UrlDownloadToFileFn = HRESULT(WINAPI*)(IUnknown*, LPCWSTR, LPCWSTR, DWORD,
                                              IBindStatusCallback*);
+using DeleteUrlCacheEntryFn = BOOL(WINAPI*)(LPCWSTR);
 
 class ProgressBarSink final : public ProgressSink {
  public:
@@ -33,7 +37,8 @@ class ProgressBarSink final : public ProgressSink {
 
 class Win32DownloadPlatform final : public DownloadPlatform {
  public:
-  long DownloadToFile(const std::wstring& url, const std::wstring& path) override {
+  long DownloadToFile(const std::wstring& url, const std::wstring& path,
+                      TransferCounts* counts) override {
     // urlmon is not always taken from the system folder, so it is loaded from
     // there by hand; a system without it fails the download.
     UniqueModule urlmon = LoadSystemLibrary(L"urlmon.dll");
@@ -44,9 +49,25 @@ class Win32DownloadPlatform final : public DownloadPlatform {
     guard.Start();
     HRESULT result = download(nullptr, url.c_str(), path.c_str(), 0, &guard);
     guard.Stop();
+    *counts = callback.Counts();
     // Worker threads of urlmon may outlive the call; the library stays loaded.
     static_cast<void>(urlmon.Release());
     return result;
+  }
+  void DeleteCacheEntry(const std::wstring& url) override {
+    // WinINet keeps the cache; once loaded it stays, as its threads may outlive a call.
+    static const DeleteUrlCacheEntryFn deleteEntry = LookUpExport<DeleteUrlCacheEntryFn>(
+        LoadSystemLibrary(L"wininet.dll").Release(), "DeleteUrlCacheEntryW");
+    if (deleteEntry != nullptr) deleteEntry(url.c_str());
+  }
+  void SetProgress(int position) override { progressBar.SetPos(position); }
+  void Pause(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
+  std::uint32_t TickMs() override { return ::GetTickCount(); }
+  bool QueryFileSize(const std::wstring& path, std::uint64_t* size) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    *size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
   }
   void RemoveFile(const std::wstring& path) override { ::DeleteFileW(path.c_str()); }
   void SignalFinished(InstallerFile installer) override {
@@ -102,12 +123,25 @@ STDMETHODIMP CBindCBHttpCallback::OnLowResource(DWORD) { return E_NOTIMPL; }
 
 STDMETHODIMP CBindCBHttpCallback::OnProgress(ULONG ulProgress, ULONG ulProgressMax, ULONG,
                                              LPCWSTR) {
+  if (ulProgress > counts_.received) counts_.received = ulProgress;
+  if (ulProgressMax > counts_.announced) counts_.announced = ulProgressMax;
   ProgressBarSink bar;
   return ReportProgress(bar, ulProgress, ulProgressMax);
 }
 
 STDMETHODIMP CBindCBHttpCallback::OnStopBinding(HRESULT, LPCWSTR) { return E_NOTIMPL; }
-STDMETHODIMP CBindCBHttpCallback::GetBindInfo(DWORD*, BINDINFO*) { return E_NOTIMPL; }
+// Every attempt asks the server: the URL cache could hand back a captive
+// portal's page or an older installer again and again.
+STDMETHODIMP CBindCBHttpCallback::GetBindInfo(DWORD* flags, BINDINFO* info) {
+  if (flags == nullptr || info == nullptr) return E_INVALIDARG;
+  *flags = BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE;
+  // A plain GET with nothing extra: every field zero (BINDVERB_GET is 0),
+  // within the size the caller gave.
+  const ULONG size = info->cbSize;
+  std::memset(info, 0, size < sizeof(BINDINFO) ? size : sizeof(BINDINFO));
+  info->cbSize = size;
+  return S_OK;
+}
 STDMETHODIMP CBindCBHttpCallback::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) {
   return E_NOTIMPL;
 }

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <urlmon.h>
 
+#include "download/download_worker.h"
+
 namespace tarnix::win {
 
 class CUseThreadDownloadDlg;
@@ -17,7 +19,8 @@ void StartDownload(CUseThreadDownloadDlg& dialog);
 // The download thread: `parameter` is &DownloadJob. Always returns 0.
 unsigned DownloadThreadProc(void* parameter);
 
-// Moves the progress bar as the download reports progress. It lives on the
+// Moves the progress bar as the download reports progress and asks for a
+// fresh copy from the server in its bind information. It lives on the
 // download thread's stack for one download: no reference counting (AddRef
 // and Release return 1), QueryInterface answers IUnknown and
 // IBindStatusCallback with itself, and every other slot declines.
@@ -39,6 +42,12 @@ class CBindCBHttpCallback final : public IBindStatusCallback {
   STDMETHODIMP OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format,
                                STGMEDIUM* medium) override;
   STDMETHODIMP OnObjectAvailable(REFIID riid, IUnknown* object) override;
+
+  // The most that any progress report said had arrived, and the largest total.
+  TransferCounts Counts() const { return counts_; }
+
+ private:
+  TransferCounts counts_;
 };
 
 }  // namespace tarnix::win

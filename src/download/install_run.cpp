@@ -1,6 +1,7 @@
 #include "download/install_run.h"
 
 #include "download/progress.h"
+#include "platform/launch_log.h"
 #include "platform/message_box.h"
 
 namespace tarnix {
@@ -11,6 +12,7 @@ bool RunInstallation(InstallPlatform& platform, FileQuery& files, AppLaunch& app
 
   std::wstring installer = platform.InstallerPath();
   if (!IsExistingFile(files, installer)) {
+    LogLine(L"installer " + LogQuoted(installer) + L" missing after the download");
     platform.ReleaseInstaller();
     return false;
   }

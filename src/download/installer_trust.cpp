@@ -1,6 +1,7 @@
 #include "download/installer_trust.h"
 
 #include "download/pe_image.h"
+#include "platform/launch_log.h"
 
 namespace tarnix {
 namespace {
@@ -25,7 +26,13 @@ InstallerFile OpenForCheck(InstallerTrust& trust, const std::wstring& path) {
   for (int attempt = 1;; ++attempt) {
     std::uint32_t error = 0;
     InstallerFile file(trust.OpenForCheck(path, &error), {&trust});
-    if (file || error != kErrorSharingViolation || attempt == kOpenAttempts) return file;
+    if (file || error != kErrorSharingViolation || attempt == kOpenAttempts) {
+      std::wstring retries = std::to_wstring(attempt - 1) + L" sharing retries";
+      LogLine(file ? L"installer check: opened after " + retries
+                   : L"installer check: not opened, error " + std::to_wstring(error) + L", after " +
+                         retries);
+      return file;
+    }
     trust.Pause(kOpenRetryPauseMilliseconds);
   }
 }
@@ -35,9 +42,17 @@ InstallerFile OpenForCheck(InstallerTrust& trust, const std::wstring& path) {
 bool IsSignedBy(InstallerTrust& trust, TrustFile file, const std::wstring& path,
                 const std::wstring& expectedSigner) {
   TrustStateOwner state(TrustState{0}, {&trust});
-  if (trust.VerifyTrust(file, path, state.Put()) != 0) return false;
+  long result = trust.VerifyTrust(file, path, state.Put());
+  LogLine(L"installer check: WinVerifyTrust " + LogHex(static_cast<std::uint32_t>(result)));
+  if (result != 0) return false;
   std::wstring signer;
-  return trust.SignerCommonName(state.Get(), &signer) && signer == expectedSigner;
+  if (!trust.SignerCommonName(state.Get(), &signer)) {
+    LogLine(L"installer check: no signer name");
+    return false;
+  }
+  LogLine(L"installer check: signer " + LogQuoted(signer) + L", expected " +
+          LogQuoted(expectedSigner));
+  return signer == expectedSigner;
 }
 
 }  // namespace
@@ -49,7 +64,9 @@ InstallerCheck CheckInstaller(InstallerTrust& trust, const std::wstring& path,
   if (!file) return check;
 
   HandleFileBytes bytes(trust, file.Get());
-  if (!IsPeImage(bytes)) {
+  bool program = IsPeImage(bytes);
+  LogLine(program ? L"installer check: a Windows program" : L"installer check: not a Windows program");
+  if (!program) {
     check.verdict = InstallerVerdict::kNotAProgram;
     return check;
   }

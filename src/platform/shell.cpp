@@ -1,5 +1,7 @@
 #include "platform/shell.h"
 
+#include "platform/launch_log.h"
+
 namespace tarnix {
 
 const wchar_t* ShellVerbForVersion(std::uint32_t version) {
@@ -23,9 +25,17 @@ bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstri
   request.show = kShowNormal;
 
   UniqueProcess process(ProcessHandle{0}, {&shell});
-  bool started = shell.Execute(request, process.Put());
+  std::uint32_t error = 0;
+  bool started = shell.Execute(request, process.Put(), &error);
+  LogLine(L"start " + LogQuoted(file) + L" (" + request.verb + L"): " +
+          (started ? std::wstring(L"started") : L"not started, error " + std::to_wstring(error)));
   // A failed start leaves no handle; the wait then returns at once.
-  if (wait) shell.WaitForProcess(process.Get());
+  if (wait) {
+    shell.WaitForProcess(process.Get());
+    std::uint32_t code = 0;
+    if (process && shell.ExitCode(process.Get(), &code))
+      LogLine(LogQuoted(file) + L" ended with exit code " + std::to_wstring(code));
+  }
   return started;
 }
 

@@ -34,10 +34,14 @@ class Shell : public ComLibrary {
   // GetVersion: the packed Windows version; its low byte is the major version.
   virtual std::uint32_t GetVersion() = 0;
   // ShellExecuteExW. Returns its BOOL result; *process receives the started
-  // process's handle, or 0 when there is none.
-  virtual bool Execute(const ShellStartRequest& request, ProcessHandle* process) = 0;
+  // process's handle, or 0 when there is none; on failure *error receives
+  // GetLastError() (untouched on success).
+  virtual bool Execute(const ShellStartRequest& request, ProcessHandle* process,
+                       std::uint32_t* error) = 0;
   // WaitForSingleObject(process, INFINITE); returns at once for 0.
   virtual void WaitForProcess(ProcessHandle process) = 0;
+  // GetExitCodeProcess. False on failure (*code untouched).
+  virtual bool ExitCode(ProcessHandle process, std::uint32_t* code) = 0;
   // CloseHandle on a process handle that Execute gave.
   virtual void CloseProcess(ProcessHandle process) = 0;
 };
@@ -51,7 +55,8 @@ using UniqueProcess =
 // or "runas" (6 and later), passing `parameters` (none when empty), from
 // inside a COM apartment, and returns only once the shell has finished the
 // start. With `wait`, returns only after the started process has ended.
-// Returns the shell's result. The process handle is always released.
+// Returns the shell's result. The process handle is always released. The
+// start, and with `wait` the exit code, go to the launch log.
 bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstring& file,
                   bool wait);
 

@@ -17,7 +17,8 @@ std::uint32_t Win32Shell::GetVersion() {
 #pragma GCC diagnostic pop
 }
 
-bool Win32Shell::Execute(const ShellStartRequest& request, ProcessHandle* process) {
+bool Win32Shell::Execute(const ShellStartRequest& request, ProcessHandle* process,
+                         std::uint32_t* error) {
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
   info.fMask = request.mask;
@@ -26,12 +27,20 @@ bool Win32Shell::Execute(const ShellStartRequest& request, ProcessHandle* proces
   info.lpParameters = request.hasParameters ? request.parameters.c_str() : nullptr;
   info.nShow = request.show;
   BOOL started = ::ShellExecuteExW(&info);
+  if (!started) *error = ::GetLastError();
   *process = reinterpret_cast<ProcessHandle>(info.hProcess);
   return started != FALSE;
 }
 
 void Win32Shell::WaitForProcess(ProcessHandle process) {
   if (process != 0) ::WaitForSingleObject(reinterpret_cast<HANDLE>(process), INFINITE);
+}
+
+bool Win32Shell::ExitCode(ProcessHandle process, std::uint32_t* code) {
+  DWORD exitCode = 0;
+  if (!::GetExitCodeProcess(reinterpret_cast<HANDLE>(process), &exitCode)) return false;
+  *code = exitCode;
+  return true;
 }
 
 void Win32Shell::CloseProcess(ProcessHandle process) {

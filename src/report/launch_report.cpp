@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "platform/bytes.h"
+#include "platform/launch_log.h"
 #include "platform/tick_count.h"
 #include "platform/unique_handle.h"
 
@@ -70,13 +71,27 @@ std::wstring BuildReportUrl(std::wstring_view appName, std::wstring_view appVers
   return url;
 }
 
+namespace {
+
+void LogReportFailure(const wchar_t* what, Internet& internet, ReportClock& clock,
+                      std::uint32_t startTick) {
+  LogLine(std::wstring(L"report: ") + what + L", WinINet error " +
+          std::to_wstring(internet.LastError()) + L", " +
+          std::to_wstring(TicksBetween(startTick, clock.TickMs())) + L" ms");
+}
+
+}  // namespace
+
 void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput& output,
                        ReportClock& clock, std::uint32_t startTick) {
   auto withinBudget = [&] { return TicksBetween(startTick, clock.TickMs()) < kReportBudgetMs; };
 
   UniqueInternetHandle session(internet.Open(kReportAgent, kInternetOpenTypePreconfig, 0),
                                InternetHandleTraits{&internet});
-  if (!session) return;
+  if (!session) {
+    LogReportFailure(L"no session", internet, clock, startTick);
+    return;
+  }
 
   // Set on the session, the time-outs hold for the request opened from it. A
   // failure to set one leaves the platform's default; the launcher's bounded
@@ -91,8 +106,12 @@ void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput
   UniqueInternetHandle request(
       internet.OpenUrl(session.Get(), url, kInternetFlagNoCacheWrite | kInternetFlagNoUi, 0),
       InternetHandleTraits{&internet});
+  if (!request) {
+    LogReportFailure(L"request failed", internet, clock, startTick);
+    return;
+  }
   // Past the budget the launcher may be ending: write nothing more.
-  if (!request || !withinBudget()) return;
+  if (!withinBudget()) return;
 
   output.WriteUrlLine(url);
 
@@ -111,6 +130,12 @@ void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput
     const char* text = reinterpret_cast<const char*>(buffer.data());
     output.WriteChunk(std::string_view(text, std::strlen(text)));
   }
+  std::uint32_t status = 0;
+  std::wstring statusText = internet.QueryStatusCode(request.Get(), &status)
+                                ? L"HTTP status " + std::to_wstring(status)
+                                : std::wstring(L"no HTTP status");
+  LogLine(L"report: " + statusText + L", " + std::to_wstring(total) + L" bytes echoed, " +
+          std::to_wstring(TicksBetween(startTick, clock.TickMs())) + L" ms");
 }
 
 void SendLaunchReport(const std::wstring& appName, const std::wstring& appVersion,
@@ -120,7 +145,10 @@ void SendLaunchReport(const std::wstring& appName, const std::wstring& appVersio
   std::wstring url =
       BuildReportUrl(appName, appVersion, seconds, sources.MachineIdString(), codePage);
   Internet* internet = sources.LoadInternet();
-  if (internet == nullptr) return;
+  if (internet == nullptr) {
+    LogLine(L"report: WinINet not available");
+    return;
+  }
   SendReportRequest(url, *internet, output, clock, startTick);
 }
 

@@ -32,6 +32,8 @@ inline constexpr std::uint32_t kInternetOptionConnectTimeout =
 inline constexpr std::uint32_t kInternetOptionSendTimeout = 5;  // INTERNET_OPTION_SEND_TIMEOUT
 inline constexpr std::uint32_t kInternetOptionReceiveTimeout =
     6;  // INTERNET_OPTION_RECEIVE_TIMEOUT
+// HttpQueryInfoW's HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER.
+inline constexpr std::uint32_t kHttpQueryStatusCodeNumber = 19u | 0x20000000u;
 
 // Each read asks for at most this many bytes, so that a zero byte always fits
 // after them in the 1024-byte buffer.
@@ -68,6 +70,12 @@ class Internet {
                         std::uint32_t* bytesRead) = 0;
   // InternetCloseHandle.
   virtual bool CloseHandle(InternetHandle handle) = 0;
+  // HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER):
+  // false on failure (*status untouched).
+  virtual bool QueryStatusCode(InternetHandle request, std::uint32_t* status) = 0;
+  // GetLastError() as read right after the last Open, OpenUrl or ReadFile
+  // that failed; 0 when none failed.
+  virtual std::uint32_t LastError() = 0;
 };
 
 // Standard output of the report.
@@ -126,7 +134,9 @@ class ReportSources {
 
 // Sends the GET and echoes the URL and the body, within kReportBudgetMs from
 // `startTick` (the report's start on the clock's tick counter) and
-// kReportBodyLimit bytes. Every handle it opens is closed.
+// kReportBodyLimit bytes. Every handle it opens is closed. The outcome (the
+// WinINet error or the HTTP status, the bytes echoed, the time since
+// `startTick`) goes to the launch log; neither the URL nor the identity does.
 void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput& output,
                        ReportClock& clock, std::uint32_t startTick);
 

@@ -25,6 +25,7 @@ using InternetOpenUrlWFn = HINTERNET(WINAPI*)(HINTERNET, LPCWSTR, LPCWSTR, DWORD
 using InternetReadFileFn = BOOL(WINAPI*)(HINTERNET, LPVOID, DWORD, LPDWORD);
 using InternetCloseHandleFn = BOOL(WINAPI*)(HINTERNET);
 using InternetSetOptionWFn = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, DWORD);
+using HttpQueryInfoWFn = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, LPDWORD, LPDWORD);
 
 // The values the portable logic passes, as WinINet defines them.
 static_assert(sizeof(InternetHandle) == sizeof(HINTERNET));
@@ -34,6 +35,7 @@ static_assert(kInternetFlagNoUi == INTERNET_FLAG_NO_UI);
 static_assert(kInternetOptionConnectTimeout == INTERNET_OPTION_CONNECT_TIMEOUT);
 static_assert(kInternetOptionSendTimeout == INTERNET_OPTION_SEND_TIMEOUT);
 static_assert(kInternetOptionReceiveTimeout == INTERNET_OPTION_RECEIVE_TIMEOUT);
+static_assert(kHttpQueryStatusCodeNumber == (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER));
 
 HINTERNET ToHandle(InternetHandle handle) { return reinterpret_cast<HINTERNET>(handle); }
 InternetHandle FromHandle(HINTERNET handle) { return reinterpret_cast<InternetHandle>(handle); }
@@ -52,12 +54,15 @@ class Win32Internet final : public Internet {
     read_ = LookUpExport<InternetReadFileFn>(module, "InternetReadFile");
     close_ = LookUpExport<InternetCloseHandleFn>(module, "InternetCloseHandle");
     setOption_ = LookUpExport<InternetSetOptionWFn>(module, "InternetSetOptionW");
+    queryInfo_ = LookUpExport<HttpQueryInfoWFn>(module, "HttpQueryInfoW");
     return open_ && openUrl_ && read_ && close_ && setOption_;
   }
 
   InternetHandle Open(const std::wstring& agent, std::uint32_t accessType,
                       std::uint32_t flags) override {
-    return FromHandle(open_(agent.c_str(), accessType, nullptr, nullptr, flags));
+    HINTERNET session = open_(agent.c_str(), accessType, nullptr, nullptr, flags);
+    if (session == nullptr) lastError_ = ::GetLastError();
+    return FromHandle(session);
   }
   bool SetOption(InternetHandle handle, std::uint32_t option, std::uint32_t value) override {
     DWORD data = value;
@@ -65,16 +70,29 @@ class Win32Internet final : public Internet {
   }
   InternetHandle OpenUrl(InternetHandle session, const std::wstring& url, std::uint32_t flags,
                          std::uintptr_t context) override {
-    return FromHandle(openUrl_(ToHandle(session), url.c_str(), nullptr, 0, flags, context));
+    HINTERNET request = openUrl_(ToHandle(session), url.c_str(), nullptr, 0, flags, context);
+    if (request == nullptr) lastError_ = ::GetLastError();
+    return FromHandle(request);
   }
   bool ReadFile(InternetHandle handle, std::uint8_t* buffer, std::uint32_t bytesToRead,
                 std::uint32_t* bytesRead) override {
     DWORD read = 0;
     BOOL ok = read_(ToHandle(handle), buffer, bytesToRead, &read);
+    if (!ok) lastError_ = ::GetLastError();
     *bytesRead = read;
     return ok != FALSE;
   }
   bool CloseHandle(InternetHandle handle) override { return close_(ToHandle(handle)) != FALSE; }
+  bool QueryStatusCode(InternetHandle request, std::uint32_t* status) override {
+    if (queryInfo_ == nullptr) return false;  // only for the log: not required
+    DWORD code = 0;
+    DWORD size = sizeof(code);
+    if (!queryInfo_(ToHandle(request), kHttpQueryStatusCodeNumber, &code, &size, nullptr))
+      return false;
+    *status = code;
+    return true;
+  }
+  std::uint32_t LastError() override { return lastError_; }
 
  private:
   InternetOpenWFn open_ = nullptr;
@@ -82,6 +100,8 @@ class Win32Internet final : public Internet {
   InternetReadFileFn read_ = nullptr;
   InternetCloseHandleFn close_ = nullptr;
   InternetSetOptionWFn setOption_ = nullptr;
+  HttpQueryInfoWFn queryInfo_ = nullptr;
+  DWORD lastError_ = 0;
 };
 
 // Standard output, flushed after every write: the process may end while the

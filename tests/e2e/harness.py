@@ -7,17 +7,21 @@ the window probe) are built with MinGW next to the launcher.
 """
 
 import contextlib
+import getpass
 import http.server
 import json
 import os
+import re
 import shutil
 import socket
+import struct
 import subprocess
 import tempfile
 import threading
 import time
 import unittest
 
+LOG_LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[(\d+)\] (.*)$")
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WINE32 = "/usr/lib/wine/wine"
 WINE64 = "/usr/lib/wine/wine64"
@@ -415,6 +419,17 @@ class LauncherTestCase(unittest.TestCase):
         os.makedirs(self.wine.unix_path(self.case_dir))
         self.wine.reg_delete(r"HKCU\SOFTWARE\Korvane")
         self.wine.reg_delete(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnix")
+        self.clear_log()
+
+    def clear_log(self):
+        """Removes the launch log, so that a test reads the lines of its own launches only."""
+        for path in (launch_log_path(self.wine), launch_log_path(self.wine) + ".1"):
+            if os.path.exists(path):
+                os.remove(path)
+
+    def log_lines(self):
+        """The texts of the launch log's lines, in order."""
+        return [text for _, text in read_launch_log(self.wine)]
 
     def tearDown(self):
         # A launcher that a failed test left running (a box nobody closed)
@@ -573,6 +588,70 @@ def serve_stall(body, sent=4096, hold=600.0):
         handler.wfile.flush()
         server.stalled.wait(hold)
     return route
+
+
+def reset_connection(handler):
+    """Ends the request's connection with a reset (RST), as a dropping
+    network or a crashing server does."""
+    handler.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    handler.close_connection = True
+    handler.connection.close()
+
+
+def serve_reset():
+    """A route that resets the connection without answering."""
+    return lambda handler, server: reset_connection(handler)
+
+
+def serve_cut(body, sent=64 * 1024):
+    """A route that announces all of `body`, sends its first `sent` bytes and
+    then closes the connection: a download that breaks off part-way."""
+    def route(handler, server):
+        handler.send_response(200)
+        handler.send_header("Content-Type", "application/octet-stream")
+        handler.send_header("Content-Length", str(len(body)))
+        handler.end_headers()
+        handler.wfile.write(body[:sent])
+        handler.wfile.flush()
+        handler.close_connection = True
+        handler.connection.shutdown(socket.SHUT_RDWR)
+    return route
+
+
+def serve_in_turn(*routes):
+    """A route that answers the n-th request with routes[n] (the last one
+    answers every request after it)."""
+    count = [0]
+    lock = threading.Lock()
+
+    def route(handler, server):
+        with lock:
+            index = min(count[0], len(routes) - 1)
+            count[0] += 1
+        routes[index](handler, server)
+    return route
+
+
+def launch_log_path(wine):
+    """The launch log in the prefix's temporary folder (where the installer goes)."""
+    return os.path.join(wine.drive_c, "users", getpass.getuser(), "Temp", "TarnixLauncher.log")
+
+
+def read_launch_log(wine):
+    """The launch log's lines as (process id, text), or [] when there is none."""
+    try:
+        with open(launch_log_path(wine), encoding="utf-8", newline="") as log:
+            raw = log.read()
+    except FileNotFoundError:
+        return []
+    lines = []
+    for line in raw.split("\r\n"):
+        if line:
+            # "2026-12-10 21:07:03.009 [4242] text"
+            assert LOG_LINE.match(line), line
+            match = LOG_LINE.match(line)
+            lines.append((int(match[1]), match[2]))
+    return lines
 
 
 def clear_internet_cache(wine):

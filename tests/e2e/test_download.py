@@ -7,13 +7,15 @@ internet stack honours http_proxy, so the binary under test is the shipped one.
 
 import getpass
 import os
+import re
 import time
 import unittest
 
 import harness
 import signing
-from harness import (DOWNLOAD_PATH, LauncherTestCase, build_setting, refused_proxy, serve_file, serve_html,
-                     serve_stall, serve_status, serving, texts, wait_until)
+from harness import (DOWNLOAD_PATH, LauncherTestCase, build_setting, refused_proxy, send_body, serve_cut,
+                     serve_file, serve_html, serve_in_turn, serve_reset, serve_stall, serve_status, serving, texts,
+                     wait_until)
 
 DIALOG_TITLE = "TarnixDownload"
 MESSAGE_TITLE = os.path.splitext(os.path.basename(harness.LAUNCHER))[0]
@@ -25,6 +27,10 @@ DONE_ID = 1
 
 def control(window, control_id):
     return next(child for child in window["children"] if child["id"] == control_id)
+
+
+def download_requests(server):
+    return [r for r in server.requests if r["path"].split("?")[0].endswith(DOWNLOAD_PATH)]
 
 
 def buttons(window):
@@ -166,13 +172,15 @@ class DownloadTest(LauncherTestCase):
             self.assertEqual(argv[0].replace("\\\\", "\\"), self.host_target)
 
     def test_a_failed_download_shows_one_message_and_the_dialog_stays(self):
+        # A failed transfer is tried three times; a page that arrived whole is not.
         cases = {
-            "status 404": serve_status(404),
-            "HTML page with status 200": serve_html(),
-            "refused connection": None,
+            "status 404": (serve_status(404), 3),
+            "HTML page with status 200": (serve_html(), 1),
+            "refused connection": (None, None),
         }
-        for name, route in cases.items():
+        for name, (route, attempts) in cases.items():
             with self.subTest(name), serving() as server:
+                self.clear_log()
                 if route is not None:
                     server.routes[DOWNLOAD_PATH] = route
                 launcher = self.start_download(server.proxy if route else refused_proxy())
@@ -180,6 +188,118 @@ class DownloadTest(LauncherTestCase):
                 # Nothing that is not a program is left for anyone to open.
                 self.assertFalse(os.path.exists(self.temp_installer), name)
                 self.assert_dialog_left_open_then_closed(launcher)
+                if attempts is not None:
+                    self.assertEqual(len(download_requests(server)), attempts, name)
+                lines = self.log_lines()
+                self.assertEqual(len([line for line in lines if line.startswith("download attempt")]),
+                                 attempts or 3, lines)
+
+    def test_a_connection_reset_twice_is_retried_and_the_third_attempt_installs(self):
+        with serving() as server:
+            server.routes[DOWNLOAD_PATH] = serve_in_turn(serve_reset(), serve_reset(),
+                                                         serve_file(self.installer_body()))
+            folder = self.app_folder()
+            launcher = self.start_download(server.proxy, folder=folder)
+            launcher.communicate(timeout=90)
+            self.assertEqual(launcher.returncode, 0)
+            _, argv, _ = self.host_record()
+            self.assertEqual(argv[1], "--load-apps=" + folder)
+            with open(self.installer_log, encoding="utf-8") as log:
+                self.assertEqual(len(log.read().splitlines()), 1, "the installer runs once")
+            self.assertEqual(len(download_requests(server)), 3, server.requests)
+            self.assertIsNone(self.probe.find(MESSAGE_TITLE))
+
+            lines = self.log_lines()
+            attempts = [line for line in lines if line.startswith("download attempt")]
+            self.assertEqual(len(attempts), 3, lines)
+            # A reset comes back as an error or, from Wine's stack at times, as
+            # success with an empty file; both are failed attempts.
+            for line in attempts[:2]:
+                self.assertRegex(line, r"^download attempt [12] of 3: result (0x8[0-9A-F]{7}, \d+ bytes, \d+ ms"
+                                       r"|0x00000000, 0 bytes, \d+ ms, the file is empty)$")
+            self.assertRegex(attempts[2], r"^download attempt 3 of 3: result 0x00000000, \d+ bytes, \d+ ms$")
+            self.assertIn("download: pause of 2000 ms before attempt 2", lines)
+            self.assertIn("download: pause of 5000 ms before attempt 3", lines)
+            self.assertIn("installer check: trusted", lines)
+            self.assertTrue(any(re.match(r'^start ".*TarnixSetup\.exe" \(\w+\): started$', line) for line in lines),
+                            lines)
+            self.assertTrue(any(re.match(r'^".*TarnixSetup\.exe" ended with exit code 0$', line) for line in lines),
+                            lines)
+
+    def test_a_download_that_breaks_off_every_time_fails_once_after_three_attempts(self):
+        with serving() as server:
+            server.routes[DOWNLOAD_PATH] = serve_cut(self.installer_body())
+            launcher = self.start_download(server.proxy)
+            self.dismiss(DOWNLOAD_FAILED, timeout=60)
+            self.assertEqual(len(download_requests(server)), 3, server.requests)
+            # The last attempt's partial file is gone too.
+            self.assertFalse(os.path.exists(self.temp_installer))
+            dialog = self.probe.find(DIALOG_TITLE)
+            self.assertLess(control(dialog, PROGRESS_ID)["pos"], 100)
+            self.assert_dialog_left_open_then_closed(launcher)
+            lines = self.log_lines()
+            attempts = [line for line in lines if line.startswith("download attempt")]
+            self.assertEqual(len(attempts), 3, lines)
+            self.assertIn("download failed after 3 attempts", lines)
+
+    def test_closing_the_dialog_while_it_waits_to_try_again_ends_the_process_at_once(self):
+        with serving() as server:
+            server.routes[DOWNLOAD_PATH] = serve_reset()
+            launcher = self.start_download(server.proxy)
+            wait_until(lambda: any(line.startswith("download: pause") for line in self.log_lines()),
+                       timeout=30, what="the pause after the first attempt")
+            self.assertTrue(self.probe.close(DIALOG_TITLE))
+            launcher.communicate(timeout=10)
+            self.assertEqual(launcher.returncode, 0)
+            self.assertIsNone(self.probe.find(MESSAGE_TITLE))
+            self.assertFalse(os.path.exists(self.installer_log), "no installer may run")
+
+    def test_two_launchers_started_together_install_once_and_both_start_their_host(self):
+        with serving() as server:
+            # Slow enough that the second launcher starts while the first downloads.
+            server.routes[DOWNLOAD_PATH] = serve_file(self.installer_body(), chunks=8, delay=0.3)
+
+            def slow_report(handler, server):
+                # The installing launcher stays for its report; the other one must not wait for that.
+                server.stalled.wait(6)
+                send_body(handler, b"ok", "text/plain")
+            server.routes["/report"] = slow_report
+            launchers = []
+            host_logs = []
+            for name in ("first", "second"):
+                host_logs.append(os.path.join(self.work, name + "-host.log"))
+                env = {"TARNIX_FAKE_HOST_LOG": "Z:" + host_logs[-1].replace("/", "\\")}
+                launchers.append((self.start_download(server.proxy, folder=self.app_folder(name), env=env), name))
+            wait_until(lambda: all(os.path.exists(path) for path in host_logs), timeout=60, what="both hosts")
+            # The installation is over once the installing launcher's host has started: the lock goes
+            # then, not when that launcher ends after its report.
+            installing = [text for text in self.log_lines() if text.startswith("launch: ")][0]
+            installer_launcher = next(launcher for launcher, name in launchers if installing.endswith("\\%s\"" % name))
+            self.assertIsNone(installer_launcher.poll(), "the waiting launcher waited for the other one's report")
+            for launcher, _ in launchers:
+                launcher.communicate(timeout=120)
+                self.assertEqual(launcher.returncode, 0)
+
+            self.assertEqual(len(download_requests(server)), 1, server.requests)
+            with open(self.installer_log, encoding="utf-8") as log:
+                self.assertEqual(len(log.read().splitlines()), 1, "the installer runs once")
+            for path, (_, name) in zip(host_logs, launchers):
+                wait_until(lambda: os.path.exists(path), what=f"the {name} launcher's host")
+                with open(path, encoding="utf-8") as record:
+                    argv = record.read().split("\n")[1:-2]
+                self.assertEqual(argv[1], "--load-apps=" + self.case_dir + "\\" + name)
+            reports = [r for r in server.requests if "/report?" in r["path"]]
+            self.assertEqual(len(reports), 2, server.requests)
+
+            entries = harness.read_launch_log(self.wine)
+            waited = {pid for pid, text in entries if text == "install lock: held by another launcher; waiting"}
+            self.assertEqual(len(waited), 1, entries)
+            waiter = waited.pop()
+            texts_of_waiter = [text for pid, text in entries if pid == waiter]
+            self.assertTrue(any(t.startswith("install lock: taken after the wait")
+                                                         for t in texts_of_waiter), texts_of_waiter)
+            self.assertTrue(any(t.endswith(": present") for t in texts_of_waiter), texts_of_waiter)
+            self.assertFalse(any(t.startswith("download attempt") for t in texts_of_waiter), texts_of_waiter)
 
     def test_only_an_installer_signed_by_the_expected_signer_runs(self):
         if not signing.EXPECTED_SIGNER:
@@ -228,14 +348,17 @@ class DownloadTest(LauncherTestCase):
     def test_a_server_that_stops_sending_fails_the_download_after_the_stall_limit(self):
         limit = int(build_setting("TARNIX_DOWNLOAD_STALL_SECONDS", "60"))
         with serving() as server:
-            server.routes[DOWNLOAD_PATH] = serve_stall(self.installer_body())
+            # The stall fails the first attempt; the retries meet resets, so
+            # that the test waits for the stall limit only once.
+            server.routes[DOWNLOAD_PATH] = serve_in_turn(serve_stall(self.installer_body()), serve_reset())
             launcher = self.start_download(server.proxy)
             wait_until(lambda: server.requests, what="the download request")
             asked = time.monotonic()
-            self.message(timeout=limit + 30)
+            wait_until(lambda: len(download_requests(server)) > 1, timeout=limit + 30, what="the second attempt")
             waited = time.monotonic() - asked
             self.assertGreaterEqual(waited, limit - 1, "failed before the stall limit")
             self.dismiss(DOWNLOAD_FAILED)
+            self.assertEqual(len(download_requests(server)), 3, server.requests)
             self.assert_dialog_left_open_then_closed(launcher)
 
 

@@ -110,6 +110,20 @@ class DirectLaunchTest(LauncherTestCase):
                     launcher.communicate(timeout=30)
                 self.assert_host_not_started()
 
+    def test_a_full_log_is_moved_aside_and_a_new_one_started(self):
+        self.install_host()
+        path = harness.launch_log_path(self.wine)
+        full = ("2026-01-01 00:00:00.000 [1] %s\r\n" % ("x" * 70)).encode() * (1024 * 1024 // 100 + 1)
+        for name, content in ((path + ".1", b"older\r\n"), (path, full)):
+            with open(name, "wb") as log:
+                log.write(content)
+        self.assertEqual(self.run_launcher(env={"http_proxy": harness.refused_proxy()}).returncode, 0)
+        self.host_record()
+        with open(path + ".1", "rb") as old:
+            self.assertEqual(old.read(), full, "the full log replaced the older one")
+        lines = self.log_lines()
+        self.assertTrue(lines and lines[0].startswith("launcher started with"), lines)
+
     def test_a_host_the_shell_cannot_start_gives_one_failure_message(self):
         host = self.install_host()
         with open(self.wine.unix_path(host), "wb") as broken:
@@ -122,6 +136,38 @@ class DirectLaunchTest(LauncherTestCase):
         self.probe.click(MESSAGE_TITLE, 1)
         launcher.wait(timeout=30)
         self.assertIsNone(self.probe.find(MESSAGE_TITLE), "exactly one message")
+        # The log names the refusal with the shell's error code (which Wine
+        # leaves at 0 after showing its own box).
+        host_pattern = re.escape('"%s"' % host.replace("\\", "\\\\"))
+        lines = self.log_lines()
+        self.assertTrue(any(re.match("^start %s \\(\\w+\\): not started, error \\d+$" % host_pattern, line)
+                            for line in lines), lines)
+
+    def test_a_direct_launch_leaves_its_steps_in_the_log_and_prints_nothing_new(self):
+        host = self.install_host()
+        folder = self.app_folder()
+        result = self.run_launcher(["--appname=Logged", "--appversion=2.0.1", "--appwindowsize=800x600"],
+                                   folder=folder, env={"http_proxy": harness.refused_proxy()})
+        self.assertEqual(result.returncode, 0)
+        self.host_record()
+        self.assertEqual(result.stdout, "", "a direct launch without a statistics server prints nothing")
+        entries = harness.read_launch_log(self.wine)
+        self.assertEqual(len({pid for pid, _ in entries}), 1, entries)
+        lines = [text for _, text in entries]
+        self.assertEqual(lines[0], 'launcher started with "--appname=Logged --appversion=2.0.1 --appwindowsize=800x600"')
+        self.assertIn('host lookup: "%s" version "1.0.0.78": present' % host, lines)
+        self.assertIn('launch: appname "logged", appversion "2.0.1", appwindowsize "800x600" fitted to 800x600, '
+                      'folder "%s"' % folder, lines)
+        host_pattern = re.escape('"%s"' % host.replace("\\", "\\\\"))
+        self.assertTrue(any(re.match("^start %s \\(\\w+\\): started$" % host_pattern, line) for line in lines),
+                        lines)
+        # The statistics server refuses: the report's failure is named, never its URL.
+        report = [line for line in lines if line.startswith("report: ")]
+        self.assertEqual(len(report), 1, lines)
+        self.assertRegex(report[0], r"^report: request failed, WinINet error \d+, \d+ ms$")
+        self.assertFalse(any("guid" in line or "softid" in line for line in lines), lines)
+        # The direct start never touches the installation's lock.
+        self.assertFalse(any(line.startswith("install lock") for line in lines), lines)
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_launch_platform.h"
+#include "fakes/fake_log.h"
 #include "fakes/fake_registry.h"
 
 namespace tarnix {
@@ -103,16 +104,24 @@ TEST(IsHostInstallNeeded, OnlyACurrentUsersRecordOfACurrentHostFileNeedsNone) {
     std::uint32_t attributes;  // of the recorded path; 0: no such file
     const wchar_t* version;    // nullptr: no version recorded
     bool needed;
+    const wchar_t* logLine;
   };
   const Case cases[] = {
-      {"current host", RegistryHive::CurrentUser, 0x20, L"1.0.0.78", false},
-      {"path is a folder", RegistryHive::CurrentUser, 0x10, L"1.0.0.78", true},
-      {"no such file", RegistryHive::CurrentUser, 0, L"1.0.0.78", true},
-      {"no version", RegistryHive::CurrentUser, 0x80, nullptr, true},
-      {"old version", RegistryHive::CurrentUser, 0x80, L"1.0.0.77", true},
-      {"record only under the local machine", RegistryHive::LocalMachine, 0x20, L"1.0.0.78", true},
+      {"current host", RegistryHive::CurrentUser, 0x20, L"1.0.0.78", false,
+       L"host lookup: \"C:\\T\\host.exe\" version \"1.0.0.78\": present"},
+      {"path is a folder", RegistryHive::CurrentUser, 0x10, L"1.0.0.78", true,
+       L"host lookup: \"C:\\T\\host.exe\": missing"},
+      {"no such file", RegistryHive::CurrentUser, 0, L"1.0.0.78", true,
+       L"host lookup: \"C:\\T\\host.exe\": missing"},
+      {"no version", RegistryHive::CurrentUser, 0x80, nullptr, true,
+       L"host lookup: \"C:\\T\\host.exe\" version \"\": too old, needs 1.0.0.78"},
+      {"old version", RegistryHive::CurrentUser, 0x80, L"1.0.0.77", true,
+       L"host lookup: \"C:\\T\\host.exe\" version \"1.0.0.77\": too old, needs 1.0.0.78"},
+      {"record only under the local machine", RegistryHive::LocalMachine, 0x20, L"1.0.0.78", true,
+       L"host lookup: \"\": missing"},
   };
   for (const Case& c : cases) {
+    testing::RecordedLog lines;
     FakeRegistry registry;
     FakeFiles files;
     registry.SetString(c.hive, HostKeyPath, HostPathValueName, L"C:\\T\\host.exe");
@@ -120,6 +129,7 @@ TEST(IsHostInstallNeeded, OnlyACurrentUsersRecordOfACurrentHostFileNeedsNone) {
     if (c.version != nullptr) registry.SetString(c.hive, UninstallKeyPath, VersionValueName, c.version);
     EXPECT_EQ(IsHostInstallNeeded(registry, files), c.needed) << c.name;
     EXPECT_TRUE(registry.AllClosed()) << c.name;
+    EXPECT_EQ(lines.lines, std::vector<std::wstring>{c.logLine}) << c.name;
   }
 }
 

@@ -204,9 +204,10 @@ class RecordingReporter : public LaunchReporter {
 class LoggingShell : public FakeShell {
  public:
   explicit LoggingShell(std::vector<std::wstring>& log) : log_(log) {}
-  bool Execute(const ShellStartRequest& request, ProcessHandle* process) override {
+  bool Execute(const ShellStartRequest& request, ProcessHandle* process,
+               std::uint32_t* error) override {
     log_.push_back(L"host started");
-    return FakeShell::Execute(request, process);
+    return FakeShell::Execute(request, process, error);
   }
 
  private:

@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "fakes/fake_installer_trust.h"
+#include "fakes/fake_log.h"
 
 namespace tarnix {
 namespace {
 
 using testing::FakeInstallerTrust;
+using testing::RecordedLog;
 
 // Records every call in the log it shares with the trust fake, and keeps
 // the installer file it is handed. COM joins and leaves go to a log of their
@@ -21,13 +23,36 @@ class FakeDownloadPlatform : public DownloadPlatform {
   explicit FakeDownloadPlatform(std::vector<std::wstring>& sharedLog) : log(sharedLog) {}
   long result = 0;
   long comResult = kComOk;
+  // Results of the first attempts, in order; `result` answers the rest.
+  std::vector<long> results;
+  std::uint32_t bytes = 1000;
+  std::uint32_t tick = 0;
+  int attempts = 0;
   InstallerFile handedOver;
   std::vector<std::wstring>& log;
   std::vector<std::wstring> com;
 
-  long DownloadToFile(const std::wstring& url, const std::wstring& path) override {
+  long DownloadToFile(const std::wstring& url, const std::wstring& path,
+                      TransferCounts* counts) override {
     log.push_back(L"download " + url + L" -> " + path);
-    return result;
+    tick += 250;  // every attempt takes a quarter of a second
+    *counts = TransferCounts{bytes, 1000};
+    std::size_t index = static_cast<std::size_t>(attempts++);
+    return index < results.size() ? results[index] : result;
+  }
+  void DeleteCacheEntry(const std::wstring& url) override { log.push_back(L"uncache " + url); }
+  void SetProgress(int position) override { log.push_back(L"bar " + std::to_wstring(position)); }
+  void Pause(std::uint32_t milliseconds) override {
+    log.push_back(L"pause " + std::to_wstring(milliseconds));
+    tick += milliseconds;
+  }
+  std::uint32_t TickMs() override { return tick; }
+  // Sizes of the downloaded file after the first attempts; 1000 after the rest.
+  std::vector<std::uint64_t> sizes;
+  bool QueryFileSize(const std::wstring&, std::uint64_t* size) override {
+    std::size_t index = static_cast<std::size_t>(attempts - 1);
+    *size = index < sizes.size() ? sizes[index] : 1000;
+    return true;
   }
   void RemoveFile(const std::wstring& path) override { log.push_back(L"remove " + path); }
   void SignalFinished(InstallerFile installer) override {
@@ -51,6 +76,7 @@ struct Fixture {
 };
 
 const DownloadJobRecord kJob{L"http://host/file", L"C:\\T\\TarnixSetup.exe"};
+const std::wstring kUncache = L"uncache http://host/file";
 const std::wstring kDownload = L"download http://host/file -> C:\\T\\TarnixSetup.exe";
 const std::wstring kOpen = L"open C:\\T\\TarnixSetup.exe";
 const std::wstring kVerify = L"verify C:\\T\\TarnixSetup.exe";
@@ -59,19 +85,52 @@ const std::wstring kRemove = L"remove C:\\T\\TarnixSetup.exe";
 TEST(RunDownload, ATrustedInstallerIsHandedOverStillOpenAndSignalledExactlyOnce) {
   Fixture f;
   RunDownload(kJob, L"Korvane", f.platform, f.trust);
-  EXPECT_EQ(f.log, (std::vector<std::wstring>{kDownload, kOpen, L"read", L"read", L"read", kVerify,
-                                              L"signer", L"close state", L"signal"}));
+  EXPECT_EQ(f.log, (std::vector<std::wstring>{kUncache, kDownload, kOpen, L"read", L"read", L"read",
+                                              kVerify, L"signer", L"close state", L"signal"}));
   EXPECT_EQ(f.platform.handedOver.Get(), FakeInstallerTrust::kFile);
 }
 
-TEST(RunDownload, AnyResultButSOkFailsWithoutTouchingTheFile) {
-  // S_FALSE is a success code, but only S_OK counts; INET_E_RESOURCE_NOT_FOUND, E_ABORT.
+TEST(RunDownload, AnyResultButSOkIsTriedThreeTimesThenFailsOnceWithThePartialFileGone) {
+  // S_FALSE is a success code, but only S_OK counts; INET_E_RESOURCE_NOT_FOUND,
+  // and E_ABORT, which the stall guard's abort gives.
   for (long result : {1L, static_cast<long>(0x800C0005u), static_cast<long>(0x80004004u)}) {
     Fixture f;
+    RecordedLog lines;
     f.platform.result = result;
     RunDownload(kJob, L"Korvane", f.platform, f.trust);
-    EXPECT_EQ(f.log, (std::vector<std::wstring>{kDownload, L"message 下载失败！"}))
+    // Each attempt asks the server afresh and starts from an empty bar and no file.
+    EXPECT_EQ(f.log, (std::vector<std::wstring>{
+                         kUncache, kDownload, kRemove, L"pause 2000", L"bar 0",
+                         kUncache, kDownload, kRemove, L"pause 5000", L"bar 0",
+                         kUncache, kDownload, kRemove, L"message 下载失败！"}))
         << std::hex << result;
+    EXPECT_EQ(f.trust.Count(L"open C:\\T\\TarnixSetup.exe"), 0);
+    ASSERT_EQ(lines.With(L"download attempt").size(), 3u);
+    EXPECT_EQ(lines.With(L"download attempt")[2],
+              L"download attempt 3 of 3: result " + LogHex(static_cast<std::uint32_t>(result)) +
+                  L", 1000 bytes, 250 ms");
+    EXPECT_EQ(lines.With(L"pause"), (std::vector<std::wstring>{
+                                         L"download: pause of 2000 ms before attempt 2",
+                                         L"download: pause of 5000 ms before attempt 3"}));
+  }
+}
+
+TEST(RunDownload, ASuccessOnTheSecondOrThirdAttemptGoesOnToTheCheck) {
+  for (std::size_t failures : {1u, 2u}) {
+    Fixture f;
+    // The first failure came back as success with an empty file, as a reset
+    // can; the second (when there is one) with less than the announced total.
+    f.platform.results.assign(failures, 0);
+    const std::uint64_t flawed[] = {0, 999};
+    f.platform.sizes.assign(flawed, flawed + failures);
+    RunDownload(kJob, L"Korvane", f.platform, f.trust);
+    EXPECT_EQ(f.platform.attempts, static_cast<int>(failures) + 1);
+    EXPECT_EQ(f.trust.Count(L"signal"), 1) << failures;
+    EXPECT_TRUE(f.platform.handedOver.IsValid());
+    EXPECT_EQ(std::count(f.log.begin(), f.log.end(), L"message 下载失败！"), 0);
+    EXPECT_EQ(std::count(f.log.begin(), f.log.end(), L"bar 0"), static_cast<long>(failures));
+    // The file of the successful attempt stays; only failed attempts' files went.
+    EXPECT_EQ(std::count(f.log.begin(), f.log.end(), kRemove), static_cast<long>(failures));
   }
 }
 
@@ -93,6 +152,8 @@ TEST(RunDownload, AnInstallerThatFailsTheCheckIsClosedThenDeletedAndReportedAsAF
     Fixture f;
     c.arrange(f.trust);
     RunDownload(kJob, L"Korvane", f.platform, f.trust);
+    // The same bytes would come again: a completed download is not retried.
+    EXPECT_EQ(f.platform.attempts, 1) << c.name;
     EXPECT_EQ(f.trust.Count(L"signal"), 0) << c.name;
     EXPECT_FALSE(f.platform.handedOver.IsValid()) << c.name;
     // Our own handle shares no deletion: it must be closed before the delete.
@@ -130,7 +191,7 @@ TEST(RunDownload, TheThreadRunsInsideACOMApartmentAndGoesOnWithoutOne) {
     std::vector<std::wstring> com = {L"init after 0"};
     if (c.joined) com.push_back(L"uninit after " + std::to_wstring(f.log.size()));
     EXPECT_EQ(f.platform.com, com) << std::hex << c.comResult << " " << c.downloadResult;
-    EXPECT_EQ(f.log.front(), kDownload);
+    EXPECT_EQ(f.log.at(1), kDownload);
     EXPECT_EQ(f.log.back(), c.downloadResult == 0 ? L"signal" : L"message 下载失败！");
   }
 }

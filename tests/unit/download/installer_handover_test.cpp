@@ -28,10 +28,15 @@ struct Process {
 class FakeDownloadPlatform : public DownloadPlatform {
  public:
   explicit FakeDownloadPlatform(Process& process) : process_(process) {}
-  long DownloadToFile(const std::wstring&, const std::wstring&) override {
+  long DownloadToFile(const std::wstring&, const std::wstring&, TransferCounts*) override {
     process_.log.push_back(L"download");
     return 0;
   }
+  void DeleteCacheEntry(const std::wstring&) override {}
+  void SetProgress(int) override {}
+  void Pause(std::uint32_t) override {}
+  std::uint32_t TickMs() override { return 0; }
+  bool QueryFileSize(const std::wstring&, std::uint64_t*) override { return false; }
   void RemoveFile(const std::wstring&) override { process_.log.push_back(L"remove"); }
   void SignalFinished(InstallerFile installer) override {
     process_.checkedInstaller = std::move(installer);
@@ -52,12 +57,13 @@ class LoggingShell : public Shell {
  public:
   explicit LoggingShell(Process& process) : process_(process) {}
   std::uint32_t GetVersion() override { return 0x23F00206; }
-  bool Execute(const ShellStartRequest& request, ProcessHandle* started) override {
+  bool Execute(const ShellStartRequest& request, ProcessHandle* started, std::uint32_t*) override {
     process_.log.push_back(L"create process " + request.verb + L" " + request.file);
     *started = 0x99;
     return true;
   }
   void WaitForProcess(ProcessHandle) override { process_.log.push_back(L"wait for process"); }
+  bool ExitCode(ProcessHandle, std::uint32_t*) override { return false; }
   void CloseProcess(ProcessHandle) override { process_.log.push_back(L"close process"); }
   long InitializeCom() override {
     process_.log.push_back(L"com init (shell)");

@@ -22,12 +22,21 @@ class FakeShell : public Shell {
   int comUninitializations = 0;
 
   std::uint32_t GetVersion() override { return version; }
-  bool Execute(const ShellStartRequest& request, ProcessHandle* process) override {
+  std::uint32_t errorOnFailure = 1223;  // ERROR_CANCELLED: the elevation was refused
+  std::uint32_t exitCode = 0;
+
+  bool Execute(const ShellStartRequest& request, ProcessHandle* process,
+               std::uint32_t* error) override {
     starts.push_back(request);
     *process = succeed ? processToReturn : 0;
+    if (!succeed) *error = errorOnFailure;
     return succeed;
   }
   void WaitForProcess(ProcessHandle process) override { waits.push_back(process); }
+  bool ExitCode(ProcessHandle, std::uint32_t* code) override {
+    *code = exitCode;
+    return true;
+  }
   void CloseProcess(ProcessHandle process) override { closes.push_back(process); }
   long InitializeCom() override {
     ++comInitializations;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/fake_log.h"
 #include "fakes/fake_shell.h"
 
 namespace tarnix {
@@ -77,7 +78,7 @@ TEST(StartProcess, StartsInsideACOMApartmentAndLeavesItOnlyWhenItJoined) {
       RecordingShell(std::vector<std::wstring>& l, bool s, long r)
           : log(l), started(s), comResult(r) {}
       std::uint32_t GetVersion() override { return 0x23F00206; }
-      bool Execute(const ShellStartRequest&, ProcessHandle* process) override {
+      bool Execute(const ShellStartRequest&, ProcessHandle* process, std::uint32_t*) override {
         log.push_back(L"create process");
         *process = started ? 153 : 0;
         return started;
@@ -85,6 +86,7 @@ TEST(StartProcess, StartsInsideACOMApartmentAndLeavesItOnlyWhenItJoined) {
       void WaitForProcess(ProcessHandle p) override {
         log.push_back(L"wait " + std::to_wstring(p));
       }
+      bool ExitCode(ProcessHandle, std::uint32_t*) override { return false; }
       void CloseProcess(ProcessHandle p) override { log.push_back(L"close " + std::to_wstring(p)); }
       long InitializeCom() override {
         log.push_back(L"com init");
@@ -94,6 +96,31 @@ TEST(StartProcess, StartsInsideACOMApartmentAndLeavesItOnlyWhenItJoined) {
     } shell(log, c.started, c.comResult);
     EXPECT_EQ(StartProcess(shell, L"", L"C:\\T\\TarnixSetup.exe", c.wait), c.started) << c.name;
     EXPECT_EQ(log, c.log) << c.name;
+  }
+}
+
+TEST(StartProcess, LogsTheShellsResultItsErrorAndTheExitCodeOfAProcessWaitedFor) {
+  struct Case {
+    bool started;
+    bool wait;
+    std::vector<std::wstring> lines;
+  };
+  const std::wstring file = L"C:\\T\\TarnixSetup.exe";
+  const Case cases[] = {
+      {true, true,
+       {L"start \"C:\\T\\TarnixSetup.exe\" (runas): started",
+        L"\"C:\\T\\TarnixSetup.exe\" ended with exit code 3221225786"}},
+      {true, false, {L"start \"C:\\T\\TarnixSetup.exe\" (runas): started"}},
+      // A refused elevation: the shell's error, and no process to ask for an exit code.
+      {false, true, {L"start \"C:\\T\\TarnixSetup.exe\" (runas): not started, error 1223"}},
+  };
+  for (const Case& c : cases) {
+    testing::RecordedLog lines;
+    testing::FakeShell shell;
+    shell.succeed = c.started;
+    shell.exitCode = 0xC000013Au;  // ended by Ctrl+C
+    StartProcess(shell, L"", file, c.wait);
+    EXPECT_EQ(lines.lines, c.lines) << c.started << c.wait;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fakes/fake_ansi_code_page.h"
+#include "fakes/fake_log.h"
 
 namespace tarnix {
 namespace {
@@ -223,6 +224,14 @@ struct FakeInternet : Internet {
     closed.push_back(handle);
     return true;
   }
+  // Only the log asks for these; they are left out of `calls`.
+  std::uint32_t status = 200;
+  std::uint32_t failureError = 12029;  // ERROR_INTERNET_CANNOT_CONNECT
+  bool QueryStatusCode(InternetHandle, std::uint32_t* code) override {
+    *code = status;
+    return true;
+  }
+  std::uint32_t LastError() override { return openFails || openUrlFails ? failureError : 0; }
 };
 
 class ReportRequestTest : public ::testing::Test {
@@ -258,6 +267,33 @@ TEST_F(ReportRequestTest, SendsOneGetWithTheFixedSettingsAndEchoesUrlAndBody) {
                           "Close(request)", "Close(session)"));
   EXPECT_THAT(output.urlLines, ElementsAre(url));
   EXPECT_THAT(output.chunks, ElementsAre("ok"));
+}
+
+TEST_F(ReportRequestTest, TheLogNamesTheOutcomeTheBytesAndTheTimeButNeverTheUrl) {
+  struct Case {
+    const char* name;
+    void (*arrange)(FakeInternet&);
+    std::wstring line;
+  };
+  const Case cases[] = {
+      {"answered", [](FakeInternet& i) { i.body = "ok!"; i.openUrlDelayMs = 40; },
+       L"report: HTTP status 200, 3 bytes echoed, 40 ms"},
+      {"server error", [](FakeInternet& i) { i.status = 503; },
+       L"report: HTTP status 503, 0 bytes echoed, 0 ms"},
+      {"no connection", [](FakeInternet& i) { i.openUrlFails = true; i.openUrlDelayMs = 5000; },
+       L"report: request failed, WinINet error 12029, 5000 ms"},
+      {"no session", [](FakeInternet& i) { i.openFails = true; },
+       L"report: no session, WinINet error 12029, 0 ms"},
+  };
+  for (const Case& c : cases) {
+    testing::RecordedLog lines;
+    FakeReportClock caseClock;
+    FakeInternet caseInternet(caseClock);
+    FakeReportOutput caseOutput;
+    c.arrange(caseInternet);
+    SendReportRequest(url + L"0123456789abcdef", caseInternet, caseOutput, caseClock, caseClock.tick);
+    EXPECT_THAT(lines.lines, ElementsAre(c.line)) << c.name;
+  }
 }
 
 TEST_F(ReportRequestTest, LongBodyIsEchoedInChunksOfAtMost1023Bytes) {

@@ -1,0 +1,49 @@
+#pragma once
+// The installation's mutex on the real system.
+
+#include <windows.h>
+
+#include "app/install_lock.h"
+#include "platform/win_handles_win.h"
+
+namespace tarnix::win {
+
+class Win32InstallLockPlatform final : public InstallLockPlatform {
+ public:
+  MutexHandle CreateNamedMutex(const std::wstring& name, std::uint32_t* error) override;
+  std::uint32_t WaitForMutex(MutexHandle mutex, std::uint32_t timeoutMs) override;
+  void ReleaseOwnership(MutexHandle mutex) override;
+  void CloseMutex(MutexHandle mutex) override;
+};
+
+// The lock held by a thread of its own, so that whichever thread knows the
+// installation is over may give it up: the installer-run thread once the
+// host has started, or the main thread once the dialog has closed. Create it
+// with new and never destroy it: the installer-run thread may give it up
+// while the main thread runs the exit-time destructors.
+class HeldInstallLock final : public InstallLockOwner {
+ public:
+  HeldInstallLock();
+  HeldInstallLock(const HeldInstallLock&) = delete;
+  HeldInstallLock& operator=(const HeldInstallLock&) = delete;
+
+  // Once. Without a thread or events, the lock is taken on the calling
+  // thread, which alone can then give it up (or the process's end).
+  InstallLockOutcome Take() override;
+  // From any thread, any number of times: returns once the lock is given up.
+  void Release() override;
+
+ private:
+  static unsigned Hold(void* parameter);
+
+  Win32InstallLockPlatform platform_;
+  InstallLock lock_{platform_};
+  InstallLockOutcome outcome_ = InstallLockOutcome::kUnavailable;
+  UniqueKernelHandle taken_;
+  UniqueKernelHandle release_;
+  UniqueKernelHandle holder_;
+  bool heldHere_ = false;  // taken on the calling thread instead
+  DWORD takingThread_ = 0;
+};
+
+}  // namespace tarnix::win

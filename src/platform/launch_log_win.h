@@ -1,0 +1,36 @@
+#pragma once
+// The launch log on the real file system.
+
+#include <windows.h>
+
+#include "platform/launch_log.h"
+
+namespace tarnix::win {
+
+class Win32LogPlatform final : public LogPlatform {
+ public:
+  Win32LogPlatform();
+  ~Win32LogPlatform() override;
+  Win32LogPlatform(const Win32LogPlatform&) = delete;
+  Win32LogPlatform& operator=(const Win32LogPlatform&) = delete;
+
+  LogFileHandle OpenForAppend(const std::wstring& path) override;
+  bool FileSize(LogFileHandle file, std::uint64_t* size) override;
+  bool Write(LogFileHandle file, std::string_view bytes) override;
+  void Close(LogFileHandle file) override;
+  bool Rename(const std::wstring& from, const std::wstring& to) override;
+  LogTime Now() override;
+  void Lock() override;
+  void Unlock() override;
+
+ private:
+  CRITICAL_SECTION lock_;
+};
+
+// Opens the process's log in the folder named by "TEMP" (where the installer
+// goes too) and installs it for LogLine. Call once, first thing, before any
+// other thread starts. The log is never closed: threads write to it until
+// the process ends.
+void OpenProcessLogOnSystem();
+
+}  // namespace tarnix::win
