@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 #include "platform/app_framework_win.h"
 #include "platform/file_query_win.h"
 #include "platform/message_box_win.h"
@@ -36,6 +38,9 @@ WorkArea Win32LaunchSession::GetPrimaryScreenSize() {
 
 void Win32LaunchReporter::StartLaunchReport(const std::wstring& appName,
                                             const std::wstring& appVersion) {
+  // What was written so far leaves now, while no report thread can hold the
+  // stream: the process may end later without flushing it.
+  std::fflush(stdout);
   // The job owns copies of the texts: the launcher may stop waiting and end
   // while it still runs.
   flight_.Start([appName, appVersion](std::uint32_t startTick) {
@@ -78,6 +83,6 @@ bool Win32AppLaunch::LaunchApp() {
   return started;
 }
 
-void Win32AppLaunch::WaitForLaunchReport() { reporter_.WaitForLaunchReport(); }
+bool Win32AppLaunch::WaitForLaunchReport() { return reporter_.WaitForLaunchReport(); }
 
 }  // namespace tarnix::win

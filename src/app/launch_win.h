@@ -48,7 +48,7 @@ class Win32AppLaunch final : public AppLaunch {
   explicit Win32AppLaunch(std::function<void()> afterLaunch = nullptr)
       : afterLaunch_(std::move(afterLaunch)) {}
   bool LaunchApp() override;
-  void WaitForLaunchReport() override;
+  bool WaitForLaunchReport() override;
 
  private:
   Win32LaunchReporter reporter_;

@@ -10,6 +10,7 @@
 #include "platform/app_framework_win.h"
 #include "platform/file_query_win.h"
 #include "platform/launch_log_win.h"
+#include "platform/process_end_win.h"
 #include "platform/registry_win.h"
 #include "platform/win_handles_win.h"
 
@@ -63,7 +64,7 @@ class CUseThreadDownloadApp final : public CWinApp {
     // The host is started (or its failure told) before the launcher waits,
     // with nothing on screen, for its report. A report that may still run
     // must not meet the exit-time destructors: the process then ends at once.
-    if (!LaunchAndFinishReportOnSystem()) EndProcessNow(0);
+    if (!LaunchAndFinishReportOnSystem()) EndProcessOnSystem(false, 0);
     return FALSE;
   }
 };

@@ -6,15 +6,15 @@
 
 namespace tarnix {
 
-bool RunInstallation(InstallPlatform& platform, FileQuery& files, AppLaunch& app) {
-  if (!platform.WaitForDownload()) return false;
+InstallationEnd RunInstallation(InstallPlatform& platform, FileQuery& files, AppLaunch& app) {
+  if (!platform.WaitForDownload()) return InstallationEnd::kThreadReturns;
   platform.SetProgress(kProgressDownloadComplete);
 
   std::wstring installer = platform.InstallerPath();
   if (!IsExistingFile(files, installer)) {
     LogLine(L"installer " + LogQuoted(installer) + L" missing after the download");
     platform.ReleaseInstaller();
-    return false;
+    return InstallationEnd::kThreadReturns;
   }
   platform.SetProgress(kProgressInstallerStarting);
 
@@ -32,8 +32,8 @@ bool RunInstallation(InstallPlatform& platform, FileQuery& files, AppLaunch& app
   platform.EnableDone();
   // The host is up (or its failure told): nothing on screen waits for the report.
   platform.HideDialog();
-  app.WaitForLaunchReport();
-  return true;
+  return app.WaitForLaunchReport() ? InstallationEnd::kReportFinished
+                                    : InstallationEnd::kReportMayStillRun;
 }
 
 }  // namespace tarnix

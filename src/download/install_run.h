@@ -39,14 +39,20 @@ class AppLaunch {
   // Starts the application through the installed host, with its launch
   // report; false when the host did not start.
   virtual bool LaunchApp() = 0;
-  // Waits until the launch report has ended or its time is up.
-  virtual void WaitForLaunchReport() = 0;
+  // Waits until the launch report has ended or its time is up. True when no
+  // report runs any more; false when it may still be running.
+  virtual bool WaitForLaunchReport() = 0;
+};
+
+// What the installer-run thread does once the installation is over.
+enum class InstallationEnd {
+  kThreadReturns,        // no installer file, or the wait failed: the dialog stays
+  kReportFinished,       // end the process with exit code 0
+  kReportMayStillRun,    // end the process with exit code 0, without waiting on the report
 };
 
 // Waits for the download, runs the installer, launches the application, hides
-// the dialog and waits for the launch report. Returns true when the process
-// must now end with exit code 0, false when the thread simply returns (no
-// installer file, or the wait failed).
-bool RunInstallation(InstallPlatform& platform, FileQuery& files, AppLaunch& app);
+// the dialog and waits for the launch report.
+InstallationEnd RunInstallation(InstallPlatform& platform, FileQuery& files, AppLaunch& app);
 
 }  // namespace tarnix

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "download/download_state_win.h"
@@ -10,6 +9,7 @@
 #include "download/installer_location.h"
 #include "platform/file_query_win.h"
 #include "platform/message_box_win.h"
+#include "platform/process_end_win.h"
 #include "platform/shell_win.h"
 
 namespace tarnix::win {
@@ -33,25 +33,18 @@ class Win32InstallPlatform final : public InstallPlatform {
   void HideDialog() override { ::ShowWindow(::GetParent(progressBar.GetSafeHwnd()), SW_HIDE); }
 };
 
-// Ends the process from this thread while the main thread is still in the
-// dialog's modal loop. The C run-time's exit() would run exit-time
-// destructors while the main thread still uses the dialog and the
-// process-wide objects; ExitProcess stops the other threads first and runs no
-// destructor of ours. Standard output (the diagnostics) is flushed by hand.
-[[noreturn]] void EndProcessAfterHandOver() {
-  std::fflush(nullptr);
-  ::ExitProcess(0);
-}
 
 }  // namespace
 
 unsigned InstallThreadProc(void* parameter) {
   Win32InstallPlatform platform;
   Win32FileQuery files;
-  // The process ends right after the wait for the launch report, by
-  // ExitProcess, whether or not the report got through.
-  if (RunInstallation(platform, files, *static_cast<AppLaunch*>(parameter)))
-    EndProcessAfterHandOver();
+  // The process ends from this thread, right after the wait for the launch
+  // report, while the main thread is still in the dialog's modal loop: the C
+  // run-time's exit() would run exit-time destructors under the dialog.
+  InstallationEnd end = RunInstallation(platform, files, *static_cast<AppLaunch*>(parameter));
+  if (end != InstallationEnd::kThreadReturns)
+    EndProcessOnSystem(end == InstallationEnd::kReportFinished, 0);
   return 0;
 }
 

@@ -53,11 +53,6 @@ const std::wstring& ApplicationTitle() {
   return title;
 }
 
-void EndProcessNow(UINT exitCode) {
-  std::fflush(nullptr);
-  ::ExitProcess(exitCode);
-}
-
 void HardenDllSearchPath() {
   HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
   using SetDefaultFn = BOOL(WINAPI*)(DWORD);

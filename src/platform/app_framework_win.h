@@ -38,11 +38,6 @@ CWinApp* AfxGetApp();
 // The executable's file name without its extension.
 const std::wstring& ApplicationTitle();
 
-// Ends the process with `exitCode` at once, standard output flushed, without
-// the C run-time's exit-time destructors: for when another thread may still
-// use what they would destroy.
-[[noreturn]] void EndProcessNow(UINT exitCode);
-
 // Makes DLL loading ignore the program's folder and the current directory
 // for every library that is not given by full path.
 void HardenDllSearchPath();

@@ -31,6 +31,8 @@ TEST(ParseHostVersion, ReadsLikeScanfAndStopsAtTheFirstMismatch) {
       {L"4294967296.1", {{0, 1, 0, 0}}},  // wraps modulo 2^32
       {L"-1.+2", {{4294967295u, 2, 0, 0}}},
       {L"2", {{2, 0, 0, 0}}},
+      {L"1,2.0.0", {{1, 0, 0, 0}}},       // only "." separates numbers
+      {L"1-0-0-78", {{1, 0, 0, 0}}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ParseHostVersion(c.text).parts, c.expected.parts) << c.text;

@@ -214,6 +214,18 @@ class LoggingShell : public FakeShell {
   std::vector<std::wstring>& log_;
 };
 
+class LoggingSession : public FakeSession {
+ public:
+  explicit LoggingSession(std::vector<std::wstring>& log) : log_(log) {}
+  bool GetPrimaryWorkArea(WorkArea* area) override {
+    log_.push_back(L"work area read");
+    return FakeSession::GetPrimaryWorkArea(area);
+  }
+
+ private:
+  std::vector<std::wstring>& log_;
+};
+
 class LaunchAppTest : public ::testing::Test {
  protected:
   void InstallHost(const std::wstring& path, std::uint32_t attributes = 0x20) {
@@ -233,7 +245,7 @@ class LaunchAppTest : public ::testing::Test {
   std::vector<std::wstring> log;
   FakeRegistry registry;
   FakeFiles files;
-  FakeSession session;
+  LoggingSession session{log};
   LoggingShell shell{log};
   RecordingReporter reporter{log};
 };
@@ -294,10 +306,32 @@ TEST_F(LaunchAppTest, AStartTheShellRefusesFailsAfterTheReport) {
   EXPECT_EQ(reporter.reports.size(), 1u);
 }
 
-TEST_F(LaunchAppTest, TheReportStartsBeforeTheHostAndIsNotWaitedForByTheLaunch) {
+TEST_F(LaunchAppTest, TheReportStartsBeforeTheWorkAreaQueryAndTheHostAndIsNotWaitedFor) {
   InstallHost(L"C:\\h.exe");
   EXPECT_TRUE(Launch());
-  EXPECT_EQ(log, (std::vector<std::wstring>{L"report started", L"host started"}));
+  EXPECT_EQ(log, (std::vector<std::wstring>{L"report started", L"work area read", L"host started"}));
+}
+
+TEST_F(LaunchAppTest, WithoutAReporterTheDirectBranchHasNothingToWaitFor) {
+  struct Case {
+    const char* name;
+    bool hostStarts;
+    std::vector<std::wstring> log;
+  };
+  const Case cases[] = {
+      {"started", true, {L"work area read", L"host started"}},
+      {"start refused", false, {L"work area read", L"host started", L"message 运行App失败！"}},
+  };
+  for (const Case& c : cases) {
+    log.clear();
+    InstallHost(L"C:\\h.exe");
+    shell.succeed = c.hostStarts;
+    LaunchEnvironment environment{registry, files, session, shell, nullptr};
+    EXPECT_TRUE(LaunchAndFinishReport(environment, [this](const wchar_t* text) {
+      log.push_back(std::wstring(L"message ") + text);
+    })) << c.name;
+    EXPECT_EQ(log, c.log) << c.name;
+  }
 }
 
 TEST_F(LaunchAppTest, TheDirectBranchWaitsForTheReportOnlyAfterTheHostOrItsFailureMessage) {
@@ -309,12 +343,14 @@ TEST_F(LaunchAppTest, TheDirectBranchWaitsForTheReportOnlyAfterTheHostOrItsFailu
     std::vector<std::wstring> log;
   };
   const Case cases[] = {
-      {"started", true, true, true, {L"report started", L"host started", L"report waited for"}},
+      {"started", true, true, true,
+       {L"report started", L"work area read", L"host started", L"report waited for"}},
       {"report still running", true, true, false,
-       {L"report started", L"host started", L"report waited for"}},
+       {L"report started", L"work area read", L"host started", L"report waited for"}},
       // The message does not wait for the report.
       {"start refused", true, false, true,
-       {L"report started", L"host started", L"message 运行App失败！", L"report waited for"}},
+       {L"report started", L"work area read", L"host started", L"message 运行App失败！",
+        L"report waited for"}},
       {"no host", false, true, true, {L"message 运行App失败！", L"report waited for"}},
   };
   for (const Case& c : cases) {

@@ -42,7 +42,11 @@ class FakeInstallPlatform : public InstallPlatform, public FileQuery, public App
   }
   void EnableDone() override { calls.push_back(L"enable done"); }
   void HideDialog() override { calls.push_back(L"hide dialog"); }
-  void WaitForLaunchReport() override { calls.push_back(L"wait for report"); }
+  bool reportFinishes = true;
+  bool WaitForLaunchReport() override {
+    calls.push_back(L"wait for report");
+    return reportFinishes;
+  }
 };
 
 const std::wstring kStart = L"start [] C:\\T\\TarnixSetup.exe wait";
@@ -50,11 +54,18 @@ const std::wstring kAttributes = L"attributes C:\\T\\TarnixSetup.exe";
 
 TEST(RunInstallation, RunsTheInstallerLaunchesHidesTheDialogWaitsForTheReportAndAsksToEnd) {
   FakeInstallPlatform platform;
-  EXPECT_TRUE(RunInstallation(platform, platform, platform));
+  EXPECT_EQ(RunInstallation(platform, platform, platform), InstallationEnd::kReportFinished);
   EXPECT_EQ(platform.calls,
             (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes, L"pos 180", kStart,
                                        L"release", L"pos 200", L"launch", L"enable done",
                                        L"hide dialog", L"wait for report"}));
+}
+
+TEST(RunInstallation, AReportThatMayStillRunAsksForTheProcessToEndWithoutWaitingOnIt) {
+  FakeInstallPlatform platform;
+  platform.reportFinishes = false;
+  EXPECT_EQ(RunInstallation(platform, platform, platform), InstallationEnd::kReportMayStillRun);
+  EXPECT_EQ(platform.calls.back(), L"wait for report");
 }
 
 TEST(RunInstallation, FailuresAreReportedAndTheHandOverStillHappens) {
@@ -82,7 +93,7 @@ TEST(RunInstallation, FailuresAreReportedAndTheHandOverStillHappens) {
     FakeInstallPlatform platform;
     platform.installerStarts = c.installerStarts;
     platform.launchSucceeds = c.launchSucceeds;
-    EXPECT_TRUE(RunInstallation(platform, platform, platform));
+    EXPECT_EQ(RunInstallation(platform, platform, platform), InstallationEnd::kReportFinished);
     EXPECT_EQ(platform.calls, c.calls) << c.installerStarts << c.launchSucceeds;
   }
 }
@@ -91,7 +102,7 @@ TEST(RunInstallation, MissingInstallerOrAFolderStopsQuietlyAt150) {
   for (std::uint32_t attributes : {kInvalidFileAttributes, kFileAttributeDirectory}) {
     FakeInstallPlatform platform;
     platform.attributes = attributes;
-    EXPECT_FALSE(RunInstallation(platform, platform, platform));
+    EXPECT_EQ(RunInstallation(platform, platform, platform), InstallationEnd::kThreadReturns);
     // The checked file is let go, since nothing will run it.
     EXPECT_EQ(platform.calls,
               (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes, L"release"}));
@@ -101,7 +112,7 @@ TEST(RunInstallation, MissingInstallerOrAFolderStopsQuietlyAt150) {
 TEST(RunInstallation, AFailedWaitRunsNothing) {
   FakeInstallPlatform platform;
   platform.waitSucceeds = false;
-  EXPECT_FALSE(RunInstallation(platform, platform, platform));
+  EXPECT_EQ(RunInstallation(platform, platform, platform), InstallationEnd::kThreadReturns);
   EXPECT_EQ(platform.calls, std::vector<std::wstring>{L"wait"});
 }
 

@@ -90,7 +90,7 @@ class FakeInstallPlatform : public InstallPlatform, public FileQuery, public App
   bool LaunchApp() override { return true; }
   void EnableDone() override {}
   void HideDialog() override {}
-  void WaitForLaunchReport() override {}
+  bool WaitForLaunchReport() override { return true; }
 
  private:
   Process& process_;
@@ -104,7 +104,7 @@ TEST(InstallerHandOver, TheCheckedHandleIsHeldFromTheCheckUntilTheInstallerHasEn
   RunDownload({L"http://host/file", L"C:\\T\\TarnixSetup.exe"}, L"Korvane", download, trust);
 
   FakeInstallPlatform install(process);
-  EXPECT_TRUE(RunInstallation(install, install, install));
+  EXPECT_EQ(RunInstallation(install, install, install), InstallationEnd::kReportFinished);
 
   EXPECT_EQ(process.log,
             (std::vector<std::wstring>{

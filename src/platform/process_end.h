@@ -1,0 +1,30 @@
+#pragma once
+// How the launcher ends once its work is done, given whether its launch
+// report may still be running on a thread of its own.
+
+namespace tarnix {
+
+// The system's ways of ending the process, shaped like fflush(nullptr),
+// ExitProcess and TerminateProcess(GetCurrentProcess()).
+class ProcessEnd {
+ public:
+  virtual ~ProcessEnd() = default;
+  // Flushes every C run-time output stream; takes each stream's lock.
+  virtual void FlushOutput() = 0;
+  // Ends the process: stops the other threads, then runs every library's
+  // detach code. Does not return on the system.
+  virtual void ExitNormally(unsigned exitCode) = 0;
+  // Ends the process at once: nothing more runs in it, no flush, no detach
+  // code. Does not return on the system.
+  virtual void Terminate(unsigned exitCode) = 0;
+};
+
+// Ends the process with `exitCode`. When the report has ended, output is
+// flushed and the process exits as usual. When it may still be running, its
+// thread may hold a stream's lock (blocked writing to a full pipe) or a
+// library's or the heap's lock: a flush would wait for it forever and the
+// detach code could too, so the process is terminated instead. What the
+// report had not written yet is lost; it writes nothing to disk.
+void EndProcess(ProcessEnd& end, bool reportFinished, unsigned exitCode);
+
+}  // namespace tarnix
