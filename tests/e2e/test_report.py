@@ -399,6 +399,28 @@ class ReportTest(LauncherTestCase):
         self.host_record()
         self.assertLessEqual(len(stdout), 64 * 1024 + 1024, "the echo is bounded")
 
+    def test_a_full_output_pipe_does_not_keep_the_launcher_past_its_budget(self):
+        # Nobody reads the launcher's stdout: the echo of a body larger than
+        # the pipe's buffer blocks the report's thread inside a write, holding
+        # the stream's lock. The launcher must still end by itself.
+        self.install_host()
+        endless = Endless()
+        self.addCleanup(endless.release)
+        with serving() as server:
+            server.routes["/report"] = endless
+            launcher = self.start_launcher(env={"http_proxy": server.proxy})
+            self.addCleanup(end_if_running, launcher)
+            try:
+                launcher.wait(timeout=LAUNCHER_END_TIMEOUT)
+            except subprocess.TimeoutExpired:
+                self.fail("the launcher hung on its full output pipe")
+            endless.release()
+            stdout, stderr = launcher.communicate(timeout=LAUNCHER_END_TIMEOUT)
+            self.assertEqual(launcher.returncode, 0, stderr)
+            self.assertEqual(len(report_requests(server)), 1)
+        self.host_record()
+        self.assertGreaterEqual(len(stdout), 60 * 1024, "the echo filled the pipe")
+
 
 class ReportAfterInstallTest(LauncherTestCase):
     """The download branch: the report is sent once, after the installation,
