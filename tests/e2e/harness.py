@@ -576,16 +576,21 @@ def serve_html(status=200):
     return lambda handler, server: send_body(handler, page, "text/html; charset=utf-8", status)
 
 
+def send_part(handler, body, sent):
+    """Answers status 200 announcing all of `body` and sends its first `sent` bytes."""
+    handler.send_response(200)
+    handler.send_header("Content-Type", "application/octet-stream")
+    handler.send_header("Content-Length", str(len(body)))
+    handler.end_headers()
+    handler.wfile.write(body[:sent])
+    handler.wfile.flush()
+
+
 def serve_stall(body, sent=4096, hold=600.0):
     """A route that announces all of `body`, sends its first `sent` bytes and
     then sends nothing more for `hold` seconds (or until the server stops)."""
     def route(handler, server):
-        handler.send_response(200)
-        handler.send_header("Content-Type", "application/octet-stream")
-        handler.send_header("Content-Length", str(len(body)))
-        handler.end_headers()
-        handler.wfile.write(body[:sent])
-        handler.wfile.flush()
+        send_part(handler, body, sent)
         server.stalled.wait(hold)
     return route
 
@@ -607,12 +612,7 @@ def serve_cut(body, sent=64 * 1024):
     """A route that announces all of `body`, sends its first `sent` bytes and
     then closes the connection: a download that breaks off part-way."""
     def route(handler, server):
-        handler.send_response(200)
-        handler.send_header("Content-Type", "application/octet-stream")
-        handler.send_header("Content-Length", str(len(body)))
-        handler.end_headers()
-        handler.wfile.write(body[:sent])
-        handler.wfile.flush()
+        send_part(handler, body, sent)
         handler.close_connection = True
         handler.connection.shutdown(socket.SHUT_RDWR)
     return route

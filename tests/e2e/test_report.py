@@ -384,14 +384,19 @@ class ReportTest(LauncherTestCase):
                     url = "http://%s/report?%s" % (report_host(), requests[0][1])
                     self.assertEqual(stdout.replace("\r\n", "\n"), url + "\n" + DELAYED_BODY.decode())
 
-    def test_an_endless_body_is_echoed_only_up_to_its_bound(self):
+    def launch_against_endless_body(self, server):
+        """Starts a launcher whose statistics server sends a body that never ends."""
         self.install_host()
         endless = Endless()
         self.addCleanup(endless.release)
+        server.routes["/report"] = endless
+        launcher = self.start_launcher(env={"http_proxy": server.proxy})
+        self.addCleanup(end_if_running, launcher)
+        return launcher, endless
+
+    def test_an_endless_body_is_echoed_only_up_to_its_bound(self):
         with serving() as server:
-            server.routes["/report"] = endless
-            launcher = self.start_launcher(env={"http_proxy": server.proxy})
-            self.addCleanup(end_if_running, launcher)
+            launcher, endless = self.launch_against_endless_body(server)
             stdout, stderr = launcher.communicate(timeout=LAUNCHER_END_TIMEOUT)
             endless.release()
             self.assertEqual(launcher.returncode, 0, stderr)
@@ -403,13 +408,8 @@ class ReportTest(LauncherTestCase):
         # Nobody reads the launcher's stdout: the echo of a body larger than
         # the pipe's buffer blocks the report's thread inside a write, holding
         # the stream's lock. The launcher must still end by itself.
-        self.install_host()
-        endless = Endless()
-        self.addCleanup(endless.release)
         with serving() as server:
-            server.routes["/report"] = endless
-            launcher = self.start_launcher(env={"http_proxy": server.proxy})
-            self.addCleanup(end_if_running, launcher)
+            launcher, endless = self.launch_against_endless_body(server)
             try:
                 launcher.wait(timeout=LAUNCHER_END_TIMEOUT)
             except subprocess.TimeoutExpired:
