@@ -116,7 +116,11 @@ tarnix_start_time() {
 tarnix_remove_entry() {
   local entry="$TARNIX_BINFMT/$1"
   [ -e "$entry" ] || return 0
-  echo -1 | as_root tee "$entry" >/dev/null 2>&1 || true
+  if [ -w "$entry" ]; then
+    echo -1 2>/dev/null >"$entry" || true
+  else
+    echo -1 | as_root tee "$entry" >/dev/null 2>&1 || true
+  fi
   if [ -e "$entry" ]; then
     echo "cannot remove the binfmt_misc entry $entry" >&2
     return 1
