@@ -69,53 +69,146 @@ build_preset() {
 # Linux program, which some kernels refuse. There qemu's i386 emulator runs
 # it, registered in binfmt_misc for 32-bit x86 Linux programs (flag F: the
 # kernel opens the emulator once, at registration).
+#
+# Each run registers an entry of its own, named after the shell that owns it
+# ($$): TARNIX_I386_PREFIX-<pid namespace>-<pid>-<start time>. The name says
+# whether its run still lives (a pid comes back for another process, never
+# with the same start time), so a later run removes the entries of runs that
+# were killed before they could, and leaves those of live runs alone. Runs in
+# another pid namespace (another container on the same kernel) cannot be seen
+# from here: their entries are left alone too.
 TARNIX_BINFMT=/proc/sys/fs/binfmt_misc
-TARNIX_I386_ENTRY=tarnix-i386
-TARNIX_I386_RULE=":$TARNIX_I386_ENTRY:M::\\x7f\\x45\\x4c\\x46\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:/usr/bin/qemu-i386-static:F"
-TARNIX_I386_REGISTERED=
+TARNIX_I386_PREFIX=tarnix-i386
+# The entry's rule after its name: magic, mask, interpreter, flags.
+TARNIX_I386_RULE="M::\\x7f\\x45\\x4c\\x46\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:/usr/bin/qemu-i386-static:F"
+# The name of the entry this shell registers; set before the entry is
+# written, so that whatever ends the run after that point removes it.
+TARNIX_I386_ENTRY=
 TARNIX_BINFMT_MOUNTED=
 
 # How the 32-bit Wine loader runs here: native, emulated (through an entry in
-# binfmt_misc, ours or one that was there) or none.
+# binfmt_misc, seen or not, or where it cannot be told) or none.
 wine32_mode() {
   python3 "$TARNIX_ROOT/tests/e2e/harness.py"
 }
 
-# Makes the 32-bit Wine loader start where the kernel refuses it: installs
-# qemu-user-static, mounts binfmt_misc, and registers the emulator for 32-bit
-# x86 programs unless an entry for them is there already. Call
-# disable_i386_emulation afterwards (and from a trap): it removes only what
-# this function added. Fails, saying why, where that cannot be done.
-enable_i386_emulation() {
-  ensure_packages qemu-user-static || { echo "cannot install qemu-user-static" >&2; return 1; }
-  if [ ! -e "$TARNIX_BINFMT/register" ]; then
-    as_root mount -t binfmt_misc binfmt_misc "$TARNIX_BINFMT" ||
-      { echo "cannot mount binfmt_misc on $TARNIX_BINFMT" >&2; return 1; }
-    TARNIX_BINFMT_MOUNTED=1
-  fi
-  # An entry that was there before (now visible) serves as it is.
-  [ "$(wine32_mode)" = none ] || return 0
-  if [ -e "$TARNIX_BINFMT/$TARNIX_I386_ENTRY" ]; then
-    echo "$TARNIX_BINFMT/$TARNIX_I386_ENTRY is there but does not run 32-bit programs" >&2
-    return 1
-  fi
-  printf '%s\n' "$TARNIX_I386_RULE" | as_root tee "$TARNIX_BINFMT/register" >/dev/null ||
-    { echo "cannot register qemu-i386-static in $TARNIX_BINFMT" >&2; return 1; }
-  TARNIX_I386_REGISTERED=1
-  [ "$(wine32_mode)" = emulated ] ||
-    { echo "the 32-bit Wine loader does not start through qemu-i386-static either" >&2; return 1; }
+# The number of process $1's pid namespace, or nothing where it cannot be read.
+tarnix_pid_namespace() {
+  local link
+  link=$(readlink "/proc/$1/ns/pid" 2>/dev/null) || return 0
+  link=${link#pid:[}
+  printf '%s' "${link%]}"
 }
 
-# Removes the entry that enable_i386_emulation registered, and unmounts
-# binfmt_misc where it mounted it and nothing else is registered there.
+# The start time of process $1 (clock ticks after boot), or nothing where no
+# such process lives.
+tarnix_start_time() {
+  local stat fields
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 0
+  # The command name (field 2) may hold spaces and parentheses; the fields
+  # after its last ")" start with field 3.
+  read -r -a fields <<<"${stat##*) }"
+  printf '%s' "${fields[19]:-}"
+}
+
+# Removes binfmt_misc entry $1; nothing to do where it is not there. Says so,
+# and fails, where the entry stays.
+tarnix_remove_entry() {
+  local entry="$TARNIX_BINFMT/$1"
+  [ -e "$entry" ] || return 0
+  if [ -w "$entry" ]; then
+    echo -1 2>/dev/null >"$entry" || true
+  else
+    echo -1 | as_root tee "$entry" >/dev/null 2>&1 || true
+  fi
+  if [ -e "$entry" ]; then
+    echo "cannot remove the binfmt_misc entry $entry" >&2
+    return 1
+  fi
+}
+
+# Removes the entries of ours (TARNIX_I386_PREFIX-...) whose run has ended: a
+# run that was killed could not remove its own. Fails where one stays.
+remove_stale_i386_entries() {
+  local namespace path name entry_namespace pid start extra status=0
+  namespace=$(tarnix_pid_namespace $$)
+  [ -n "$namespace" ] || return 0
+  for path in "$TARNIX_BINFMT/$TARNIX_I386_PREFIX"-*; do
+    [ -e "$path" ] || continue
+    name=${path##*/}
+    IFS=- read -r entry_namespace pid start extra <<<"${name#"$TARNIX_I386_PREFIX"-}"
+    [[ $entry_namespace = "$namespace" && $pid =~ ^[0-9]+$ && $start =~ ^[0-9]+$ && -z $extra ]] || continue
+    [ "$(tarnix_start_time "$pid")" = "$start" ] && continue
+    echo "Removing $path: its run has ended without removing it"
+    tarnix_remove_entry "$name" || status=1
+  done
+  return $status
+}
+
+# Registers this run's entry for the emulator (TARNIX_I386_RULE).
+register_i386_entry() {
+  local namespace start
+  namespace=$(tarnix_pid_namespace $$)
+  start=$(tarnix_start_time $$)
+  if [ -z "$namespace" ] || [ -z "$start" ]; then
+    echo "cannot tell this run apart in /proc: no entry registered" >&2
+    return 1
+  fi
+  TARNIX_I386_ENTRY="$TARNIX_I386_PREFIX-$namespace-$$-$start"
+  printf ':%s:%s\n' "$TARNIX_I386_ENTRY" "$TARNIX_I386_RULE" | as_root tee "$TARNIX_BINFMT/register" >/dev/null ||
+    { echo "cannot register $TARNIX_I386_ENTRY in $TARNIX_BINFMT" >&2; return 1; }
+}
+
+# Mounts binfmt_misc where it is not mounted (remembered in
+# TARNIX_BINFMT_MOUNTED, for disable_i386_emulation).
+mount_binfmt_misc() {
+  [ -e "$TARNIX_BINFMT/register" ] && return 0
+  as_root mount -t binfmt_misc binfmt_misc "$TARNIX_BINFMT" ||
+    { echo "cannot mount binfmt_misc on $TARNIX_BINFMT" >&2; return 1; }
+  TARNIX_BINFMT_MOUNTED=1
+}
+
+# Makes the 32-bit Wine loader start where the kernel refuses it: installs
+# qemu-user-static, mounts binfmt_misc, and registers this run's entry for the
+# emulator. An entry of another run would go away when that run ends, so the
+# run registers its own even where the loader starts through one already;
+# where it cannot, an entry that was there serves as it is. Call
+# disable_i386_emulation afterwards (and from a trap on EXIT: see
+# end_i386_emulation): it removes only what this function added. Fails,
+# saying why, where the loader cannot be made to start.
+enable_i386_emulation() {
+  local mode
+  mode=$(wine32_mode)
+  [ "$mode" = native ] && return 0
+  if ensure_packages qemu-user-static && mount_binfmt_misc && { remove_stale_i386_entries || true; } &&
+     register_i386_entry; then
+    [ "$(wine32_mode)" = emulated ] && return 0
+    echo "the 32-bit Wine loader does not start through qemu-i386-static either" >&2
+    return 1
+  fi
+  [ "$mode" = emulated ] && { echo "using the emulator entry that was there" >&2; return 0; }
+  return 1
+}
+
+# Removes the entry that enable_i386_emulation registered (or began to), and
+# unmounts binfmt_misc where it mounted it and nothing else is registered
+# there. Fails, saying so, where the entry stays.
 disable_i386_emulation() {
-  if [ -n "$TARNIX_I386_REGISTERED" ]; then
-    echo -1 | as_root tee "$TARNIX_BINFMT/$TARNIX_I386_ENTRY" >/dev/null || true
-    TARNIX_I386_REGISTERED=
+  if [ -n "$TARNIX_I386_ENTRY" ]; then
+    tarnix_remove_entry "$TARNIX_I386_ENTRY" || return 1
+    TARNIX_I386_ENTRY=
   fi
   if [ -n "$TARNIX_BINFMT_MOUNTED" ] &&
      [ -z "$(ls "$TARNIX_BINFMT" 2>/dev/null | grep -vx 'register\|status')" ]; then
-    as_root umount "$TARNIX_BINFMT" || true
+    as_root umount "$TARNIX_BINFMT" || echo "cannot unmount $TARNIX_BINFMT (it stays mounted)" >&2
     TARNIX_BINFMT_MOUNTED=
   fi
+}
+
+# The trap on EXIT of a script that calls enable_i386_emulation: removes what
+# that added, and ends the script as a failure where that fails.
+end_i386_emulation() {
+  local code=$?
+  disable_i386_emulation || [ "$code" -ne 0 ] || code=1
+  exit "$code"
 }

@@ -12,6 +12,7 @@ import http.server
 import json
 import os
 import re
+import select
 import shutil
 import socket
 import struct
@@ -27,58 +28,85 @@ WINE32 = "/usr/lib/wine/wine"
 WINE64 = "/usr/lib/wine/wine64"
 
 
-BINFMT_MISC = "/proc/sys/fs/binfmt_misc"
+def is_i386_program(head):
+    """Whether `head`, the start of a file, is that of a 32-bit x86 ELF
+    program (class 32-bit, little-endian, machine 386)."""
+    return len(head) >= 20 and head[:6] == b"\x7fELF\x01\x01" and head[18:20] == b"\x03\x00"
 
 
-def binfmt_entry(path, folder=BINFMT_MISC):
-    """The enabled binfmt_misc entry that the kernel hands the program `path`
-    to (its name), or None. The kernel asks these entries before its own
-    loaders, so a program that such an entry takes always runs through the
-    entry's interpreter (an emulator, say), even where the kernel could run it
-    itself."""
-    try:
-        with open(os.path.join(folder, "status")) as status:
-            if status.read().strip() != "enabled":
-                return None
-        names = sorted(set(os.listdir(folder)) - {"status", "register"})
-        with open(path, "rb") as program:
-            head = program.read(256)
-    except OSError:
+def loader_mode(exit_code, running_head):
+    """The verdict on a start of the 32-bit loader, from what was seen of it:
+    `exit_code`, None where it did not start or did not end in time, and
+    `running_head`, the start of the program file that the started process ran
+    as (its /proc/<pid>/exe), None where that could not be read.
+
+    The kernel runs a 32-bit program itself, or hands it to the interpreter of
+    a binfmt_misc entry (an emulator) and runs that instead. Only the process
+    shows which: its program is then the interpreter, not a 32-bit one. An
+    entry can do so unseen (a container that does not mount binfmt_misc still
+    has the host's entries), so no reading of binfmt_misc can say "native"; a
+    process whose program could not be read does not count as native either."""
+    if exit_code != 0:
         return None
-    for name in names:
+    return "native" if running_head is not None and is_i386_program(running_head) else "emulated"
+
+
+def held_start(program, args=(), timeout=120.0):
+    """Runs `program` with its standard output on a pipe that is already
+    full, so that the process, once it writes its first bytes, waits there
+    until it is read. Returns (exit code or None, the start of the program file
+    the process ran as or None). The process cannot end before its program file
+    is read, however fast it is; one that writes nothing ends unseen (None)."""
+    read_end, write_end = os.pipe()
+    try:
+        os.set_blocking(write_end, False)
         try:
-            with open(os.path.join(folder, name)) as entry:
-                lines = entry.read().split("\n")
+            while True:
+                os.write(write_end, bytes(65536))
+        except BlockingIOError:
+            pass
+        # The flag is the pipe's, shared with the child: its write must wait.
+        os.set_blocking(write_end, True)
+        try:
+            process = subprocess.Popen([program, *args], stdin=subprocess.DEVNULL, stdout=write_end,
+                                       stderr=subprocess.DEVNULL)
         except OSError:
-            continue
-        fields = dict(line.split(" ", 1) for line in lines[1:] if " " in line)
-        if lines[0] != "enabled":
-            continue
-        if "extension" in fields:
-            if path.endswith(fields["extension"]):
-                return name
-            continue
-        offset = int(fields.get("offset", "0"))
-        magic = bytes.fromhex(fields.get("magic", ""))
-        mask = bytes.fromhex(fields.get("mask", "")) or b"\xff" * len(magic)
-        window = head[offset:offset + len(magic)]
-        if magic and len(window) == len(magic) and all(
-                (byte ^ want) & bits == 0 for byte, want, bits in zip(window, magic, mask)):
-            return name
-    return None
+            return None, None
+        os.close(write_end)
+        write_end = None
+        # Popen returns once the exec has succeeded: the program (or an
+        # interpreter standing in for it) is in place.
+        try:
+            with open(f"/proc/{process.pid}/exe", "rb") as running:
+                head = running.read(64)
+        except OSError:
+            head = None
+        deadline = time.monotonic() + timeout
+        while process.poll() is None:
+            left = deadline - time.monotonic()
+            try:
+                if left <= 0:
+                    raise subprocess.TimeoutExpired(program, timeout)
+                if select.select([read_end], [], [], min(left, 0.5))[0] and not os.read(read_end, 65536):
+                    process.wait(timeout=max(0.0, deadline - time.monotonic()))  # no writer left
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+                return None, head
+        return process.returncode, head
+    finally:
+        os.close(read_end)
+        if write_end is not None:
+            os.close(write_end)
 
 
-def wine32_mode():
+def wine32_mode(loader=WINE32):
     """How the 32-bit Wine loader (a 32-bit Linux program) runs here:
     "native", "emulated" (through an interpreter that binfmt_misc registers
-    for such programs: minutes per Windows program), or None where it does not
-    start (the kernel refuses 32-bit programs and nothing stands in)."""
-    try:
-        if subprocess.run([WINE32, "--version"], capture_output=True, timeout=120).returncode != 0:
-            return None
-    except (OSError, subprocess.TimeoutExpired):
-        return None
-    return "emulated" if binfmt_entry(WINE32) else "native"
+    for such programs: minutes per Windows program; also where it cannot be
+    seen which), or None where it does not start (the kernel refuses 32-bit
+    programs and nothing stands in)."""
+    return loader_mode(*held_start(loader, ["--version"]))
 
 
 def wine32_runs():
