@@ -106,7 +106,8 @@ TEST(InstallerHandOver, TheCheckedHandleIsHeldFromTheCheckUntilTheInstallerHasEn
   RunDownload({L"http://host/file", L"C:\\T\\TarnixSetup.exe"}, L"Korvane", download, trust);
 
   FakeInstallPlatform install(process);
-  EXPECT_EQ(RunInstallation(install, install, install), InstallationEnd::kReportFinished);
+  InstallStages stages;
+  EXPECT_EQ(RunInstallation(install, install, install, stages), InstallationEnd::kReportFinished);
 
   EXPECT_EQ(process.log,
             (std::vector<std::wstring>{
