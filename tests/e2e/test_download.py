@@ -359,7 +359,7 @@ class DownloadTest(LauncherTestCase):
             self.assertTrue(self.probe.close(DIALOG_TITLE))
             wait_until(lambda: "dialog closed while the installer runs; waiting for it" in self.log_lines(),
                        what="the close to be logged")
-            self.assertIsNone(self.probe.find(DIALOG_TITLE), "the dialog goes at once")
+            self.assertIsNone(self.probe.find(DIALOG_TITLE), "the dialog goes at once, and the waiter shows none")
             # Once the launcher gave the lock up here, the waiter would download
             # within a second or two: give it time to go wrong.
             time.sleep(3)
