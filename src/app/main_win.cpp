@@ -49,7 +49,8 @@ class CUseThreadDownloadApp final : public CWinApp {
     Win32Registry registry;
     Win32FileQuery files;
     // Held for the download branch until the host's start has been tried
-    // after the installation, or the dialog has closed. Never destroyed, as
+    // after the installation, or the dialog has closed (and an installer
+    // that had started has ended). Never destroyed, as
     // the launch below: the installer-run thread gives the lock up and
     // launches through it, and may still do so while this thread runs the
     // exit-time destructors after the user closed the dialog.

@@ -80,10 +80,33 @@ void CUseThreadDownloadDlg::OnDoneClicked() {
   EndDialog(IDCANCEL);
 }
 
+namespace {
+
+// Waits for `thread` to end, handling the messages that other threads send
+// to this one meanwhile (a broadcast reaches every top-level window, hidden
+// ones that the system made for this thread included), so that no sender
+// hangs on this wait. Posted messages stay queued: nothing runs them any more.
+void WaitForThreadEnd(HANDLE thread) {
+  for (;;) {
+    DWORD wait = ::MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
+    if (wait != WAIT_OBJECT_0 + 1) return;  // ended, or the wait failed
+    MSG message;
+    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // delivers the sent messages
+  }
+}
+
+}  // namespace
+
 void RunDownloadDialog(AppLaunch& launch) {
   CUseThreadDownloadDlg dialog(launch);
   dialog.DoModal();
   if (CWinApp* app = AfxGetApp()) app->m_hMainWnd = nullptr;
+  // The dialog is gone from the screen. While the installer runs, the
+  // process stays, with nothing on screen and the lock held, until the
+  // installer-run thread is done with it.
+  FinishClosedDialog(installStages, [] {
+    if (installThread) WaitForThreadEnd(installThread.Get());
+  });
 }
 
 }  // namespace tarnix::win

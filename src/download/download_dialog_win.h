@@ -41,7 +41,8 @@ class CUseThreadDownloadDlg final : public CDialogEx {
 // launches the application through `launch`, which must never be destroyed
 // (that thread may still use it after the dialog has closed). Returns when
 // the user has closed the dialog (normally the installer-run thread ends the
-// process first).
+// process first): at once during the download, or, when the installer was
+// started, only once it has ended (the host is then not started).
 void RunDownloadDialog(AppLaunch& launch);
 
 }  // namespace tarnix::win

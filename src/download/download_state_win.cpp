@@ -12,5 +12,7 @@ CButton doneButton;
 DownloadJobRecord& DownloadJob = *new DownloadJobRecord;
 CEvent& downloadFinished = *new CEvent;
 UniqueFile& checkedInstaller = *new UniqueFile;
+InstallStages& installStages = *new InstallStages;
+UniqueKernelHandle& installThread = *new UniqueKernelHandle;
 
 }  // namespace tarnix::win

@@ -3,6 +3,7 @@
 // thread, the download thread and the installer-run thread.
 
 #include "download/download_worker.h"
+#include "download/install_run.h"
 #include "platform/dialog_win.h"
 #include "platform/event_win.h"
 #include "platform/win_handles_win.h"
@@ -21,5 +22,12 @@ extern CEvent& downloadFinished;
 // check: stored by the download thread before it sets downloadFinished,
 // closed by the installer-run thread once the installer has ended.
 extern UniqueFile& checkedInstaller;
+// Where the installation stands, for the installer-run thread and a close of
+// the dialog.
+extern InstallStages& installStages;
+// The installer-run thread, for the dialog's thread to wait on after a close
+// while the installer runs. Stored by StartDownload before the modal loop
+// runs; invalid when the thread was not created.
+extern UniqueKernelHandle& installThread;
 
 }  // namespace tarnix::win

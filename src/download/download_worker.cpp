@@ -8,13 +8,20 @@
 namespace tarnix {
 namespace {
 
+// One URLDownloadToFileW call, inside an apartment for the call alone.
+long DownloadInApartment(DownloadPlatform& platform, const DownloadJobRecord& job,
+                         TransferCounts* counts) {
+  ComApartment com(platform);
+  return platform.DownloadToFile(job.url, job.path, counts);
+}
+
 // One attempt at the download, logged with its result, the bytes that
 // arrived and how long it took. True when it gave a whole file.
 bool DownloadOnce(const DownloadJobRecord& job, int attempt, DownloadPlatform& platform) {
   platform.DeleteCacheEntry(job.url);
   TransferCounts counts;
   const std::uint32_t started = platform.TickMs();
-  long result = platform.DownloadToFile(job.url, job.path, &counts);
+  long result = DownloadInApartment(platform, job, &counts);
   const std::uint32_t duration = TicksBetween(started, platform.TickMs());
   // A connection that breaks off can come back as success, with an empty
   // file or one shorter than announced: that is a failed transfer, not a
@@ -68,9 +75,6 @@ const wchar_t* VerdictText(InstallerVerdict verdict) {
 
 void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigner,
                  DownloadPlatform& platform, InstallerTrust& trust) {
-  // For the thread's whole run: the URL moniker and what it loads expect an
-  // apartment on the thread that calls it.
-  ComApartment com(platform);
   if (!DownloadWithRetries(job, platform)) {
     LogLine(L"download failed after " + std::to_wstring(kDownloadAttempts) + L" attempts");
     platform.ShowMessage(kDownloadFailedText);

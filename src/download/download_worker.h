@@ -27,8 +27,8 @@ struct TransferCounts {
   std::uint32_t announced = 0;  // the largest total the server announced; 0: none
 };
 
-// The download thread joins a COM apartment through the ComLibrary side:
-// the URL moniker is a COM binding.
+// The download thread joins a COM apartment through the ComLibrary side for
+// each download call: the URL moniker is a COM binding.
 class DownloadPlatform : public ComLibrary {
  public:
   // URLDownloadToFileW of `url` into `path` with the progress callback; its
@@ -56,8 +56,11 @@ class DownloadPlatform : public ComLibrary {
   virtual void ShowMessage(const wchar_t* text) = 0;
 };
 
-// Downloads the job's file, inside a COM apartment. Only a download that returns exactly S_OK and
-// yields a program signed by `expectedSigner` (any program when that is
+// Downloads the job's file, inside a COM apartment for each download call
+// only (the pauses, the check and the hand-over run outside; the thread has
+// left before the installer run joins one to start the installer, as COM
+// asks the first thread of an apartment to leave last). Only a download that
+// returns exactly S_OK and yields a program signed by `expectedSigner` (any program when that is
 // empty) releases the installer run, which receives the file still open.
 // A download that fails (or "succeeds" with an empty file or fewer bytes than
 // the server announced, as a broken connection can end) is tried again (kDownloadAttempts, with the bar back

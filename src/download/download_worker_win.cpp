@@ -100,7 +100,7 @@ void StartDownload(CUseThreadDownloadDlg& dialog) {
   downloadFinished.ResetEvent();
   if (!BeginWorkerThread(&DownloadThreadProc, &DownloadJob))
     ShowFailureMessage(kDownloadThreadFailedText);
-  BeginWorkerThread(&InstallThreadProc, &dialog.Launch());
+  installThread = BeginWaitableWorkerThread(&InstallThreadProc, &dialog.Launch());
 }
 
 unsigned DownloadThreadProc(void* parameter) {

@@ -6,7 +6,44 @@
 
 namespace tarnix {
 
-InstallationEnd RunInstallation(InstallPlatform& platform, FileQuery& files, AppLaunch& app) {
+bool InstallStages::Advance(InstallStage from, InstallStage to) {
+  return stage_.compare_exchange_strong(from, to);
+}
+
+bool InstallStages::BeginInstaller() {
+  return Advance(InstallStage::kDownloading, InstallStage::kInstalling);
+}
+
+bool InstallStages::EndInstaller() {
+  return Advance(InstallStage::kInstalling, InstallStage::kLaunching);
+}
+
+DialogClose InstallStages::CloseDialog() {
+  if (Advance(InstallStage::kDownloading, InstallStage::kClosed)) return DialogClose::kEndNow;
+  if (Advance(InstallStage::kInstalling, InstallStage::kClosedWhileInstalling))
+    return DialogClose::kWaitForInstaller;
+  // Launching (the Done button is enabled only then), or closed already.
+  return Stage() == InstallStage::kClosed ? DialogClose::kEndNow : DialogClose::kEndAsBefore;
+}
+
+void FinishClosedDialog(InstallStages& stages, const std::function<void()>& waitForInstallRun) {
+  switch (stages.CloseDialog()) {
+    case DialogClose::kEndNow:
+      LogLine(L"dialog closed before the installer started");
+      return;
+    case DialogClose::kWaitForInstaller:
+      // Ending now would give the lock up while the installer still runs: a
+      // waiting launcher would download over it and run a second one.
+      LogLine(L"dialog closed while the installer runs; waiting for it");
+      waitForInstallRun();
+      return;
+    case DialogClose::kEndAsBefore:
+      return;
+  }
+}
+
+InstallationEnd RunInstallation(InstallPlatform& platform, FileQuery& files, AppLaunch& app,
+                                InstallStages& stages) {
   if (!platform.WaitForDownload()) return InstallationEnd::kThreadReturns;
   platform.SetProgress(kProgressDownloadComplete);
 
@@ -23,8 +60,19 @@ InstallationEnd RunInstallation(InstallPlatform& platform, FileQuery& files, App
   // open without delete sharing until the installer has ended: a running
   // program's file can be renamed and another put in its place, and a
   // self-extracting installer reopens its file by name to unpack itself.
+  if (!stages.BeginInstaller()) {
+    // The dialog closed first and the process is ending: nothing installs.
+    platform.ReleaseInstaller();
+    return InstallationEnd::kThreadReturns;
+  }
   bool started = platform.StartProcess(L"", installer, true);
   platform.ReleaseInstaller();
+  if (!stages.EndInstaller()) {
+    // The dialog is gone: no box, no host; the dialog's thread ends the
+    // process once this thread has returned.
+    LogLine(L"installer ended after the dialog closed; the host is not started");
+    return InstallationEnd::kThreadReturns;
+  }
   if (!started) platform.ShowMessage(kInstallFailedText);
   platform.SetProgress(kProgressAppStarting);
 

@@ -1,11 +1,58 @@
 #pragma once
 // The installer run and the hand-over to the application, after a download.
 
+#include <atomic>
+#include <functional>
 #include <string>
 
 #include "platform/file_query.h"
 
 namespace tarnix {
+
+// Where the installation stands. The installer-run thread moves it forward;
+// the dialog's thread closes it when the user closes the dialog. Every step
+// is one atomic exchange, so that both threads agree on which came first: a
+// close that wins the race before the installer's start means no installer
+// ever starts; one that loses it waits for the installer's end.
+enum class InstallStage {
+  kDownloading,            // nothing started yet
+  kInstalling,             // the installer is being started or runs
+  kLaunching,              // the installer has ended; the host's launch goes on
+  kClosed,                 // closed before the installer's start
+  kClosedWhileInstalling,  // closed while the installer was started or ran
+};
+
+// What the dialog's thread does once the dialog has closed.
+enum class DialogClose {
+  kEndNow,            // no installer started, none will: end the process at once
+  kWaitForInstaller,  // keep the lock until the installer-run thread is done, then end
+  kEndAsBefore,       // the launch has begun: give the lock up and end
+};
+
+class InstallStages {
+ public:
+  // The installer-run thread, right before the installer's start: true when
+  // it may start it (downloading -> installing); false when the dialog has
+  // closed first.
+  bool BeginInstaller();
+  // The installer-run thread, once the installer has ended: true when the
+  // launch may go on (installing -> launching); false when the dialog closed
+  // meanwhile, so that nothing more is started or shown.
+  bool EndInstaller();
+  // The dialog's thread, once the dialog has closed (by the user or by Done).
+  DialogClose CloseDialog();
+  InstallStage Stage() const { return stage_.load(); }
+
+ private:
+  bool Advance(InstallStage from, InstallStage to);
+  std::atomic<InstallStage> stage_{InstallStage::kDownloading};
+};
+
+// The dialog's thread, once the dialog has closed: logs the close and, while
+// the installer runs, calls `waitForInstallRun`, which returns once the
+// installer-run thread has finished with the installer. The process may end
+// (and the lock go) once this returns.
+void FinishClosedDialog(InstallStages& stages, const std::function<void()>& waitForInstallRun);
 
 class InstallPlatform {
  public:
@@ -46,13 +93,17 @@ class AppLaunch {
 
 // What the installer-run thread does once the installation is over.
 enum class InstallationEnd {
-  kThreadReturns,        // no installer file, or the wait failed: the dialog stays
-  kReportFinished,       // end the process with exit code 0
-  kReportMayStillRun,    // end the process with exit code 0, without waiting on the report
+  kThreadReturns,      // no installer file, the wait failed, or the dialog closed
+                       // (the dialog's thread ends the process): just return
+  kReportFinished,     // end the process with exit code 0
+  kReportMayStillRun,  // end the process with exit code 0, without waiting on the report
 };
 
 // Waits for the download, runs the installer, launches the application, hides
-// the dialog and waits for the launch report.
-InstallationEnd RunInstallation(InstallPlatform& platform, FileQuery& files, AppLaunch& app);
+// the dialog and waits for the launch report. `stages` decides, against a
+// close of the dialog, whether the installer starts and whether the launch
+// follows it.
+InstallationEnd RunInstallation(InstallPlatform& platform, FileQuery& files, AppLaunch& app,
+                                InstallStages& stages);
 
 }  // namespace tarnix

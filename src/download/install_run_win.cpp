@@ -42,7 +42,8 @@ unsigned InstallThreadProc(void* parameter) {
   // The process ends from this thread, right after the wait for the launch
   // report, while the main thread is still in the dialog's modal loop: the C
   // run-time's exit() would run exit-time destructors under the dialog.
-  InstallationEnd end = RunInstallation(platform, files, *static_cast<AppLaunch*>(parameter));
+  InstallationEnd end =
+      RunInstallation(platform, files, *static_cast<AppLaunch*>(parameter), installStages);
   if (end != InstallationEnd::kThreadReturns)
     EndProcessOnSystem(end == InstallationEnd::kReportFinished, 0);
   return 0;

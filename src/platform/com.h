@@ -1,7 +1,7 @@
 #pragma once
 // COM as the launcher's threads use it: a thread that calls the shell or the
-// URL moniker joins a single-threaded apartment first, and the progress
-// callback answers QueryInterface as COM's identity rules ask.
+// URL moniker joins a single-threaded apartment for that call only, and the
+// progress callback answers QueryInterface as COM's identity rules ask.
 
 #include <array>
 #include <cstdint>
@@ -37,6 +37,10 @@ class ComLibrary {
 // apartment) is no reason to stop: the thread goes on without, as it always
 // did. The thread leaves again only when it joined (S_OK, or S_FALSE when it
 // was inside already), since every successful join needs its own leave.
+// The scope holds the one call that needs COM and no wait: a thread in a
+// single-threaded apartment must handle messages while it waits, or a
+// broadcast sent to it (an installer's WM_SETTINGCHANGE, a log-off) hangs
+// the sender, and with it whoever waits for the sender.
 class ComApartment {
  public:
   explicit ComApartment(ComLibrary& com);

@@ -12,10 +12,6 @@ const wchar_t* ShellVerbForVersion(std::uint32_t version) {
 
 bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstring& file,
                   bool wait) {
-  // Shell extensions may take part in the start through COM; and without
-  // NOASYNC the shell may return before the start is complete, leaving it to
-  // a thread that ends, or a process that exits, under it.
-  ComApartment com(shell);
   ShellStartRequest request;
   request.mask = kSeeMaskNoCloseProcess | kSeeMaskNoAsync;
   request.verb = ShellVerbForVersion(shell.GetVersion());
@@ -26,7 +22,18 @@ bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstri
 
   UniqueProcess process(ProcessHandle{0}, {&shell});
   std::uint32_t error = 0;
-  bool started = shell.Execute(request, process.Put(), &error);
+  bool started = false;
+  {
+    // Shell extensions may take part in the start through COM; and without
+    // NOASYNC the shell may return before the start is complete, leaving it
+    // to a thread that ends, or a process that exits, under it. So the start
+    // is over when Execute returns, and the thread leaves the apartment
+    // before any wait: an apartment thread that waits without handling
+    // messages hangs whoever sends it one (an installer's broadcast, a
+    // log-off) and so itself.
+    ComApartment com(shell);
+    started = shell.Execute(request, process.Put(), &error);
+  }
   LogLine(L"start " + LogQuoted(file) + L" (" + request.verb + L"): " +
           (started ? std::wstring(L"started") : L"not started, error " + std::to_wstring(error)));
   // A failed start leaves no handle; the wait then returns at once.

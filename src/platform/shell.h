@@ -52,9 +52,10 @@ using UniqueProcess =
     UniqueHandle<ApiHandleTraits<Shell, ProcessHandle, ProcessHandle{0}, &Shell::CloseProcess>>;
 
 // Starts `file` through the shell with "open" (Windows major version below 6)
-// or "runas" (6 and later), passing `parameters` (none when empty), from
-// inside a COM apartment, and returns only once the shell has finished the
-// start. With `wait`, returns only after the started process has ended.
+// or "runas" (6 and later), passing `parameters` (none when empty), and
+// returns only once the shell has finished the start. The thread is inside a
+// COM apartment for the shell's call only, never during the wait. With
+// `wait`, returns only after the started process has ended.
 // Returns the shell's result. The process handle is always released. The
 // start, and with `wait` the exit code, go to the launch log.
 bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstring& file,

@@ -301,6 +301,99 @@ class DownloadTest(LauncherTestCase):
             self.assertTrue(any(t.endswith(": present") for t in texts_of_waiter), texts_of_waiter)
             self.assertFalse(any(t.startswith("download attempt") for t in texts_of_waiter), texts_of_waiter)
 
+    def host_log_env(self, name):
+        """A fake host record of its own for one of several launchers: (its path, the env)."""
+        path = os.path.join(self.work, name + "-host.log")
+        return path, {"TARNIX_FAKE_HOST_LOG": "Z:" + path.replace("/", "\\")}
+
+    def wait_for_lock_waiter(self):
+        wait_until(lambda: "install lock: held by another launcher; waiting" in self.log_lines(), timeout=60,
+                   what="the second launcher to wait for the lock")
+
+    def test_closing_the_dialog_during_the_download_lets_a_waiting_launcher_go_on(self):
+        body = self.installer_body()
+        with serving() as server:
+            server.routes[DOWNLOAD_PATH] = serve_in_turn(serve_file(body, chunks=64, delay=0.5), serve_file(body))
+            first_host, first_env = self.host_log_env("first")
+            second_host, second_env = self.host_log_env("second")
+            first = self.start_download(server.proxy, folder=self.app_folder("first"), env=first_env)
+            self.wait_for_dialog(first, server, where=lambda w: control(w, PROGRESS_ID)["pos"] > 0, timeout=45)
+            second = self.start_download(server.proxy, folder=self.app_folder("second"), env=second_env)
+            self.wait_for_lock_waiter()
+            self.assertTrue(self.probe.close(DIALOG_TITLE))
+            first.communicate(timeout=10)
+            self.assertEqual(first.returncode, 0)
+            # The waiter takes the lock, finds the host still missing and installs it itself.
+            second.communicate(timeout=120)
+            self.assertEqual(second.returncode, 0)
+            self.assertFalse(os.path.exists(first_host), "the closed launcher starts no host")
+            with open(second_host, encoding="utf-8") as record:
+                argv = record.read().split("\n")[1:-2]
+            self.assertEqual(argv[1], "--load-apps=" + self.case_dir + "\\second")
+            self.assertEqual(len(download_requests(server)), 2, server.requests)
+            with open(self.installer_log, encoding="utf-8") as log:
+                self.assertEqual(len(log.read().splitlines()), 1, "only the second launcher's installer runs")
+            lines = self.log_lines()
+            self.assertIn("dialog closed before the installer started", lines)
+            self.assertTrue(any(line.startswith("install lock: taken after the wait") for line in lines), lines)
+
+    def test_closing_the_dialog_while_the_installer_runs_keeps_the_lock_until_it_has_ended(self):
+        """The dialog goes at once, but the launcher stays, with nothing on
+        screen and the lock held, until the installer has ended; it then ends
+        without starting the host. A launcher that waited meanwhile finds the
+        host then and starts it directly: one download, one installer run."""
+        gate = os.path.join(self.work, "installer.gate")
+        installer_env = {"TARNIX_FAKE_INSTALLER_MODE": "wait",
+                         "TARNIX_FAKE_INSTALLER_GATE": "Z:" + gate.replace("/", "\\")}
+        with serving() as server:
+            server.routes[DOWNLOAD_PATH] = serve_file(self.installer_body())
+            first_host, first_env = self.host_log_env("first")
+            second_host, second_env = self.host_log_env("second")
+            first = self.start_download(server.proxy, folder=self.app_folder("first"),
+                                        env={**installer_env, **first_env})
+            wait_until(lambda: os.path.exists(self.installer_log), timeout=60, what="the installer to run")
+            second = self.start_download(server.proxy, folder=self.app_folder("second"),
+                                         env={**installer_env, **second_env})
+            self.wait_for_lock_waiter()
+
+            self.assertTrue(self.probe.close(DIALOG_TITLE))
+            wait_until(lambda: "dialog closed while the installer runs; waiting for it" in self.log_lines(),
+                       what="the close to be logged")
+            self.assertIsNone(self.probe.find(DIALOG_TITLE), "the dialog goes at once, and the waiter shows none")
+            # Once the launcher gave the lock up here, the waiter would download
+            # within a second or two: give it time to go wrong.
+            time.sleep(3)
+            self.assertIsNone(first.poll(), "the launcher stays while the installer runs")
+            self.assertIsNone(second.poll(), "the waiter still waits")
+            self.assertEqual(len(download_requests(server)), 1, server.requests)
+            self.assertEqual([w["title"] for w in self.probe.windows() if w["title"] in (DIALOG_TITLE, MESSAGE_TITLE)],
+                             [], "nothing on screen")
+
+            open(gate, "w").close()
+            first.communicate(timeout=60)
+            self.assertEqual(first.returncode, 0)
+            second.communicate(timeout=60)
+            self.assertEqual(second.returncode, 0)
+
+            self.assertFalse(os.path.exists(first_host), "the closed launcher starts no host")
+            with open(second_host, encoding="utf-8") as record:
+                argv = record.read().split("\n")[1:-2]
+            self.assertEqual(argv[1], "--load-apps=" + self.case_dir + "\\second")
+            self.assertEqual(len(download_requests(server)), 1, server.requests)
+            with open(self.installer_log, encoding="utf-8") as log:
+                self.assertEqual(len(log.read().splitlines()), 1, "the installer runs once")
+
+            entries = harness.read_launch_log(self.wine)
+            texts_in_order = [text for _, text in entries]
+            ended = texts_in_order.index("installer ended after the dialog closed; the host is not started")
+            taken = next(i for i, text in enumerate(texts_in_order)
+                         if text.startswith("install lock: taken after the wait"))
+            self.assertLess(ended, taken, "the lock goes only after the installer has ended")
+            waiter = next(pid for pid, text in entries if text.startswith("install lock: taken after the wait"))
+            texts_of_waiter = [text for pid, text in entries if pid == waiter]
+            self.assertTrue(any(t.endswith(": present") for t in texts_of_waiter), texts_of_waiter)
+            self.assertFalse(any(t.startswith("download attempt") for t in texts_of_waiter), texts_of_waiter)
+
     def test_only_an_installer_signed_by_the_expected_signer_runs(self):
         if not signing.EXPECTED_SIGNER:
             self.skipTest("this build runs unsigned installers (TARNIX_INSTALLER_SIGNER is empty)")

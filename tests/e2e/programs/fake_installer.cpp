@@ -13,7 +13,11 @@
 //                               installer does, and a second later try to rename it,
 //                               as another process could; each outcome is a log line
 //                               ("read ok" or "read failed N", "rename refused N" or
-//                               "rename done"), then install as usual
+//                               "rename done"), then install as usual;
+//                               "wait": first wait (at most 120 s) until the file named
+//                               by TARNIX_FAKE_INSTALLER_GATE exists, then install as
+//                               usual: an installation that runs as long as a test wants
+//   TARNIX_FAKE_INSTALLER_GATE  the file that ends the "wait" mode's wait
 //   TARNIX_FAKE_INSTALLER_LOG   a file that receives one line per run, the
 //                               command line, so a test sees that (and how) it ran
 // A GUI-subsystem program, so Wine opens no console window for it.
@@ -84,6 +88,13 @@ void ProbeOwnFile(const wchar_t* log) {
   if (renamed) MoveFileW(moved, self);
 }
 
+// Polls for the gate file; a test creates it when the installation may end.
+void WaitForGate() {
+  wchar_t gate[MAX_PATH];
+  if (!Variable(L"TARNIX_FAKE_INSTALLER_GATE", gate, MAX_PATH)) return;
+  for (int i = 0; i < 1200 && GetFileAttributesW(gate) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(100);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -95,6 +106,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (hasMode && std::wcscmp(mode, L"rename") == 0 &&
       Variable(L"TARNIX_FAKE_INSTALLER_LOG", log, MAX_PATH))
     ProbeOwnFile(log);
+  if (hasMode && std::wcscmp(mode, L"wait") == 0) WaitForGate();
   if (!Variable(L"TARNIX_FAKE_HOST_SOURCE", source, MAX_PATH) ||
       !Variable(L"TARNIX_FAKE_HOST_TARGET", target, MAX_PATH))
     return 2;

@@ -168,8 +168,12 @@ TEST(RunDownload, AnInstallerThatFailsTheCheckIsClosedThenDeletedAndReportedAsAF
   }
 }
 
-TEST(RunDownload, TheThreadRunsInsideACOMApartmentAndGoesOnWithoutOne) {
+// Each download call, and nothing else, runs inside an apartment: the thread
+// joins right before it, leaves right after it, and is outside for the
+// pauses, the check, the hand-over and the failure box.
+TEST(RunDownload, OnlyEachDownloadCallRunsInsideACOMApartmentAndAFailedJoinGoesOnWithout) {
   constexpr long kChangedMode = static_cast<std::int32_t>(0x80010106u);  // RPC_E_CHANGED_MODE
+  const long kNotFound = static_cast<long>(0x800C0005u);
   struct Case {
     long comResult;
     long downloadResult;
@@ -178,20 +182,25 @@ TEST(RunDownload, TheThreadRunsInsideACOMApartmentAndGoesOnWithoutOne) {
   const Case cases[] = {
       {kComOk, 0, true},
       {kComAlreadyInitialized, 0, true},
-      {kComOk, static_cast<long>(0x800C0005u), true},
+      {kComOk, kNotFound, true},
       {kChangedMode, 0, false},
-      {kComFailed, 0, false},
+      {kComFailed, kNotFound, false},
   };
   for (const Case& c : cases) {
     Fixture f;
     f.platform.comResult = c.comResult;
     f.platform.result = c.downloadResult;
     RunDownload(kJob, L"Korvane", f.platform, f.trust);
-    // Joined before the download; left after the last step, the hand-over or the message.
-    std::vector<std::wstring> com = {L"init after 0"};
-    if (c.joined) com.push_back(L"uninit after " + std::to_wstring(f.log.size()));
+    // A join right before each download line, and (when it joined) a leave
+    // right after it, before anything else happens.
+    std::vector<std::wstring> com;
+    for (std::size_t i = 0; i < f.log.size(); ++i) {
+      if (f.log[i] != kDownload) continue;
+      com.push_back(L"init after " + std::to_wstring(i));
+      if (c.joined) com.push_back(L"uninit after " + std::to_wstring(i + 1));
+    }
+    EXPECT_EQ(com.size(), (c.downloadResult == 0 ? 1u : 3u) * (c.joined ? 2u : 1u));
     EXPECT_EQ(f.platform.com, com) << std::hex << c.comResult << " " << c.downloadResult;
-    EXPECT_EQ(f.log.at(1), kDownload);
     EXPECT_EQ(f.log.back(), c.downloadResult == 0 ? L"signal" : L"message 下载失败！");
   }
 }

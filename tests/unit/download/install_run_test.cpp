@@ -2,9 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "fakes/fake_log.h"
 
 namespace tarnix {
 namespace {
@@ -19,25 +27,34 @@ class FakeInstallPlatform : public InstallPlatform, public FileQuery, public App
   bool installerStarts = true;
   bool launchSucceeds = true;
   std::vector<std::wstring> calls;
+  InstallStages stages;
+  // The user closes the dialog right after this call (none: never).
+  std::wstring closeAfter;
 
+  void Record(std::wstring call) {
+    calls.push_back(call);
+    if (call != closeAfter) return;
+    const wchar_t* const names[] = {L"end now", L"wait for installer", L"end as before"};
+    calls.push_back(std::wstring(L"close: ") + names[static_cast<int>(stages.CloseDialog())]);
+  }
   bool WaitForDownload() override {
-    calls.push_back(L"wait");
+    Record(L"wait");
     return waitSucceeds;
   }
-  void SetProgress(int position) override { calls.push_back(L"pos " + std::to_wstring(position)); }
+  void SetProgress(int position) override { Record(L"pos " + std::to_wstring(position)); }
   std::wstring InstallerPath() override { return kInstaller; }
   std::uint32_t QueryAttributes(const std::wstring& path) override {
     calls.push_back(L"attributes " + path);
     return attributes;
   }
   bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait) override {
-    calls.push_back(L"start [" + parameters + L"] " + file + (wait ? L" wait" : L" nowait"));
+    Record(L"start [" + parameters + L"] " + file + (wait ? L" wait" : L" nowait"));
     return installerStarts;
   }
   void ReleaseInstaller() override { calls.push_back(L"release"); }
   void ShowMessage(const wchar_t* text) override { calls.push_back(std::wstring(L"message ") + text); }
   bool LaunchApp() override {
-    calls.push_back(L"launch");
+    Record(L"launch");
     return launchSucceeds;
   }
   void EnableDone() override { calls.push_back(L"enable done"); }
@@ -54,7 +71,8 @@ const std::wstring kAttributes = L"attributes C:\\T\\TarnixSetup.exe";
 
 TEST(RunInstallation, RunsTheInstallerLaunchesHidesTheDialogWaitsForTheReportAndAsksToEnd) {
   FakeInstallPlatform platform;
-  EXPECT_EQ(RunInstallation(platform, platform, platform), InstallationEnd::kReportFinished);
+  EXPECT_EQ(RunInstallation(platform, platform, platform, platform.stages),
+            InstallationEnd::kReportFinished);
   EXPECT_EQ(platform.calls,
             (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes, L"pos 180", kStart,
                                        L"release", L"pos 200", L"launch", L"enable done",
@@ -64,7 +82,8 @@ TEST(RunInstallation, RunsTheInstallerLaunchesHidesTheDialogWaitsForTheReportAnd
 TEST(RunInstallation, AReportThatMayStillRunAsksForTheProcessToEndWithoutWaitingOnIt) {
   FakeInstallPlatform platform;
   platform.reportFinishes = false;
-  EXPECT_EQ(RunInstallation(platform, platform, platform), InstallationEnd::kReportMayStillRun);
+  EXPECT_EQ(RunInstallation(platform, platform, platform, platform.stages),
+            InstallationEnd::kReportMayStillRun);
   EXPECT_EQ(platform.calls.back(), L"wait for report");
 }
 
@@ -93,7 +112,8 @@ TEST(RunInstallation, FailuresAreReportedAndTheHandOverStillHappens) {
     FakeInstallPlatform platform;
     platform.installerStarts = c.installerStarts;
     platform.launchSucceeds = c.launchSucceeds;
-    EXPECT_EQ(RunInstallation(platform, platform, platform), InstallationEnd::kReportFinished);
+    EXPECT_EQ(RunInstallation(platform, platform, platform, platform.stages),
+              InstallationEnd::kReportFinished);
     EXPECT_EQ(platform.calls, c.calls) << c.installerStarts << c.launchSucceeds;
   }
 }
@@ -102,7 +122,8 @@ TEST(RunInstallation, MissingInstallerOrAFolderStopsQuietlyAt150) {
   for (std::uint32_t attributes : {kInvalidFileAttributes, kFileAttributeDirectory}) {
     FakeInstallPlatform platform;
     platform.attributes = attributes;
-    EXPECT_EQ(RunInstallation(platform, platform, platform), InstallationEnd::kThreadReturns);
+    EXPECT_EQ(RunInstallation(platform, platform, platform, platform.stages),
+              InstallationEnd::kThreadReturns);
     // The checked file is let go, since nothing will run it.
     EXPECT_EQ(platform.calls,
               (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes, L"release"}));
@@ -112,8 +133,191 @@ TEST(RunInstallation, MissingInstallerOrAFolderStopsQuietlyAt150) {
 TEST(RunInstallation, AFailedWaitRunsNothing) {
   FakeInstallPlatform platform;
   platform.waitSucceeds = false;
-  EXPECT_EQ(RunInstallation(platform, platform, platform), InstallationEnd::kThreadReturns);
+  EXPECT_EQ(RunInstallation(platform, platform, platform, platform.stages),
+            InstallationEnd::kThreadReturns);
   EXPECT_EQ(platform.calls, std::vector<std::wstring>{L"wait"});
+}
+
+// A close of the dialog against each point of the installation: before the
+// installer's start nothing is started; while it runs, the thread sees it to
+// its end and then returns without a box, a launch or the dialog's buttons
+// (the dialog's thread waits for that and ends the process); once the launch
+// has begun, the installation ends as it always did.
+TEST(RunInstallation, AClosedDialogDecidesWhetherTheInstallerStartsAndTheLaunchFollows) {
+  struct Case {
+    const char* name;
+    std::wstring closeAfter;
+    bool installerStarts;
+    InstallationEnd end;
+    std::vector<std::wstring> calls;
+  };
+  const Case cases[] = {
+      {"during the download", L"wait", true, InstallationEnd::kThreadReturns,
+       {L"wait", L"close: end now", L"pos 150", kAttributes, L"pos 180", L"release"}},
+      // The last moment before the start: the close wins, no installer runs.
+      {"right before the installer's start", L"pos 180", true, InstallationEnd::kThreadReturns,
+       {L"wait", L"pos 150", kAttributes, L"pos 180", L"close: end now", L"release"}},
+      {"while the installer runs", kStart, true, InstallationEnd::kThreadReturns,
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"close: wait for installer",
+        L"release"}},
+      // A refused elevation after the close: no box either, nothing is on screen.
+      {"while the start is refused", kStart, false, InstallationEnd::kThreadReturns,
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"close: wait for installer",
+        L"release"}},
+      {"after the launch began", L"launch", true, InstallationEnd::kReportFinished,
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"release", L"pos 200", L"launch",
+        L"close: end as before", L"enable done", L"hide dialog", L"wait for report"}},
+  };
+  for (const Case& c : cases) {
+    testing::RecordedLog log;
+    FakeInstallPlatform platform;
+    platform.closeAfter = c.closeAfter;
+    platform.installerStarts = c.installerStarts;
+    EXPECT_EQ(RunInstallation(platform, platform, platform, platform.stages), c.end) << c.name;
+    EXPECT_EQ(platform.calls, c.calls) << c.name;
+    const bool closedDuringInstaller = c.closeAfter == kStart;
+    EXPECT_EQ(log.With(L"installer ended after the dialog closed").size(),
+              closedDuringInstaller ? 1u : 0u)
+        << c.name;
+  }
+}
+
+TEST(InstallStages, EachSideSeesTheOrderTheOtherSaw) {
+  // Close first: the installer may not start.
+  InstallStages closedFirst;
+  EXPECT_EQ(closedFirst.CloseDialog(), DialogClose::kEndNow);
+  EXPECT_FALSE(closedFirst.BeginInstaller());
+  EXPECT_EQ(closedFirst.Stage(), InstallStage::kClosed);
+
+  // Closed while the installer runs: the close waits, the launch does not follow.
+  InstallStages closedDuring;
+  EXPECT_TRUE(closedDuring.BeginInstaller());
+  EXPECT_EQ(closedDuring.CloseDialog(), DialogClose::kWaitForInstaller);
+  EXPECT_FALSE(closedDuring.EndInstaller());
+  EXPECT_EQ(closedDuring.Stage(), InstallStage::kClosedWhileInstalling);
+
+  // Closed (or Done) after the installer: as always.
+  InstallStages closedAfter;
+  EXPECT_TRUE(closedAfter.BeginInstaller());
+  EXPECT_TRUE(closedAfter.EndInstaller());
+  EXPECT_EQ(closedAfter.CloseDialog(), DialogClose::kEndAsBefore);
+  EXPECT_EQ(closedAfter.Stage(), InstallStage::kLaunching);
+}
+
+// The two threads race for real: whichever wins, both agree on it, so a
+// start never meets a close that ends the process at once.
+TEST(InstallStages, AStartAndACloseAtTheSameMomentAgree) {
+  int closesFirst = 0;
+  int startsFirst = 0;
+  for (int round = 0; round < 500; ++round) {
+    InstallStages stages;
+    bool started = false;
+    std::thread installer([&] { started = stages.BeginInstaller(); });
+    DialogClose close = stages.CloseDialog();
+    installer.join();
+    if (started) {
+      ++startsFirst;
+      EXPECT_EQ(close, DialogClose::kWaitForInstaller);
+      EXPECT_FALSE(stages.EndInstaller());
+    } else {
+      ++closesFirst;
+      EXPECT_EQ(close, DialogClose::kEndNow);
+    }
+  }
+  EXPECT_EQ(closesFirst + startsFirst, 500);
+}
+
+// The close's side: it waits only while the installer runs, and logs what it does.
+TEST(FinishClosedDialog, WaitsForTheInstallRunOnlyWhileTheInstallerRuns) {
+  struct Case {
+    int stepsBefore;  // 0: downloading, 1: installer started, 2: installer ended
+    bool waits;
+    std::vector<std::wstring> lines;
+  };
+  const Case cases[] = {
+      {0, false, {L"dialog closed before the installer started"}},
+      {1, true, {L"dialog closed while the installer runs; waiting for it"}},
+      {2, false, {}},
+  };
+  for (const Case& c : cases) {
+    testing::RecordedLog log;
+    InstallStages stages;
+    if (c.stepsBefore >= 1) stages.BeginInstaller();
+    if (c.stepsBefore >= 2) stages.EndInstaller();
+    bool waited = false;
+    FinishClosedDialog(stages, [&] { waited = true; });
+    EXPECT_EQ(waited, c.waits) << c.stepsBefore;
+    EXPECT_EQ(log.lines, c.lines) << c.stepsBefore;
+  }
+}
+
+// Both threads as the process runs them: the dialog closes while the
+// installer runs; the dialog's thread gives the lock up only after the
+// installer has ended, and nothing is launched.
+TEST(FinishClosedDialog, TheLockGoesOnlyAfterTheInstallerHasEndedAndNothingIsLaunched) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::wstring> events;
+  bool installerMayEnd = false;
+  auto record = [&](std::wstring event) {
+    std::lock_guard<std::mutex> hold(mutex);
+    events.push_back(std::move(event));
+    changed.notify_all();
+  };
+  auto waitFor = [&](const std::wstring& event) {
+    std::unique_lock<std::mutex> hold(mutex);
+    return changed.wait_for(hold, std::chrono::seconds(10), [&] {
+      return std::find(events.begin(), events.end(), event) != events.end();
+    });
+  };
+  struct SharedLog : LogSink {
+    std::function<void(std::wstring)> record;
+    explicit SharedLog(std::function<void(std::wstring)> r) : record(std::move(r)) {
+      SetProcessLog(this);
+    }
+    ~SharedLog() override { SetProcessLog(nullptr); }
+    void WriteLine(std::wstring_view text) override { record(L"log: " + std::wstring(text)); }
+  } log(record);
+
+  struct BlockingInstaller : FakeInstallPlatform {
+    std::function<void(std::wstring)> record;
+    std::function<void()> runInstaller;
+    bool StartProcess(const std::wstring&, const std::wstring&, bool) override {
+      record(L"installer starts");
+      runInstaller();
+      record(L"installer ends");
+      return true;
+    }
+    bool LaunchApp() override {
+      record(L"launch");
+      return true;
+    }
+  } platform;
+  platform.record = record;
+  platform.runInstaller = [&] {
+    std::unique_lock<std::mutex> hold(mutex);
+    changed.wait(hold, [&] { return installerMayEnd; });
+  };
+
+  std::thread installRun([&] { RunInstallation(platform, platform, platform, platform.stages); });
+  ASSERT_TRUE(waitFor(L"installer starts"));
+  std::thread dialog([&] {
+    FinishClosedDialog(platform.stages, [&] { installRun.join(); });
+    record(L"lock released");
+  });
+  ASSERT_TRUE(waitFor(L"log: dialog closed while the installer runs; waiting for it"));
+  {
+    std::lock_guard<std::mutex> hold(mutex);
+    installerMayEnd = true;
+    changed.notify_all();
+  }
+  dialog.join();
+  EXPECT_EQ(events, (std::vector<std::wstring>{
+                        L"installer starts",
+                        L"log: dialog closed while the installer runs; waiting for it",
+                        L"installer ends",
+                        L"log: installer ended after the dialog closed; the host is not started",
+                        L"lock released"}));
 }
 
 }  // namespace

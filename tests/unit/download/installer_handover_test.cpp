@@ -1,8 +1,10 @@
 // The two worker threads' logic run one after the other against fakes that
 // share one log: the installer file checked on the download thread stays
 // open while the installer runs, and is closed only after the wait for the
-// installer's process has returned. Each thread joins a COM apartment before
-// it calls urlmon or the shell, and leaves it again.
+// installer's process has returned. Each thread is inside a COM apartment
+// only around its call into urlmon or the shell: the download thread has
+// left before it hands over (the first thread of an apartment leaves last),
+// and the installer run before it waits for the installer.
 
 #include <gtest/gtest.h>
 
@@ -104,15 +106,16 @@ TEST(InstallerHandOver, TheCheckedHandleIsHeldFromTheCheckUntilTheInstallerHasEn
   RunDownload({L"http://host/file", L"C:\\T\\TarnixSetup.exe"}, L"Korvane", download, trust);
 
   FakeInstallPlatform install(process);
-  EXPECT_EQ(RunInstallation(install, install, install), InstallationEnd::kReportFinished);
+  InstallStages stages;
+  EXPECT_EQ(RunInstallation(install, install, install, stages), InstallationEnd::kReportFinished);
 
   EXPECT_EQ(process.log,
             (std::vector<std::wstring>{
-                L"com init (download)", L"download", L"open C:\\T\\TarnixSetup.exe", L"read",
-                L"read", L"read", L"verify C:\\T\\TarnixSetup.exe", L"signer", L"close state",
-                L"signal", L"com uninit (download)", L"com init (shell)",
-                L"create process runas C:\\T\\TarnixSetup.exe", L"wait for process",
-                L"close process", L"com uninit (shell)", L"close file"}));
+                L"com init (download)", L"download", L"com uninit (download)",
+                L"open C:\\T\\TarnixSetup.exe", L"read", L"read", L"read",
+                L"verify C:\\T\\TarnixSetup.exe", L"signer", L"close state", L"signal",
+                L"com init (shell)", L"create process runas C:\\T\\TarnixSetup.exe",
+                L"com uninit (shell)", L"wait for process", L"close process", L"close file"}));
 }
 
 }  // namespace

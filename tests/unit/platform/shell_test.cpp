@@ -47,7 +47,9 @@ TEST(StartProcess, WaitsForTheProcessAndAFailedStartReturnsFalseAtOnce) {
   EXPECT_EQ(failing.waits, std::vector<ProcessHandle>{0});  // no process: the wait returns at once
 }
 
-TEST(StartProcess, StartsInsideACOMApartmentAndLeavesItOnlyWhenItJoined) {
+// The thread is inside the apartment for the shell's call alone: it has left
+// before it waits for the process, and leaves only when it joined.
+TEST(StartProcess, StartsInsideACOMApartmentAndLeavesItBeforeTheWaitOnlyWhenItJoined) {
   constexpr long kChangedMode = static_cast<std::int32_t>(0x80010106u);  // RPC_E_CHANGED_MODE
   struct Case {
     const char* name;
@@ -58,12 +60,12 @@ TEST(StartProcess, StartsInsideACOMApartmentAndLeavesItOnlyWhenItJoined) {
   };
   const Case cases[] = {
       {"joined, waits", kComOk, true, true,
-       {L"com init", L"create process", L"wait 153", L"close 153", L"com uninit"}},
+       {L"com init", L"create process", L"com uninit", L"wait 153", L"close 153"}},
       {"inside already", kComAlreadyInitialized, true, false,
-       {L"com init", L"create process", L"close 153", L"com uninit"}},
+       {L"com init", L"create process", L"com uninit", L"close 153"}},
       // A refused start leaves no process, so nothing to close; the thread still leaves.
       {"joined, start refused", kComOk, false, true,
-       {L"com init", L"create process", L"wait 0", L"com uninit"}},
+       {L"com init", L"create process", L"com uninit", L"wait 0"}},
       // Without COM the start goes on as it always did, and nothing is left.
       {"thread in another apartment", kChangedMode, true, true,
        {L"com init", L"create process", L"wait 153", L"close 153"}},
