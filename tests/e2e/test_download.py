@@ -301,6 +301,48 @@ class DownloadTest(LauncherTestCase):
             self.assertTrue(any(t.endswith(": present") for t in texts_of_waiter), texts_of_waiter)
             self.assertFalse(any(t.startswith("download attempt") for t in texts_of_waiter), texts_of_waiter)
 
+    def launcher_log(self, pid_of_line):
+        """The launch log's texts of the one launcher that wrote a line for which `pid_of_line` holds."""
+        entries = harness.read_launch_log(self.wine)
+        pids = {pid for pid, text in entries if pid_of_line(text)}
+        self.assertEqual(len(pids), 1, entries)
+        pid = pids.pop()
+        return [text for line_pid, text in entries if line_pid == pid]
+
+    def test_a_waiting_launcher_brings_the_installing_launchers_window_to_the_front(self):
+        trickle = serve_file(self.installer_body(), chunks=400, delay=0.5)  # minutes: the dialog stays up
+        cases = [
+            # (name, the installing launcher's route, the window it shows, what that window is)
+            ("the download dialog", trickle, DIALOG_TITLE, lambda w: True),
+            ("its failure box in front of the disabled dialog", serve_status(404), MESSAGE_TITLE,
+             lambda w: DOWNLOAD_FAILED in texts(w)),
+        ]
+        for name, route, title, is_it in cases:
+            with self.subTest(name), serving() as server:
+                self.clear_log()
+                server.routes[DOWNLOAD_PATH] = route
+                started = []
+                try:
+                    started.append(self.start_download(server.proxy, folder=self.app_folder("installing")))
+                    shown = self.probe.wait_for(title, timeout=60, where=is_it)
+                    started.append(self.probe.open_front("tarnix-e2e-other"))
+                    waiting = self.start_download(server.proxy, folder=self.app_folder("waiting"))
+                    started.append(waiting)
+                    wait_until(lambda: (self.probe.foreground() or {}).get("title") == title, timeout=20,
+                               what=f"{title!r} in front")
+                    self.assertEqual(self.probe.foreground()["pid"], shown["pid"])
+                    texts_of_waiter = self.launcher_log(lambda t: t.startswith("install lock: held by another"))
+                    self.assertIn("install lock: brought the installing launcher's window to the front",
+                                  texts_of_waiter)
+                    # It waits on, with no window of its own.
+                    self.assertIsNone(waiting.poll())
+                    ours = {w["pid"] for w in self.probe.windows() if w["title"] in (DIALOG_TITLE, MESSAGE_TITLE)}
+                    self.assertEqual(ours, {shown["pid"]})
+                finally:
+                    for process in started:
+                        process.kill()
+                        process.communicate(timeout=30)
+
     def test_only_an_installer_signed_by_the_expected_signer_runs(self):
         if not signing.EXPECTED_SIGNER:
             self.skipTest("this build runs unsigned installers (TARNIX_INSTALLER_SIGNER is empty)")
