@@ -58,8 +58,8 @@ class InstallLockPlatform {
   // The record's process id: 0 when none was published or there is no record.
   virtual std::uint32_t ReadHolder() = 0;
 
-  // EnumWindows: the top-level windows, topmost first (those found before a
-  // failure, when it fails).
+  // EnumWindows: the top-level windows in the system's order (top to bottom
+  // in practice); those found before a failure, when it fails.
   virtual std::vector<WindowHandle> TopLevelWindows() = 0;
   // GetWindowThreadProcessId: the window's process id, 0 when it is gone.
   virtual std::uint32_t WindowProcessId(WindowHandle window) = 0;
@@ -126,9 +126,9 @@ class InstallLock final : public InstallLockOwner {
   bool owned_ = false;
 };
 
-// The window of process `processId` that stands for it: the topmost visible,
+// The window of process `processId` that stands for it: the first visible,
 // enabled one, or the visible, enabled last active popup of a disabled one (a
-// message box in front of its disabled owner); else its topmost visible
+// message box in front of its disabled owner); else its first visible
 // window; 0 when it has none (a holder that ended, or whose dialog is not up).
 WindowHandle ChooseHolderWindow(InstallLockPlatform& platform, std::uint32_t processId);
 

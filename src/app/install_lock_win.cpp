@@ -97,6 +97,10 @@ bool Win32InstallLockPlatform::IsMinimized(WindowHandle window) { return ::IsIco
 
 void Win32InstallLockPlatform::Restore(WindowHandle window) { ::ShowWindowAsync(AsWindow(window), SW_RESTORE); }
 
+// Called by the waiting launcher itself, on whichever of its threads waits:
+// the right to set the foreground window belongs to the process (the user's
+// click started it), and asking the holder to bring itself up would fail, as
+// the holder need not have that right.
 bool Win32InstallLockPlatform::SetForeground(WindowHandle window) {
   return ::SetForegroundWindow(AsWindow(window)) != FALSE;
 }
