@@ -7,12 +7,22 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/unique_handle.h"
 
 namespace tarnix {
 
 inline constexpr wchar_t kInstallLockName[] = L"Local\\TarnixLauncherInstall";
+// The shared record that names the lock's holder: one 32-bit process id, 0
+// when nobody has published one.
+inline constexpr wchar_t kInstallHolderRecordName[] = L"Local\\TarnixLauncherInstallHolder";
+
+// How long a waiter looks for the holder's window (its dialog appears just
+// after it took the lock): a look every kHolderWindowPollMs, waiting on the
+// lock in between, for kHolderWindowPolls rounds (about 10 s).
+inline constexpr std::uint32_t kHolderWindowPollMs = 250;
+inline constexpr int kHolderWindowPolls = 40;
 
 // WaitForSingleObject's answers and time-out, mirrored for the interface.
 inline constexpr std::uint32_t kWaitObject0 = 0x0u;            // WAIT_OBJECT_0
@@ -22,6 +32,7 @@ inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;      // WAIT_FAILED
 inline constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;     // INFINITE
 
 using MutexHandle = std::uintptr_t;
+using WindowHandle = std::uintptr_t;
 
 // The OS calls of the lock, one method per call.
 class InstallLockPlatform {
@@ -36,6 +47,35 @@ class InstallLockPlatform {
   virtual void ReleaseOwnership(MutexHandle mutex) = 0;
   // CloseHandle.
   virtual void CloseMutex(MutexHandle mutex) = 0;
+
+  // GetCurrentProcessId.
+  virtual std::uint32_t CurrentProcessId() = 0;
+  // Writes `processId` into the shared holder record (made on first use);
+  // nothing when the record cannot be made.
+  virtual void PublishHolder(std::uint32_t processId) = 0;
+  // Sets the record back to 0 when it still holds `processId`.
+  virtual void WithdrawHolder(std::uint32_t processId) = 0;
+  // The record's process id: 0 when none was published or there is no record.
+  virtual std::uint32_t ReadHolder() = 0;
+
+  // EnumWindows: the top-level windows in the system's order (top to bottom
+  // in practice); those found before a failure, when it fails.
+  virtual std::vector<WindowHandle> TopLevelWindows() = 0;
+  // GetWindowThreadProcessId: the window's process id, 0 when it is gone.
+  virtual std::uint32_t WindowProcessId(WindowHandle window) = 0;
+  // IsWindowVisible.
+  virtual bool IsVisible(WindowHandle window) = 0;
+  // IsWindowEnabled.
+  virtual bool IsEnabled(WindowHandle window) = 0;
+  // GetLastActivePopup: the owned window most recently active (the window
+  // itself when there is none).
+  virtual WindowHandle LastActivePopup(WindowHandle window) = 0;
+  // IsIconic.
+  virtual bool IsMinimized(WindowHandle window) = 0;
+  // ShowWindowAsync(SW_RESTORE): never waits for the window's thread.
+  virtual void Restore(WindowHandle window) = 0;
+  // SetForegroundWindow: false when the system refused.
+  virtual bool SetForeground(WindowHandle window) = 0;
 };
 
 using UniqueMutex = UniqueHandle<
@@ -51,7 +91,8 @@ enum class InstallLockOutcome {
 class InstallLockOwner {
  public:
   virtual ~InstallLockOwner() = default;
-  // Takes the lock, waiting without time-out while another launcher holds it.
+  // Takes the lock, waiting without time-out while another launcher holds it
+  // (after bringing that launcher's window to the front).
   virtual InstallLockOutcome Take() = 0;
   // Gives the lock up (when held); nothing when not taken or given up already.
   virtual void Release() = 0;
@@ -59,7 +100,8 @@ class InstallLockOwner {
 
 // The installation's mutex, owned by the thread that took it, which alone
 // may give it up. The process's end releases it too: a waiter then sees it
-// abandoned, which counts as released.
+// abandoned, which counts as released. While it is owned, the shared holder
+// record names this process.
 class InstallLock final : public InstallLockOwner {
  public:
   using Outcome = InstallLockOutcome;
@@ -76,10 +118,19 @@ class InstallLock final : public InstallLockOwner {
   bool IsOwned() const { return owned_; }
 
  private:
+  std::uint32_t WaitShowingHolder();
+  void Own();
+
   InstallLockPlatform& platform_;
   UniqueMutex mutex_;
   bool owned_ = false;
 };
+
+// The window of process `processId` that stands for it: the first visible,
+// enabled one, or the visible, enabled last active popup of a disabled one (a
+// message box in front of its disabled owner); else its first visible
+// window; 0 when it has none (a holder that ended, or whose dialog is not up).
+WindowHandle ChooseHolderWindow(InstallLockPlatform& platform, std::uint32_t processId);
 
 enum class StartBranch { kDirect, kDownload };
 

@@ -11,8 +11,16 @@ static_assert(kWaitTimeout == WAIT_TIMEOUT);
 static_assert(kWaitFailed == WAIT_FAILED);
 static_assert(kWaitForever == INFINITE);
 static_assert(sizeof(MutexHandle) == sizeof(HANDLE));
+static_assert(sizeof(WindowHandle) == sizeof(HWND));
+static_assert(sizeof(LONG) == sizeof(std::uint32_t) && sizeof(DWORD) == sizeof(std::uint32_t));
 
 HANDLE AsHandle(MutexHandle mutex) { return reinterpret_cast<HANDLE>(mutex); }
+HWND AsWindow(WindowHandle window) { return reinterpret_cast<HWND>(window); }
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
+  reinterpret_cast<std::vector<WindowHandle>*>(list)->push_back(reinterpret_cast<WindowHandle>(window));
+  return TRUE;
+}
 
 }  // namespace
 
@@ -30,6 +38,72 @@ std::uint32_t Win32InstallLockPlatform::WaitForMutex(MutexHandle mutex, std::uin
 void Win32InstallLockPlatform::ReleaseOwnership(MutexHandle mutex) { ::ReleaseMutex(AsHandle(mutex)); }
 
 void Win32InstallLockPlatform::CloseMutex(MutexHandle mutex) { ::CloseHandle(AsHandle(mutex)); }
+
+Win32InstallLockPlatform::~Win32InstallLockPlatform() {
+  if (holderView_ != nullptr) ::UnmapViewOfFile(holderView_);
+}
+
+std::uint32_t Win32InstallLockPlatform::CurrentProcessId() { return ::GetCurrentProcessId(); }
+
+// A page of the paging file, named in the session: every launcher that
+// creates it at the same moment gets the same zero-filled object, and it lives
+// while any launcher has it open. The slot is read and written with
+// interlocked calls, so a reader never sees half a value.
+volatile LONG* Win32InstallLockPlatform::HolderSlot() {
+  if (holderView_ == nullptr && !holderRecord_) {
+    holderRecord_.Reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                             sizeof(LONG), kInstallHolderRecordName));
+    if (holderRecord_) {
+      holderView_ = ::MapViewOfFile(holderRecord_.Get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LONG));
+    }
+  }
+  return static_cast<volatile LONG*>(holderView_);
+}
+
+void Win32InstallLockPlatform::PublishHolder(std::uint32_t processId) {
+  if (volatile LONG* slot = HolderSlot()) ::InterlockedExchange(slot, static_cast<LONG>(processId));
+}
+
+void Win32InstallLockPlatform::WithdrawHolder(std::uint32_t processId) {
+  if (volatile LONG* slot = HolderSlot()) ::InterlockedCompareExchange(slot, 0, static_cast<LONG>(processId));
+}
+
+std::uint32_t Win32InstallLockPlatform::ReadHolder() {
+  volatile LONG* slot = HolderSlot();
+  return slot != nullptr ? static_cast<std::uint32_t>(::InterlockedCompareExchange(slot, 0, 0)) : 0;
+}
+
+std::vector<WindowHandle> Win32InstallLockPlatform::TopLevelWindows() {
+  std::vector<WindowHandle> windows;
+  ::EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&windows));
+  return windows;
+}
+
+std::uint32_t Win32InstallLockPlatform::WindowProcessId(WindowHandle window) {
+  DWORD processId = 0;
+  if (::GetWindowThreadProcessId(AsWindow(window), &processId) == 0) return 0;
+  return processId;
+}
+
+bool Win32InstallLockPlatform::IsVisible(WindowHandle window) { return ::IsWindowVisible(AsWindow(window)) != FALSE; }
+
+bool Win32InstallLockPlatform::IsEnabled(WindowHandle window) { return ::IsWindowEnabled(AsWindow(window)) != FALSE; }
+
+WindowHandle Win32InstallLockPlatform::LastActivePopup(WindowHandle window) {
+  return reinterpret_cast<WindowHandle>(::GetLastActivePopup(AsWindow(window)));
+}
+
+bool Win32InstallLockPlatform::IsMinimized(WindowHandle window) { return ::IsIconic(AsWindow(window)) != FALSE; }
+
+void Win32InstallLockPlatform::Restore(WindowHandle window) { ::ShowWindowAsync(AsWindow(window), SW_RESTORE); }
+
+// Called by the waiting launcher itself, on whichever of its threads waits:
+// the right to set the foreground window belongs to the process (the user's
+// click started it), and asking the holder to bring itself up would fail, as
+// the holder need not have that right.
+bool Win32InstallLockPlatform::SetForeground(WindowHandle window) {
+  return ::SetForegroundWindow(AsWindow(window)) != FALSE;
+}
 
 HeldInstallLock::HeldInstallLock() = default;
 

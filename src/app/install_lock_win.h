@@ -8,12 +8,40 @@
 
 namespace tarnix::win {
 
+// Used by one thread at a time (the one that takes the lock).
 class Win32InstallLockPlatform final : public InstallLockPlatform {
  public:
+  Win32InstallLockPlatform() = default;
+  ~Win32InstallLockPlatform() override;
+  Win32InstallLockPlatform(const Win32InstallLockPlatform&) = delete;
+  Win32InstallLockPlatform& operator=(const Win32InstallLockPlatform&) = delete;
+
   MutexHandle CreateNamedMutex(const std::wstring& name, std::uint32_t* error) override;
   std::uint32_t WaitForMutex(MutexHandle mutex, std::uint32_t timeoutMs) override;
   void ReleaseOwnership(MutexHandle mutex) override;
   void CloseMutex(MutexHandle mutex) override;
+
+  std::uint32_t CurrentProcessId() override;
+  void PublishHolder(std::uint32_t processId) override;
+  void WithdrawHolder(std::uint32_t processId) override;
+  std::uint32_t ReadHolder() override;
+
+  std::vector<WindowHandle> TopLevelWindows() override;
+  std::uint32_t WindowProcessId(WindowHandle window) override;
+  bool IsVisible(WindowHandle window) override;
+  bool IsEnabled(WindowHandle window) override;
+  WindowHandle LastActivePopup(WindowHandle window) override;
+  bool IsMinimized(WindowHandle window) override;
+  void Restore(WindowHandle window) override;
+  bool SetForeground(WindowHandle window) override;
+
+ private:
+  // The shared holder record's slot, mapped on first use; null when the
+  // record cannot be made.
+  volatile LONG* HolderSlot();
+
+  UniqueKernelHandle holderRecord_;
+  void* holderView_ = nullptr;
 };
 
 // The lock held by a thread of its own, so that whichever thread knows the

@@ -331,6 +331,24 @@ class Probe:
     def close(self, title):
         return self.wine.run(self.exe, ["close", title]).returncode == 0
 
+    def foreground(self):
+        """The foreground window (title, class, pid), or None."""
+        result = self.wine.run(self.exe, ["foreground"], timeout=15)
+        line = next((line for line in result.stdout.splitlines() if line.strip()), "null")
+        return json.loads(line)
+
+    def open_front(self, title):
+        """Opens a window titled `title` in a probe process of its own, waits
+        until it is the foreground window and returns the process (killing it
+        closes the window)."""
+        process = self.wine.start(self.exe, ["front", title])
+        try:
+            wait_until(lambda: (self.foreground() or {}).get("title") == title, what=f"{title!r} in front")
+        except AssertionError:
+            process.kill()
+            raise
+        return process
+
     def dismiss(self, title, control_id):
         """Clicks `control_id` in the window titled `title` and waits until the
         thread that showed the window has ended, so that nothing more can come

@@ -62,7 +62,7 @@ class DownloadTest(LauncherTestCase):
         a while, and signed as the real one is (see signing.fake_installer)."""
         return signing.fake_installer(self.work, size, signer)
 
-    def start_download(self, proxy, folder=None, env=None):
+    def start_download(self, proxy, folder=None, env=None, args=()):
         merged = {
             "http_proxy": proxy,
             "TARNIX_FAKE_HOST_SOURCE": "Z:" + os.path.join(harness.PROGRAMS, "fake_host.exe").replace("/", "\\"),
@@ -70,7 +70,7 @@ class DownloadTest(LauncherTestCase):
             "TARNIX_FAKE_INSTALLER_LOG": "Z:" + self.installer_log.replace("/", "\\"),
         }
         merged.update(env or {})
-        return self.start_launcher(folder=folder, env=merged)
+        return self.start_launcher(args, folder=folder, env=merged)
 
     def message(self, timeout=30.0):
         return self.probe.wait_for(MESSAGE_TITLE, timeout=timeout)
@@ -393,6 +393,92 @@ class DownloadTest(LauncherTestCase):
             texts_of_waiter = [text for pid, text in entries if pid == waiter]
             self.assertTrue(any(t.endswith(": present") for t in texts_of_waiter), texts_of_waiter)
             self.assertFalse(any(t.startswith("download attempt") for t in texts_of_waiter), texts_of_waiter)
+
+    def launcher_log(self, pid_of_line):
+        """The launch log's texts of the one launcher that wrote a line for which `pid_of_line` holds."""
+        entries = harness.read_launch_log(self.wine)
+        pids = {pid for pid, text in entries if pid_of_line(text)}
+        self.assertEqual(len(pids), 1, entries)
+        pid = pids.pop()
+        return [text for line_pid, text in entries if line_pid == pid]
+
+    def test_a_waiting_launcher_brings_the_installing_launchers_window_to_the_front(self):
+        trickle = serve_file(self.installer_body(), chunks=400, delay=0.5)  # minutes: the dialog stays up
+        cases = [
+            # (name, the installing launcher's route, the window it shows, what that window is)
+            ("the download dialog", trickle, DIALOG_TITLE, lambda w: True),
+            ("its failure box in front of the disabled dialog", serve_status(404), MESSAGE_TITLE,
+             lambda w: DOWNLOAD_FAILED in texts(w)),
+        ]
+        for name, route, title, is_it in cases:
+            with self.subTest(name), serving() as server:
+                self.clear_log()
+                server.routes[DOWNLOAD_PATH] = route
+                started = []
+                try:
+                    started.append(self.start_download(server.proxy, folder=self.app_folder("installing")))
+                    shown = self.probe.wait_for(title, timeout=60, where=is_it)
+                    started.append(self.probe.open_front("tarnix-e2e-other"))
+                    waiting = self.start_download(server.proxy, folder=self.app_folder("waiting"))
+                    started.append(waiting)
+                    wait_until(lambda: (self.probe.foreground() or {}).get("title") == title, timeout=20,
+                               what=f"{title!r} in front")
+                    self.assertEqual(self.probe.foreground()["pid"], shown["pid"])
+                    texts_of_waiter = self.launcher_log(lambda t: t.startswith("install lock: held by another"))
+                    self.assertIn("install lock: brought the installing launcher's window to the front",
+                                  texts_of_waiter)
+                    # It waits on, with no window of its own.
+                    self.assertIsNone(waiting.poll())
+                    ours = {w["pid"] for w in self.probe.windows() if w["title"] in (DIALOG_TITLE, MESSAGE_TITLE)}
+                    self.assertEqual(ours, {shown["pid"]})
+                finally:
+                    for process in started:
+                        process.kill()
+                        process.communicate(timeout=30)
+
+    def test_launchers_that_waited_report_their_own_application_names(self):
+        with serving() as server:
+            server.routes[DOWNLOAD_PATH] = serve_file(self.installer_body(), chunks=16, delay=0.5)
+            server.routes["/report"] = lambda handler, server: send_body(handler, b"ok", "text/plain")
+            launchers = {}
+            for name in ("Installing", "Waiting_A", "Waiting_B"):
+                env = {"TARNIX_FAKE_HOST_LOG": "Z:" + os.path.join(self.work, name + "-host.log").replace("/", "\\")}
+                launchers[name] = self.start_download(server.proxy, folder=self.app_folder(name), env=env,
+                                                      args=["--appname=" + name])
+                if name == "Installing":
+                    self.wait_for_dialog(launchers[name], server)
+            wait_until(lambda: self.log_lines().count("install lock: held by another launcher; waiting") == 2,
+                       timeout=30, what="both launchers to wait")
+            for name, launcher in launchers.items():
+                stdout, _ = launcher.communicate(timeout=120)
+                self.assertEqual(launcher.returncode, 0, name)
+                reports = re.findall(r"/report\?\S*", stdout)
+                self.assertEqual(len(reports), 1, (name, stdout))
+                self.assertIn("&app_name=%s&" % name.lower(), reports[0], name)
+            self.assertEqual(len(download_requests(server)), 1, server.requests)
+            names = sorted(re.search(r"app_name=([^&]*)", r["path"])[1] for r in server.requests if "/report?" in r["path"])
+            self.assertEqual(names, ["installing", "waiting_a", "waiting_b"])
+
+    def test_a_launcher_killed_while_it_installs_leaves_the_lock_to_the_waiting_one(self):
+        with serving() as server:
+            trickle = serve_file(self.installer_body(), chunks=400, delay=0.5)
+            server.routes[DOWNLOAD_PATH] = serve_in_turn(trickle, serve_file(self.installer_body()))
+            killed = self.start_download(server.proxy, folder=self.app_folder("killed"))
+            self.wait_for_dialog(killed, server)
+            waiting = self.start_download(server.proxy, folder=self.app_folder("waiting"))
+            wait_until(lambda: "install lock: held by another launcher; waiting" in self.log_lines(), timeout=30,
+                       what="the second launcher to wait")
+            killed.kill()
+            killed.communicate(timeout=30)
+            waiting.communicate(timeout=90)
+            self.assertEqual(waiting.returncode, 0)
+            _, argv, _ = self.host_record()
+            self.assertEqual(argv[1], "--load-apps=" + self.case_dir + "\\waiting")
+            texts_of_waiter = self.launcher_log(lambda t: t == "install lock: held by another launcher; waiting")
+            self.assertIn("install lock: taken after the wait (abandoned by its holder)", texts_of_waiter)
+            self.assertEqual(len(download_requests(server)), 2, server.requests)
+            with open(self.installer_log, encoding="utf-8") as log:
+                self.assertEqual(len(log.read().splitlines()), 1, "the installer runs once")
 
     def test_only_an_installer_signed_by_the_expected_signer_runs(self):
         if not signing.EXPECTED_SIGNER:

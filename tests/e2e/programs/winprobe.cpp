@@ -13,6 +13,11 @@
 //   winprobe hold                 keeps a hidden window open until ended, so
 //                                 that Wine's desktop process stays up between
 //                                 the programs of a test run
+//   winprobe front TITLE          opens a visible window titled TITLE, makes it
+//                                 the foreground window and keeps it open until
+//                                 ended
+//   winprobe foreground           the foreground window as one JSON object
+//                                 (title, class, process id), or null
 //
 // Exit code 0 on success, 2 when the window or control was not found, 3 when
 // the thread of a dismissed window was still running after the wait.
@@ -167,6 +172,40 @@ int Hold() {
   return 0;
 }
 
+LRESULT CALLBACK FrontProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_DESTROY) PostQuitMessage(0);
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int Front(const wchar_t* title) {
+  WNDCLASSW windowClass = {};
+  windowClass.lpfnWndProc = FrontProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"TarnixE2EFront";
+  if (RegisterClassW(&windowClass) == 0) return 2;
+  HWND window = CreateWindowExW(0, windowClass.lpszClassName, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                400, 300, nullptr, nullptr, windowClass.hInstance, nullptr);
+  if (window == nullptr) return 2;
+  SetForegroundWindow(window);
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+  return 0;
+}
+
+int Foreground() {
+  HWND window = GetForegroundWindow();
+  std::string out = "null\n";
+  if (window != nullptr) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    out = "{\"title\":" + Json(TextOf(window)) + ",\"class\":" + Json(ClassOf(window)) +
+          ",\"pid\":" + std::to_string(pid) + "}\n";
+  }
+  std::fputs(out.c_str(), stdout);
+  std::fflush(stdout);
+  return 0;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -185,6 +224,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     result = Dismiss(argv[2], _wtoi(argv[3]));
   } else if (command == L"close" && argc == 3) {
     result = Close(argv[2]);
+  } else if (command == L"front" && argc == 3) {
+    result = Front(argv[2]);
+  } else if (command == L"foreground") {
+    result = Foreground();
   }
   LocalFree(argv);
   return result;
