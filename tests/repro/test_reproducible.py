@@ -5,6 +5,7 @@ against its source."""
 import os
 import shutil
 import subprocess
+import tempfile
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -18,17 +19,18 @@ NOT_SOURCE = {"build", "dist", ".git"}
 # second build takes them from the first one's cache.
 SETTINGS = ("TARNIX_DOWNLOAD_HOST", "TARNIX_REPORT_HOST", "TARNIX_DOWNLOAD_STALL_SECONDS",
             "TARNIX_INSTALLER_SIGNER")
-# PE header fields that a build made unreproducible in the past, by file offset
-# from the PE signature.
+# PE header fields that a link time or a signature changes, by offset from the
+# PE signature: a failure names them.
 PE_FIELDS = {8: "TimeDateStamp", 24 + 64: "CheckSum"}
 TOOLS = ("cmake", "ninja", "i686-w64-mingw32-g++-win32", "i686-w64-mingw32-windres")
+SIGN_TOOLS = ("openssl", "osslsigncode")
 # scripts/test installs everything this test needs, so there a missing tool is
 # a fault and not a skip (a skipped test would count as passed).
 REQUIRED = os.environ.get("TARNIX_E2E_REQUIRED") == "1"
 
 
-def require_tools():
-    missing = [tool for tool in TOOLS if not shutil.which(tool)]
+def require_tools(tools):
+    missing = [tool for tool in tools if not shutil.which(tool)]
     if not missing:
         return
     what = f"missing: {', '.join(missing)}"
@@ -37,10 +39,15 @@ def require_tools():
     raise unittest.SkipTest(f"{what} (TARNIX_E2E_REQUIRED=1 makes this a failure)")
 
 
-def run(args, cwd):
-    result = subprocess.run(args, cwd=cwd, capture_output=True, text=True)
+def run(args, cwd, environment=None):
+    result = subprocess.run(args, cwd=cwd, env=environment, capture_output=True, text=True)
     if result.returncode != 0:
         raise AssertionError(f"{' '.join(args)} failed in {cwd}:\n{result.stdout}\n{result.stderr}")
+
+
+def read(path):
+    with open(path, "rb") as file:
+        return file.read()
 
 
 def build(tree, settings=()):
@@ -86,18 +93,32 @@ def differences(first, second):
 class ReproducibleTest(unittest.TestCase):
 
     def test_second_build_in_another_folder_has_the_same_bytes(self):
-        require_tools()
+        require_tools(TOOLS)
         # The first build: the shipping build itself, brought up to date.
         first = build(ROOT)
         copy_source(ROOT, COPY)
         second = build(COPY, cached_settings(ROOT))
-        with open(first, "rb") as file:
-            first_bytes = file.read()
-        with open(second, "rb") as file:
-            second_bytes = file.read()
-        diff = differences(first_bytes, second_bytes)
+        diff = differences(read(first), read(second))
         self.assertEqual(diff[:20], [], f"{first} and {second} differ at {len(diff)} places")
         shutil.rmtree(COPY, ignore_errors=True)
+
+    def test_signed_file_without_its_signature_is_the_unsigned_file(self):
+        # A distributor compares a signed release with a rebuild by removing
+        # the signature first: signing must change nothing that this undoes.
+        require_tools(TOOLS + SIGN_TOOLS)
+        unsigned = build(ROOT)
+        with tempfile.TemporaryDirectory() as folder:
+            key, certificate = os.path.join(folder, "key.pem"), os.path.join(folder, "cert.pem")
+            run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                 "/CN=Tarnix Reproducibility Test", "-keyout", key, "-out", certificate], folder)
+            signed, stripped = os.path.join(folder, "signed.exe"), os.path.join(folder, "stripped.exe")
+            environment = dict(os.environ, TARNIX_SIGN_CERT=certificate, TARNIX_SIGN_KEY=key)
+            for name in ("TARNIX_SIGN_PKCS12", "TARNIX_SIGN_PASSWORD", "TARNIX_SIGN_TIMESTAMP_URL"):
+                environment.pop(name, None)
+            run([os.path.join(ROOT, "scripts", "sign"), unsigned, signed], folder, environment)
+            self.assertNotEqual(read(signed), read(unsigned))
+            run(["osslsigncode", "remove-signature", "-in", signed, "-out", stripped], folder)
+            self.assertEqual(differences(read(unsigned), read(stripped))[:20], [])
 
 
 if __name__ == "__main__":
