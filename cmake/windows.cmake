@@ -8,9 +8,16 @@ set(TARNIX_WIN_DEFINES __USE_MINGW_ANSI_STDIO=0 _WIN32_WINNT=0x0501 WINVER=0x050
 target_compile_definitions(tarnix_logic PUBLIC ${TARNIX_WIN_DEFINES})
 
 # One static file with no run-time DLLs of its own, small.
+# Reproducible: the same source gives the same bytes wherever and whenever it is
+# built. The linker writes 0 as the PE time stamp instead of the link time (the
+# loader does not read an exe's time stamp; the PE checksum, which ld always
+# computes over the file, then follows from the content alone). Paths of the
+# source and build folders that reach the code (__FILE__, debug records) are
+# written relative to them.
 set(TARNIX_WIN_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -municode
-    -Wl,--gc-sections -Wl,--nxcompat -Wl,--dynamicbase)
-target_compile_options(tarnix_logic PUBLIC -ffunction-sections -fdata-sections -fno-exceptions -fno-asynchronous-unwind-tables)
+    -Wl,--gc-sections -Wl,--nxcompat -Wl,--dynamicbase -Wl,--no-insert-timestamp)
+target_compile_options(tarnix_logic PUBLIC -ffunction-sections -fdata-sections -fno-exceptions -fno-asynchronous-unwind-tables
+    "-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=" "-ffile-prefix-map=${CMAKE_BINARY_DIR}/=")
 
 add_executable(TarnixLauncher WIN32 ${TARNIX_WIN_SOURCES} src/app/launcher.rc)
 target_link_libraries(TarnixLauncher PRIVATE tarnix_logic

@@ -16,6 +16,20 @@ import harness  # noqa: E402
 import signing  # noqa: E402
 
 DESKTOP = "640x200"
+# Wine draws the title bar's buttons (the close button's cross) as glyphs of its
+# Marlett font, packaged with Wine's fonts (fonts-wine); without it they come
+# out as letters. Debian's Wine 8 looks for its own fonts at a path that does
+# not resolve, so the demo puts Marlett into the prefix's Fonts folder, where
+# every Wine looks.
+MARLETT = "/usr/share/wine/fonts/marlett.ttf"
+
+
+def install_caption_font(wine):
+    if not os.path.exists(MARLETT):
+        sys.exit(f"not installed: {MARLETT} (fonts-wine; scripts/demo installs it)")
+    fonts = wine.unix_path("C:\\windows\\Fonts")
+    os.makedirs(fonts, exist_ok=True)
+    shutil.copyfile(MARLETT, os.path.join(fonts, os.path.basename(MARLETT)))
 
 
 def show_download(wine, png=os.path.join(harness.ROOT, "docs", "download-dialog.png")):
@@ -25,6 +39,7 @@ def show_download(wine, png=os.path.join(harness.ROOT, "docs", "download-dialog.
             sys.exit(f"not built: {name} (run scripts/build)")
     if signing.tools_missing():
         sys.exit(f"not installed: {signing.tools_missing()}")
+    install_caption_font(wine)
     # Padded (an overlay, so the transfer can be watched) and signed by a
     # throwaway signer named as the build expects: only a signed installer runs.
     signing_work = tempfile.mkdtemp(prefix="tarnix-demo-")

@@ -13,6 +13,12 @@ TARNIX_WINE_PACKAGES=(wine wine64 wine32:i386 xvfb xauth fonts-wqy-microhei imag
 TARNIX_TEST_LOCALES=(zh_CN.UTF-8 en_US.UTF-8)
 # Code signing: the launcher's own signature, and the installers the tests sign.
 TARNIX_SIGN_PACKAGES=(openssl osslsigncode)
+# The demo's screenshot: Wine draws the title bar's buttons (the close button's
+# cross) with its Marlett font, packaged with Wine's other fonts; without it the
+# glyphs fall back to letters (the demo copies it into its prefix). Wine only
+# recommends the package, and recommended packages are not installed here. No
+# test reads pixels, so only the demo needs it.
+TARNIX_DEMO_PACKAGES=(fonts-wine)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
