@@ -1,5 +1,7 @@
 #include "download/download_worker_win.h"
 
+#include <wininet.h>
+
 #include <cstring>
 
 #include "download/download_dialog_win.h"
@@ -25,9 +27,8 @@ static_assert(BINDVERB_GET == 0);
 // carry; empty when this build runs unsigned installers.
 constexpr wchar_t kExpectedInstallerSigner[] = L"" TARNIX_INSTALLER_SIGNER;
 
-using UrlDownloadToFileFn = HRESULT(WINAPI*)(IUnknown*, LPCWSTR, LPCWSTR, DWORD,
-                                             IBindStatusCallback*);
-using DeleteUrlCacheEntryFn = BOOL(WINAPI*)(LPCWSTR);
+using UrlDownloadToFileFn = decltype(&::URLDownloadToFileW);
+using DeleteUrlCacheEntryFn = decltype(&::DeleteUrlCacheEntryW);
 
 class ProgressBarSink final : public ProgressSink {
  public:
