@@ -53,7 +53,8 @@ class DownloadWin32Test(LauncherTestCase):
         struct = int(records[0][7])
         self.assertIn(struct, sizes, "the whole record is among the cases")
         self.assertTrue(any(size > struct for size in sizes), "a newer caller's longer record is among the cases")
-        self.assertEqual(lines[-2:], [f"null-flags result=0x{E_INVALIDARG:08x}", f"null-info result=0x{E_INVALIDARG:08x}"])
+        self.assertEqual(lines[-2:], [f"null-flags result=0x{E_INVALIDARG:08x}",
+                                      f"null-info result=0x{E_INVALIDARG:08x}"])
 
     def test_the_urls_cache_entry_is_removed_and_no_other(self):
         self.assertEqual(self.check("uncache", URL), ["before=present after=missing other=present"])
