@@ -24,8 +24,8 @@ namespace {
 // that the manifest's version 6 is the one found, only on the way to the dialog.
 void RegisterCommonControls() {
   UniqueModule controlsLibrary(::LoadLibraryW(L"comctl32.dll"));
-  using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  auto init = LookUpExport<InitFn>(controlsLibrary.Get(), "InitCommonControlsEx");
+  auto init = LookUpExport<decltype(&::InitCommonControlsEx)>(controlsLibrary.Get(),
+                                                              "InitCommonControlsEx");
   if (init == nullptr) return;
   INITCOMMONCONTROLSEX controls = {};
   controls.dwSize = sizeof(controls);

@@ -1,5 +1,7 @@
 #include "download/download_worker_win.h"
 
+#include <wininet.h>
+
 #include <cstring>
 
 #include "download/download_dialog_win.h"
@@ -25,9 +27,8 @@ static_assert(BINDVERB_GET == 0);
 // carry; empty when this build runs unsigned installers.
 constexpr wchar_t kExpectedInstallerSigner[] = L"" TARNIX_INSTALLER_SIGNER;
 
-using UrlDownloadToFileFn = HRESULT(WINAPI*)(IUnknown*, LPCWSTR, LPCWSTR, DWORD,
-                                             IBindStatusCallback*);
-using DeleteUrlCacheEntryFn = BOOL(WINAPI*)(LPCWSTR);
+using UrlDownloadToFileFn = decltype(&::URLDownloadToFileW);
+using DeleteUrlCacheEntryFn = decltype(&::DeleteUrlCacheEntryW);
 
 class ProgressBarSink final : public ProgressSink {
  public:
@@ -54,12 +55,7 @@ class Win32DownloadPlatform final : public DownloadPlatform {
     static_cast<void>(urlmon.Release());
     return result;
   }
-  void DeleteCacheEntry(const std::wstring& url) override {
-    // WinINet keeps the cache; once loaded it stays, as its threads may outlive a call.
-    static const DeleteUrlCacheEntryFn deleteEntry = LookUpExport<DeleteUrlCacheEntryFn>(
-        LoadSystemLibrary(L"wininet.dll").Release(), "DeleteUrlCacheEntryW");
-    if (deleteEntry != nullptr) deleteEntry(url.c_str());
-  }
+  void DeleteCacheEntry(const std::wstring& url) override { DeleteUrlCacheEntryOnSystem(url); }
   void SetProgress(int position) override { progressBar.SetPos(position); }
   void Pause(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
   std::uint32_t TickMs() override { return ::GetTickCount(); }
@@ -85,6 +81,13 @@ class Win32DownloadPlatform final : public DownloadPlatform {
 };
 
 }  // namespace
+
+void DeleteUrlCacheEntryOnSystem(const std::wstring& url) {
+  // WinINet keeps the cache; once loaded it stays, as its threads may outlive a call.
+  static const DeleteUrlCacheEntryFn deleteEntry = LookUpExport<DeleteUrlCacheEntryFn>(
+      LoadSystemLibrary(L"wininet.dll").Release(), "DeleteUrlCacheEntryW");
+  if (deleteEntry != nullptr) deleteEntry(url.c_str());
+}
 
 void StartDownload(CUseThreadDownloadDlg& dialog) {
   progressBar.SetRange32(kProgressRangeLow, kProgressRangeHigh);

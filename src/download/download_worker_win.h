@@ -19,6 +19,11 @@ void StartDownload(CUseThreadDownloadDlg& dialog);
 // The download thread: `parameter` is &DownloadJob. Always returns 0.
 unsigned DownloadThreadProc(void* parameter);
 
+// DeleteUrlCacheEntryW of `url` through WinINet, loaded from the system folder
+// on first use and kept. Does nothing where WinINet or the call is missing;
+// a URL without an entry is no failure.
+void DeleteUrlCacheEntryOnSystem(const std::wstring& url);
+
 // Moves the progress bar as the download reports progress and asks for a
 // fresh copy from the server in its bind information. It lives on the
 // download thread's stack for one download: no reference counting (AddRef

@@ -34,11 +34,11 @@ class Win32InstallerTrust final : public InstallerTrust {
   // repeats the verify's request with the state and the close action.
   long CallVerifyTrust(unsigned long action, TrustState* state);
 
-  using WinVerifyTrustFn = LONG(WINAPI*)(HWND, GUID*, LPVOID);
-  using ProviderDataFn = CRYPT_PROVIDER_DATA*(WINAPI*)(HANDLE);
-  using SignerFn = CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD);
-  using CertificateFn = CRYPT_PROVIDER_CERT*(WINAPI*)(CRYPT_PROVIDER_SGNR*, DWORD);
-  using NameStringFn = DWORD(WINAPI*)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPWSTR, DWORD);
+  using WinVerifyTrustFn = decltype(&::WinVerifyTrust);
+  using ProviderDataFn = decltype(&::WTHelperProvDataFromStateData);
+  using SignerFn = decltype(&::WTHelperGetProvSignerFromChain);
+  using CertificateFn = decltype(&::WTHelperGetProvCertFromChain);
+  using NameStringFn = decltype(&::CertGetNameStringW);
 
   std::wstring path_;
   TrustFile file_ = kInvalidHandleValue;

@@ -42,7 +42,7 @@ static_assert(sizeof(LANA_ENUM) == kLanaEnumSize);
 static_assert(sizeof(ADAPTER_STATUS) + 30 * sizeof(NAME_BUFFER) == kAdapterStatusSize);
 static_assert(sizeof(NCB::ncb_callname) == std::tuple_size_v<decltype(NetbiosRequest::callName)>);
 
-using GetAdaptersInfoFunction = DWORD(WINAPI*)(PIP_ADAPTER_INFO, PULONG);
+using GetAdaptersInfoFunction = decltype(&::GetAdaptersInfo);
 
 }  // namespace
 

@@ -26,7 +26,7 @@ class Win32NetbiosDriver final : public NetbiosDriver {
 
  private:
   UniqueModule library_;
-  UCHAR(APIENTRY* netbios_)(PNCB) = nullptr;
+  decltype(&::Netbios) netbios_ = nullptr;
 };
 
 }  // namespace tarnix::win

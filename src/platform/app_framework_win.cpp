@@ -19,7 +19,8 @@ CWinApp::~CWinApp() {
 
 BOOL CWinApp::InitInstance() {
   if ((m_dwRestartManagerSupportFlags & kRestartManagerSupportRestart) != 0) {
-    // Windows Vista and later only, hence looked up at run time.
+    // Windows Vista and later only, hence looked up at run time. Typed by
+    // hand: the system header declares it only for Vista and later targets.
     using RegisterFn = HRESULT(WINAPI*)(PCWSTR, DWORD);
     HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
     auto registerRestart = LookUpExport<RegisterFn>(kernel, "RegisterApplicationRestart");
@@ -55,12 +56,11 @@ const std::wstring& ApplicationTitle() {
 
 void HardenDllSearchPath() {
   HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-  using SetDefaultFn = BOOL(WINAPI*)(DWORD);
-  auto setDefault = LookUpExport<SetDefaultFn>(kernel, "SetDefaultDllDirectories");
+  auto setDefault =
+      LookUpExport<decltype(&::SetDefaultDllDirectories)>(kernel, "SetDefaultDllDirectories");
   if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
   // Older systems: at least take the current directory out of the search.
-  using SetDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
-  auto setDirectory = LookUpExport<SetDirectoryFn>(kernel, "SetDllDirectoryW");
+  auto setDirectory = LookUpExport<decltype(&::SetDllDirectoryW)>(kernel, "SetDllDirectoryW");
   if (setDirectory != nullptr) setDirectory(L"");
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 // COM through ole32.dll, loaded from the system directory at run time.
 
+// clang-format off
 #include <windows.h>
+#include <objbase.h>
+// clang-format on
 
 #include "platform/com.h"
 
@@ -16,8 +19,8 @@ class Win32ComLibrary final : public ComLibrary {
   void UninitializeCom() override;
 
  private:
-  using InitializeFn = HRESULT(WINAPI*)(LPVOID, DWORD);
-  using UninitializeFn = void(WINAPI*)();
+  using InitializeFn = decltype(&::CoInitializeEx);
+  using UninitializeFn = decltype(&::CoUninitialize);
   InitializeFn initialize_ = nullptr;
   UninitializeFn uninitialize_ = nullptr;
 };

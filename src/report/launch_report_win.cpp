@@ -20,12 +20,13 @@ namespace tarnix {
 namespace win {
 namespace {
 
-using InternetOpenWFn = HINTERNET(WINAPI*)(LPCWSTR, DWORD, LPCWSTR, LPCWSTR, DWORD);
-using InternetOpenUrlWFn = HINTERNET(WINAPI*)(HINTERNET, LPCWSTR, LPCWSTR, DWORD, DWORD, DWORD_PTR);
-using InternetReadFileFn = BOOL(WINAPI*)(HINTERNET, LPVOID, DWORD, LPDWORD);
-using InternetCloseHandleFn = BOOL(WINAPI*)(HINTERNET);
-using InternetSetOptionWFn = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, DWORD);
-using HttpQueryInfoWFn = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, LPDWORD, LPDWORD);
+// WinINet's calls, typed by the system's own declarations.
+using InternetOpenWFn = decltype(&::InternetOpenW);
+using InternetOpenUrlWFn = decltype(&::InternetOpenUrlW);
+using InternetReadFileFn = decltype(&::InternetReadFile);
+using InternetCloseHandleFn = decltype(&::InternetCloseHandle);
+using InternetSetOptionWFn = decltype(&::InternetSetOptionW);
+using HttpQueryInfoWFn = decltype(&::HttpQueryInfoW);
 
 // The values the portable logic passes, as WinINet defines them.
 static_assert(sizeof(InternetHandle) == sizeof(HINTERNET));

@@ -28,6 +28,8 @@ USER_STORE = "C:\\users\\" + getpass.getuser() + r"\AppData\Roaming\Korvane\Comm
 # headers alone take longer than this.
 LAUNCHER_END_TIMEOUT = 45.0
 DELAYED_BODY = b"report-ok after a wait\nsecond line"
+# The download dialog's trace of the installer's path (no line break follows).
+PATHVAR_LINE = r"^pathvar=C:\\users\\[^\\]+\\Temp\\TarnixSetup\.exe\."
 
 
 def end_if_running(process):
@@ -435,8 +437,11 @@ class ReportAfterInstallTest(LauncherTestCase):
     DIALOG_TITLE = "TarnixDownload"
 
     def start_installation(self, server, report_route, args=()):
-        """Starts the launcher without a host, with the installer served and
-        the report answered by `report_route`."""
+        """Starts the launcher without a host (an earlier installation's record
+        removed), with the installer served and the report answered by
+        `report_route`."""
+        self.wine.reg_delete(r"HKCU\SOFTWARE\Korvane")
+        self.wine.reg_delete(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnix")
         if not hasattr(self, "installer"):
             self.installer = signing.fake_installer(self.work)  # only a signed installer runs
         installer = self.installer
@@ -484,6 +489,7 @@ class ReportAfterInstallTest(LauncherTestCase):
                 self.addCleanup(route.release)
                 if os.path.exists(self.host_log):
                     os.remove(self.host_log)
+                self.clear_log()
                 launcher = self.start_installation(server, route)
                 self.addCleanup(end_if_running, launcher)
                 wait_until(lambda: os.path.exists(self.host_log) or launcher.poll() is not None,
@@ -504,9 +510,20 @@ class ReportAfterInstallTest(LauncherTestCase):
                 self.assertEqual(launcher.returncode, 0, stderr)
                 requests = report_requests(server)
                 self.assertEqual(len(requests), 1, requests)
+                downloads = [r for r in server.requests if harness.DOWNLOAD_PATH in r["path"]]
+                self.assertEqual(len(downloads), 1, "the download branch ran")
+                # What the dialog printed went out before the report began,
+                # whether the process then exited or was terminated under it.
+                self.assertRegex(stdout, PATHVAR_LINE)
                 if isinstance(route, Delayed):
                     url = "http://%s/report?%s" % (report_host(), requests[0][1])
                     self.assertIn(url + "\n" + DELAYED_BODY.decode(), stdout.replace("\r\n", "\n"))
+                if isinstance(route, Stall):
+                    # The budget ran out with the request still open: the
+                    # process was terminated (a finished report logs a line)
+                    # and the dialog's line is all the output there is.
+                    self.assertEqual([line for line in self.log_lines() if line.startswith("report:")], [])
+                    self.assertRegex(stdout, PATHVAR_LINE + r"\Z")
 
 
 if __name__ == "__main__":

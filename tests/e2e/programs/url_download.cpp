@@ -3,7 +3,10 @@
 //
 //   url_download URL FILE     exit code 0 when the call returned S_OK, 1 otherwise
 
+// clang-format off
 #include <windows.h>
+#include <urlmon.h>
+// clang-format on
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   int argc = 0;
@@ -15,7 +18,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (length == 0 || length + 12 >= MAX_PATH) return 2;
   lstrcatW(path, L"\\urlmon.dll");
   HMODULE urlmon = LoadLibraryW(path);
-  using DownloadFn = HRESULT(WINAPI*)(IUnknown*, LPCWSTR, LPCWSTR, DWORD, void*);
+  using DownloadFn = decltype(&::URLDownloadToFileW);
   auto download = reinterpret_cast<DownloadFn>(
       reinterpret_cast<void*>(GetProcAddress(urlmon, "URLDownloadToFileW")));
   if (download == nullptr) return 2;
