@@ -9,17 +9,11 @@
 #include <string>
 
 #include "platform/unique_handle.h"
+#include "platform/win32_values.h"
 
 namespace tarnix {
 
 inline constexpr wchar_t kInstallLockName[] = L"Local\\TarnixLauncherInstall";
-
-// WaitForSingleObject's answers and time-out, mirrored for the interface.
-inline constexpr std::uint32_t kWaitObject0 = 0x0u;            // WAIT_OBJECT_0
-inline constexpr std::uint32_t kWaitAbandoned = 0x80u;         // WAIT_ABANDONED
-inline constexpr std::uint32_t kWaitTimeout = 0x102u;          // WAIT_TIMEOUT
-inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;      // WAIT_FAILED
-inline constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;     // INFINITE
 
 using MutexHandle = std::uintptr_t;
 
