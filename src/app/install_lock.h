@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/unique_handle.h"
+#include "platform/win32_values.h"
 
 namespace tarnix {
 
@@ -23,13 +24,6 @@ inline constexpr wchar_t kInstallHolderRecordName[] = L"Local\\TarnixLauncherIns
 // lock in between, for kHolderWindowPolls rounds (about 10 s).
 inline constexpr std::uint32_t kHolderWindowPollMs = 250;
 inline constexpr int kHolderWindowPolls = 40;
-
-// WaitForSingleObject's answers and time-out, mirrored for the interface.
-inline constexpr std::uint32_t kWaitObject0 = 0x0u;            // WAIT_OBJECT_0
-inline constexpr std::uint32_t kWaitAbandoned = 0x80u;         // WAIT_ABANDONED
-inline constexpr std::uint32_t kWaitTimeout = 0x102u;          // WAIT_TIMEOUT
-inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;      // WAIT_FAILED
-inline constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;     // INFINITE
 
 using MutexHandle = std::uintptr_t;
 using WindowHandle = std::uintptr_t;

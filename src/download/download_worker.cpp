@@ -25,11 +25,15 @@ bool DownloadOnce(const DownloadJobRecord& job, int attempt, DownloadPlatform& p
   const std::uint32_t duration = TicksBetween(started, platform.TickMs());
   // A connection that breaks off can come back as success, with an empty
   // file or one shorter than announced: that is a failed transfer, not a
-  // file to check (and maybe to reject for good).
+  // file to check (and maybe to reject for good). An empty file is one
+  // whether or not the server announced a size, and so is a file whose size
+  // cannot be read (none there after all).
   std::wstring flaw;
   std::uint64_t size = 0;
-  if (result == kResultOk && platform.QueryFileSize(job.path, &size)) {
-    if (size == 0) {
+  if (result == kResultOk) {
+    if (!platform.QueryFileSize(job.path, &size)) {
+      flaw = L", the file's size cannot be read";
+    } else if (size == 0) {
       flaw = L", the file is empty";
     } else if (size < counts.announced) {
       flaw = L", the file has " + std::to_wstring(size) + L" of " +

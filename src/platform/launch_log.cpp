@@ -39,7 +39,7 @@ bool IsControl(std::uint32_t c) {
 bool IsHighSurrogate(std::uint32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(std::uint32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-// Lock and Unlock of the platform, as a scope.
+// Lock and Unlock of the platform (the process's threads), as a scope.
 class LogLock {
  public:
   explicit LogLock(LogPlatform& platform) : platform_(platform) { platform_.Lock(); }
@@ -89,35 +89,61 @@ std::string FormatLogLine(const LogTime& time, std::uint32_t processId, std::wst
 }
 
 LaunchLog::LaunchLog(LogPlatform& platform, const std::wstring& folder, std::uint32_t processId)
-    : platform_(platform), processId_(processId), file_(kInvalidHandleValue, {&platform}) {
+    : platform_(platform),
+      processId_(processId),
+      mutex_(LogMutexHandle{0}, {&platform}),
+      file_(kInvalidHandleValue, {&platform}) {
   if (folder.empty()) return;
   std::wstring base = folder;
   if (base.back() != L'\\') base += L'\\';
+  file_.Reset(platform_.OpenForAppend(base + kLogFileName));
+  if (!file_) return;  // stays silent: no path, nothing tried again
   path_ = base + kLogFileName;
   oldPath_ = base + kOldLogFileName;
-  file_.Reset(platform_.OpenForAppend(path_));
+  mutex_.Reset(platform_.CreateNamedMutex(kLogMutexName));
 }
 
 void LaunchLog::WriteLine(std::wstring_view text) {
+  if (path_.empty()) return;
   LogLock lock(platform_);
-  if (!file_) return;
-  MoveAsideIfFull();
-  if (!file_) return;
-  // One call per line: appends of other launchers land before or after it,
-  // never inside it. A failed write is dropped.
-  platform_.Write(file_.Get(), FormatLogLine(platform_.Now(), processId_, text));
+  const std::string line = FormatLogLine(platform_.Now(), processId_, text);
+  const bool owned = TakeSessionMutex();
+  std::uint64_t size = 0;
+  // One call per line: appends of launchers that write without the mutex
+  // land before or after it, never inside it. A failed write is dropped.
+  if (OpenCurrentLog(owned, &size) && size + line.size() <= kLogHardLimit) {
+    platform_.Write(file_.Get(), line);
+  }
+  if (owned) platform_.ReleaseMutex(mutex_.Get());
 }
 
-void LaunchLog::MoveAsideIfFull() {
-  std::uint64_t size = 0;
-  if (!platform_.FileSize(file_.Get(), &size) || size < kLogSizeLimit) return;
-  // Another launcher may have moved it aside already and started a new one:
-  // the file now at the path decides.
+bool LaunchLog::TakeSessionMutex() {
+  if (!mutex_) mutex_.Reset(platform_.CreateNamedMutex(kLogMutexName));
+  if (!mutex_) return false;
+  const std::uint32_t answer = platform_.WaitForMutex(mutex_.Get(), kLogMutexWaitMs);
+  // Abandoned: its holder ended inside a line. The files are then as a line
+  // boundary leaves them (at worst no log yet, which the next open creates),
+  // and the mutex is ours.
+  return answer == kWaitObject0 || answer == kWaitAbandoned;
+}
+
+bool LaunchLog::OpenCurrentLog(bool mayMoveAside, std::uint64_t* size) {
+  // Only a full log is ever moved aside: a handle on a file below the limit
+  // is on the log at the path.
+  if (file_ && platform_.FileSize(file_.Get(), size) && *size < kLogSizeLimit) return true;
+  // Full, or moved aside under this handle by another launcher: the file now
+  // at the path decides.
   file_.Reset(platform_.OpenForAppend(path_));
-  if (!file_ || !platform_.FileSize(file_.Get(), &size) || size < kLogSizeLimit) return;
+  if (!file_ || !platform_.FileSize(file_.Get(), size)) return false;
+  if (*size < kLogSizeLimit || !mayMoveAside) return true;
+  // Checked and moved under the same mutex, so no other launcher can have
+  // moved it already. The move is refused while anyone holds the older log
+  // open (Windows lets no rename replace an open file): that log is then
+  // kept, and this one goes on up to kLogHardLimit.
   file_.Reset();
-  platform_.Rename(path_, oldPath_);  // when refused, the full log just goes on
+  platform_.Rename(path_, oldPath_);
   file_.Reset(platform_.OpenForAppend(path_));
+  return file_ && platform_.FileSize(file_.Get(), size);
 }
 
 void SetProcessLog(LogSink* sink) { g_processLog = sink; }

@@ -17,12 +17,20 @@ inline constexpr wchar_t kLogFileName[] = L"TarnixLauncher.log";
 inline constexpr wchar_t kOldLogFileName[] = L"TarnixLauncher.log.1";
 // A log at or past this size is moved aside before the next line.
 inline constexpr std::uint64_t kLogSizeLimit = 1024 * 1024;
+// While a full log cannot be moved aside (the older log is held open), lines
+// go on up to this size; a line that would take the log past it is dropped.
+inline constexpr std::uint64_t kLogHardLimit = 2 * kLogSizeLimit;
 // Longer texts (a hostile command line) are cut, so that no line floods the log.
 inline constexpr std::size_t kLogTextLimit = 2048;
-
-
+// The mutex that all launchers of a logon session take around each line, so
+// that the size check and the move aside are one step.
+inline constexpr wchar_t kLogMutexName[] = L"Local\\TarnixLauncherLog";
+// How long a line waits for another launcher's line; past it, the line is
+// written without moving a full log aside.
+inline constexpr std::uint32_t kLogMutexWaitMs = 500;
 
 using LogFileHandle = std::uintptr_t;
+using LogMutexHandle = std::uintptr_t;
 
 // GetLocalTime's fields that a line shows.
 struct LogTime {
@@ -48,18 +56,30 @@ class LogPlatform {
   virtual bool Write(LogFileHandle file, std::string_view bytes) = 0;
   // CloseHandle.
   virtual void Close(LogFileHandle file) = 0;
-  // MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING). False on failure.
+  // MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING). False on failure (on
+  // Windows, also when `to` exists and anyone holds it open).
   virtual bool Rename(const std::wstring& from, const std::wstring& to) = 0;
   // GetLocalTime.
   virtual LogTime Now() = 0;
   // Enter and leave the log's critical section: threads of one process take
-  // turns, so that the move aside happens once.
+  // turns, also when the session's mutex is missing.
   virtual void Lock() = 0;
   virtual void Unlock() = 0;
+  // CreateMutexW(no security, not owned, name): the handle (also when the
+  // mutex exists already), or 0.
+  virtual LogMutexHandle CreateNamedMutex(const std::wstring& name) = 0;
+  // WaitForSingleObject(mutex, timeoutMs): its answer (kWaitObject0, kWaitAbandoned...).
+  virtual std::uint32_t WaitForMutex(LogMutexHandle mutex, std::uint32_t timeoutMs) = 0;
+  // ReleaseMutex, on the thread that owns it.
+  virtual void ReleaseMutex(LogMutexHandle mutex) = 0;
+  // CloseHandle.
+  virtual void CloseMutex(LogMutexHandle mutex) = 0;
 };
 
 using UniqueLogFile =
     UniqueHandle<ApiHandleTraits<LogPlatform, LogFileHandle, kInvalidHandleValue, &LogPlatform::Close>>;
+using UniqueLogMutex =
+    UniqueHandle<ApiHandleTraits<LogPlatform, LogMutexHandle, LogMutexHandle{0}, &LogPlatform::CloseMutex>>;
 
 // Where LogLine's lines go.
 class LogSink {
@@ -78,9 +98,12 @@ std::string ToUtf8(std::wstring_view text);
 // kLogTextLimit characters.
 std::string FormatLogLine(const LogTime& time, std::uint32_t processId, std::wstring_view text);
 
-// The log file of one process: opened once, shared with every other launcher
-// that writes at the same time (each line goes out in one append), and moved
-// aside to kOldLogFileName once it has reached kLogSizeLimit.
+// The log file of one process, shared with every other launcher that writes
+// at the same time. Each line goes out in one append, under the session's
+// mutex: the size is read there, a log that has reached kLogSizeLimit is
+// moved aside to kOldLogFileName, and a handle left on a log that another
+// launcher moved aside is replaced by one on the new log, so that no line
+// lands in the old one.
 class LaunchLog final : public LogSink {
  public:
   // Opens `folder`\TarnixLauncher.log for appending; an empty folder or a
@@ -93,12 +116,17 @@ class LaunchLog final : public LogSink {
   void WriteLine(std::wstring_view text) override;
 
  private:
-  void MoveAsideIfFull();
+  // True when this thread now owns the session's mutex.
+  bool TakeSessionMutex();
+  // Leaves file_ on the log at the path, moved aside first when it is full
+  // and `mayMoveAside`; *size is its size. False when there is no log to write.
+  bool OpenCurrentLog(bool mayMoveAside, std::uint64_t* size);
 
   LogPlatform& platform_;
   std::wstring path_;
   std::wstring oldPath_;
   std::uint32_t processId_;
+  UniqueLogMutex mutex_;
   UniqueLogFile file_;
 };
 

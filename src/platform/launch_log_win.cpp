@@ -6,8 +6,9 @@ namespace tarnix::win {
 namespace {
 
 static_assert(sizeof(LogFileHandle) == sizeof(HANDLE));
+static_assert(sizeof(LogMutexHandle) == sizeof(HANDLE));
 
-HANDLE AsHandle(LogFileHandle file) { return reinterpret_cast<HANDLE>(file); }
+HANDLE AsHandle(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 }  // namespace
 
@@ -17,7 +18,7 @@ Win32LogPlatform::~Win32LogPlatform() { ::DeleteCriticalSection(&lock_); }
 LogFileHandle Win32LogPlatform::OpenForAppend(const std::wstring& path) {
   // Appending only: every write goes to the end of the file, whoever else
   // writes (the attributes are read for the size). Delete sharing lets
-  // another launcher move a full log aside.
+  // another launcher move a full log aside while this handle is open.
   HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -54,6 +55,18 @@ LogTime Win32LogPlatform::Now() {
 
 void Win32LogPlatform::Lock() { ::EnterCriticalSection(&lock_); }
 void Win32LogPlatform::Unlock() { ::LeaveCriticalSection(&lock_); }
+
+LogMutexHandle Win32LogPlatform::CreateNamedMutex(const std::wstring& name) {
+  return reinterpret_cast<LogMutexHandle>(::CreateMutexW(nullptr, FALSE, name.c_str()));
+}
+
+std::uint32_t Win32LogPlatform::WaitForMutex(LogMutexHandle mutex, std::uint32_t timeoutMs) {
+  return ::WaitForSingleObject(AsHandle(mutex), timeoutMs);
+}
+
+void Win32LogPlatform::ReleaseMutex(LogMutexHandle mutex) { ::ReleaseMutex(AsHandle(mutex)); }
+
+void Win32LogPlatform::CloseMutex(LogMutexHandle mutex) { ::CloseHandle(AsHandle(mutex)); }
 
 void OpenProcessLogOnSystem() {
   const wchar_t* temp = ::_wgetenv(L"TEMP");

@@ -22,6 +22,10 @@ class Win32LogPlatform final : public LogPlatform {
   LogTime Now() override;
   void Lock() override;
   void Unlock() override;
+  LogMutexHandle CreateNamedMutex(const std::wstring& name) override;
+  std::uint32_t WaitForMutex(LogMutexHandle mutex, std::uint32_t timeoutMs) override;
+  void ReleaseMutex(LogMutexHandle mutex) override;
+  void CloseMutex(LogMutexHandle mutex) override;
 
  private:
   CRITICAL_SECTION lock_;
@@ -30,7 +34,7 @@ class Win32LogPlatform final : public LogPlatform {
 // Opens the process's log in the folder named by "TEMP" (where the installer
 // goes too) and installs it for LogLine. Call once, first thing, before any
 // other thread starts. The log is never closed: threads write to it until
-// the process ends.
+// the process ends, and the process's end closes its file and mutex handles.
 void OpenProcessLogOnSystem();
 
 }  // namespace tarnix::win

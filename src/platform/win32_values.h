@@ -22,4 +22,11 @@ inline constexpr std::uint32_t kFileShareRead = 0x1u;        // FILE_SHARE_READ
 inline constexpr std::uint32_t kFileShareWrite = 0x2u;       // FILE_SHARE_WRITE
 inline constexpr std::uint32_t kFileShareDelete = 0x4u;      // FILE_SHARE_DELETE
 
+// WaitForSingleObject's answers and time-out.
+inline constexpr std::uint32_t kWaitObject0 = 0x0u;        // WAIT_OBJECT_0
+inline constexpr std::uint32_t kWaitAbandoned = 0x80u;     // WAIT_ABANDONED
+inline constexpr std::uint32_t kWaitTimeout = 0x102u;      // WAIT_TIMEOUT
+inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;  // WAIT_FAILED
+inline constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu; // INFINITE
+
 }  // namespace tarnix

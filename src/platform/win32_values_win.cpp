@@ -16,5 +16,10 @@ static_assert(kGenericWrite == GENERIC_WRITE);
 static_assert(kFileShareRead == FILE_SHARE_READ);
 static_assert(kFileShareWrite == FILE_SHARE_WRITE);
 static_assert(kFileShareDelete == FILE_SHARE_DELETE);
+static_assert(kWaitObject0 == WAIT_OBJECT_0);
+static_assert(kWaitAbandoned == WAIT_ABANDONED);
+static_assert(kWaitTimeout == WAIT_TIMEOUT);
+static_assert(kWaitFailed == WAIT_FAILED);
+static_assert(kWaitForever == INFINITE);
 
 }  // namespace tarnix

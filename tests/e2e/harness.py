@@ -294,6 +294,23 @@ class Wine:
     def reg_delete(self, key):
         subprocess.run([self.loader, "reg", "delete", key, "/f"], env=self.env, capture_output=True, timeout=60)
 
+    def reg_query(self, key, name):
+        """A registry value as (type, data), e.g. ("REG_SZ", "C:\\x"); None when it is missing."""
+        result = subprocess.run([self.loader, "reg", "query", key, "/v", name], env=self.env, capture_output=True,
+                                encoding="utf-8", errors="replace", timeout=60)
+        match = re.search(r"^\s*%s\s+(REG_\w+)\s+(.*?)\s*$" % re.escape(name), result.stdout, re.M | re.I)
+        return (match[1], match[2]) if result.returncode == 0 and match else None
+
+    def use_user_temp(self, test, path):
+        """Points the user's "TEMP" at `path` for the programs that `test`
+        starts (Wine builds a program's environment from the registry, not
+        from ours), and back to what it was when the test ends."""
+        key = r"HKCU\Environment"
+        before = self.reg_query(key, "TEMP")
+        assert before is not None, "no TEMP in the prefix's user environment"
+        test.addCleanup(self.reg_add, key, "TEMP", before[1], before[0])
+        self.reg_add(key, "TEMP", path)
+
 
 class Probe:
     """The window probe: reads windows and clicks their buttons."""

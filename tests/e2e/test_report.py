@@ -222,6 +222,24 @@ class ReportTest(LauncherTestCase):
         self.assertEqual(len(requests), 1)
         self.assertTrue(stdout.replace("\r\n", "\n").endswith("\n<html>gone</html>"), stdout)
 
+    def test_a_temporary_folder_that_cannot_hold_the_log_changes_nothing_else(self):
+        # "TEMP" names a file: no log can be opened in it, and the launch,
+        # the report and standard output are those of any launch.
+        self.install_host()
+        not_a_folder = self.case_dir + "\\temp-is-a-file"
+        with open(self.wine.unix_path(not_a_folder), "wb") as file:
+            file.write(b"a file")
+        self.wine.use_user_temp(self, not_a_folder)
+        with serving() as server:
+            server.routes["/report"] = Answer(b"report-ok\nsecond line")
+            stdout, requests, _ = self.launch(server, ["--appname=NoLog", "--appversion=2.0.1"])
+        query, _ = assert_one_report(self, requests, r"app_name=nolog&client_version=2\.0\.1")
+        self.assertEqual(stdout.replace("\r\n", "\n"),
+                         "http://%s/report?%s\nreport-ok\nsecond line" % (report_host(), query))
+        with open(self.wine.unix_path(not_a_folder), "rb") as file:
+            self.assertEqual(file.read(), b"a file")
+        self.assertEqual(self.log_lines(), [], "no log in the usual temporary folder either")
+
     def test_no_report_when_the_host_is_missing(self):
         with serving() as server:
             server.routes["/report"] = Answer()

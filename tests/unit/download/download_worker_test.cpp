@@ -26,6 +26,8 @@ class FakeDownloadPlatform : public DownloadPlatform {
   // Results of the first attempts, in order; `result` answers the rest.
   std::vector<long> results;
   std::uint32_t bytes = 1000;
+  // What the progress reports said in the first attempts; {bytes, 1000} in the rest.
+  std::vector<TransferCounts> transfers;
   std::uint32_t tick = 0;
   int attempts = 0;
   InstallerFile handedOver;
@@ -36,8 +38,8 @@ class FakeDownloadPlatform : public DownloadPlatform {
                       TransferCounts* counts) override {
     log.push_back(L"download " + url + L" -> " + path);
     tick += 250;  // every attempt takes a quarter of a second
-    *counts = TransferCounts{bytes, 1000};
     std::size_t index = static_cast<std::size_t>(attempts++);
+    *counts = index < transfers.size() ? transfers[index] : TransferCounts{bytes, 1000};
     return index < results.size() ? results[index] : result;
   }
   void DeleteCacheEntry(const std::wstring& url) override { log.push_back(L"uncache " + url); }
@@ -47,11 +49,15 @@ class FakeDownloadPlatform : public DownloadPlatform {
     tick += milliseconds;
   }
   std::uint32_t TickMs() override { return tick; }
-  // Sizes of the downloaded file after the first attempts; 1000 after the rest.
+  // Sizes of the downloaded file after the first attempts (kUnreadable: the
+  // query fails); 1000 after the rest.
+  static constexpr std::uint64_t kUnreadable = ~std::uint64_t{0};
   std::vector<std::uint64_t> sizes;
   bool QueryFileSize(const std::wstring&, std::uint64_t* size) override {
     std::size_t index = static_cast<std::size_t>(attempts - 1);
-    *size = index < sizes.size() ? sizes[index] : 1000;
+    std::uint64_t found = index < sizes.size() ? sizes[index] : 1000;
+    if (found == kUnreadable) return false;
+    *size = found;
     return true;
   }
   void RemoveFile(const std::wstring& path) override { log.push_back(L"remove " + path); }
@@ -131,6 +137,41 @@ TEST(RunDownload, ASuccessOnTheSecondOrThirdAttemptGoesOnToTheCheck) {
     EXPECT_EQ(std::count(f.log.begin(), f.log.end(), L"bar 0"), static_cast<long>(failures));
     // The file of the successful attempt stays; only failed attempts' files went.
     EXPECT_EQ(std::count(f.log.begin(), f.log.end(), kRemove), static_cast<long>(failures));
+  }
+}
+
+TEST(RunDownload, ASuccessThatLeftAFlawedFileIsAFailedAttemptLoggedWithWhatArrived) {
+  struct Case {
+    const char* name;
+    TransferCounts counts;  // of the first attempt
+    std::uint64_t size;     // of its file
+    const wchar_t* line;    // its log line
+  };
+  const Case cases[] = {
+      {"empty, no size announced", {0, 0}, 0,
+       L"download attempt 1 of 3: result 0x00000000, 0 bytes, 250 ms, the file is empty"},
+      {"empty, a size announced", {0, 1000}, 0,
+       L"download attempt 1 of 3: result 0x00000000, 0 bytes, 250 ms, the file is empty"},
+      {"short of the announced size", {999, 1000}, 999,
+       L"download attempt 1 of 3: result 0x00000000, 999 bytes, 250 ms, the file has 999 of 1000 "
+       L"bytes"},
+      {"size unreadable", {1000, 0}, FakeDownloadPlatform::kUnreadable,
+       L"download attempt 1 of 3: result 0x00000000, 1000 bytes, 250 ms, the file's size cannot be "
+       L"read"},
+  };
+  for (const Case& c : cases) {
+    Fixture f;
+    RecordedLog lines;
+    f.platform.transfers = {c.counts, {1000, 0}};  // the second: whole, no size announced
+    f.platform.sizes = {c.size};
+    RunDownload(kJob, L"Korvane", f.platform, f.trust);
+    EXPECT_EQ(f.platform.attempts, 2) << c.name;
+    EXPECT_EQ(f.trust.Count(L"signal"), 1) << c.name;
+    EXPECT_EQ(std::count(f.log.begin(), f.log.end(), kRemove), 1) << c.name;
+    EXPECT_EQ(lines.With(L"download attempt"),
+              (std::vector<std::wstring>{
+                  c.line, L"download attempt 2 of 3: result 0x00000000, 1000 bytes, 250 ms"}))
+        << c.name;
   }
 }
 

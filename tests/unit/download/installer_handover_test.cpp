@@ -38,7 +38,10 @@ class FakeDownloadPlatform : public DownloadPlatform {
   void SetProgress(int) override {}
   void Pause(std::uint32_t) override {}
   std::uint32_t TickMs() override { return 0; }
-  bool QueryFileSize(const std::wstring&, std::uint64_t*) override { return false; }
+  bool QueryFileSize(const std::wstring&, std::uint64_t* size) override {
+    *size = 1000;  // a whole file (no size was announced)
+    return true;
+  }
   void RemoveFile(const std::wstring&) override { process_.log.push_back(L"remove"); }
   void SignalFinished(InstallerFile installer) override {
     process_.checkedInstaller = std::move(installer);
