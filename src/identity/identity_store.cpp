@@ -335,10 +335,11 @@ std::uint32_t ReplaceRetryingSharingViolations(StoreFileSystem& files, const std
 // rights and the writer as owner), completing a replacement that stopped
 // part-way; where there is no store yet, with a move. True when the record
 // stands at `path`; otherwise the temporary file keeps its name, and the store
-// is in place (no backup left) or gone (its record at the backup name only
-// where it could not go back).
+// is in place or gone. No backup is left, except where the old store could
+// not go back from it (then `backupKept` is set).
 bool PutTemporaryFileInPlace(StoreFileSystem& files, const std::wstring& path,
-                             const WriterFiles& names) {
+                             const WriterFiles& names, bool& backupKept) {
+  backupKept = false;
   if (!FileExists(files, path)) return MoveIntoPlace(files, names.temp, path);
   // No flag that ignores merge errors: a replacement that cannot carry the
   // store's rights over is refused, and the write in place then keeps them.
@@ -368,8 +369,13 @@ bool PutTemporaryFileInPlace(StoreFileSystem& files, const std::wstring& path,
   // The backup is gone by now wherever the replace did not succeed as
   // documented; a system that leaves a copy of the store there is covered too.
   // Where nothing stands at `path` (the old store could not go back), the
-  // backup holds the only record: it stays for a reader to put back.
-  if (FileExists(files, path)) files.DeleteFileW(names.backup);
+  // backup holds the only record: it stays until a record stands there, or
+  // for a reader to put back.
+  if (FileExists(files, path)) {
+    files.DeleteFileW(names.backup);
+  } else {
+    backupKept = true;
+  }
   return placed;
 }
 
@@ -394,9 +400,11 @@ PlaceResult ReplaceRecordAt(StoreFileSystem& files, const std::wstring& path,
     files.DeleteFileW(names.temp);
     return PlaceResult::Failed;
   }
-  if (PutTemporaryFileInPlace(files, path, names)) return PlaceResult::Written;
+  bool backupKept = false;
+  if (PutTemporaryFileInPlace(files, path, names, backupKept)) return PlaceResult::Written;
   PlaceResult result = WriteRecordInPlace(files, path, record);
   files.DeleteFileW(names.temp);
+  if (backupKept && result == PlaceResult::Written) files.DeleteFileW(names.backup);
   return result;
 }
 

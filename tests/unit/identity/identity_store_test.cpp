@@ -545,6 +545,7 @@ TEST_F(StoreTest, ReplacementStoppedPartWayIsCompleted) {
     FaultyFiles::ReplaceFailure failure;
     bool tempImmovable;  // the move of the temporary file fails as well
     bool inPlace;        // the record is written in place, not moved
+    bool backupImmovable = false;  // the old store cannot go back either
   } cases[] = {
       {"ERROR_UNABLE_TO_MOVE_REPLACEMENT, the store gone",
        {kErrorUnableToMoveReplacement, Leaves::ReplacedGone},
@@ -566,6 +567,11 @@ TEST_F(StoreTest, ReplacementStoppedPartWayIsCompleted) {
        {kErrorUnableToMoveReplacement2, Leaves::ReplacedAtBackup},
        true,
        true},
+      {"ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, neither file can move",
+       {kErrorUnableToMoveReplacement2, Leaves::ReplacedAtBackup},
+       true,
+       true,
+       true},
       {"ERROR_UNABLE_TO_REMOVE_REPLACED",
        {kErrorUnableToRemoveReplaced, Leaves::BothNames},
        false,
@@ -584,6 +590,7 @@ TEST_F(StoreTest, ReplacementStoppedPartWayIsCompleted) {
     caseDisk.Put(kCommonPath, Version1Record(kOtherId));
     caseFiles.replaceFailure = c.failure;
     if (c.tempImmovable) caseFiles.immovable = {kTempPath};
+    if (c.backupImmovable) caseFiles.immovable.insert(kBackupPath);
     caseFiles.calls.clear();
 
     EXPECT_TRUE(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId));
@@ -603,7 +610,10 @@ TEST_F(StoreTest, ReplacementStoppedPartWayIsCompleted) {
       EXPECT_EQ(tempDeleted, -1);
       EXPECT_EQ(IndexOf(steps, kStoreInPlace), -1);
     }
-    if (c.failure.leaves == Leaves::ReplacedAtBackup && c.inPlace) {
+    if (c.backupImmovable) {
+      // The backup holds the only record until the new one stands.
+      EXPECT_GT(IndexOf(steps, L"DeleteFileW " + kBackupPath), IndexOf(steps, kStoreInPlace));
+    } else if (c.failure.leaves == Leaves::ReplacedAtBackup && c.inPlace) {
       EXPECT_GE(IndexOf(steps, L"MoveFileExW " + kBackupPath + L" " + kCommonPath + L" 8"), 0)
           << "the old store goes back before it is written in place";
     }
@@ -690,30 +700,26 @@ TEST_F(StoreTest, ReaderHoldingTheStoreDoesNotStopAReplace) {
 // record, and the new one is not taken to the per-user place.
 TEST_F(StoreTest, StoreHeldOrLockedByAnotherProcessKeepsItsRecord) {
   auto old = Version2Record(kOtherId, kAdapterText, kSerial);
-  struct Case {
-    const char* name;
-    std::uint32_t heldShareMode;
-    bool locked;  // a range locked, and no file may be made beside the store
-  } cases[] = {
-      {"held without delete sharing", kFileShareRead, false},
-      {"a range locked", kFileShareRead | kFileShareWrite | kFileShareDelete, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (bool locked : {false, true}) {
+    SCOPED_TRACE(locked ? "a range locked" : "held without delete sharing");
     TempFolderFiles caseDisk;
     FaultyFiles caseFiles(caseDisk);
     GetIdentityStorePath(caseFiles, StoreLocation::Common);
     caseDisk.Put(kCommonPath, old);
-    std::uint32_t error = 0;
-    StoreHandle held =
-        caseFiles.CreateFileW(kCommonPath, kGenericRead, c.heldShareMode, kOpenExisting, 0, &error);
-    ASSERT_NE(held, kInvalidHandleValue);
-    if (c.locked) {
+    StoreHandle held = kInvalidHandleValue;
+    if (locked) {
+      // The locking process's handle is outside this file layer; no file
+      // may be made beside the store, so the record goes in place.
       caseFiles.locked = {kCommonPath};
       caseFiles.refuseNewFiles = true;
+    } else {
+      std::uint32_t error = 0;
+      held = caseFiles.CreateFileW(kCommonPath, kGenericRead, kFileShareRead, kOpenExisting, 0,
+                                   &error);
+      ASSERT_NE(held, kInvalidHandleValue);
     }
     EXPECT_FALSE(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId));
-    caseFiles.CloseHandle(held);
+    if (held != kInvalidHandleValue) caseFiles.CloseHandle(held);
     EXPECT_EQ(caseDisk.Contents(kCommonPath), old);
     EXPECT_THAT(caseDisk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
     EXPECT_FALSE(caseDisk.Exists(kPerUserPath));
