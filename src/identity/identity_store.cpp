@@ -1,6 +1,7 @@
 #include "identity/identity_store.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "identity/md5.h"
 #include "platform/bytes.h"
@@ -101,57 +102,6 @@ std::optional<StoreRecord> ReadRecord(StoreFileSystem& files, const StoreFile& f
   return ParseStoreRecord(std::span<const std::uint8_t>(bytes.data(), size));
 }
 
-// Opens the store for reading: the common file, else the per-user one. A
-// per-user file with no common file beside it is first copied to the common
-// place and, once the copy is there, deleted.
-StoreFile OpenStoreForReading(StoreFileSystem& files) {
-  std::wstring commonPath = GetIdentityStorePath(files, StoreLocation::Common);
-  StoreFile file = OpenForReading(files, commonPath);
-  if (file) return file;
-
-  std::wstring perUserPath = GetIdentityStorePath(files, StoreLocation::PerUser);
-  bool moved = false;
-  if (!FileExists(files, commonPath) && FileExists(files, perUserPath)) {
-    moved = files.CopyFileW(perUserPath, commonPath, false);
-    // A per-user file that cannot be deleted is harmless: the common one wins.
-    if (moved) files.DeleteFileW(perUserPath);
-  }
-  return OpenForReading(files, moved ? commonPath : perUserPath);
-}
-
-enum class PlaceResult {
-  Written,
-  Refused,  // this place does not take the record this way: try the next way or place
-  Failed,   // a write failed part-way: stop
-};
-
-// The version, the identity and each binding in one call each, as the record
-// has always been written.
-bool WriteRecord(StoreFileSystem& files, const StoreFile& file,
-                 const std::array<std::uint8_t, kStoreRecordV2Size>& record) {
-  return WriteExact(files, file, record.data() + kVersionOffset, 4) &&
-         WriteExact(files, file, record.data() + kIdentityOffset, kBlockSize) &&
-         WriteExact(files, file, record.data() + kAdapterBindingOffset, kBlockSize) &&
-         WriteExact(files, file, record.data() + kDiskBindingOffset, kBlockSize);
-}
-
-// Truncates `path` and writes the record into it. The file keeps its owner
-// and rights and needs only the right to write, but a write that fails
-// part-way leaves a partial record, which reads as absent. Nothing else may
-// open the store meanwhile, so no reader sees a partial record. A store that
-// another process holds open is being read or written at this moment: the
-// record is not taken elsewhere then.
-PlaceResult WriteRecordInPlace(StoreFileSystem& files, const std::wstring& path,
-                               const std::array<std::uint8_t, kStoreRecordV2Size>& record) {
-  std::uint32_t error = 0;
-  StoreFile file = OpenFile(files, path, kGenericWrite, kFileShareNone, kCreateAlways, &error);
-  if (!file) {
-    bool held = error == kErrorSharingViolation || error == kErrorLockViolation;
-    return held ? PlaceResult::Failed : PlaceResult::Refused;
-  }
-  return WriteRecord(files, file, record) ? PlaceResult::Written : PlaceResult::Failed;
-}
-
 // The temporary and backup file of one writer of the store at `path`.
 struct WriterFiles {
   std::wstring temp;
@@ -192,13 +142,140 @@ bool IsWriterFileName(std::wstring_view name, std::wstring_view storeName) {
   return !name.empty() && std::all_of(name.begin(), name.end(), IsHexOrDash);
 }
 
+bool IsWriterBackupName(std::wstring_view name, std::wstring_view storeName) {
+  return name.ends_with(kStoreBackupSuffix) && IsWriterFileName(name, storeName);
+}
+
+// Where the file name of a store path starts: after its last separator.
+std::size_t NameStart(const std::wstring& path) { return path.rfind(L'\\') + 1; }
+
+// Whether the file at `path` holds a whole record of a known version.
+bool HoldsRecord(StoreFileSystem& files, const std::wstring& path) {
+  StoreFile file = OpenForReading(files, path);
+  return file && ReadRecord(files, file).has_value();
+}
+
+// A writer cut between the two renames of its replace (a launcher terminated
+// at the end of its report's budget) leaves no store, the old record at its
+// backup name and the new one at its temporary name. Puts the newest writer's
+// backup that holds a whole record back at `path`, without replacing a store
+// that another launcher put there meanwhile: a second reader doing the same
+// finds the backup gone or the store in place, and then reads that store.
+// The search pattern also matches short names, so every name is checked.
+void RestoreNewestBackup(StoreFileSystem& files, const std::wstring& path) {
+  // Without a folder, the pattern would search the current directory.
+  if (path.empty()) return;
+  const std::size_t nameStart = NameStart(path);
+  const std::wstring_view storeName = std::wstring_view(path).substr(nameStart);
+  struct Backup {
+    std::wstring name;
+    std::uint64_t lastWriteTime;
+  };
+  std::vector<Backup> backups;
+  {
+    StoreFindData found;
+    StoreSearch search(files.FindFirstFileW(path + L".*" + kStoreBackupSuffix, &found),
+                       StoreSearchTraits{&files});
+    if (!search) return;
+    do {
+      if ((found.attributes & kFileAttributeDirectory) == 0 &&
+          IsWriterBackupName(found.fileName, storeName)) {
+        backups.push_back({found.fileName, found.lastWriteTime});
+      }
+    } while (files.FindNextFileW(search.Get(), &found));
+  }
+  // Newest first (a backup keeps the time its store was written); equal
+  // times by name, so that two readers choose the same one.
+  std::sort(backups.begin(), backups.end(), [](const Backup& a, const Backup& b) {
+    return a.lastWriteTime != b.lastWriteTime ? a.lastWriteTime > b.lastWriteTime
+                                              : a.name < b.name;
+  });
+  for (const Backup& backup : backups) {
+    std::wstring backupPath = path.substr(0, nameStart) + backup.name;
+    if (!HoldsRecord(files, backupPath)) continue;
+    // Without MOVEFILE_REPLACE_EXISTING: a store that stands by now is newer.
+    files.MoveFileExW(backupPath, path, kMoveFileWriteThrough);
+    return;
+  }
+}
+
+// Puts a writer's backup back where no file stands at `path`; true when a
+// file stands there then.
+bool RestoredFromBackup(StoreFileSystem& files, const std::wstring& path) {
+  RestoreNewestBackup(files, path);
+  return FileExists(files, path);
+}
+
+// Opens the store for reading: the common file, else the per-user one. A
+// missing store is first looked for among the writers' backups. A per-user
+// file with no common file beside it is copied to the common place and, once
+// the copy is there, deleted.
+StoreFile OpenStoreForReading(StoreFileSystem& files) {
+  std::wstring commonPath = GetIdentityStorePath(files, StoreLocation::Common);
+  StoreFile file = OpenForReading(files, commonPath);
+  if (file) return file;
+  // A common file that stands but cannot be opened (another process writes
+  // it in place) leaves the per-user file to be read where it is.
+  bool commonStands = FileExists(files, commonPath);
+  if (!commonStands && RestoredFromBackup(files, commonPath)) {
+    file = OpenForReading(files, commonPath);
+    if (file) return file;
+    commonStands = true;
+  }
+
+  std::wstring perUserPath = GetIdentityStorePath(files, StoreLocation::PerUser);
+  bool moved = false;
+  if (!commonStands &&
+      (FileExists(files, perUserPath) || RestoredFromBackup(files, perUserPath))) {
+    moved = files.CopyFileW(perUserPath, commonPath, false);
+    // A per-user file that cannot be deleted is harmless: the common one wins.
+    if (moved) files.DeleteFileW(perUserPath);
+  }
+  return OpenForReading(files, moved ? commonPath : perUserPath);
+}
+
+enum class PlaceResult {
+  Written,
+  Refused,  // this place does not take the record this way: try the next way or place
+  Failed,   // a write failed part-way: stop
+};
+
+// The version, the identity and each binding in one call each, as the record
+// has always been written.
+bool WriteRecord(StoreFileSystem& files, const StoreFile& file,
+                 const std::array<std::uint8_t, kStoreRecordV2Size>& record) {
+  return WriteExact(files, file, record.data() + kVersionOffset, 4) &&
+         WriteExact(files, file, record.data() + kIdentityOffset, kBlockSize) &&
+         WriteExact(files, file, record.data() + kAdapterBindingOffset, kBlockSize) &&
+         WriteExact(files, file, record.data() + kDiskBindingOffset, kBlockSize);
+}
+
+// Truncates `path` and writes the record into it. The file keeps its owner
+// and rights and needs only the right to write, but a write that fails
+// part-way leaves a partial record, which reads as absent. Nothing else may
+// open the store meanwhile, so no reader sees a partial record. A store that
+// another process holds open is being read or written at this moment: the
+// record is not taken elsewhere then.
+PlaceResult WriteRecordInPlace(StoreFileSystem& files, const std::wstring& path,
+                               const std::array<std::uint8_t, kStoreRecordV2Size>& record) {
+  std::uint32_t error = 0;
+  StoreFile file = OpenFile(files, path, kGenericWrite, kFileShareNone, kCreateAlways, &error);
+  if (!file) {
+    bool held = error == kErrorSharingViolation || error == kErrorLockViolation;
+    return held ? PlaceResult::Failed : PlaceResult::Refused;
+  }
+  return WriteRecord(files, file, record) ? PlaceResult::Written : PlaceResult::Failed;
+}
+
 // Removes the writers' files of the store at `path` that were last written
 // more than a day ago: a writer that was killed leaves them behind, and no
-// live writer keeps one that long. (A backup keeps the replaced store's
-// time, but a live writer only deletes it, or puts it back where its own
-// record could not go.) Files that cannot be deleted are left alone.
+// live writer keeps one that long. A backup keeps the replaced store's time,
+// so it is removed only while a store stands at `path` (checked just before
+// each backup's removal): without one, it may hold the only record, which the
+// next reader puts back. Files that cannot be deleted are left alone, and so
+// are files dated after now (a clock set back).
 void RemoveLeftoverWriterFiles(StoreFileSystem& files, const std::wstring& path) {
-  std::size_t nameStart = path.rfind(L'\\') + 1;
+  const std::size_t nameStart = NameStart(path);
   std::wstring_view storeName = std::wstring_view(path).substr(nameStart);
   StoreFindData found;
   StoreSearch search(files.FindFirstFileW(path + L".*", &found), StoreSearchTraits{&files});
@@ -206,10 +283,12 @@ void RemoveLeftoverWriterFiles(StoreFileSystem& files, const std::wstring& path)
   const std::uint64_t now = files.GetSystemTimeAsFileTime();
   do {
     bool old = now > found.lastWriteTime && now - found.lastWriteTime > kStoreLeftoverAge;
-    if (old && (found.attributes & kFileAttributeDirectory) == 0 &&
-        IsWriterFileName(found.fileName, storeName)) {
-      files.DeleteFileW(path.substr(0, nameStart) + found.fileName);
+    if (!old || (found.attributes & kFileAttributeDirectory) != 0 ||
+        !IsWriterFileName(found.fileName, storeName)) {
+      continue;
     }
+    if (IsWriterBackupName(found.fileName, storeName) && !FileExists(files, path)) continue;
+    files.DeleteFileW(path.substr(0, nameStart) + found.fileName);
   } while (files.FindNextFileW(search.Get(), &found));
 }
 
@@ -234,20 +313,38 @@ bool MoveIntoPlace(StoreFileSystem& files, const std::wstring& from, const std::
   return files.MoveFileExW(from, to, kMoveFileReplaceExisting | kMoveFileWriteThrough);
 }
 
+// ReplaceFileW of the store at `path` with the temporary file, tried again
+// for a few seconds while it is refused with a sharing violation: a scanner
+// opens a freshly closed file for a moment, and the replacement must be open
+// nowhere. (The violation comes before either rename, so both files still
+// have their names.) Returns the last call's result.
+std::uint32_t ReplaceRetryingSharingViolations(StoreFileSystem& files, const std::wstring& path,
+                                               const WriterFiles& names) {
+  std::uint32_t error = files.ReplaceFileW(path, names.temp, names.backup, 0);
+  for (std::uint32_t retry = 0; error == kErrorSharingViolation && retry < kStoreReplaceRetries;
+       ++retry) {
+    files.Sleep(kStoreReplaceRetryPauseMs);
+    error = files.ReplaceFileW(path, names.temp, names.backup, 0);
+  }
+  return error;
+}
+
 // Puts the closed temporary file in the place of the store at `path`: over
 // an existing store with ReplaceFileW, which keeps the store's owner, access
 // rights and attributes (a moved file would take the folder's inherited
 // rights and the writer as owner), completing a replacement that stopped
 // part-way; where there is no store yet, with a move. True when the record
 // stands at `path`; otherwise the temporary file keeps its name, and the store
-// is in place or gone (never at the backup name), and no backup is left.
+// is in place or gone. No backup is left, except where the old store could
+// not go back from it (then `backupKept` is set).
 bool PutTemporaryFileInPlace(StoreFileSystem& files, const std::wstring& path,
-                             const WriterFiles& names) {
+                             const WriterFiles& names, bool& backupKept) {
+  backupKept = false;
   if (!FileExists(files, path)) return MoveIntoPlace(files, names.temp, path);
   // No flag that ignores merge errors: a replacement that cannot carry the
   // store's rights over is refused, and the write in place then keeps them.
   bool placed = false;
-  switch (files.ReplaceFileW(path, names.temp, names.backup, 0)) {
+  switch (ReplaceRetryingSharingViolations(files, path, names)) {
     case 0:
       placed = true;
       break;
@@ -271,7 +368,14 @@ bool PutTemporaryFileInPlace(StoreFileSystem& files, const std::wstring& path,
   }
   // The backup is gone by now wherever the replace did not succeed as
   // documented; a system that leaves a copy of the store there is covered too.
-  files.DeleteFileW(names.backup);
+  // Where nothing stands at `path` (the old store could not go back), the
+  // backup holds the only record: it stays until a record stands there, or
+  // for a reader to put back.
+  if (FileExists(files, path)) {
+    files.DeleteFileW(names.backup);
+  } else {
+    backupKept = true;
+  }
   return placed;
 }
 
@@ -296,9 +400,11 @@ PlaceResult ReplaceRecordAt(StoreFileSystem& files, const std::wstring& path,
     files.DeleteFileW(names.temp);
     return PlaceResult::Failed;
   }
-  if (PutTemporaryFileInPlace(files, path, names)) return PlaceResult::Written;
+  bool backupKept = false;
+  if (PutTemporaryFileInPlace(files, path, names, backupKept)) return PlaceResult::Written;
   PlaceResult result = WriteRecordInPlace(files, path, record);
   files.DeleteFileW(names.temp);
+  if (backupKept && result == PlaceResult::Written) files.DeleteFileW(names.backup);
   return result;
 }
 

@@ -108,6 +108,9 @@ class StoreFileSystem {
   virtual std::uint32_t GetCurrentProcessId() = 0;
   virtual std::uint32_t GetCurrentThreadId() = 0;
 
+  // Sleep: suspends the calling thread for `milliseconds`.
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
+
   // _wstat: true and the st_mode bits in *mode when the query succeeds.
   virtual bool Stat(const std::wstring& path, std::uint32_t* mode) = 0;
   // _wmkdir: true when the folder was created.
@@ -130,8 +133,14 @@ inline constexpr wchar_t kStoreBackupSuffix[] = L".bak";
 // Names tried for the temporary file before the write goes in place.
 inline constexpr std::uint32_t kStoreTempNameAttempts = 8;
 // A writer's file older than this (100 ns units: one day) is a killed
-// writer's leftover, which the next writer removes.
+// writer's leftover, which the next writer removes (a backup only while a
+// store stands).
 inline constexpr std::uint64_t kStoreLeftoverAge = 24ull * 60 * 60 * 10'000'000;
+// A replace refused with a sharing violation (a scanner holding the fresh
+// temporary file) is tried again this many times, this long apart, before
+// the record is written in place.
+inline constexpr std::uint32_t kStoreReplaceRetries = 5;
+inline constexpr std::uint32_t kStoreReplaceRetryPauseMs = 500;
 
 // The 12 lowercase hexadecimal digits of the address's 6 bytes, in order.
 std::string FormatAdapterText(const AdapterAddress& address);
@@ -188,10 +197,13 @@ std::wstring GetIdentityStorePath(StoreFileSystem& files, StoreLocation location
 // Looks the identity up in the store. Returns true and fills `identity` when a
 // version-2 record matches at least one binding, or a version-1 record was
 // read (then `mustRewrite` is set). Otherwise returns false and leaves
-// `identity` untouched. `mustRewrite` is cleared at entry. A per-user file
-// with no common file beside it is first moved to the common place. The store
-// is opened sharing reading and deletion, so another process may replace it
-// meanwhile.
+// `identity` untouched. `mustRewrite` is cleared at entry. Where no file
+// stands at a store's path but a writer's backup of it holds a whole record
+// (a writer cut between the two renames of its replace), the newest such
+// backup is first moved back into place, never over a store that another
+// launcher has put there meanwhile. A per-user file with no common file
+// beside it is then moved to the common place. The store is opened sharing
+// reading and deletion, so another process may replace it meanwhile.
 bool ReadIdentityStore(StoreFileSystem& files, std::string_view adapterText,
                        std::string_view diskSerial, MachineId& identity, bool& mustRewrite);
 
@@ -205,8 +217,10 @@ bool ReadIdentityStore(StoreFileSystem& files, std::string_view adapterText,
 // touch each other's files. A replacement that fails part-way is completed
 // with a move; where it is refused (no right to delete the store, no right to
 // create files beside it), the record is written over the store file in
-// place. No temporary or backup file is left behind, and the writer's files
-// of the store older than a day (of a killed writer) are removed. Returns
+// place; a replace refused with a sharing violation is first tried again for
+// a few seconds. No temporary or backup file is left behind while the record
+// stands, and the writer's files of the store older than a day (of a killed
+// writer) are removed, a backup only while a store stands. Returns
 // true only when the whole record is in place; false also when another
 // process holds the store open while the record would be written in place.
 bool WriteIdentityStore(StoreFileSystem& files, std::string_view diskSerial,

@@ -136,6 +136,8 @@ std::uint64_t Win32StoreFileSystem::GetSystemTimeAsFileTime() {
   return FromFileTime(now);
 }
 
+void Win32StoreFileSystem::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
 std::uint32_t Win32StoreFileSystem::GetCurrentProcessId() { return ::GetCurrentProcessId(); }
 
 std::uint32_t Win32StoreFileSystem::GetCurrentThreadId() { return ::GetCurrentThreadId(); }

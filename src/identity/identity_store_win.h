@@ -27,6 +27,7 @@ class Win32StoreFileSystem final : public StoreFileSystem {
   std::uint64_t GetSystemTimeAsFileTime() override;
   std::uint32_t GetCurrentProcessId() override;
   std::uint32_t GetCurrentThreadId() override;
+  void Sleep(std::uint32_t milliseconds) override;
   bool Stat(const std::wstring& path, std::uint32_t* mode) override;
   bool MakeDirectory(const std::wstring& path) override;
 };

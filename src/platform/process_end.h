@@ -24,7 +24,14 @@ class ProcessEnd {
 // thread may hold a stream's lock (blocked writing to a full pipe) or a
 // library's or the heap's lock: a flush would wait for it forever and the
 // detach code could too, so the process is terminated instead. What the
-// report had not written yet is lost; it writes nothing to disk.
+// report had not written to standard output yet is lost. The report thread
+// may also be writing the identity store. A terminate can cut a store
+// replace between its two renames (no store, the old record at the writer's
+// backup name, the new one at its temporary name): the next reader puts the
+// newest backup holding a whole record back in place. It can cut a write in
+// place (taken only where the store cannot be replaced): no reader opens the
+// store meanwhile, so none reads a record half-written, and a partial record
+// left behind reads as absent, never as another identity.
 void EndProcess(ProcessEnd& end, bool reportFinished, unsigned exitCode);
 
 }  // namespace tarnix

@@ -323,6 +323,30 @@ class ReportTest(LauncherTestCase):
         self.assertEqual(self.store_folder_files(), ["Global.db", "Global.db.tmp"])
         self.assertFalse(os.path.exists(self.store_path("user")), "the identity moved per user")
 
+    def test_store_cut_between_the_replaces_renames_is_put_back(self):
+        self.install_host()
+        identity = bytes(range(0x70, 0x80))
+        # What a launcher terminated between ReplaceFileW's two renames
+        # leaves: no store, the old record at its backup name (with the old
+        # store's time, two days ago) and the new one at its temporary name.
+        base = self.store_path("common") + ".00000f3c-00000a10-00000000"
+        self.plant_store("common", v1_record(identity))
+        os.rename(self.store_path("common"), base + ".bak")
+        two_days_ago = time.time() - 2 * 24 * 3600
+        os.utime(base + ".bak", (two_days_ago, two_days_ago))
+        with open(base + ".tmp", "wb") as temp:
+            temp.write(b"\x02\x00\x00\x00" + identity + bytes(32))
+        with serving() as server:
+            server.routes["/report"] = Answer()
+            _, requests, _ = self.launch(server)
+        self.assertEqual(self.guid_of(requests[0][1]), identity.hex())
+        record = self.read_store()
+        self.assertEqual(len(record), 52)
+        self.assertEqual(record[:20], b"\x02\x00\x00\x00" + identity)
+        # The cut writer's fresh temporary file waits for the clean-up.
+        self.assertEqual(self.store_folder_files(),
+                         ["Global.db", "Global.db.00000f3c-00000a10-00000000.tmp"])
+
     def test_two_launchers_at_once_leave_one_whole_store(self):
         self.install_host()
         identity = bytes(range(0x60, 0x70))

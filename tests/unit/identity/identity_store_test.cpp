@@ -430,21 +430,38 @@ TEST_F(StoreTest, FirstWriteMovesTheTemporaryFileIntoPlace) {
                   L"CloseHandle", L"MoveFileExW " + kTempPath + L" " + kCommonPath + L" 9"));
 }
 
+// This writer's temporary name for an attempt.
+std::wstring TempName(std::uint32_t attempt) {
+  return kCommonPath + L".00001234-00000056-0000000" + std::to_wstring(attempt) + L".tmp";
+}
+
+// Names that exist already (a killed writer's of the same process and thread
+// ids) are skipped and left alone, up to the last of the eight names.
 TEST_F(StoreTest, ATakenTemporaryNameIsRetriedWithTheNextAndLeftAlone) {
-  const std::wstring kTaken0 = kTempPath;
-  const std::wstring kTaken1 = kCommonPath + L".00001234-00000056-00000001.tmp";
-  const std::wstring kFree2 = kCommonPath + L".00001234-00000056-00000002.tmp";
-  disk.Put(kTaken0, Bytes({7}));
-  disk.Put(kTaken1, Bytes({8}));
-  ASSERT_TRUE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
-  EXPECT_EQ(disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
-  EXPECT_THAT(files.CallsStartingWith(L"CreateFileW"),
-              ElementsAre(L"CreateFileW " + kTaken0 + L" 1073741824 0 1 0",
-                          L"CreateFileW " + kTaken1 + L" 1073741824 0 1 0",
-                          L"CreateFileW " + kFree2 + L" 1073741824 0 1 0"));
-  EXPECT_EQ(disk.Contents(kTaken0), Bytes({7}));
-  EXPECT_EQ(disk.Contents(kTaken1), Bytes({8}));
-  EXPECT_EQ(disk.FilesIn(kCommonFolder).size(), 3u);
+  for (std::uint32_t taken : {2u, kStoreTempNameAttempts - 1}) {
+    SCOPED_TRACE(std::to_string(taken) + " names taken");
+    TempFolderFiles caseDisk;
+    FaultyFiles caseFiles(caseDisk);
+    GetIdentityStorePath(caseFiles, StoreLocation::Common);
+    caseDisk.Put(kCommonPath, Version1Record(kOtherId));
+    std::vector<std::wstring> expectedCreates;
+    for (std::uint32_t attempt = 0; attempt < taken; ++attempt) {
+      caseDisk.Put(TempName(attempt), Bytes({7, static_cast<int>(attempt)}));
+      expectedCreates.push_back(L"CreateFileW " + TempName(attempt) + L" 1073741824 0 1 0");
+    }
+    expectedCreates.push_back(L"CreateFileW " + TempName(taken) + L" 1073741824 0 1 0");
+    caseFiles.calls.clear();
+
+    ASSERT_TRUE(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId));
+    EXPECT_EQ(caseDisk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+    EXPECT_EQ(caseFiles.CallsStartingWith(L"CreateFileW"), expectedCreates) << "not in place";
+    EXPECT_THAT(caseFiles.CallsStartingWith(L"ReplaceFileW " + kCommonPath + L" " + TempName(taken)),
+                ::testing::SizeIs(1));
+    for (std::uint32_t attempt = 0; attempt < taken; ++attempt) {
+      EXPECT_EQ(caseDisk.Contents(TempName(attempt)), Bytes({7, static_cast<int>(attempt)}));
+    }
+    EXPECT_EQ(caseDisk.FilesIn(kCommonFolder).size(), taken + 1);
+  }
 }
 
 TEST_F(StoreTest, CommonPlaceNotWritableFallsBackToThePerUserPlace) {
@@ -528,6 +545,7 @@ TEST_F(StoreTest, ReplacementStoppedPartWayIsCompleted) {
     FaultyFiles::ReplaceFailure failure;
     bool tempImmovable;  // the move of the temporary file fails as well
     bool inPlace;        // the record is written in place, not moved
+    bool backupImmovable = false;  // the old store cannot go back either
   } cases[] = {
       {"ERROR_UNABLE_TO_MOVE_REPLACEMENT, the store gone",
        {kErrorUnableToMoveReplacement, Leaves::ReplacedGone},
@@ -549,6 +567,11 @@ TEST_F(StoreTest, ReplacementStoppedPartWayIsCompleted) {
        {kErrorUnableToMoveReplacement2, Leaves::ReplacedAtBackup},
        true,
        true},
+      {"ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, neither file can move",
+       {kErrorUnableToMoveReplacement2, Leaves::ReplacedAtBackup},
+       true,
+       true,
+       true},
       {"ERROR_UNABLE_TO_REMOVE_REPLACED",
        {kErrorUnableToRemoveReplaced, Leaves::BothNames},
        false,
@@ -567,6 +590,7 @@ TEST_F(StoreTest, ReplacementStoppedPartWayIsCompleted) {
     caseDisk.Put(kCommonPath, Version1Record(kOtherId));
     caseFiles.replaceFailure = c.failure;
     if (c.tempImmovable) caseFiles.immovable = {kTempPath};
+    if (c.backupImmovable) caseFiles.immovable.insert(kBackupPath);
     caseFiles.calls.clear();
 
     EXPECT_TRUE(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId));
@@ -586,7 +610,10 @@ TEST_F(StoreTest, ReplacementStoppedPartWayIsCompleted) {
       EXPECT_EQ(tempDeleted, -1);
       EXPECT_EQ(IndexOf(steps, kStoreInPlace), -1);
     }
-    if (c.failure.leaves == Leaves::ReplacedAtBackup && c.inPlace) {
+    if (c.backupImmovable) {
+      // The backup holds the only record until the new one stands.
+      EXPECT_GT(IndexOf(steps, L"DeleteFileW " + kBackupPath), IndexOf(steps, kStoreInPlace));
+    } else if (c.failure.leaves == Leaves::ReplacedAtBackup && c.inPlace) {
       EXPECT_GE(IndexOf(steps, L"MoveFileExW " + kBackupPath + L" " + kCommonPath + L" 8"), 0)
           << "the old store goes back before it is written in place";
     }
@@ -668,21 +695,238 @@ TEST_F(StoreTest, ReaderHoldingTheStoreDoesNotStopAReplace) {
 }
 
 // A process that holds the store without sharing deletion (an earlier
-// version's reader) blocks the replace and the write in place alike: the
-// store keeps its record, and the new one is not taken to the per-user place.
-TEST_F(StoreTest, StoreHeldWithoutDeleteSharingKeepsItsRecord) {
+// version's reader) blocks the replace and the write in place alike, and one
+// that locked a range of it blocks the write in place: the store keeps its
+// record, and the new one is not taken to the per-user place.
+TEST_F(StoreTest, StoreHeldOrLockedByAnotherProcessKeepsItsRecord) {
   auto old = Version2Record(kOtherId, kAdapterText, kSerial);
-  disk.Put(kCommonPath, old);
-  std::uint32_t error = 0;
-  StoreHandle held =
-      files.CreateFileW(kCommonPath, kGenericRead, kFileShareRead, kOpenExisting, 0, &error);
-  ASSERT_NE(held, kInvalidHandleValue);
-  EXPECT_FALSE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
-  files.CloseHandle(held);
-  EXPECT_EQ(disk.Contents(kCommonPath), old);
+  for (bool locked : {false, true}) {
+    SCOPED_TRACE(locked ? "a range locked" : "held without delete sharing");
+    TempFolderFiles caseDisk;
+    FaultyFiles caseFiles(caseDisk);
+    GetIdentityStorePath(caseFiles, StoreLocation::Common);
+    caseDisk.Put(kCommonPath, old);
+    StoreHandle held = kInvalidHandleValue;
+    if (locked) {
+      // The locking process's handle is outside this file layer; no file
+      // may be made beside the store, so the record goes in place.
+      caseFiles.locked = {kCommonPath};
+      caseFiles.refuseNewFiles = true;
+    } else {
+      std::uint32_t error = 0;
+      held = caseFiles.CreateFileW(kCommonPath, kGenericRead, kFileShareRead, kOpenExisting, 0,
+                                   &error);
+      ASSERT_NE(held, kInvalidHandleValue);
+    }
+    EXPECT_FALSE(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId));
+    if (held != kInvalidHandleValue) caseFiles.CloseHandle(held);
+    EXPECT_EQ(caseDisk.Contents(kCommonPath), old);
+    EXPECT_THAT(caseDisk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+    EXPECT_FALSE(caseDisk.Exists(kPerUserPath));
+    EXPECT_EQ(caseFiles.CallsStartingWith(L"CreateFileW").back(), kStoreInPlace);
+  }
+}
+
+// A scanner opens the fresh temporary file for a moment: the replace is
+// refused with a sharing violation and tried again after a pause, a bounded
+// number of times, before the record is written in place.
+TEST_F(StoreTest, ReplaceRefusedWhileAScannerHoldsTheTemporaryFileIsRetried) {
+  struct Case {
+    const char* name;
+    std::uint32_t violations;  // replaces refused before the scanner lets go
+    std::size_t replaces;
+    bool inPlace;
+  } cases[] = {
+      {"the scanner lets go after the first replace", 1, 2, false},
+      {"the scanner lets go before the last retry", kStoreReplaceRetries,
+       kStoreReplaceRetries + 1, false},
+      {"the scanner never lets go", 100, kStoreReplaceRetries + 1, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolderFiles caseDisk;
+    FaultyFiles caseFiles(caseDisk);
+    GetIdentityStorePath(caseFiles, StoreLocation::Common);
+    caseDisk.Put(kCommonPath, Version1Record(kOtherId));
+    StoreHandle scanner = kInvalidHandleValue;
+    std::uint32_t pauses = 0;
+    // The scanner lets go during the pause after the last refused replace.
+    std::function<void()> pause = [&] {
+      if (++pauses == c.violations) {
+        caseFiles.CloseHandle(scanner);
+        scanner = kInvalidHandleValue;
+      } else {
+        caseFiles.before[L"Sleep"] = pause;
+      }
+    };
+    caseFiles.before[L"ReplaceFileW"] = [&] {
+      std::uint32_t error = 0;
+      scanner = caseFiles.CreateFileW(kTempPath, kGenericRead,
+                                      kFileShareRead | kFileShareWrite | kFileShareDelete,
+                                      kOpenExisting, 0, &error);
+      caseFiles.before[L"Sleep"] = pause;
+    };
+    caseFiles.calls.clear();
+
+    EXPECT_TRUE(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId));
+    ASSERT_EQ(caseFiles.CallsStartingWith(L"CreateFileW " + kTempPath + L" 2147483648"),
+              std::vector<std::wstring>{L"CreateFileW " + kTempPath + L" 2147483648 7 3 0"})
+        << "the scanner's open";
+    EXPECT_EQ(scanner == kInvalidHandleValue, !c.inPlace) << "the scanner let go";
+    if (scanner != kInvalidHandleValue) caseFiles.CloseHandle(scanner);
+    EXPECT_EQ(caseDisk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+    EXPECT_THAT(caseDisk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+    EXPECT_THAT(caseFiles.CallsStartingWith(L"ReplaceFileW"), ::testing::SizeIs(c.replaces));
+    EXPECT_EQ(caseFiles.CallsStartingWith(L"Sleep"),
+              std::vector<std::wstring>(c.replaces - 1, L"Sleep 500"));
+    EXPECT_EQ(IndexOf(caseFiles.calls, kStoreInPlace) >= 0, c.inPlace);
+  }
+}
+
+// A writer cut between the two renames of its replace leaves no store, the
+// old record at its backup name and its own record at its temporary name.
+// The reader puts the newest backup holding a whole record back in place.
+TEST_F(StoreTest, MissingStoreIsPutBackFromTheNewestWholeBackup) {
+  const std::wstring kOlderBackup = kCommonPath + L".00000f00-00000001-00000000.bak";
+  const std::wstring kNewerBackup = kCommonPath + L".00000e00-00000002-00000001.bak";
+  const std::wstring kKilledTemp = kCommonPath + L".00000e00-00000002-00000001.tmp";
+  const std::wstring kPerUserBackup = kPerUserPath + L".00000e00-00000002-00000000.bak";
+  auto v1 = Version1Record(kStoredId);
+  auto older = Version2Record(kOtherId, kAdapterText, kSerial);
+  auto partial = std::vector<std::uint8_t>(older.begin(), older.begin() + 30);
+  struct File {
+    std::wstring path;
+    std::vector<std::uint8_t> contents;
+    std::chrono::hours age;
+  };
+  struct Case {
+    const char* name;
+    std::vector<File> files;
+    std::wstring restored;  // the backup expected at the store's path; empty: none
+    std::wstring storePath;
+  } cases[] = {
+      {"one backup, two days old",
+       {{kNewerBackup, v1, std::chrono::hours(48)}, {kKilledTemp, older, std::chrono::hours(0)}},
+       kNewerBackup,
+       kCommonPath},
+      {"the newer of two backups",
+       {{kOlderBackup, older, std::chrono::hours(72)}, {kNewerBackup, v1, std::chrono::hours(48)}},
+       kNewerBackup,
+       kCommonPath},
+      {"a newer backup without a whole record is passed over",
+       {{kOlderBackup, v1, std::chrono::hours(72)}, {kNewerBackup, partial, std::chrono::hours(1)}},
+       kOlderBackup,
+       kCommonPath},
+      {"names and folders that are not a writer's backup",
+       {{kCommonPath + L".old.bak", v1, std::chrono::hours(1)},
+        {kCommonPath + L".bak", v1, std::chrono::hours(1)},
+        {kCommonPath + L".00000e00-00000002-00000009.bak\\inside", v1, std::chrono::hours(1)}},
+       L"",
+       kCommonPath},
+      {"a per-user backup, then moved to the common place",
+       {{kPerUserBackup, v1, std::chrono::hours(48)}},
+       kPerUserBackup,
+       kCommonPath},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolderFiles caseDisk;
+    FaultyFiles caseFiles(caseDisk);
+    GetIdentityStorePath(caseFiles, StoreLocation::Common);
+    GetIdentityStorePath(caseFiles, StoreLocation::PerUser);
+    std::vector<std::uint8_t> expected;
+    for (const auto& file : c.files) {
+      caseDisk.Put(file.path, file.contents);
+      caseDisk.Age(file.path, file.age);
+      if (file.path == c.restored) expected = file.contents;
+    }
+    MachineId identity = kThirdId;
+    bool mustRewrite = false;
+    EXPECT_EQ(ReadIdentityStore(caseFiles, kAdapterText, kSerial, identity, mustRewrite),
+              !c.restored.empty());
+    EXPECT_EQ(caseFiles.OpenHandles(), 0u);
+    if (c.restored.empty()) {
+      EXPECT_EQ(identity, kThirdId);
+      EXPECT_FALSE(caseDisk.Exists(c.storePath));
+      for (const auto& file : c.files) EXPECT_TRUE(caseDisk.Exists(file.path));
+      continue;
+    }
+    EXPECT_EQ(identity, ParseStoreRecord(expected)->identity);
+    EXPECT_EQ(caseDisk.Contents(c.storePath), expected);
+    EXPECT_FALSE(caseDisk.Exists(c.restored));
+    EXPECT_FALSE(caseDisk.Exists(kPerUserPath));
+    // Put back with a rename that replaces nothing.
+    EXPECT_THAT(caseFiles.CallsStartingWith(L"MoveFileExW"),
+                ::testing::Contains(L"MoveFileExW " + c.restored + L" " +
+                                    (c.restored == kPerUserBackup ? kPerUserPath : kCommonPath) +
+                                    L" 8"));
+    for (const auto& file : c.files) {
+      if (file.path != c.restored) {
+        EXPECT_TRUE(caseDisk.Exists(file.path));
+      }
+    }
+  }
+}
+
+// Another launcher at the moment of the put-back: a second reader that puts
+// the same backup back first, or a writer whose record stands there by then.
+// Neither is overwritten; the reader reads what stands.
+TEST_F(StoreTest, PutBackNeverReplacesAStoreThatAnotherLauncherPutInPlace) {
+  const std::wstring kBackup = kCommonPath + L".00000e00-00000002-00000000.bak";
+  auto backupRecord = Version1Record(kOtherId);
+  auto written = Version2Record(kThirdId, kAdapterText, kSerial);
+  for (bool secondReader : {true, false}) {
+    SCOPED_TRACE(secondReader ? "a second reader" : "a writer");
+    TempFolderFiles caseDisk;
+    FaultyFiles caseFiles(caseDisk);
+    GetIdentityStorePath(caseFiles, StoreLocation::Common);
+    caseDisk.Put(kBackup, backupRecord);
+    caseDisk.Age(kBackup, std::chrono::hours(48));
+    MachineId otherIdentity{};
+    bool otherRead = false;
+    caseFiles.before[L"MoveFileExW"] = [&] {
+      if (secondReader) {
+        bool rewrite = false;
+        otherRead = ReadIdentityStore(caseFiles, kAdapterText, kSerial, otherIdentity, rewrite);
+      } else {
+        caseDisk.Put(kCommonPath, written);
+      }
+    };
+    MachineId identity{};
+    bool mustRewrite = false;
+    EXPECT_TRUE(ReadIdentityStore(caseFiles, kAdapterText, kSerial, identity, mustRewrite));
+    if (secondReader) {
+      EXPECT_TRUE(otherRead);
+      EXPECT_EQ(otherIdentity, kOtherId);
+      EXPECT_EQ(identity, kOtherId);
+      EXPECT_EQ(caseDisk.Contents(kCommonPath), backupRecord);
+      EXPECT_THAT(caseDisk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+    } else {
+      EXPECT_EQ(identity, kThirdId);
+      EXPECT_EQ(caseDisk.Contents(kCommonPath), written);
+      EXPECT_EQ(caseDisk.Contents(kBackup), backupRecord);
+    }
+    EXPECT_EQ(caseFiles.OpenHandles(), 0u);
+  }
+}
+
+// A reader between the two renames of a live writer's replace finds no
+// store and the writer's backup: it reads the old identity, and the writer's
+// record still ends in place, with nothing left beside it.
+TEST_F(StoreTest, ReaderBetweenTheReplacesTwoRenamesGetsTheOldIdentity) {
+  disk.Put(kCommonPath, Version2Record(kOtherId, kAdapterText, kSerial));
+  MachineId identity{};
+  bool read = false;
+  files.betweenReplaceRenames = [&] {
+    EXPECT_FALSE(disk.Exists(kCommonPath));
+    bool mustRewrite = false;
+    read = ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite);
+  };
+  EXPECT_TRUE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
+  EXPECT_TRUE(read);
+  EXPECT_EQ(identity, kOtherId);
+  EXPECT_EQ(disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
   EXPECT_THAT(disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
-  EXPECT_FALSE(disk.Exists(kPerUserPath));
-  EXPECT_EQ(files.CallsStartingWith(L"CreateFileW").back(), kStoreInPlace);
 }
 
 // The file layer refuses what Windows refuses, so the tests above would
@@ -722,9 +966,14 @@ TEST_F(StoreTest, FileLayerKeepsWindowsSharingRules) {
   }
 }
 
+// A writer's files older than a day are a killed writer's leftovers. A
+// backup holds the replaced store's record and keeps its time, so while no
+// store stands it may be the only record: it stays for the reader.
 TEST_F(StoreTest, LeftoversOfAKilledWriterAreRemovedAfterADay) {
   const auto kTwoDays = std::chrono::hours(48);
+  const auto k25Hours = std::chrono::hours(25);
   const auto kAlmostADay = std::chrono::hours(23);
+  const auto kAnHourAhead = -std::chrono::hours(1);
   struct Leftover {
     std::string name;
     std::chrono::seconds age;
@@ -732,32 +981,46 @@ TEST_F(StoreTest, LeftoversOfAKilledWriterAreRemovedAfterADay) {
   } leftovers[] = {
       {"Global.db.00000001-00000002-00000000.tmp", kTwoDays, true},
       {"Global.db.00000001-00000002-00000000.bak", kTwoDays, true},
+      {"Global.db.00000001-00000002-00000001.tmp", k25Hours, true},
+      {"Global.db.00000001-00000002-00000001.bak", k25Hours, true},
+      {"Global.db.0000abcd-0000ef0f-00000000.tmp", kTwoDays, true},
       {"Global.db.00000001-00000002-00000003.tmp", kAlmostADay, false},
+      {"Global.db.00000001-00000002-00000004.tmp", kAnHourAhead, false},
+      {"Global.db.00000001-00000002-00000004.bak", kAnHourAhead, false},
       {"Global.db.tmp", kTwoDays, true},  // the name earlier versions shared
       {"Global.db.old", kTwoDays, false},
       {"Global.db.notes.tmp", kTwoDays, false},
+      {"Global.db.0000000g-00000002-00000000.tmp", kTwoDays, false},
       {"Global.db..tmp", kTwoDays, false},
       {"Other.db.00000001-00000002-00000000.tmp", kTwoDays, false},
   };
-  std::set<std::string> expected = {"Global.db"};
-  for (const auto& leftover : leftovers) {
-    std::wstring path =
-        kCommonFolder + L"\\" + std::wstring(leftover.name.begin(), leftover.name.end());
-    disk.Put(path, Bytes({9}));
-    disk.Age(path, leftover.age);
-    if (!leftover.removed) expected.insert(leftover.name);
-  }
-  // A folder of such a name is not a writer's file.
-  std::wstring folder = kCommonFolder + L"\\Global.db.00000007-00000008-00000000.tmp";
-  disk.Put(folder + L"\\inside", {});
-  disk.Age(folder, kTwoDays);
-  expected.insert("Global.db.00000007-00000008-00000000.tmp");
+  for (bool storeStands : {true, false}) {
+    SCOPED_TRACE(storeStands ? "a store stands" : "no store");
+    TempFolderFiles caseDisk;
+    FaultyFiles caseFiles(caseDisk);
+    GetIdentityStorePath(caseFiles, StoreLocation::Common);
+    if (storeStands) caseDisk.Put(kCommonPath, Version1Record(kOtherId));
+    std::set<std::string> expected = {"Global.db"};
+    for (const auto& leftover : leftovers) {
+      std::wstring path =
+          kCommonFolder + L"\\" + std::wstring(leftover.name.begin(), leftover.name.end());
+      caseDisk.Put(path, Bytes({9}));
+      caseDisk.Age(path, leftover.age);
+      bool backup = leftover.name.ends_with(".bak");
+      if (!leftover.removed || (backup && !storeStands)) expected.insert(leftover.name);
+    }
+    // A folder of such a name is not a writer's file.
+    std::wstring folder = kCommonFolder + L"\\Global.db.00000007-00000008-00000000.tmp";
+    caseDisk.Put(folder + L"\\inside", {});
+    caseDisk.Age(folder, kTwoDays);
+    expected.insert("Global.db.00000007-00000008-00000000.tmp");
 
-  ASSERT_TRUE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
-  EXPECT_EQ(disk.FilesIn(kCommonFolder), expected);
-  EXPECT_EQ(disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
-  EXPECT_THAT(files.CallsStartingWith(L"FindFirstFileW"),
-              ::testing::Contains(L"FindFirstFileW " + kCommonPath + L".*"));
+    ASSERT_TRUE(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId));
+    EXPECT_EQ(caseDisk.FilesIn(kCommonFolder), expected);
+    EXPECT_EQ(caseDisk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+    EXPECT_THAT(caseFiles.CallsStartingWith(L"FindFirstFileW"),
+                ::testing::Contains(L"FindFirstFileW " + kCommonPath + L".*"));
+  }
 }
 
 TEST_F(StoreTest, StoreThatCanBeNeitherReplacedNorWrittenFallsBackToThePerUserPlace) {

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -139,20 +140,46 @@ TEST_F(MachineIdTest, AdapterQueriesRunInOrderOnTheSameBytes) {
   EXPECT_EQ(sources.calls, 2) << "NetBIOS is not asked when the list answers";
 }
 
+// A legacy record is kept, also where a launcher terminated between the two
+// renames of its replace left it only at its backup name (two days old,
+// beside the new record at its temporary name): it is put back, and the store
+// holds it again, bound to the present hardware.
 TEST_F(MachineIdTest, StoredVersion1IdentityIsKeptAndRewrittenAsVersion2) {
+  const std::wstring kBackup = kCommonPath + L".00000f3c-00000a10-00000000.bak";
+  const std::wstring kKilledTemp = kCommonPath + L".00000f3c-00000a10-00000000.tmp";
   MachineId legacy = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6};
   std::vector<std::uint8_t> bytes = {1, 0, 0, 0};
   bytes.insert(bytes.end(), legacy.begin(), legacy.end());
-  disk.Put(kCommonPath, bytes);
-  sources.disk = DiskIdentity{"SER", "MOD", "FW"};
+  for (bool atBackup : {false, true}) {
+    SCOPED_TRACE(atBackup ? "only at a killed writer's backup" : "in the store");
+    TempFolderFiles caseDisk;
+    FaultyFiles caseFiles(caseDisk);
+    IdentityEnvironment caseEnvironment{sources, caseFiles};
+    Base::GUID::CSeqIDGen caseGenerator;
+    GetIdentityStorePath(caseFiles, StoreLocation::Common);
+    sources.disk = DiskIdentity{"SER", "MOD", "FW"};
+    if (atBackup) {
+      caseDisk.Put(kBackup, bytes);
+      caseDisk.Age(kBackup, std::chrono::hours(48));
+      auto cut = BuildStoreRecord(legacy, "1a2b3c4d5e6f", "SER");
+      caseDisk.Put(kKilledTemp, std::vector<std::uint8_t>(cut.begin(), cut.end()));
+    } else {
+      caseDisk.Put(kCommonPath, bytes);
+    }
 
-  EXPECT_EQ(Derive(), legacy);
-  auto record = StoredRecord();
-  ASSERT_TRUE(record);
-  EXPECT_EQ(record->version, 2u);
-  EXPECT_EQ(record->identity, legacy);
-  EXPECT_EQ(record->adapterBinding, Md5("1a2b3c4d5e6f"));
-  EXPECT_EQ(record->diskBinding, Md5("SER"));
+    MachineId id{};
+    EXPECT_TRUE(DeriveMachineId(caseGenerator, caseEnvironment, id.data()));
+    EXPECT_EQ(id, legacy);
+    auto stored = caseDisk.Contents(kCommonPath);
+    auto record = ParseStoreRecord(stored);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->version, 2u);
+    EXPECT_EQ(record->identity, legacy);
+    EXPECT_EQ(record->adapterBinding, Md5("1a2b3c4d5e6f"));
+    EXPECT_EQ(record->diskBinding, Md5("SER"));
+    EXPECT_FALSE(caseDisk.Exists(kBackup));
+    EXPECT_EQ(caseFiles.OpenHandles(), 0u);
+  }
 }
 
 TEST_F(MachineIdTest, AcceptedVersion2RecordWinsOverAFreshDigestAndIsNotRewritten) {

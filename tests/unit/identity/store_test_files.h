@@ -9,8 +9,9 @@
 //   injects faults by flag (a folder that cannot be written, a file that may be
 //   written but not deleted, a folder where no file may be made, a disk that
 //   fills up after N bytes, a failed copy, move or flush, a replacement that
-//   stops part-way as documented), and runs a step of the test's own before
-//   a named call (another launcher at work).
+//   stops part-way as documented, a store another process has locked), and
+//   runs a step of the test's own before a named call or between the two
+//   renames of a replace (another launcher at work).
 
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -211,6 +212,8 @@ class TempFolderFiles : public StoreFileSystem {
     return std::this_thread::get_id() == testThread_ ? 0x56u : 0x99u;
   }
   std::uint32_t processId = 0x1234;
+  // No real pause: a test sees the pauses in FaultyFiles' calls.
+  void Sleep(std::uint32_t) override {}
 
   // Sets the file's last write time `age` before now.
   void Age(const std::wstring& path, std::chrono::seconds age) const {
@@ -307,6 +310,13 @@ class FaultyFiles : public StoreFileSystem {
   std::set<std::wstring> immovable;
   // The next ReplaceFileW fails this way.
   std::optional<ReplaceFailure> replaceFailure;
+  // Files in which another process holds a locked range: opening one to
+  // truncate it (CREATE_ALWAYS) fails with ERROR_LOCK_VIOLATION.
+  std::set<std::wstring> locked;
+  // Run once, inside the next ReplaceFileW with a backup name that goes
+  // through, after the replaced file went to the backup name and before the
+  // replacement takes its place (another launcher at that moment).
+  std::function<void()> betweenReplaceRenames;
   // Run once, before the next call of that name ("ReplaceFileW", "ReadFile"
   // ...): another process at work in between.
   std::map<std::wstring, std::function<void()>> before;
@@ -336,6 +346,10 @@ class FaultyFiles : public StoreFileSystem {
     }
     if (Conflicts(path, access, shareMode)) {
       *error = kErrorSharingViolation;
+      return kInvalidHandleValue;
+    }
+    if (disposition == kCreateAlways && locked.count(path) != 0) {
+      *error = kErrorLockViolation;
       return kInvalidHandleValue;
     }
     StoreHandle file = base_.CreateFileW(path, access, shareMode, disposition, flags, error);
@@ -448,6 +462,9 @@ class FaultyFiles : public StoreFileSystem {
       }
       return failure.error;
     }
+    if (!backup.empty() && betweenReplaceRenames) {
+      return ReplaceInTwoSteps(replaced, replacement, backup);
+    }
     std::uint32_t error = base_.ReplaceFileW(replaced, replacement, backup, flags);
     if (error == 0) {
       Rename(backup, L"");
@@ -455,6 +472,11 @@ class FaultyFiles : public StoreFileSystem {
       Rename(replacement, replaced);
     }
     return error;
+  }
+  // Logs the pause; the test does not wait.
+  void Sleep(std::uint32_t milliseconds) override {
+    Log(L"Sleep " + std::to_wstring(milliseconds));
+    base_.Sleep(milliseconds);
   }
   std::uint64_t GetSystemTimeAsFileTime() override {
     Log(L"GetSystemTimeAsFileTime");
@@ -516,6 +538,25 @@ class FaultyFiles : public StoreFileSystem {
       }
     }
     return false;
+  }
+
+  // The replace's two renames with the test's step between them. A file
+  // that stands at the replaced name by then stays: the replacement keeps
+  // its name, as ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 documents.
+  std::uint32_t ReplaceInTwoSteps(const std::wstring& replaced, const std::wstring& replacement,
+                                  const std::wstring& backup) {
+    if (!base_.Exists(replaced) || !base_.Exists(replacement)) return kErrorFileNotFound;
+    if (!base_.MoveFileExW(replaced, backup, kMoveFileReplaceExisting)) {
+      return kErrorUnableToRemoveReplaced;
+    }
+    Rename(backup, L"");
+    Rename(replaced, backup);
+    std::function<void()> step = std::move(betweenReplaceRenames);
+    betweenReplaceRenames = nullptr;
+    step();
+    if (!base_.MoveFileExW(replacement, replaced, 0)) return kErrorUnableToMoveReplacement2;
+    Rename(replacement, replaced);
+    return 0;
   }
 
   // Open handles follow their file to its new name ("" once it is gone).
