@@ -49,12 +49,25 @@ std::uint32_t Win32InstallLockPlatform::CurrentProcessId() { return ::GetCurrent
 // creates it at the same moment gets the same zero-filled object, and it lives
 // while any launcher has it open. The slot is read and written with
 // interlocked calls, so a reader never sees half a value.
+// The name can be taken first by any program of the session: as another kind
+// of object, or with other rights, the call fails and there is no record; as
+// a section of its own making, its pages may be only reserved (SEC_RESERVE),
+// and touching them would end the launcher, so the view is used only when its
+// first page is committed and writable.
 volatile LONG* Win32InstallLockPlatform::HolderSlot() {
   if (holderView_ == nullptr && !holderRecord_) {
     holderRecord_.Reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                              sizeof(LONG), kInstallHolderRecordName));
     if (holderRecord_) {
-      holderView_ = ::MapViewOfFile(holderRecord_.Get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LONG));
+      void* view = ::MapViewOfFile(holderRecord_.Get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LONG));
+      MEMORY_BASIC_INFORMATION page = {};
+      if (view != nullptr && ::VirtualQuery(view, &page, sizeof(page)) == sizeof(page) &&
+          page.State == MEM_COMMIT && (page.Protect & 0xFFu) == PAGE_READWRITE &&
+          page.RegionSize >= sizeof(LONG)) {
+        holderView_ = view;
+      } else if (view != nullptr) {
+        ::UnmapViewOfFile(view);
+      }
     }
   }
   return static_cast<volatile LONG*>(holderView_);

@@ -8,6 +8,7 @@
 #include "download/download_worker_win.h"
 #include "download/installer_location.h"
 #include "platform/app_framework_win.h"
+#include "platform/thread_win.h"
 
 namespace tarnix::win {
 
@@ -80,23 +81,6 @@ void CUseThreadDownloadDlg::OnDoneClicked() {
   EndDialog(IDCANCEL);
 }
 
-namespace {
-
-// Waits for `thread` to end, handling the messages that other threads send
-// to this one meanwhile (a broadcast reaches every top-level window, hidden
-// ones that the system made for this thread included), so that no sender
-// hangs on this wait. Posted messages stay queued: nothing runs them any more.
-void WaitForThreadEnd(HANDLE thread) {
-  for (;;) {
-    DWORD wait = ::MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
-    if (wait != WAIT_OBJECT_0 + 1) return;  // ended, or the wait failed
-    MSG message;
-    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // delivers the sent messages
-  }
-}
-
-}  // namespace
-
 void RunDownloadDialog(AppLaunch& launch) {
   CUseThreadDownloadDlg dialog(launch);
   dialog.DoModal();
@@ -105,7 +89,9 @@ void RunDownloadDialog(AppLaunch& launch) {
   // process stays, with nothing on screen and the lock held, until the
   // installer-run thread is done with it.
   FinishClosedDialog(installStages, [] {
-    if (installThread) WaitForThreadEnd(installThread.Get());
+    // Handling sent messages: the thread may still own windows that the
+    // system made for it, and a broadcast to them would wait for this wait.
+    if (installThread) WaitHandlingSentMessages(installThread.Get(), INFINITE);
   });
 }
 

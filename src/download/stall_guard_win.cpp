@@ -7,20 +7,30 @@
 namespace tarnix::win {
 namespace {
 
-// A tick count and a manual-reset event that the watch's thread waits on.
+// A tick count, a manual-reset event that the watch's thread waits on, and
+// one that the download thread waits on for an abort under way.
 class Win32StallWatchPlatform final : public StallWatchPlatform {
  public:
-  Win32StallWatchPlatform() : stop_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-  bool IsValid() const { return stop_.IsValid(); }
+  Win32StallWatchPlatform()
+      : stop_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+        abortEnded_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  bool IsValid() const { return stop_.IsValid() && abortEnded_.IsValid(); }
 
   std::uint32_t TickMs() override { return ::GetTickCount(); }
   bool WaitForStop(std::uint32_t ms) override {
     return ::WaitForSingleObject(stop_.Get(), ms) != WAIT_TIMEOUT;
   }
   void SignalStop() override { ::SetEvent(stop_.Get()); }
+  void SignalAbortEnded() override { ::SetEvent(abortEnded_.Get()); }
+  // The download thread is inside its apartment here, and the abort may
+  // send to its windows.
+  bool WaitForAbortEnd(std::uint32_t ms) override {
+    return WaitHandlingSentMessages(abortEnded_.Get(), ms) == WAIT_OBJECT_0;
+  }
 
  private:
   UniqueKernelHandle stop_;
+  UniqueKernelHandle abortEnded_;
 };
 
 // Holds a reference to urlmon's binding for as long as the watch may abort it.
@@ -63,7 +73,7 @@ bool StallGuard::Start() {
 
 void StallGuard::Stop() {
   if (!watch_) return;
-  watch_->Stop();
+  watch_->Finish(kStallAbortWaitMs);
   watch_.reset();
 }
 

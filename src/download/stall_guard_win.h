@@ -26,7 +26,9 @@ class StallGuard final : public IBindStatusCallback {
   // Starts the watch's thread. False when the limit is 0 or the system gave
   // no event or thread: the download then runs without a stall limit.
   bool Start();
-  // Ends the watch without waiting for it; the guard keeps passing calls through.
+  // Ends the watch once the download call has returned (inside the thread's
+  // apartment): waits only for an abort under way, for kStallAbortWaitMs at
+  // most; the guard keeps passing calls through.
   void Stop();
 
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override;

@@ -29,7 +29,16 @@ void StallWatch::Stop() {
   Phase before = phase_.exchange(Phase::Stopped);
   if (before == Phase::Stopped) return;
   if (before != Phase::Aborting) binding_.reset();
+  bindingLeftToAbort_ = before == Phase::Aborting;
   platform_->SignalStop();
+}
+
+void StallWatch::Finish(std::uint32_t waitMs) {
+  Stop();
+  if (!bindingLeftToAbort_ || !platform_->WaitForAbortEnd(waitMs)) return;
+  // The abort has returned and the watch thread no longer touches the binding.
+  bindingLeftToAbort_ = false;
+  binding_.reset();
 }
 
 void StallWatch::Run() {
@@ -44,6 +53,8 @@ void StallWatch::Run() {
     binding_->Abort();
     expected = Phase::Aborting;
     phase_.compare_exchange_strong(expected, Phase::Aborted);
+    // Last: from here a Finish that waited releases the binding.
+    platform_->SignalAbortEnded();
     return;
   }
 }

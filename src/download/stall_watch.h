@@ -3,10 +3,14 @@
 // data arrives; a thread of the watch's own checks now and then and aborts
 // the download's binding once nothing has arrived for the stall limit.
 //
-// Nothing ever waits for the watch: an abort may need the download thread
-// (the binding belongs to it), so the download thread stops the watch
-// without waiting for a check or an abort in progress, and whichever of the
-// two threads lets go of the watch last frees it.
+// Nothing ever waits for the watch without a bound: an abort may need the
+// download thread (the binding belongs to it), so the binding's end stops
+// the watch without waiting for a check or an abort in progress. Only once
+// the download call has returned does the download thread wait, for a short
+// time and handling the messages sent to it, for an abort under way, so that
+// the binding is released on its own thread before that thread leaves its
+// COM apartment. Whichever of the two threads lets go of the watch last
+// frees it.
 
 #include <atomic>
 #include <cstdint>
@@ -19,6 +23,9 @@ namespace tarnix {
 inline constexpr std::uint32_t kStallLimitMs =
     static_cast<std::uint32_t>(TARNIX_DOWNLOAD_STALL_SECONDS) * 1000u;
 inline constexpr std::uint32_t kStallCheckMs = 1000;
+// How long the download thread waits, after the download call, for an abort
+// under way to return.
+inline constexpr std::uint32_t kStallAbortWaitMs = 5000;
 
 // The download's binding, as the watch stops it.
 class StallBinding {
@@ -41,6 +48,13 @@ class StallWatchPlatform {
   virtual bool WaitForStop(std::uint32_t ms) = 0;
   // Signals the stop; never waits.
   virtual void SignalStop() = 0;
+  // The watch thread, once its abort has returned: signals that (a
+  // manual-reset event); never waits.
+  virtual void SignalAbortEnded() = 0;
+  // The download thread: waits up to `ms` for SignalAbortEnded, handling the
+  // messages sent to the thread meanwhile. True once it was signalled; false
+  // when the time ran out or the wait failed.
+  virtual bool WaitForAbortEnd(std::uint32_t ms) = 0;
 };
 
 // Shared (std::shared_ptr) by the download thread and the watch thread.
@@ -60,6 +74,12 @@ class StallWatch {
   // is under way, the binding is released here, on its own thread. Repeating
   // it does nothing.
   void Stop();
+  // Download thread, once the download call has returned and before it
+  // leaves its apartment: Stop, and when that met an abort under way, waits
+  // up to `waitMs` for the abort to return and then releases the binding
+  // here. When the abort outlasts the wait, the binding is left to whichever
+  // thread lets go of the watch last, as with Stop.
+  void Finish(std::uint32_t waitMs);
 
   // Watch thread: checks every checkMs until Stop, or until it has aborted
   // the binding once.
@@ -77,6 +97,9 @@ class StallWatch {
   std::atomic<bool> hasBinding_{false};
   std::atomic<std::uint32_t> lastData_;
   std::atomic<Phase> phase_{Phase::Watching};
+  // Download thread only: its Stop met an abort under way, whose binding it
+  // has not released yet.
+  bool bindingLeftToAbort_ = false;
 };
 
 }  // namespace tarnix

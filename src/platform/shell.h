@@ -38,7 +38,8 @@ class Shell : public ComLibrary {
   // GetLastError() (untouched on success).
   virtual bool Execute(const ShellStartRequest& request, ProcessHandle* process,
                        std::uint32_t* error) = 0;
-  // WaitForSingleObject(process, INFINITE); returns at once for 0.
+  // Waits without time-out for the process to end, handling the messages
+  // sent to the thread meanwhile; returns at once for 0.
   virtual void WaitForProcess(ProcessHandle process) = 0;
   // GetExitCodeProcess. False on failure (*code untouched).
   virtual bool ExitCode(ProcessHandle process, std::uint32_t* code) = 0;

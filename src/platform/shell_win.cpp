@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "platform/thread_win.h"
+
 namespace tarnix::win {
 
 static_assert(kSeeMaskNoCloseProcess == SEE_MASK_NOCLOSEPROCESS);
@@ -32,8 +34,12 @@ bool Win32Shell::Execute(const ShellStartRequest& request, ProcessHandle* proces
   return started != FALSE;
 }
 
+// The thread has just called the shell inside a COM apartment: either may
+// have left windows on it (the input method's default window may stay), and
+// an installer may broadcast to every top-level window while it runs, so the
+// wait handles the messages sent meanwhile.
 void Win32Shell::WaitForProcess(ProcessHandle process) {
-  if (process != 0) ::WaitForSingleObject(reinterpret_cast<HANDLE>(process), INFINITE);
+  if (process != 0) WaitHandlingSentMessages(reinterpret_cast<HANDLE>(process), INFINITE);
 }
 
 bool Win32Shell::ExitCode(ProcessHandle process, std::uint32_t* code) {

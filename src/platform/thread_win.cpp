@@ -38,4 +38,20 @@ bool BeginWorkerThread(WorkerProc proc, void* parameter) {
   return BeginWaitableWorkerThread(proc, parameter).IsValid();
 }
 
+DWORD WaitHandlingSentMessages(HANDLE object, DWORD timeoutMs) {
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    DWORD left = INFINITE;
+    if (timeoutMs != INFINITE) {
+      const DWORD elapsed = ::GetTickCount() - start;  // wraps correctly
+      left = elapsed < timeoutMs ? timeoutMs - elapsed : 0;
+    }
+    const DWORD wait = ::MsgWaitForMultipleObjects(1, &object, FALSE, left, QS_SENDMESSAGE);
+    if (wait != WAIT_OBJECT_0 + 1) return wait;
+    // Delivers every message sent to this thread; leaves posted ones queued.
+    MSG message;
+    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+  }
+}
+
 }  // namespace tarnix::win

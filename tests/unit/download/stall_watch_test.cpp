@@ -51,6 +51,9 @@ class FakeStallWatchPlatform : public StallWatchPlatform {
     return stopSignalled;
   }
   void SignalStop() override { stopSignalled = true; }
+  void SignalAbortEnded() override { abortEnded = true; }
+  bool WaitForAbortEnd(std::uint32_t) override { return abortEnded; }
+  bool abortEnded = false;
 };
 
 // Logs its abort and its release with the virtual time, after its name
@@ -245,50 +248,64 @@ class FakeThreadedStallWatchPlatform : public StallWatchPlatform {
     stopped_ = true;
     changed_.notify_all();
   }
+  void SignalAbortEnded() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    abortEnded_ = true;
+    changed_.notify_all();
+  }
+  // Real time: the bound is what keeps a download thread from waiting for
+  // an abort that needs it.
+  bool WaitForAbortEnd(std::uint32_t ms) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return abortEnded_; });
+  }
 
  private:
   std::atomic<std::uint32_t> now_{0};
   std::mutex mutex_;
   std::condition_variable changed_;
   bool stopped_ = false;
+  bool abortEnded_ = false;
+};
+
+// Records on which thread it is released, and how often; its abort returns
+// once `mayReturn` opens (or gives up after 30 s).
+class BlockingBinding : public StallBinding {
+ public:
+  BlockingBinding(Latch& started, Latch& mayReturn, std::atomic<bool>& gaveUp,
+                  std::atomic<int>& released, std::thread::id& releasedOnThread)
+      : started_(started),
+        mayReturn_(mayReturn),
+        gaveUp_(gaveUp),
+        released_(released),
+        releasedOn_(releasedOnThread) {}
+  ~BlockingBinding() override {
+    releasedOn_ = std::this_thread::get_id();
+    ++released_;
+  }
+  void Abort() override {
+    started_.Open();
+    if (!mayReturn_.WaitFor(std::chrono::seconds(30))) gaveUp_ = true;
+  }
+
+ private:
+  Latch& started_;
+  Latch& mayReturn_;
+  std::atomic<bool>& gaveUp_;
+  std::atomic<int>& released_;
+  std::thread::id& releasedOn_;
 };
 
 // The binding belongs to the download thread, and its abort may need that
 // thread: here it returns only once the download thread has come back from
-// stopping the watch. A download thread that waited for the abort would wait
-// forever (here: until the abort gives up).
-TEST(StallWatchTest, TheDownloadThreadNeverWaitsForAnAbortThatNeedsIt) {
+// finishing the watch. The download thread's wait for the abort is bounded,
+// so it comes back; the binding is then left to the thread that aborted it.
+TEST(StallWatchTest, TheDownloadThreadNeverWaitsLongForAnAbortThatNeedsIt) {
   Latch abortStarted;
   Latch downloadThreadRan;
   std::atomic<bool> abortGaveUp{false};
   std::atomic<int> releases{0};
   std::thread::id releasedOn;
-
-  class BlockingBinding : public StallBinding {
-   public:
-    BlockingBinding(Latch& started, Latch& ran, std::atomic<bool>& gaveUp,
-                    std::atomic<int>& released, std::thread::id& releasedOnThread)
-        : started_(started),
-          ran_(ran),
-          gaveUp_(gaveUp),
-          released_(released),
-          releasedOn_(releasedOnThread) {}
-    ~BlockingBinding() override {
-      releasedOn_ = std::this_thread::get_id();
-      ++released_;
-    }
-    void Abort() override {
-      started_.Open();
-      if (!ran_.WaitFor(std::chrono::seconds(30))) gaveUp_ = true;
-    }
-
-   private:
-    Latch& started_;
-    Latch& ran_;
-    std::atomic<bool>& gaveUp_;
-    std::atomic<int>& released_;
-    std::thread::id& releasedOn_;
-  };
 
   auto watch = std::make_shared<StallWatch>(5 * kCheck, kCheck,
                                             std::make_unique<FakeThreadedStallWatchPlatform>());
@@ -301,15 +318,62 @@ TEST(StallWatchTest, TheDownloadThreadNeverWaitsForAnAbortThatNeedsIt) {
   std::thread::id watchThreadId = watchThread.get_id();
 
   ASSERT_TRUE(abortStarted.WaitFor(std::chrono::seconds(30))) << "the stall was never noticed";
-  // The download returns and the guard stops the watch while the abort waits.
+  // The binding ends (its stop never waits), the download returns and the
+  // guard finishes the watch while the abort waits.
   watch->Stop();
+  watch->Finish(200);
   watch.reset();
   downloadThreadRan.Open();
   watchThread.join();
 
-  EXPECT_FALSE(abortGaveUp) << "the download thread waited for the abort";
+  EXPECT_FALSE(abortGaveUp) << "the download thread waited for the abort without a bound";
   EXPECT_EQ(releases, 1);
   EXPECT_EQ(releasedOn, watchThreadId) << "released after the abort, by the thread that made it";
+}
+
+// An abort under way when the download call returns: the download thread
+// waits for it and releases the binding itself, on its own thread (inside
+// its apartment), whether the abort returned before the wait or during it.
+TEST(StallWatchTest, FinishWaitsForAnAbortUnderWayAndReleasesTheBindingOnItsOwnThread) {
+  for (bool returnsDuringTheWait : {false, true}) {
+    SCOPED_TRACE(returnsDuringTheWait ? "the abort returns during the wait"
+                                      : "the abort returned before the wait");
+    Latch abortStarted;
+    Latch abortMayReturn;
+    std::atomic<bool> abortGaveUp{false};
+    std::atomic<int> releases{0};
+    std::thread::id releasedOn;
+
+    auto watch = std::make_shared<StallWatch>(5 * kCheck, kCheck,
+                                              std::make_unique<FakeThreadedStallWatchPlatform>());
+    watch->SetBinding(std::make_unique<BlockingBinding>(abortStarted, abortMayReturn, abortGaveUp,
+                                                        releases, releasedOn));
+    std::thread watchThread([share = watch]() mutable {
+      share->Run();
+      share.reset();
+    });
+    ASSERT_TRUE(abortStarted.WaitFor(std::chrono::seconds(30))) << "the stall was never noticed";
+    watch->Stop();  // the binding's end, while the abort runs
+    EXPECT_EQ(releases, 0) << "the binding's end must not release what the abort uses";
+    std::thread opener;
+    if (returnsDuringTheWait) {
+      opener = std::thread([&abortMayReturn] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        abortMayReturn.Open();
+      });
+    } else {
+      abortMayReturn.Open();
+    }
+    watch->Finish(30000);
+    EXPECT_EQ(releases, 1) << "released before Finish returned";
+    EXPECT_EQ(releasedOn, std::this_thread::get_id());
+    watch->Finish(30000);  // the guard's destructor: nothing more
+    watch.reset();
+    if (opener.joinable()) opener.join();
+    watchThread.join();
+    EXPECT_EQ(releases, 1);
+    EXPECT_FALSE(abortGaveUp);
+  }
 }
 
 }  // namespace
