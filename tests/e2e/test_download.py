@@ -285,9 +285,7 @@ class DownloadTest(LauncherTestCase):
                 self.assertEqual(len(log.read().splitlines()), 1, "the installer runs once")
             for path, (_, name) in zip(host_logs, launchers):
                 wait_until(lambda: os.path.exists(path), what=f"the {name} launcher's host")
-                with open(path, encoding="utf-8") as record:
-                    argv = record.read().split("\n")[1:-2]
-                self.assertEqual(argv[1], "--load-apps=" + self.case_dir + "\\" + name)
+                self.assertHostLoaded(path, name)
             reports = [r for r in server.requests if "/report?" in r["path"]]
             self.assertEqual(len(reports), 2, server.requests)
 
@@ -305,6 +303,12 @@ class DownloadTest(LauncherTestCase):
         """A fake host record of its own for one of several launchers: (its path, the env)."""
         path = os.path.join(self.work, name + "-host.log")
         return path, {"TARNIX_FAKE_HOST_LOG": "Z:" + path.replace("/", "\\")}
+
+    def assertHostLoaded(self, host_log, folder):
+        """The fake host whose record is `host_log` was given the application folder `folder`."""
+        with open(host_log, encoding="utf-8") as record:
+            argv = record.read().split("\n")[1:-2]
+        self.assertEqual(argv[1], "--load-apps=" + self.case_dir + "\\" + folder)
 
     def wait_for_lock_waiter(self):
         wait_until(lambda: "install lock: held by another launcher; waiting" in self.log_lines(), timeout=60,
@@ -327,9 +331,7 @@ class DownloadTest(LauncherTestCase):
             second.communicate(timeout=120)
             self.assertEqual(second.returncode, 0)
             self.assertFalse(os.path.exists(first_host), "the closed launcher starts no host")
-            with open(second_host, encoding="utf-8") as record:
-                argv = record.read().split("\n")[1:-2]
-            self.assertEqual(argv[1], "--load-apps=" + self.case_dir + "\\second")
+            self.assertHostLoaded(second_host, "second")
             self.assertEqual(len(download_requests(server)), 2, server.requests)
             with open(self.installer_log, encoding="utf-8") as log:
                 self.assertEqual(len(log.read().splitlines()), 1, "only the second launcher's installer runs")
@@ -360,8 +362,9 @@ class DownloadTest(LauncherTestCase):
             wait_until(lambda: "dialog closed while the installer runs; waiting for it" in self.log_lines(),
                        what="the close to be logged")
             self.assertIsNone(self.probe.find(DIALOG_TITLE), "the dialog goes at once, and the waiter shows none")
-            # Once the launcher gave the lock up here, the waiter would download
-            # within a second or two: give it time to go wrong.
+            # Once the launcher gave the lock up here, the waiter would take it
+            # and download within a second or two: give it time to go wrong
+            # before the installer may end.
             time.sleep(3)
             self.assertIsNone(first.poll(), "the launcher stays while the installer runs")
             self.assertIsNone(second.poll(), "the waiter still waits")
@@ -376,9 +379,7 @@ class DownloadTest(LauncherTestCase):
             self.assertEqual(second.returncode, 0)
 
             self.assertFalse(os.path.exists(first_host), "the closed launcher starts no host")
-            with open(second_host, encoding="utf-8") as record:
-                argv = record.read().split("\n")[1:-2]
-            self.assertEqual(argv[1], "--load-apps=" + self.case_dir + "\\second")
+            self.assertHostLoaded(second_host, "second")
             self.assertEqual(len(download_requests(server)), 1, server.requests)
             with open(self.installer_log, encoding="utf-8") as log:
                 self.assertEqual(len(log.read().splitlines()), 1, "the installer runs once")
