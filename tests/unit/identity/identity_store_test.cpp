@@ -964,6 +964,16 @@ TEST_F(StoreTest, FileLayerKeepsWindowsSharingRules) {
     EXPECT_EQ(files.DeleteFileW(c.held), c.deletes);
     files.CloseHandle(held);
   }
+  // A rename onto a file that is open fails, whatever the holder shares.
+  disk.Put(kStore, Bytes({1}));
+  disk.Put(kNew, Bytes({2}));
+  std::uint32_t error = 0;
+  StoreHandle reader = files.CreateFileW(kStore, kGenericRead, kFileShareRead | kFileShareDelete,
+                                         kOpenExisting, 0, &error);
+  ASSERT_NE(reader, kInvalidHandleValue);
+  EXPECT_FALSE(files.MoveFileExW(kNew, kStore, kMoveFileReplaceExisting));
+  files.CloseHandle(reader);
+  EXPECT_TRUE(files.MoveFileExW(kNew, kStore, kMoveFileReplaceExisting));
 }
 
 // A writer's files older than a day are a killed writer's leftovers. A
