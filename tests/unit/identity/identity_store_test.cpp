@@ -910,6 +910,49 @@ TEST_F(StoreTest, PutBackNeverReplacesAStoreThatAnotherLauncherPutInPlace) {
   }
 }
 
+// In the common folder a file may be deleted or renamed only by its owner:
+// a backup that another user's writer left there can be read but not put
+// back. Its record is copied into place instead, through a temporary file of
+// the reader's own, never over a store that another launcher put there
+// meanwhile; the backup stays.
+TEST_F(StoreTest, BackupOfAnotherAccountIsCopiedIntoPlace) {
+  const std::wstring kBackup = kCommonPath + L".00000e00-00000002-00000000.bak";
+  auto written = Version2Record(kThirdId, kAdapterText, kSerial);
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> backup;
+    bool storeMeanwhile;  // another launcher's store stands before the copy moves
+  } cases[] = {
+      {"a version-1 record", Version1Record(kOtherId), false},
+      {"a version-2 record", Version2Record(kOtherId, kAdapterText, kSerial), false},
+      {"another launcher's store first", Version1Record(kOtherId), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolderFiles caseDisk;
+    FaultyFiles caseFiles(caseDisk);
+    GetIdentityStorePath(caseFiles, StoreLocation::Common);
+    caseDisk.Put(kBackup, c.backup);
+    caseDisk.Age(kBackup, std::chrono::hours(48));
+    caseFiles.undeletable = {kBackup};
+    if (c.storeMeanwhile) {
+      caseFiles.before[L"FlushFileBuffers"] = [&] { caseDisk.Put(kCommonPath, written); };
+    }
+    MachineId identity{};
+    bool mustRewrite = false;
+    EXPECT_TRUE(ReadIdentityStore(caseFiles, kAdapterText, kSerial, identity, mustRewrite));
+    EXPECT_EQ(identity, c.storeMeanwhile ? kThirdId : kOtherId);
+    EXPECT_EQ(caseDisk.Contents(kCommonPath), c.storeMeanwhile ? written : c.backup);
+    EXPECT_EQ(caseDisk.Contents(kBackup), c.backup);
+    EXPECT_THAT(caseDisk.FilesIn(kCommonFolder),
+                ElementsAre("Global.db", "Global.db.00000e00-00000002-00000000.bak"));
+    EXPECT_THAT(caseFiles.CallsStartingWith(L"MoveFileExW"),
+                ElementsAre(L"MoveFileExW " + kBackup + L" " + kCommonPath + L" 8",
+                            L"MoveFileExW " + kTempPath + L" " + kCommonPath + L" 8"));
+    EXPECT_EQ(caseFiles.OpenHandles(), 0u);
+  }
+}
+
 // A reader between the two renames of a live writer's replace finds no
 // store and the writer's backup: it reads the old identity, and the writer's
 // record still ends in place, with nothing left beside it.
