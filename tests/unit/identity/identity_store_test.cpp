@@ -954,22 +954,41 @@ TEST_F(StoreTest, BackupOfAnotherAccountIsCopiedIntoPlace) {
 }
 
 // A reader between the two renames of a live writer's replace finds no
-// store and the writer's backup: it reads the old identity, and the writer's
-// record still ends in place, with nothing left beside it.
+// store and the writer's backup: it reads the old identity. Once the reader
+// has closed the store, the writer's record still ends in place; while the
+// reader still holds it (Windows renames nothing onto an open file, and the
+// write in place shares nothing), the old record stays and the write fails.
+// Either way nothing is left beside the store.
 TEST_F(StoreTest, ReaderBetweenTheReplacesTwoRenamesGetsTheOldIdentity) {
-  disk.Put(kCommonPath, Version2Record(kOtherId, kAdapterText, kSerial));
-  MachineId identity{};
-  bool read = false;
-  files.betweenReplaceRenames = [&] {
-    EXPECT_FALSE(disk.Exists(kCommonPath));
-    bool mustRewrite = false;
-    read = ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite);
-  };
-  EXPECT_TRUE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
-  EXPECT_TRUE(read);
-  EXPECT_EQ(identity, kOtherId);
-  EXPECT_EQ(disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
-  EXPECT_THAT(disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+  const auto oldRecord = Version2Record(kOtherId, kAdapterText, kSerial);
+  for (bool readerStillHolds : {false, true}) {
+    SCOPED_TRACE(readerStillHolds ? "the reader still holds the store" : "the reader is done");
+    TempFolderFiles caseDisk;
+    FaultyFiles caseFiles(caseDisk);
+    GetIdentityStorePath(caseFiles, StoreLocation::Common);
+    caseDisk.Put(kCommonPath, oldRecord);
+    MachineId identity{};
+    bool read = false;
+    StoreHandle held = kInvalidHandleValue;
+    caseFiles.betweenReplaceRenames = [&] {
+      EXPECT_FALSE(caseDisk.Exists(kCommonPath));
+      bool mustRewrite = false;
+      read = ReadIdentityStore(caseFiles, kAdapterText, kSerial, identity, mustRewrite);
+      std::uint32_t error = 0;
+      if (readerStillHolds) {
+        held = caseFiles.CreateFileW(kCommonPath, kGenericRead, kFileShareRead | kFileShareDelete,
+                                     kOpenExisting, 0, &error);
+      }
+    };
+    EXPECT_EQ(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId), !readerStillHolds);
+    if (held != kInvalidHandleValue) caseFiles.CloseHandle(held);
+    EXPECT_TRUE(read);
+    EXPECT_EQ(identity, kOtherId);
+    EXPECT_EQ(caseDisk.Contents(kCommonPath),
+              readerStillHolds ? oldRecord : Version2Record(kStoredId, kAdapterText, kSerial));
+    EXPECT_THAT(caseDisk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+    EXPECT_EQ(caseFiles.OpenHandles(), 0u);
+  }
 }
 
 // The file layer refuses what Windows refuses, so the tests above would
