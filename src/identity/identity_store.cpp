@@ -159,8 +159,8 @@ std::optional<StoreRecord> ReadRecordAt(StoreFileSystem& files, const std::wstri
 // The bytes of `record` as the store holds it: a version-1 record without
 // bindings.
 std::vector<std::uint8_t> RecordBytes(const StoreRecord& record) {
-  std::vector<std::uint8_t> bytes(
-      record.version == kRecordVersion1 ? kStoreRecordV1Size : kStoreRecordV2Size);
+  std::vector<std::uint8_t> bytes(record.version == kRecordVersion1 ? kStoreRecordV1Size
+                                                                    : kStoreRecordV2Size);
   StoreLittleEndian<std::uint32_t>(bytes.data() + kVersionOffset, record.version);
   std::copy(record.identity.begin(), record.identity.end(), bytes.data() + kIdentityOffset);
   if (record.version == kRecordVersion2) {
@@ -172,8 +172,7 @@ std::vector<std::uint8_t> RecordBytes(const StoreRecord& record) {
   return bytes;
 }
 
-StoreFile CreateTemporaryFile(StoreFileSystem& files, const std::wstring& path,
-                              WriterFiles& names);
+StoreFile CreateTemporaryFile(StoreFileSystem& files, const std::wstring& path, WriterFiles& names);
 
 // Puts a copy of `record` at `path` through a temporary file of this
 // launcher's own, never over a store that stands there by then. The copy is
@@ -185,8 +184,8 @@ void PutCopyInPlace(StoreFileSystem& files, const std::wstring& path, const Stor
     StoreFile file = CreateTemporaryFile(files, path, names);
     if (!file) return;
     const std::vector<std::uint8_t> bytes = RecordBytes(record);
-    complete = WriteExact(files, file, bytes.data(), bytes.size()) &&
-               files.FlushFileBuffers(file.Get());
+    complete =
+        WriteExact(files, file, bytes.data(), bytes.size()) && files.FlushFileBuffers(file.Get());
     // Closed before the move: Windows moves no file that is open.
   }
   if (!complete || !files.MoveFileExW(names.temp, path, kMoveFileWriteThrough)) {
