@@ -149,10 +149,48 @@ bool IsWriterBackupName(std::wstring_view name, std::wstring_view storeName) {
 // Where the file name of a store path starts: after its last separator.
 std::size_t NameStart(const std::wstring& path) { return path.rfind(L'\\') + 1; }
 
-// Whether the file at `path` holds a whole record of a known version.
-bool HoldsRecord(StoreFileSystem& files, const std::wstring& path) {
+// The whole record of a known version that the file at `path` holds.
+std::optional<StoreRecord> ReadRecordAt(StoreFileSystem& files, const std::wstring& path) {
   StoreFile file = OpenForReading(files, path);
-  return file && ReadRecord(files, file).has_value();
+  if (!file) return std::nullopt;
+  return ReadRecord(files, file);
+}
+
+// The bytes of `record` as the store holds it: a version-1 record without
+// bindings.
+std::vector<std::uint8_t> RecordBytes(const StoreRecord& record) {
+  std::vector<std::uint8_t> bytes(record.version == kRecordVersion1 ? kStoreRecordV1Size
+                                                                    : kStoreRecordV2Size);
+  StoreLittleEndian<std::uint32_t>(bytes.data() + kVersionOffset, record.version);
+  std::copy(record.identity.begin(), record.identity.end(), bytes.data() + kIdentityOffset);
+  if (record.version == kRecordVersion2) {
+    std::copy(record.adapterBinding.begin(), record.adapterBinding.end(),
+              bytes.data() + kAdapterBindingOffset);
+    std::copy(record.diskBinding.begin(), record.diskBinding.end(),
+              bytes.data() + kDiskBindingOffset);
+  }
+  return bytes;
+}
+
+StoreFile CreateTemporaryFile(StoreFileSystem& files, const std::wstring& path, WriterFiles& names);
+
+// Puts a copy of `record` at `path` through a temporary file of this
+// launcher's own, never over a store that stands there by then. The copy is
+// this account's file, with the folder's inherited rights.
+void PutCopyInPlace(StoreFileSystem& files, const std::wstring& path, const StoreRecord& record) {
+  WriterFiles names;
+  bool complete = false;
+  {
+    StoreFile file = CreateTemporaryFile(files, path, names);
+    if (!file) return;
+    const std::vector<std::uint8_t> bytes = RecordBytes(record);
+    complete =
+        WriteExact(files, file, bytes.data(), bytes.size()) && files.FlushFileBuffers(file.Get());
+    // Closed before the move: Windows moves no file that is open.
+  }
+  if (!complete || !files.MoveFileExW(names.temp, path, kMoveFileWriteThrough)) {
+    files.DeleteFileW(names.temp);
+  }
 }
 
 // A writer cut between the two renames of its replace (a launcher terminated
@@ -192,9 +230,16 @@ void RestoreNewestBackup(StoreFileSystem& files, const std::wstring& path) {
   });
   for (const Backup& backup : backups) {
     std::wstring backupPath = path.substr(0, nameStart) + backup.name;
-    if (!HoldsRecord(files, backupPath)) continue;
+    std::optional<StoreRecord> record = ReadRecordAt(files, backupPath);
+    if (!record) continue;
     // Without MOVEFILE_REPLACE_EXISTING: a store that stands by now is newer.
-    files.MoveFileExW(backupPath, path, kMoveFileWriteThrough);
+    if (files.MoveFileExW(backupPath, path, kMoveFileWriteThrough)) return;
+    // Not renamed, yet no store stands: the backup is one this account may
+    // read but not rename (another user's writer left it in the common
+    // folder, whose files only their owner may delete), or another process
+    // holds it without sharing deletion. A copy of its record goes in place;
+    // the backup stays for the clean-up once a store stands.
+    if (!FileExists(files, path)) PutCopyInPlace(files, path, *record);
     return;
   }
 }

@@ -201,7 +201,9 @@ std::wstring GetIdentityStorePath(StoreFileSystem& files, StoreLocation location
 // stands at a store's path but a writer's backup of it holds a whole record
 // (a writer cut between the two renames of its replace), the newest such
 // backup is first moved back into place, never over a store that another
-// launcher has put there meanwhile. A per-user file with no common file
+// launcher has put there meanwhile (a backup that this account may read but
+// not rename, such as another user's in the common folder, is copied into
+// place instead and left). A per-user file with no common file
 // beside it is then moved to the common place. The store is opened sharing
 // reading and deletion, so another process may replace it meanwhile.
 bool ReadIdentityStore(StoreFileSystem& files, std::string_view adapterText,

@@ -910,23 +910,85 @@ TEST_F(StoreTest, PutBackNeverReplacesAStoreThatAnotherLauncherPutInPlace) {
   }
 }
 
-// A reader between the two renames of a live writer's replace finds no
-// store and the writer's backup: it reads the old identity, and the writer's
-// record still ends in place, with nothing left beside it.
-TEST_F(StoreTest, ReaderBetweenTheReplacesTwoRenamesGetsTheOldIdentity) {
-  disk.Put(kCommonPath, Version2Record(kOtherId, kAdapterText, kSerial));
-  MachineId identity{};
-  bool read = false;
-  files.betweenReplaceRenames = [&] {
-    EXPECT_FALSE(disk.Exists(kCommonPath));
-    bool mustRewrite = false;
-    read = ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite);
+// In the common folder a file may be deleted or renamed only by its owner:
+// a backup that another user's writer left there can be read but not put
+// back. Its record is copied into place instead, through a temporary file of
+// the reader's own, never over a store that another launcher put there
+// meanwhile; the backup stays.
+TEST_F(StoreTest, BackupOfAnotherAccountIsCopiedIntoPlace) {
+  const std::wstring kBackup = kCommonPath + L".00000e00-00000002-00000000.bak";
+  auto written = Version2Record(kThirdId, kAdapterText, kSerial);
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> backup;
+    bool storeMeanwhile;  // another launcher's store stands before the copy moves
+  } cases[] = {
+      {"a version-1 record", Version1Record(kOtherId), false},
+      {"a version-2 record", Version2Record(kOtherId, kAdapterText, kSerial), false},
+      {"another launcher's store first", Version1Record(kOtherId), true},
   };
-  EXPECT_TRUE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
-  EXPECT_TRUE(read);
-  EXPECT_EQ(identity, kOtherId);
-  EXPECT_EQ(disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
-  EXPECT_THAT(disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolderFiles caseDisk;
+    FaultyFiles caseFiles(caseDisk);
+    GetIdentityStorePath(caseFiles, StoreLocation::Common);
+    caseDisk.Put(kBackup, c.backup);
+    caseDisk.Age(kBackup, std::chrono::hours(48));
+    caseFiles.undeletable = {kBackup};
+    if (c.storeMeanwhile) {
+      caseFiles.before[L"FlushFileBuffers"] = [&] { caseDisk.Put(kCommonPath, written); };
+    }
+    MachineId identity{};
+    bool mustRewrite = false;
+    EXPECT_TRUE(ReadIdentityStore(caseFiles, kAdapterText, kSerial, identity, mustRewrite));
+    EXPECT_EQ(identity, c.storeMeanwhile ? kThirdId : kOtherId);
+    EXPECT_EQ(caseDisk.Contents(kCommonPath), c.storeMeanwhile ? written : c.backup);
+    EXPECT_EQ(caseDisk.Contents(kBackup), c.backup);
+    EXPECT_THAT(caseDisk.FilesIn(kCommonFolder),
+                ElementsAre("Global.db", "Global.db.00000e00-00000002-00000000.bak"));
+    EXPECT_THAT(caseFiles.CallsStartingWith(L"MoveFileExW"),
+                ElementsAre(L"MoveFileExW " + kBackup + L" " + kCommonPath + L" 8",
+                            L"MoveFileExW " + kTempPath + L" " + kCommonPath + L" 8"));
+    EXPECT_EQ(caseFiles.OpenHandles(), 0u);
+  }
+}
+
+// A reader between the two renames of a live writer's replace finds no
+// store and the writer's backup: it reads the old identity. Once the reader
+// has closed the store, the writer's record still ends in place; while the
+// reader still holds it (Windows renames nothing onto an open file, and the
+// write in place shares nothing), the old record stays and the write fails.
+// Either way nothing is left beside the store.
+TEST_F(StoreTest, ReaderBetweenTheReplacesTwoRenamesGetsTheOldIdentity) {
+  const auto oldRecord = Version2Record(kOtherId, kAdapterText, kSerial);
+  for (bool readerStillHolds : {false, true}) {
+    SCOPED_TRACE(readerStillHolds ? "the reader still holds the store" : "the reader is done");
+    TempFolderFiles caseDisk;
+    FaultyFiles caseFiles(caseDisk);
+    GetIdentityStorePath(caseFiles, StoreLocation::Common);
+    caseDisk.Put(kCommonPath, oldRecord);
+    MachineId identity{};
+    bool read = false;
+    StoreHandle held = kInvalidHandleValue;
+    caseFiles.betweenReplaceRenames = [&] {
+      EXPECT_FALSE(caseDisk.Exists(kCommonPath));
+      bool mustRewrite = false;
+      read = ReadIdentityStore(caseFiles, kAdapterText, kSerial, identity, mustRewrite);
+      std::uint32_t error = 0;
+      if (readerStillHolds) {
+        held = caseFiles.CreateFileW(kCommonPath, kGenericRead, kFileShareRead | kFileShareDelete,
+                                     kOpenExisting, 0, &error);
+      }
+    };
+    EXPECT_EQ(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId), !readerStillHolds);
+    if (held != kInvalidHandleValue) caseFiles.CloseHandle(held);
+    EXPECT_TRUE(read);
+    EXPECT_EQ(identity, kOtherId);
+    EXPECT_EQ(caseDisk.Contents(kCommonPath),
+              readerStillHolds ? oldRecord : Version2Record(kStoredId, kAdapterText, kSerial));
+    EXPECT_THAT(caseDisk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+    EXPECT_EQ(caseFiles.OpenHandles(), 0u);
+  }
 }
 
 // The file layer refuses what Windows refuses, so the tests above would
@@ -964,6 +1026,16 @@ TEST_F(StoreTest, FileLayerKeepsWindowsSharingRules) {
     EXPECT_EQ(files.DeleteFileW(c.held), c.deletes);
     files.CloseHandle(held);
   }
+  // A rename onto a file that is open fails, whatever the holder shares.
+  disk.Put(kStore, Bytes({1}));
+  disk.Put(kNew, Bytes({2}));
+  std::uint32_t error = 0;
+  StoreHandle reader = files.CreateFileW(kStore, kGenericRead, kFileShareRead | kFileShareDelete,
+                                         kOpenExisting, 0, &error);
+  ASSERT_NE(reader, kInvalidHandleValue);
+  EXPECT_FALSE(files.MoveFileExW(kNew, kStore, kMoveFileReplaceExisting));
+  files.CloseHandle(reader);
+  EXPECT_TRUE(files.MoveFileExW(kNew, kStore, kMoveFileReplaceExisting));
 }
 
 // A writer's files older than a day are a killed writer's leftovers. A

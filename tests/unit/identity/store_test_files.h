@@ -298,7 +298,8 @@ class FaultyFiles : public StoreFileSystem {
   // and fails, as on a full disk.
   std::optional<std::uint32_t> writeBudget;
   // Files this account may write but not delete, as a store made by another
-  // account: deleting them, moving onto them and replacing them fail.
+  // account: deleting them, moving them, moving onto them and replacing them
+  // fail.
   std::set<std::wstring> undeletable;
   // A folder where this account may write existing files but make none:
   // every CREATE_NEW fails with ERROR_ACCESS_DENIED.
@@ -415,12 +416,14 @@ class FaultyFiles : public StoreFileSystem {
     Rename(path, L"");
     return true;
   }
-  // The source is renamed through a handle with DELETE access, and a target
-  // that is replaced is deleted: both must be open only with delete sharing.
+  // The source is renamed through a handle with DELETE access, so it must be
+  // open only with delete sharing, and this account must be allowed to delete
+  // it. A target that is replaced must be open nowhere: Windows refuses a
+  // rename onto an open file whatever its sharing.
   bool MoveFileExW(const std::wstring& from, const std::wstring& to, std::uint32_t flags) override {
     Log(L"MoveFileExW " + from + L" " + to + L" " + std::to_wstring(flags));
-    if (failMove || immovable.count(from) != 0 || Undeletable(to) ||
-        Conflicts(from, kDelete, kShareAll) || Conflicts(to, kDelete, kShareAll)) {
+    if (failMove || immovable.count(from) != 0 || Undeletable(from) || Undeletable(to) ||
+        Conflicts(from, kDelete, kShareAll) || IsOpen(to)) {
       return false;
     }
     if (!base_.MoveFileExW(from, to, flags)) return false;
@@ -536,6 +539,13 @@ class FaultyFiles : public StoreFileSystem {
       if ((needs(access) & ~open.shareMode) != 0 || (needs(open.access) & ~shareMode) != 0) {
         return true;
       }
+    }
+    return false;
+  }
+
+  bool IsOpen(const std::wstring& path) const {
+    for (const auto& [handle, open] : opens_) {
+      if (open.path == path) return true;
     }
     return false;
   }
