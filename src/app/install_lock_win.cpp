@@ -5,11 +5,6 @@
 namespace tarnix::win {
 namespace {
 
-static_assert(kWaitObject0 == WAIT_OBJECT_0);
-static_assert(kWaitAbandoned == WAIT_ABANDONED);
-static_assert(kWaitTimeout == WAIT_TIMEOUT);
-static_assert(kWaitFailed == WAIT_FAILED);
-static_assert(kWaitForever == INFINITE);
 static_assert(sizeof(MutexHandle) == sizeof(HANDLE));
 static_assert(sizeof(WindowHandle) == sizeof(HWND));
 static_assert(sizeof(LONG) == sizeof(std::uint32_t) && sizeof(DWORD) == sizeof(std::uint32_t));
