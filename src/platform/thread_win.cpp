@@ -7,6 +7,8 @@
 #include <memory>
 #include <new>
 
+#include "platform/tick_count.h"
+
 namespace tarnix::win {
 namespace {
 
@@ -41,11 +43,8 @@ bool BeginWorkerThread(WorkerProc proc, void* parameter) {
 DWORD WaitHandlingSentMessages(HANDLE object, DWORD timeoutMs) {
   const DWORD start = ::GetTickCount();
   for (;;) {
-    DWORD left = INFINITE;
-    if (timeoutMs != INFINITE) {
-      const DWORD elapsed = ::GetTickCount() - start;  // wraps correctly
-      left = elapsed < timeoutMs ? timeoutMs - elapsed : 0;
-    }
+    const DWORD left =
+        timeoutMs == INFINITE ? INFINITE : TicksLeft(start, ::GetTickCount(), timeoutMs);
     const DWORD wait = ::MsgWaitForMultipleObjects(1, &object, FALSE, left, QS_SENDMESSAGE);
     if (wait != WAIT_OBJECT_0 + 1) return wait;
     // Delivers every message sent to this thread; leaves posted ones queued.

@@ -36,8 +36,7 @@ bool ReportFlight::Start(Job job) {
 
 bool ReportFlight::Wait() {
   if (!thread_) return true;
-  const std::uint32_t elapsed = TicksBetween(startTick_, platform_.TickMs());
-  const std::uint32_t remaining = elapsed < kReportBudgetMs ? kReportBudgetMs - elapsed : 0;
+  const std::uint32_t remaining = TicksLeft(startTick_, platform_.TickMs(), kReportBudgetMs);
   if (!platform_.WaitForThread(thread_.Get(), remaining)) return false;
   thread_.Reset();
   return true;
