@@ -172,7 +172,22 @@ std::vector<std::uint8_t> RecordBytes(const StoreRecord& record) {
   return bytes;
 }
 
-StoreFile CreateTemporaryFile(StoreFileSystem& files, const std::wstring& path, WriterFiles& names);
+// Creates this writer's temporary file with CREATE_NEW, so that it is never
+// another writer's, under the next name where one exists already (a killed
+// writer's of the same process and thread ids). Invalid when no name could
+// be made.
+StoreFile CreateTemporaryFile(StoreFileSystem& files, const std::wstring& path,
+                              WriterFiles& names) {
+  const std::uint32_t processId = files.GetCurrentProcessId();
+  const std::uint32_t threadId = files.GetCurrentThreadId();
+  for (std::uint32_t attempt = 0; attempt < kStoreTempNameAttempts; ++attempt) {
+    names = WriterFileNames(path, processId, threadId, attempt);
+    std::uint32_t error = 0;
+    StoreFile file = OpenFile(files, names.temp, kGenericWrite, kFileShareNone, kCreateNew, &error);
+    if (file || (error != kErrorFileExists && error != kErrorAlreadyExists)) return file;
+  }
+  return StoreFile(kInvalidHandleValue, StoreFileTraits{&files});
+}
 
 // Puts a copy of `record` at `path` through a temporary file of this
 // launcher's own, never over a store that stands there by then. The copy is
@@ -335,23 +350,6 @@ void RemoveLeftoverWriterFiles(StoreFileSystem& files, const std::wstring& path)
     if (IsWriterBackupName(found.fileName, storeName) && !FileExists(files, path)) continue;
     files.DeleteFileW(path.substr(0, nameStart) + found.fileName);
   } while (files.FindNextFileW(search.Get(), &found));
-}
-
-// Creates this writer's temporary file with CREATE_NEW, so that it is never
-// another writer's, under the next name where one exists already (a killed
-// writer's of the same process and thread ids). Invalid when no name could
-// be made.
-StoreFile CreateTemporaryFile(StoreFileSystem& files, const std::wstring& path,
-                              WriterFiles& names) {
-  const std::uint32_t processId = files.GetCurrentProcessId();
-  const std::uint32_t threadId = files.GetCurrentThreadId();
-  for (std::uint32_t attempt = 0; attempt < kStoreTempNameAttempts; ++attempt) {
-    names = WriterFileNames(path, processId, threadId, attempt);
-    std::uint32_t error = 0;
-    StoreFile file = OpenFile(files, names.temp, kGenericWrite, kFileShareNone, kCreateNew, &error);
-    if (file || (error != kErrorFileExists && error != kErrorAlreadyExists)) return file;
-  }
-  return StoreFile(kInvalidHandleValue, StoreFileTraits{&files});
 }
 
 bool MoveIntoPlace(StoreFileSystem& files, const std::wstring& from, const std::wstring& to) {
