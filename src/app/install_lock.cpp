@@ -5,8 +5,6 @@
 namespace tarnix {
 namespace {
 
-bool Acquired(std::uint32_t wait) { return wait == kWaitObject0 || wait == kWaitAbandoned; }
-
 std::wstring Abandoned(std::uint32_t wait) {
   return wait == kWaitAbandoned ? L" (abandoned by its holder)" : L"";
 }
@@ -70,7 +68,7 @@ InstallLock::Outcome InstallLock::Take() {
     return Outcome::kUnavailable;
   }
   std::uint32_t wait = platform_.WaitForMutex(mutex_.Get(), 0);
-  if (Acquired(wait)) {
+  if (MutexAcquired(wait)) {
     Own();
     LogLine(L"install lock: taken" + Abandoned(wait));
     return Outcome::kTaken;
@@ -78,7 +76,7 @@ InstallLock::Outcome InstallLock::Take() {
   if (wait == kWaitTimeout) {
     LogLine(L"install lock: held by another launcher; waiting");
     wait = WaitShowingHolder();
-    if (Acquired(wait)) {
+    if (MutexAcquired(wait)) {
       Own();
       LogLine(L"install lock: taken after the wait" + Abandoned(wait));
       return Outcome::kTakenAfterWait;

@@ -120,11 +120,10 @@ void LaunchLog::WriteLine(std::wstring_view text) {
 bool LaunchLog::TakeSessionMutex() {
   if (!mutex_) mutex_.Reset(platform_.CreateNamedMutex(kLogMutexName));
   if (!mutex_) return false;
-  const std::uint32_t answer = platform_.WaitForMutex(mutex_.Get(), kLogMutexWaitMs);
   // Abandoned: its holder ended inside a line. The files are then as a line
   // boundary leaves them (at worst no log yet, which the next open creates),
   // and the mutex is ours.
-  return answer == kWaitObject0 || answer == kWaitAbandoned;
+  return MutexAcquired(platform_.WaitForMutex(mutex_.Get(), kLogMutexWaitMs));
 }
 
 bool LaunchLog::OpenCurrentLog(bool mayMoveAside, std::uint64_t* size) {

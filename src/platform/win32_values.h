@@ -29,4 +29,10 @@ inline constexpr std::uint32_t kWaitTimeout = 0x102u;      // WAIT_TIMEOUT
 inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;  // WAIT_FAILED
 inline constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu; // INFINITE
 
+// A wait on a mutex that gave it to the caller: released, or abandoned by a
+// holder that ended (which counts as released).
+constexpr bool MutexAcquired(std::uint32_t wait) {
+  return wait == kWaitObject0 || wait == kWaitAbandoned;
+}
+
 }  // namespace tarnix
