@@ -1,5 +1,7 @@
 #include "app/install_lock_win.h"
 
+#include <utility>
+
 #include "platform/thread_win.h"
 
 namespace tarnix::win {
@@ -34,10 +36,6 @@ void Win32InstallLockPlatform::ReleaseOwnership(MutexHandle mutex) { ::ReleaseMu
 
 void Win32InstallLockPlatform::CloseMutex(MutexHandle mutex) { ::CloseHandle(AsHandle(mutex)); }
 
-Win32InstallLockPlatform::~Win32InstallLockPlatform() {
-  if (holderView_ != nullptr) ::UnmapViewOfFile(holderView_);
-}
-
 std::uint32_t Win32InstallLockPlatform::CurrentProcessId() { return ::GetCurrentProcessId(); }
 
 // A page of the paging file, named in the session: every launcher that
@@ -50,22 +48,22 @@ std::uint32_t Win32InstallLockPlatform::CurrentProcessId() { return ::GetCurrent
 // and touching them would end the launcher, so the view is used only when its
 // first page is committed and writable.
 volatile LONG* Win32InstallLockPlatform::HolderSlot() {
-  if (holderView_ == nullptr && !holderRecord_) {
+  // Made once: a record that could not be made is not tried again.
+  if (!holderView_ && !holderRecord_) {
     holderRecord_.Reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                              sizeof(LONG), kInstallHolderRecordName));
     if (holderRecord_) {
-      void* view = ::MapViewOfFile(holderRecord_.Get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LONG));
+      UniqueMappedView view(
+          ::MapViewOfFile(holderRecord_.Get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LONG)));
       MEMORY_BASIC_INFORMATION page = {};
-      if (view != nullptr && ::VirtualQuery(view, &page, sizeof(page)) == sizeof(page) &&
+      if (view && ::VirtualQuery(view.Get(), &page, sizeof(page)) == sizeof(page) &&
           page.State == MEM_COMMIT && (page.Protect & 0xFFu) == PAGE_READWRITE &&
           page.RegionSize >= sizeof(LONG)) {
-        holderView_ = view;
-      } else if (view != nullptr) {
-        ::UnmapViewOfFile(view);
+        holderView_ = std::move(view);
       }
     }
   }
-  return static_cast<volatile LONG*>(holderView_);
+  return static_cast<volatile LONG*>(holderView_.Get());
 }
 
 void Win32InstallLockPlatform::PublishHolder(std::uint32_t processId) {

@@ -11,11 +11,6 @@ namespace tarnix::win {
 // Used by one thread at a time (the one that takes the lock).
 class Win32InstallLockPlatform final : public InstallLockPlatform {
  public:
-  Win32InstallLockPlatform() = default;
-  ~Win32InstallLockPlatform() override;
-  Win32InstallLockPlatform(const Win32InstallLockPlatform&) = delete;
-  Win32InstallLockPlatform& operator=(const Win32InstallLockPlatform&) = delete;
-
   MutexHandle CreateNamedMutex(const std::wstring& name, std::uint32_t* error) override;
   std::uint32_t WaitForMutex(MutexHandle mutex, std::uint32_t timeoutMs) override;
   void ReleaseOwnership(MutexHandle mutex) override;
@@ -41,7 +36,7 @@ class Win32InstallLockPlatform final : public InstallLockPlatform {
   volatile LONG* HolderSlot();
 
   UniqueKernelHandle holderRecord_;
-  void* holderView_ = nullptr;
+  UniqueMappedView holderView_;
 };
 
 // The lock held by a thread of its own, so that whichever thread knows the

@@ -29,12 +29,16 @@ inline HANDLE InvalidHandleValue() { return INVALID_HANDLE_VALUE; }
 inline void CloseKernelHandle(HANDLE h) { ::CloseHandle(h); }
 inline HMODULE NullModule() { return nullptr; }
 inline void ReleaseModule(HMODULE h) { ::FreeLibrary(h); }
+inline void* NullView() { return nullptr; }
+inline void UnmapView(void* view) { ::UnmapViewOfFile(view); }
 
 // Files and devices: invalid at INVALID_HANDLE_VALUE.
 using UniqueFile = UniqueHandle<WinTraits<HANDLE, InvalidHandleValue, CloseKernelHandle>>;
 // Processes, threads, events: invalid at NULL.
 using UniqueKernelHandle = UniqueHandle<WinTraits<HANDLE, NullHandle, CloseKernelHandle>>;
 using UniqueModule = UniqueHandle<WinTraits<HMODULE, NullModule, ReleaseModule>>;
+// A view of a file mapping (MapViewOfFile): invalid at NULL.
+using UniqueMappedView = UniqueHandle<WinTraits<void*, NullView, UnmapView>>;
 
 // Loads a library from the system directory only, never from the program's
 // folder or the current directory. Returns an invalid module on failure.

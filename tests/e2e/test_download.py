@@ -57,6 +57,11 @@ class DownloadTest(LauncherTestCase):
         # up before the launcher starts, or its start-up eats the download.
         self.probe.windows()
 
+    def installer_runs(self):
+        """The fake installer's record: one line per run."""
+        with open(self.installer_log, encoding="utf-8") as log:
+            return log.read().splitlines()
+
     def installer_body(self, size=256 * 1024, signer="expected"):
         """The fake installer, padded to `size` bytes so that a trickle takes
         a while, and signed as the real one is (see signing.fake_installer)."""
@@ -142,8 +147,7 @@ class DownloadTest(LauncherTestCase):
             self.assertRegex(argv[2], r"^--tarnix-host-window-size=\d+x\d+$")
             self.assertEqual(argv[3:], ["--no-sandbox"])
 
-            with open(self.installer_log, encoding="utf-8") as log:
-                runs = log.read().splitlines()
+            runs = self.installer_runs()
             self.assertEqual(len(runs), 1, "the installer runs once")
             self.assertRegex(runs[0].strip(), r'^"?[A-Z]:\\.*\\TarnixSetup\.exe"?$', "no arguments")
 
@@ -164,8 +168,7 @@ class DownloadTest(LauncherTestCase):
             launcher = self.start_download(server.proxy, env={"TARNIX_FAKE_INSTALLER_MODE": "rename"})
             launcher.communicate(timeout=60)
             self.assertEqual(launcher.returncode, 0)
-            with open(self.installer_log, encoding="utf-8") as log:
-                runs = log.read().splitlines()
+            runs = self.installer_runs()
             self.assertEqual(runs[1:], ["read ok", "rename refused 32"], "32: ERROR_SHARING_VIOLATION")
             self.assertTrue(os.path.exists(self.temp_installer), "the installer stays in the temporary folder")
             _, argv, _ = self.host_record()
@@ -204,8 +207,7 @@ class DownloadTest(LauncherTestCase):
             self.assertEqual(launcher.returncode, 0)
             _, argv, _ = self.host_record()
             self.assertEqual(argv[1], "--load-apps=" + folder)
-            with open(self.installer_log, encoding="utf-8") as log:
-                self.assertEqual(len(log.read().splitlines()), 1, "the installer runs once")
+            self.assertEqual(len(self.installer_runs()), 1, "the installer runs once")
             self.assertEqual(len(download_requests(server)), 3, server.requests)
             self.assertIsNone(self.probe.find(MESSAGE_TITLE))
 
@@ -281,8 +283,7 @@ class DownloadTest(LauncherTestCase):
                 self.assertEqual(launcher.returncode, 0)
 
             self.assertEqual(len(download_requests(server)), 1, server.requests)
-            with open(self.installer_log, encoding="utf-8") as log:
-                self.assertEqual(len(log.read().splitlines()), 1, "the installer runs once")
+            self.assertEqual(len(self.installer_runs()), 1, "the installer runs once")
             for path, (_, name) in zip(host_logs, launchers):
                 wait_until(lambda: os.path.exists(path), what=f"the {name} launcher's host")
                 self.assertHostLoaded(path, name)
@@ -333,8 +334,7 @@ class DownloadTest(LauncherTestCase):
             self.assertFalse(os.path.exists(first_host), "the closed launcher starts no host")
             self.assertHostLoaded(second_host, "second")
             self.assertEqual(len(download_requests(server)), 2, server.requests)
-            with open(self.installer_log, encoding="utf-8") as log:
-                self.assertEqual(len(log.read().splitlines()), 1, "only the second launcher's installer runs")
+            self.assertEqual(len(self.installer_runs()), 1, "only the second launcher's installer runs")
             lines = self.log_lines()
             self.assertIn("dialog closed before the installer started", lines)
             self.assertTrue(any(line.startswith("install lock: taken after the wait") for line in lines), lines)
@@ -381,8 +381,7 @@ class DownloadTest(LauncherTestCase):
             self.assertFalse(os.path.exists(first_host), "the closed launcher starts no host")
             self.assertHostLoaded(second_host, "second")
             self.assertEqual(len(download_requests(server)), 1, server.requests)
-            with open(self.installer_log, encoding="utf-8") as log:
-                self.assertEqual(len(log.read().splitlines()), 1, "the installer runs once")
+            self.assertEqual(len(self.installer_runs()), 1, "the installer runs once")
 
             entries = harness.read_launch_log(self.wine)
             texts_in_order = [text for _, text in entries]
@@ -478,8 +477,7 @@ class DownloadTest(LauncherTestCase):
             texts_of_waiter = self.launcher_log(lambda t: t == "install lock: held by another launcher; waiting")
             self.assertIn("install lock: taken after the wait (abandoned by its holder)", texts_of_waiter)
             self.assertEqual(len(download_requests(server)), 2, server.requests)
-            with open(self.installer_log, encoding="utf-8") as log:
-                self.assertEqual(len(log.read().splitlines()), 1, "the installer runs once")
+            self.assertEqual(len(self.installer_runs()), 1, "the installer runs once")
 
     def test_only_an_installer_signed_by_the_expected_signer_runs(self):
         if not signing.EXPECTED_SIGNER:

@@ -151,6 +151,14 @@ class ReportTest(LauncherTestCase):
         self.assertIsNotNone(match, query)
         return match[1]
 
+    def assertSentAndStored(self, requests, identity):
+        """The launch's one report carried `identity`, and the common store now
+        holds it as a whole version-2 record."""
+        self.assertEqual(self.guid_of(requests[0][1]), identity.hex())
+        record = self.read_store()
+        self.assertEqual(len(record), 52)
+        self.assertEqual(record[:20], b"\x02\x00\x00\x00" + identity)
+
     # --- the request and its echo ---
 
     def test_one_get_per_launch_with_the_exact_query_echoed_on_stdout(self):
@@ -289,10 +297,7 @@ class ReportTest(LauncherTestCase):
         with serving() as server:
             server.routes["/report"] = Answer()
             _, requests, _ = self.launch(server)
-        self.assertEqual(self.guid_of(requests[0][1]), identity.hex())
-        record = self.read_store()
-        self.assertEqual(len(record), 52)
-        self.assertEqual(record[:20], b"\x02\x00\x00\x00" + identity)
+        self.assertSentAndStored(requests, identity)
 
     def test_planted_per_user_store_is_moved_to_the_common_place(self):
         self.install_host()
@@ -316,10 +321,7 @@ class ReportTest(LauncherTestCase):
         with serving() as server:
             server.routes["/report"] = Answer()
             _, requests, _ = self.launch(server)
-        self.assertEqual(self.guid_of(requests[0][1]), identity.hex())
-        record = self.read_store()
-        self.assertEqual(len(record), 52)
-        self.assertEqual(record[:20], b"\x02\x00\x00\x00" + identity)
+        self.assertSentAndStored(requests, identity)
         self.assertEqual(self.store_folder_files(), ["Global.db", "Global.db.tmp"])
         self.assertFalse(os.path.exists(self.store_path("user")), "the identity moved per user")
 
@@ -339,10 +341,7 @@ class ReportTest(LauncherTestCase):
         with serving() as server:
             server.routes["/report"] = Answer()
             _, requests, _ = self.launch(server)
-        self.assertEqual(self.guid_of(requests[0][1]), identity.hex())
-        record = self.read_store()
-        self.assertEqual(len(record), 52)
-        self.assertEqual(record[:20], b"\x02\x00\x00\x00" + identity)
+        self.assertSentAndStored(requests, identity)
         # The cut writer's fresh temporary file waits for the clean-up.
         self.assertEqual(self.store_folder_files(),
                          ["Global.db", "Global.db.00000f3c-00000a10-00000000.tmp"])
