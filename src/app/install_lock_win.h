@@ -43,7 +43,7 @@ class Win32InstallLockPlatform final : public InstallLockPlatform {
 // installation is over may give it up: the installer-run thread once the
 // host has started, or the main thread once the dialog has closed. Create it
 // with new and never destroy it: the installer-run thread may give it up
-// while the main thread runs the exit-time destructors.
+// while the process ends.
 class HeldInstallLock final : public InstallLockOwner {
  public:
   HeldInstallLock();

@@ -42,7 +42,8 @@ class CUseThreadDownloadApp final : public CWinApp {
   CUseThreadDownloadApp() { m_dwRestartManagerSupportFlags = kRestartManagerSupportRestart; }
 
   // Always FALSE: the launcher has no message loop of its own and ends as
-  // soon as this returns (or earlier, from the installer-run thread).
+  // soon as this returns, or earlier: from the installer-run thread, or
+  // after the download dialog's close.
   BOOL InitInstance() override {
     CWinApp::InitInstance();
 
@@ -50,17 +51,20 @@ class CUseThreadDownloadApp final : public CWinApp {
     Win32FileQuery files;
     // Held for the download branch until the host's start has been tried
     // after the installation, or the dialog has closed (and an installer
-    // that had started has ended). Never destroyed, as
-    // the launch below: the installer-run thread gives the lock up and
-    // launches through it, and may still do so while this thread runs the
-    // exit-time destructors after the user closed the dialog.
+    // that had started has ended). Never destroyed, as the launch below: the
+    // installer-run thread gives the lock up and launches through it, and
+    // may still do so while the process ends.
     auto& lock = *new HeldInstallLock;
     auto installNeeded = [&registry, &files] { return IsHostInstallNeeded(registry, files); };
     if (ChooseStartBranch(installNeeded, lock) == StartBranch::kDownload) {
       RegisterCommonControls();
       RunDownloadDialog(*new Win32AppLaunch([&lock] { lock.Release(); }));
       lock.Release();
-      return FALSE;
+      // The dialog was closed. A download the close cut short (inside WinINet,
+      // or in a pause between attempts) and an installer run still waiting
+      // for it go on running: the C run-time's exit and the libraries' detach
+      // code must not run under them.
+      EndProcessOnSystem(false, 0);
     }
     // The host is started (or its failure told) before the launcher waits,
     // with nothing on screen, for its report. A report that may still run

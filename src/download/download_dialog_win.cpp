@@ -17,8 +17,11 @@ CUseThreadDownloadDlg::CUseThreadDownloadDlg(AppLaunch& launch)
   m_strUrl = kDownloadUrl;
   m_strPath = InstallerPath(::_wgetenv(kTempVariableName));
   // "%ls" is the standard spelling of "%S": the wide path, converted for the
-  // narrow stream. No line break follows.
+  // narrow stream. No line break follows. Written out at once: this process
+  // ends by terminating itself, which flushes nothing, and no other thread
+  // writes to the stream yet.
   std::printf("pathvar=%ls.", m_strPath.c_str());
+  std::fflush(stdout);
   m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 

@@ -5,10 +5,10 @@ namespace tarnix::win {
 CProgressCtrl progressBar;
 CButton doneButton;
 
-// Created before start-up and never destroyed: when the user closes the
-// dialog, the main thread runs the C run-time's exit while the worker threads
-// may still read the job or wait on the event, so these must not be torn down
-// under them. The system closes the event's handle with the process.
+// Created before start-up and never destroyed: the worker threads may still
+// read the job or wait on the event when the process ends, so these must not
+// be torn down under them. The system closes the event's handle with the
+// process.
 DownloadJobRecord& DownloadJob = *new DownloadJobRecord;
 CEvent& downloadFinished = *new CEvent;
 UniqueFile& checkedInstaller = *new UniqueFile;

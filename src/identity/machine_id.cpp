@@ -35,10 +35,9 @@ char MachineIdText[kMachineIdTextSize] = {};
 
 namespace {
 
-// Created by the first GetMachineId and never destroyed: when the user closes
-// the download dialog, the main thread runs the C run-time's exit while the
-// installer-run thread may be inside the derivation, which must not meet a
-// cache torn down under it. The system frees the block with the process.
+// Created by the first GetMachineId and never destroyed: the process may end
+// while another thread is inside the derivation, which must not meet a cache
+// torn down under it. The system frees the block with the process.
 Base::GUID::CSeqIDGen& ProcessSeqIDGen() {
   static Base::GUID::CSeqIDGen& generator = *new Base::GUID::CSeqIDGen;
   return generator;

@@ -39,8 +39,8 @@ int CWinApp::Run(HINSTANCE instance, const wchar_t* arguments) {
 CWinApp* AfxGetApp() { return g_application; }
 
 const std::wstring& ApplicationTitle() {
-  // Never destroyed: a worker thread may still show a message while the main
-  // thread runs the exit-time destructors after the dialog was closed.
+  // Never destroyed: a worker thread may still show a message while the
+  // process ends.
   static const std::wstring& title = *new std::wstring([] {
     wchar_t path[MAX_PATH] = {};
     DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);

@@ -71,8 +71,7 @@ void Win32LogPlatform::CloseMutex(LogMutexHandle mutex) { ::CloseHandle(AsHandle
 void OpenProcessLogOnSystem() {
   const wchar_t* temp = ::_wgetenv(L"TEMP");
   if (temp == nullptr || *temp == L'\0') return;
-  // Never destroyed: worker threads may write while the main thread runs the
-  // exit-time destructors.
+  // Never destroyed: worker threads may still write while the process ends.
   auto* platform = new Win32LogPlatform;
   auto* log = new LaunchLog(*platform, temp, ::GetCurrentProcessId());
   if (log->IsOpen()) SetProcessLog(log);

@@ -2,8 +2,8 @@
 
 namespace tarnix {
 
-void EndProcess(ProcessEnd& end, bool reportFinished, unsigned exitCode) {
-  if (!reportFinished) {
+void EndProcess(ProcessEnd& end, bool othersEnded, unsigned exitCode) {
+  if (!othersEnded) {
     end.Terminate(exitCode);
     return;
   }

@@ -20,9 +20,9 @@ class Win32ProcessEnd final : public ProcessEnd {
 
 }  // namespace
 
-void EndProcessOnSystem(bool reportFinished, unsigned exitCode) {
+void EndProcessOnSystem(bool othersEnded, unsigned exitCode) {
   Win32ProcessEnd end;
-  EndProcess(end, reportFinished, exitCode);
+  EndProcess(end, othersEnded, exitCode);
   // Only a TerminateProcess that failed comes back here.
   ::ExitProcess(exitCode);
 }

@@ -3,9 +3,8 @@
 
 namespace tarnix::win {
 
-// EndProcess on the system: fflush and ExitProcess when the launch report
-// has finished, TerminateProcess of the current process when it may still
-// be running.
-[[noreturn]] void EndProcessOnSystem(bool reportFinished, unsigned exitCode);
+// EndProcess on the system: fflush and ExitProcess when no other thread of
+// ours may still run, TerminateProcess of the current process when one may.
+[[noreturn]] void EndProcessOnSystem(bool othersEnded, unsigned exitCode);
 
 }  // namespace tarnix::win

@@ -18,21 +18,22 @@ class FakeProcessEnd final : public ProcessEnd {
   }
 };
 
-TEST(EndProcess, FlushesAndExitsOnlyWhenTheReportHasEnded) {
+TEST(EndProcess, FlushesAndExitsOnlyWhenNoOtherThreadRuns) {
   struct Case {
-    bool reportFinished;
+    bool othersEnded;
     std::vector<std::string> calls;
   };
   const Case cases[] = {
       {true, {"flush", "exit 0"}},
-      // The report's thread may hold stdout's lock in a blocked write: no
-      // flush, no detach code, nothing that could wait for it.
+      // The report's thread may hold stdout's lock in a blocked write, a
+      // download WinINet's: no flush, no detach code, nothing that could
+      // wait for them.
       {false, {"terminate 0"}},
   };
   for (const Case& c : cases) {
     FakeProcessEnd end;
-    EndProcess(end, c.reportFinished, 0);
-    EXPECT_EQ(end.calls, c.calls) << c.reportFinished;
+    EndProcess(end, c.othersEnded, 0);
+    EXPECT_EQ(end.calls, c.calls) << c.othersEnded;
   }
 }
 
