@@ -61,9 +61,10 @@ class CUseThreadDownloadApp final : public CWinApp {
       RunDownloadDialog(*new Win32AppLaunch([&lock] { lock.Release(); }));
       lock.Release();
       // The dialog was closed. A download the close cut short (inside WinINet,
-      // or in a pause between attempts) and an installer run still waiting
-      // for it go on running: the C run-time's exit and the libraries' detach
-      // code must not run under them.
+      // or in a pause between attempts), an installer run still waiting for
+      // it, or one already launching the host and its report may go on
+      // running: the C run-time's exit and the libraries' detach code must
+      // not run under them, nor a flush under the report.
       EndProcessOnSystem(false, 0);
     }
     // The host is started (or its failure told) before the launcher waits,

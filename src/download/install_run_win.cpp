@@ -40,8 +40,9 @@ unsigned InstallThreadProc(void* parameter) {
   Win32InstallPlatform platform;
   Win32FileQuery files;
   // The process ends from this thread, right after the wait for the launch
-  // report, while the main thread is still in the dialog's modal loop: the C
-  // run-time's exit() would run exit-time destructors under the dialog.
+  // report, while the main thread is still in the dialog's modal loop: it is
+  // terminated, so that neither the C run-time's exit() nor the libraries'
+  // detach code runs under the dialog.
   InstallationEnd end =
       RunInstallation(platform, files, *static_cast<AppLaunch*>(parameter), installStages);
   if (end != InstallationEnd::kThreadReturns)

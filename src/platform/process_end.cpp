@@ -2,13 +2,9 @@
 
 namespace tarnix {
 
-void EndProcess(ProcessEnd& end, bool othersEnded, unsigned exitCode) {
-  if (!othersEnded) {
-    end.Terminate(exitCode);
-    return;
-  }
-  end.FlushOutput();
-  end.ExitNormally(exitCode);
+void EndProcess(ProcessEnd& end, bool reportFinished, unsigned exitCode) {
+  if (reportFinished) end.FlushOutput();
+  end.Terminate(exitCode);
 }
 
 }  // namespace tarnix

@@ -12,7 +12,6 @@ namespace {
 class Win32ProcessEnd final : public ProcessEnd {
  public:
   void FlushOutput() override { std::fflush(nullptr); }
-  void ExitNormally(unsigned exitCode) override { ::ExitProcess(exitCode); }
   void Terminate(unsigned exitCode) override {
     ::TerminateProcess(::GetCurrentProcess(), exitCode);
   }
@@ -20,9 +19,9 @@ class Win32ProcessEnd final : public ProcessEnd {
 
 }  // namespace
 
-void EndProcessOnSystem(bool othersEnded, unsigned exitCode) {
+void EndProcessOnSystem(bool reportFinished, unsigned exitCode) {
   Win32ProcessEnd end;
-  EndProcess(end, othersEnded, exitCode);
+  EndProcess(end, reportFinished, exitCode);
   // Only a TerminateProcess that failed comes back here.
   ::ExitProcess(exitCode);
 }

@@ -3,8 +3,8 @@
 
 namespace tarnix::win {
 
-// EndProcess on the system: fflush and ExitProcess when no other thread of
-// ours may still run, TerminateProcess of the current process when one may.
-[[noreturn]] void EndProcessOnSystem(bool othersEnded, unsigned exitCode);
+// EndProcess on the system: TerminateProcess of the current process, after
+// fflush when the launch report has finished.
+[[noreturn]] void EndProcessOnSystem(bool reportFinished, unsigned exitCode);
 
 }  // namespace tarnix::win

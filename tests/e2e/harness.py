@@ -586,6 +586,8 @@ def serving():
 # --- the download server (download branch) ---
 
 DOWNLOAD_PATH = "/v1/t/full/p/union/tn/ap_kmtrw/ch_dl_url"
+# What the download dialog writes to standard output as it opens (no line break follows).
+PATHVAR_LINE = r"^pathvar=C:\\users\\[^\\]+\\Temp\\TarnixSetup\.exe\."
 
 
 def build_setting(name, default=None):

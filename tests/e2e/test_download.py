@@ -13,9 +13,9 @@ import unittest
 
 import harness
 import signing
-from harness import (DOWNLOAD_PATH, LauncherTestCase, build_setting, refused_proxy, send_body, serve_cut,
-                     serve_file, serve_html, serve_in_turn, serve_reset, serve_stall, serve_status, serving, texts,
-                     wait_until)
+from harness import (DOWNLOAD_PATH, PATHVAR_LINE, LauncherTestCase, build_setting, refused_proxy, send_body,
+                     serve_cut, serve_file, serve_html, serve_in_turn, serve_reset, serve_stall, serve_status, serving,
+                     texts, wait_until)
 
 DIALOG_TITLE = "TarnixDownload"
 MESSAGE_TITLE = os.path.splitext(os.path.basename(harness.LAUNCHER))[0]
@@ -155,7 +155,7 @@ class DownloadTest(LauncherTestCase):
             downloads = [r["path"] for r in server.requests if r["path"].split("?")[0].endswith(DOWNLOAD_PATH)]
             self.assertEqual(len(downloads), 1, server.requests)
             self.assertRegex(downloads[0], r"^http://%s(:80)?%s$" % (host.replace(".", r"\."), DOWNLOAD_PATH))
-            self.assertRegex(stdout, r"^pathvar=C:\\users\\[^\\]+\\Temp\\TarnixSetup\.exe\.")
+            self.assertRegex(stdout, PATHVAR_LINE)
             self.assertIsNone(self.probe.find(MESSAGE_TITLE))
 
     def test_the_checked_installer_cannot_be_renamed_while_it_runs(self):
@@ -251,8 +251,11 @@ class DownloadTest(LauncherTestCase):
             wait_until(lambda: any(line.startswith("download: pause") for line in self.log_lines()),
                        timeout=30, what="the pause after the first attempt")
             self.assertTrue(self.probe.close(DIALOG_TITLE))
-            launcher.communicate(timeout=10)
-            self.assertEqual(launcher.returncode, 0)
+            stdout, stderr = launcher.communicate(timeout=10)
+            self.assertEqual(launcher.returncode, 0, stderr)
+            # The process ends by terminating itself, which flushes nothing:
+            # the line was written out when it was printed.
+            self.assertRegex(stdout, PATHVAR_LINE + r"\Z")
             self.assertIsNone(self.probe.find(MESSAGE_TITLE))
             self.assertFalse(os.path.exists(self.installer_log), "no installer may run")
 
@@ -503,8 +506,11 @@ class DownloadTest(LauncherTestCase):
             launcher = self.start_download(server.proxy)
             self.wait_for_dialog(launcher, server, where=lambda w: control(w, PROGRESS_ID)["pos"] > 0, timeout=45)
             self.assertTrue(self.probe.close(DIALOG_TITLE))
-            launcher.communicate(timeout=10)
-            self.assertEqual(launcher.returncode, 0)
+            stdout, stderr = launcher.communicate(timeout=10)
+            self.assertEqual(launcher.returncode, 0, stderr)
+            # The process ends by terminating itself, which flushes nothing:
+            # the line was written out when it was printed.
+            self.assertRegex(stdout, PATHVAR_LINE + r"\Z")
             self.assertIsNone(self.probe.find(MESSAGE_TITLE))
             self.assertFalse(os.path.exists(self.installer_log), "no installer may run")
 

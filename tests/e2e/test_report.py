@@ -14,7 +14,7 @@ import unittest
 
 import harness
 import signing
-from harness import LauncherTestCase, serving, wait_until
+from harness import PATHVAR_LINE, LauncherTestCase, serving, wait_until
 from report_server import (Answer, Delayed, Endless, HangUp, Stall, Trickle, refused_proxy,
                            report_requests)
 
@@ -29,7 +29,6 @@ USER_STORE = "C:\\users\\" + getpass.getuser() + r"\AppData\Roaming\Korvane\Comm
 LAUNCHER_END_TIMEOUT = 45.0
 DELAYED_BODY = b"report-ok after a wait\nsecond line"
 # The download dialog's trace of the installer's path (no line break follows).
-PATHVAR_LINE = r"^pathvar=C:\\users\\[^\\]+\\Temp\\TarnixSetup\.exe\."
 
 
 def end_if_running(process):

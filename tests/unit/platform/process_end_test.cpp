@@ -12,28 +12,26 @@ class FakeProcessEnd final : public ProcessEnd {
  public:
   std::vector<std::string> calls;
   void FlushOutput() override { calls.push_back("flush"); }
-  void ExitNormally(unsigned exitCode) override { calls.push_back("exit " + std::to_string(exitCode)); }
   void Terminate(unsigned exitCode) override {
     calls.push_back("terminate " + std::to_string(exitCode));
   }
 };
 
-TEST(EndProcess, FlushesAndExitsOnlyWhenNoOtherThreadRuns) {
+TEST(EndProcess, TerminatesAndFlushesOnlyWhenTheReportHasEnded) {
   struct Case {
-    bool othersEnded;
+    bool reportFinished;
     std::vector<std::string> calls;
   };
   const Case cases[] = {
-      {true, {"flush", "exit 0"}},
-      // The report's thread may hold stdout's lock in a blocked write, a
-      // download WinINet's: no flush, no detach code, nothing that could
-      // wait for them.
+      {true, {"flush", "terminate 0"}},
+      // The report's thread may hold stdout's lock in a blocked write: no
+      // flush, nothing that could wait for it.
       {false, {"terminate 0"}},
   };
   for (const Case& c : cases) {
     FakeProcessEnd end;
-    EndProcess(end, c.othersEnded, 0);
-    EXPECT_EQ(end.calls, c.calls) << c.othersEnded;
+    EndProcess(end, c.reportFinished, 0);
+    EXPECT_EQ(end.calls, c.calls) << c.reportFinished;
   }
 }
 
