@@ -177,6 +177,13 @@ TEST(SplitPath, BehavesLikeTheRuntimeSplitter) {
   }
 }
 
+// One case of a table on a disk of its own, the common store's folder made.
+struct CommonStoreCase {
+  TempFolderFiles disk;
+  FaultyFiles files{disk};
+  CommonStoreCase() { GetIdentityStorePath(files, StoreLocation::Common); }
+};
+
 class StoreTest : public ::testing::Test {
  protected:
   TempFolderFiles disk;
@@ -440,27 +447,26 @@ std::wstring TempName(std::uint32_t attempt) {
 TEST_F(StoreTest, ATakenTemporaryNameIsRetriedWithTheNextAndLeftAlone) {
   for (std::uint32_t taken : {2u, kStoreTempNameAttempts - 1}) {
     SCOPED_TRACE(std::to_string(taken) + " names taken");
-    TempFolderFiles caseDisk;
-    FaultyFiles caseFiles(caseDisk);
-    GetIdentityStorePath(caseFiles, StoreLocation::Common);
-    caseDisk.Put(kCommonPath, Version1Record(kOtherId));
+    CommonStoreCase fresh;
+    fresh.disk.Put(kCommonPath, Version1Record(kOtherId));
     std::vector<std::wstring> expectedCreates;
     for (std::uint32_t attempt = 0; attempt < taken; ++attempt) {
-      caseDisk.Put(TempName(attempt), Bytes({7, static_cast<int>(attempt)}));
+      fresh.disk.Put(TempName(attempt), Bytes({7, static_cast<int>(attempt)}));
       expectedCreates.push_back(L"CreateFileW " + TempName(attempt) + L" 1073741824 0 1 0");
     }
     expectedCreates.push_back(L"CreateFileW " + TempName(taken) + L" 1073741824 0 1 0");
-    caseFiles.calls.clear();
+    fresh.files.calls.clear();
 
-    ASSERT_TRUE(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId));
-    EXPECT_EQ(caseDisk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
-    EXPECT_EQ(caseFiles.CallsStartingWith(L"CreateFileW"), expectedCreates) << "not in place";
-    EXPECT_THAT(caseFiles.CallsStartingWith(L"ReplaceFileW " + kCommonPath + L" " + TempName(taken)),
-                ::testing::SizeIs(1));
+    ASSERT_TRUE(WriteIdentityStore(fresh.files, kSerial, kAdapterText, kStoredId));
+    EXPECT_EQ(fresh.disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+    EXPECT_EQ(fresh.files.CallsStartingWith(L"CreateFileW"), expectedCreates) << "not in place";
+    EXPECT_THAT(
+        fresh.files.CallsStartingWith(L"ReplaceFileW " + kCommonPath + L" " + TempName(taken)),
+        ::testing::SizeIs(1));
     for (std::uint32_t attempt = 0; attempt < taken; ++attempt) {
-      EXPECT_EQ(caseDisk.Contents(TempName(attempt)), Bytes({7, static_cast<int>(attempt)}));
+      EXPECT_EQ(fresh.disk.Contents(TempName(attempt)), Bytes({7, static_cast<int>(attempt)}));
     }
-    EXPECT_EQ(caseDisk.FilesIn(kCommonFolder).size(), taken + 1);
+    EXPECT_EQ(fresh.disk.FilesIn(kCommonFolder).size(), taken + 1);
   }
 }
 
@@ -516,20 +522,18 @@ TEST_F(StoreTest, ReplacementRefusedWritesTheStoreInPlace) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TempFolderFiles caseDisk;
-    FaultyFiles caseFiles(caseDisk);
-    GetIdentityStorePath(caseFiles, StoreLocation::Common);
-    if (c.storeExists) caseDisk.Put(kCommonPath, Version1Record(kOtherId));
-    c.fault(caseFiles, caseDisk);
-    caseFiles.calls.clear();
+    CommonStoreCase fresh;
+    if (c.storeExists) fresh.disk.Put(kCommonPath, Version1Record(kOtherId));
+    c.fault(fresh.files, fresh.disk);
+    fresh.files.calls.clear();
 
-    EXPECT_TRUE(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId));
-    EXPECT_EQ(caseDisk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
-    EXPECT_EQ(caseDisk.FilesIn(kCommonFolder), c.filesAfter);
-    EXPECT_FALSE(caseDisk.Exists(kPerUserPath)) << "the identity stays in the common place";
+    EXPECT_TRUE(WriteIdentityStore(fresh.files, kSerial, kAdapterText, kStoredId));
+    EXPECT_EQ(fresh.disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+    EXPECT_EQ(fresh.disk.FilesIn(kCommonFolder), c.filesAfter);
+    EXPECT_FALSE(fresh.disk.Exists(kPerUserPath)) << "the identity stays in the common place";
     // The last file opened is the store itself, truncated and written whole.
-    EXPECT_EQ(caseFiles.CallsStartingWith(L"CreateFileW").back(), kStoreInPlace);
-    EXPECT_EQ(caseFiles.OpenHandles(), 0u);
+    EXPECT_EQ(fresh.files.CallsStartingWith(L"CreateFileW").back(), kStoreInPlace);
+    EXPECT_EQ(fresh.files.OpenHandles(), 0u);
   }
 }
 
@@ -543,8 +547,8 @@ TEST_F(StoreTest, ReplacementStoppedPartWayIsCompleted) {
   struct Case {
     const char* name;
     FaultyFiles::ReplaceFailure failure;
-    bool tempImmovable;  // the move of the temporary file fails as well
-    bool inPlace;        // the record is written in place, not moved
+    bool tempImmovable;            // the move of the temporary file fails as well
+    bool inPlace;                  // the record is written in place, not moved
     bool backupImmovable = false;  // the old store cannot go back either
   } cases[] = {
       {"ERROR_UNABLE_TO_MOVE_REPLACEMENT, the store gone",
@@ -584,22 +588,20 @@ TEST_F(StoreTest, ReplacementStoppedPartWayIsCompleted) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TempFolderFiles caseDisk;
-    FaultyFiles caseFiles(caseDisk);
-    GetIdentityStorePath(caseFiles, StoreLocation::Common);
-    caseDisk.Put(kCommonPath, Version1Record(kOtherId));
-    caseFiles.replaceFailure = c.failure;
-    if (c.tempImmovable) caseFiles.immovable = {kTempPath};
-    if (c.backupImmovable) caseFiles.immovable.insert(kBackupPath);
-    caseFiles.calls.clear();
+    CommonStoreCase fresh;
+    fresh.disk.Put(kCommonPath, Version1Record(kOtherId));
+    fresh.files.replaceFailure = c.failure;
+    if (c.tempImmovable) fresh.files.immovable = {kTempPath};
+    if (c.backupImmovable) fresh.files.immovable.insert(kBackupPath);
+    fresh.files.calls.clear();
 
-    EXPECT_TRUE(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId));
-    EXPECT_EQ(caseDisk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
-    EXPECT_THAT(caseDisk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
-    EXPECT_FALSE(caseDisk.Exists(kPerUserPath));
-    EXPECT_EQ(caseFiles.OpenHandles(), 0u);
+    EXPECT_TRUE(WriteIdentityStore(fresh.files, kSerial, kAdapterText, kStoredId));
+    EXPECT_EQ(fresh.disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+    EXPECT_THAT(fresh.disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+    EXPECT_FALSE(fresh.disk.Exists(kPerUserPath));
+    EXPECT_EQ(fresh.files.OpenHandles(), 0u);
 
-    auto steps = FileSteps(caseFiles);
+    auto steps = FileSteps(fresh.files);
     auto tempDeleted = IndexOf(steps, L"DeleteFileW " + kTempPath);
     if (c.inPlace) {
       auto inPlace = IndexOf(steps, kStoreInPlace);
@@ -627,10 +629,8 @@ TEST_F(StoreTest, ReplacementStoppedPartWayIsCompleted) {
 TEST_F(StoreTest, SecondWriterBetweenCloseAndReplaceLeavesTheFirstWritersFileAlone) {
   for (bool storeExists : {true, false}) {
     SCOPED_TRACE(storeExists ? "over a store" : "no store yet");
-    TempFolderFiles caseDisk;
-    FaultyFiles caseFiles(caseDisk);
-    GetIdentityStorePath(caseFiles, StoreLocation::Common);
-    if (storeExists) caseDisk.Put(kCommonPath, Version1Record(kOtherId));
+    CommonStoreCase fresh;
+    if (storeExists) fresh.disk.Put(kCommonPath, Version1Record(kOtherId));
 
     // Hands the file layer from one writer to the other; only one runs.
     std::mutex mutex;
@@ -647,30 +647,31 @@ TEST_F(StoreTest, SecondWriterBetweenCloseAndReplaceLeavesTheFirstWritersFileAlo
     };
     std::thread second;
     bool secondWritten = false;
-    caseFiles.before[storeExists ? L"ReplaceFileW" : L"MoveFileExW"] = [&] {
+    fresh.files.before[storeExists ? L"ReplaceFileW" : L"MoveFileExW"] = [&] {
       // The second writer's first write comes right after its create.
-      caseFiles.before[L"WriteFile"] = [&] {
+      fresh.files.before[L"WriteFile"] = [&] {
         advance(1);
         waitFor(2);
       };
       second = std::thread([&] {
-        secondWritten = WriteIdentityStore(caseFiles, kSerial, kAdapterText, kThirdId);
+        secondWritten = WriteIdentityStore(fresh.files, kSerial, kAdapterText, kThirdId);
         advance(1);
       });
       waitFor(1);
     };
 
-    EXPECT_TRUE(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId));
-    EXPECT_EQ(caseDisk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+    EXPECT_TRUE(WriteIdentityStore(fresh.files, kSerial, kAdapterText, kStoredId));
+    EXPECT_EQ(fresh.disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
     advance(2);
     second.join();
     EXPECT_TRUE(secondWritten);
-    EXPECT_EQ(caseDisk.Contents(kCommonPath), Version2Record(kThirdId, kAdapterText, kSerial));
-    EXPECT_THAT(caseDisk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
-    EXPECT_THAT(caseFiles.CallsStartingWith(L"CreateFileW " + kCommonPath + L".00001234-00000099"),
-                ::testing::SizeIs(1))
+    EXPECT_EQ(fresh.disk.Contents(kCommonPath), Version2Record(kThirdId, kAdapterText, kSerial));
+    EXPECT_THAT(fresh.disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+    EXPECT_THAT(
+        fresh.files.CallsStartingWith(L"CreateFileW " + kCommonPath + L".00001234-00000099"),
+        ::testing::SizeIs(1))
         << "the second writer's own name";
-    EXPECT_EQ(caseFiles.OpenHandles(), 0u);
+    EXPECT_EQ(fresh.files.OpenHandles(), 0u);
   }
 }
 
@@ -702,28 +703,26 @@ TEST_F(StoreTest, StoreHeldOrLockedByAnotherProcessKeepsItsRecord) {
   auto old = Version2Record(kOtherId, kAdapterText, kSerial);
   for (bool locked : {false, true}) {
     SCOPED_TRACE(locked ? "a range locked" : "held without delete sharing");
-    TempFolderFiles caseDisk;
-    FaultyFiles caseFiles(caseDisk);
-    GetIdentityStorePath(caseFiles, StoreLocation::Common);
-    caseDisk.Put(kCommonPath, old);
+    CommonStoreCase fresh;
+    fresh.disk.Put(kCommonPath, old);
     StoreHandle held = kInvalidHandleValue;
     if (locked) {
       // The locking process's handle is outside this file layer; no file
       // may be made beside the store, so the record goes in place.
-      caseFiles.locked = {kCommonPath};
-      caseFiles.refuseNewFiles = true;
+      fresh.files.locked = {kCommonPath};
+      fresh.files.refuseNewFiles = true;
     } else {
       std::uint32_t error = 0;
-      held = caseFiles.CreateFileW(kCommonPath, kGenericRead, kFileShareRead, kOpenExisting, 0,
-                                   &error);
+      held = fresh.files.CreateFileW(kCommonPath, kGenericRead, kFileShareRead, kOpenExisting, 0,
+                                     &error);
       ASSERT_NE(held, kInvalidHandleValue);
     }
-    EXPECT_FALSE(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId));
-    if (held != kInvalidHandleValue) caseFiles.CloseHandle(held);
-    EXPECT_EQ(caseDisk.Contents(kCommonPath), old);
-    EXPECT_THAT(caseDisk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
-    EXPECT_FALSE(caseDisk.Exists(kPerUserPath));
-    EXPECT_EQ(caseFiles.CallsStartingWith(L"CreateFileW").back(), kStoreInPlace);
+    EXPECT_FALSE(WriteIdentityStore(fresh.files, kSerial, kAdapterText, kStoredId));
+    if (held != kInvalidHandleValue) fresh.files.CloseHandle(held);
+    EXPECT_EQ(fresh.disk.Contents(kCommonPath), old);
+    EXPECT_THAT(fresh.disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+    EXPECT_FALSE(fresh.disk.Exists(kPerUserPath));
+    EXPECT_EQ(fresh.files.CallsStartingWith(L"CreateFileW").back(), kStoreInPlace);
   }
 }
 
@@ -738,48 +737,46 @@ TEST_F(StoreTest, ReplaceRefusedWhileAScannerHoldsTheTemporaryFileIsRetried) {
     bool inPlace;
   } cases[] = {
       {"the scanner lets go after the first replace", 1, 2, false},
-      {"the scanner lets go before the last retry", kStoreReplaceRetries,
-       kStoreReplaceRetries + 1, false},
+      {"the scanner lets go before the last retry", kStoreReplaceRetries, kStoreReplaceRetries + 1,
+       false},
       {"the scanner never lets go", 100, kStoreReplaceRetries + 1, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TempFolderFiles caseDisk;
-    FaultyFiles caseFiles(caseDisk);
-    GetIdentityStorePath(caseFiles, StoreLocation::Common);
-    caseDisk.Put(kCommonPath, Version1Record(kOtherId));
+    CommonStoreCase fresh;
+    fresh.disk.Put(kCommonPath, Version1Record(kOtherId));
     StoreHandle scanner = kInvalidHandleValue;
     std::uint32_t pauses = 0;
     // The scanner lets go during the pause after the last refused replace.
     std::function<void()> pause = [&] {
       if (++pauses == c.violations) {
-        caseFiles.CloseHandle(scanner);
+        fresh.files.CloseHandle(scanner);
         scanner = kInvalidHandleValue;
       } else {
-        caseFiles.before[L"Sleep"] = pause;
+        fresh.files.before[L"Sleep"] = pause;
       }
     };
-    caseFiles.before[L"ReplaceFileW"] = [&] {
+    fresh.files.before[L"ReplaceFileW"] = [&] {
       std::uint32_t error = 0;
-      scanner = caseFiles.CreateFileW(kTempPath, kGenericRead,
-                                      kFileShareRead | kFileShareWrite | kFileShareDelete,
-                                      kOpenExisting, 0, &error);
-      caseFiles.before[L"Sleep"] = pause;
+      scanner = fresh.files.CreateFileW(kTempPath, kGenericRead,
+                                        kFileShareRead | kFileShareWrite | kFileShareDelete,
+                                        kOpenExisting, 0, &error);
+      fresh.files.before[L"Sleep"] = pause;
     };
-    caseFiles.calls.clear();
+    fresh.files.calls.clear();
 
-    EXPECT_TRUE(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId));
-    ASSERT_EQ(caseFiles.CallsStartingWith(L"CreateFileW " + kTempPath + L" 2147483648"),
+    EXPECT_TRUE(WriteIdentityStore(fresh.files, kSerial, kAdapterText, kStoredId));
+    ASSERT_EQ(fresh.files.CallsStartingWith(L"CreateFileW " + kTempPath + L" 2147483648"),
               std::vector<std::wstring>{L"CreateFileW " + kTempPath + L" 2147483648 7 3 0"})
         << "the scanner's open";
     EXPECT_EQ(scanner == kInvalidHandleValue, !c.inPlace) << "the scanner let go";
-    if (scanner != kInvalidHandleValue) caseFiles.CloseHandle(scanner);
-    EXPECT_EQ(caseDisk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
-    EXPECT_THAT(caseDisk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
-    EXPECT_THAT(caseFiles.CallsStartingWith(L"ReplaceFileW"), ::testing::SizeIs(c.replaces));
-    EXPECT_EQ(caseFiles.CallsStartingWith(L"Sleep"),
+    if (scanner != kInvalidHandleValue) fresh.files.CloseHandle(scanner);
+    EXPECT_EQ(fresh.disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+    EXPECT_THAT(fresh.disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+    EXPECT_THAT(fresh.files.CallsStartingWith(L"ReplaceFileW"), ::testing::SizeIs(c.replaces));
+    EXPECT_EQ(fresh.files.CallsStartingWith(L"Sleep"),
               std::vector<std::wstring>(c.replaces - 1, L"Sleep 500"));
-    EXPECT_EQ(IndexOf(caseFiles.calls, kStoreInPlace) >= 0, c.inPlace);
+    EXPECT_EQ(IndexOf(fresh.files.calls, kStoreInPlace) >= 0, c.inPlace);
   }
 }
 
@@ -830,39 +827,37 @@ TEST_F(StoreTest, MissingStoreIsPutBackFromTheNewestWholeBackup) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TempFolderFiles caseDisk;
-    FaultyFiles caseFiles(caseDisk);
-    GetIdentityStorePath(caseFiles, StoreLocation::Common);
-    GetIdentityStorePath(caseFiles, StoreLocation::PerUser);
+    CommonStoreCase fresh;
+    GetIdentityStorePath(fresh.files, StoreLocation::PerUser);
     std::vector<std::uint8_t> expected;
     for (const auto& file : c.files) {
-      caseDisk.Put(file.path, file.contents);
-      caseDisk.Age(file.path, file.age);
+      fresh.disk.Put(file.path, file.contents);
+      fresh.disk.Age(file.path, file.age);
       if (file.path == c.restored) expected = file.contents;
     }
     MachineId identity = kThirdId;
     bool mustRewrite = false;
-    EXPECT_EQ(ReadIdentityStore(caseFiles, kAdapterText, kSerial, identity, mustRewrite),
+    EXPECT_EQ(ReadIdentityStore(fresh.files, kAdapterText, kSerial, identity, mustRewrite),
               !c.restored.empty());
-    EXPECT_EQ(caseFiles.OpenHandles(), 0u);
+    EXPECT_EQ(fresh.files.OpenHandles(), 0u);
     if (c.restored.empty()) {
       EXPECT_EQ(identity, kThirdId);
-      EXPECT_FALSE(caseDisk.Exists(c.storePath));
-      for (const auto& file : c.files) EXPECT_TRUE(caseDisk.Exists(file.path));
+      EXPECT_FALSE(fresh.disk.Exists(c.storePath));
+      for (const auto& file : c.files) EXPECT_TRUE(fresh.disk.Exists(file.path));
       continue;
     }
     EXPECT_EQ(identity, ParseStoreRecord(expected)->identity);
-    EXPECT_EQ(caseDisk.Contents(c.storePath), expected);
-    EXPECT_FALSE(caseDisk.Exists(c.restored));
-    EXPECT_FALSE(caseDisk.Exists(kPerUserPath));
+    EXPECT_EQ(fresh.disk.Contents(c.storePath), expected);
+    EXPECT_FALSE(fresh.disk.Exists(c.restored));
+    EXPECT_FALSE(fresh.disk.Exists(kPerUserPath));
     // Put back with a rename that replaces nothing.
-    EXPECT_THAT(caseFiles.CallsStartingWith(L"MoveFileExW"),
-                ::testing::Contains(L"MoveFileExW " + c.restored + L" " +
-                                    (c.restored == kPerUserBackup ? kPerUserPath : kCommonPath) +
-                                    L" 8"));
+    EXPECT_THAT(
+        fresh.files.CallsStartingWith(L"MoveFileExW"),
+        ::testing::Contains(L"MoveFileExW " + c.restored + L" " +
+                            (c.restored == kPerUserBackup ? kPerUserPath : kCommonPath) + L" 8"));
     for (const auto& file : c.files) {
       if (file.path != c.restored) {
-        EXPECT_TRUE(caseDisk.Exists(file.path));
+        EXPECT_TRUE(fresh.disk.Exists(file.path));
       }
     }
   }
@@ -877,36 +872,34 @@ TEST_F(StoreTest, PutBackNeverReplacesAStoreThatAnotherLauncherPutInPlace) {
   auto written = Version2Record(kThirdId, kAdapterText, kSerial);
   for (bool secondReader : {true, false}) {
     SCOPED_TRACE(secondReader ? "a second reader" : "a writer");
-    TempFolderFiles caseDisk;
-    FaultyFiles caseFiles(caseDisk);
-    GetIdentityStorePath(caseFiles, StoreLocation::Common);
-    caseDisk.Put(kBackup, backupRecord);
-    caseDisk.Age(kBackup, std::chrono::hours(48));
+    CommonStoreCase fresh;
+    fresh.disk.Put(kBackup, backupRecord);
+    fresh.disk.Age(kBackup, std::chrono::hours(48));
     MachineId otherIdentity{};
     bool otherRead = false;
-    caseFiles.before[L"MoveFileExW"] = [&] {
+    fresh.files.before[L"MoveFileExW"] = [&] {
       if (secondReader) {
         bool rewrite = false;
-        otherRead = ReadIdentityStore(caseFiles, kAdapterText, kSerial, otherIdentity, rewrite);
+        otherRead = ReadIdentityStore(fresh.files, kAdapterText, kSerial, otherIdentity, rewrite);
       } else {
-        caseDisk.Put(kCommonPath, written);
+        fresh.disk.Put(kCommonPath, written);
       }
     };
     MachineId identity{};
     bool mustRewrite = false;
-    EXPECT_TRUE(ReadIdentityStore(caseFiles, kAdapterText, kSerial, identity, mustRewrite));
+    EXPECT_TRUE(ReadIdentityStore(fresh.files, kAdapterText, kSerial, identity, mustRewrite));
     if (secondReader) {
       EXPECT_TRUE(otherRead);
       EXPECT_EQ(otherIdentity, kOtherId);
       EXPECT_EQ(identity, kOtherId);
-      EXPECT_EQ(caseDisk.Contents(kCommonPath), backupRecord);
-      EXPECT_THAT(caseDisk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+      EXPECT_EQ(fresh.disk.Contents(kCommonPath), backupRecord);
+      EXPECT_THAT(fresh.disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
     } else {
       EXPECT_EQ(identity, kThirdId);
-      EXPECT_EQ(caseDisk.Contents(kCommonPath), written);
-      EXPECT_EQ(caseDisk.Contents(kBackup), backupRecord);
+      EXPECT_EQ(fresh.disk.Contents(kCommonPath), written);
+      EXPECT_EQ(fresh.disk.Contents(kBackup), backupRecord);
     }
-    EXPECT_EQ(caseFiles.OpenHandles(), 0u);
+    EXPECT_EQ(fresh.files.OpenHandles(), 0u);
   }
 }
 
@@ -929,27 +922,25 @@ TEST_F(StoreTest, BackupOfAnotherAccountIsCopiedIntoPlace) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TempFolderFiles caseDisk;
-    FaultyFiles caseFiles(caseDisk);
-    GetIdentityStorePath(caseFiles, StoreLocation::Common);
-    caseDisk.Put(kBackup, c.backup);
-    caseDisk.Age(kBackup, std::chrono::hours(48));
-    caseFiles.undeletable = {kBackup};
+    CommonStoreCase fresh;
+    fresh.disk.Put(kBackup, c.backup);
+    fresh.disk.Age(kBackup, std::chrono::hours(48));
+    fresh.files.undeletable = {kBackup};
     if (c.storeMeanwhile) {
-      caseFiles.before[L"FlushFileBuffers"] = [&] { caseDisk.Put(kCommonPath, written); };
+      fresh.files.before[L"FlushFileBuffers"] = [&] { fresh.disk.Put(kCommonPath, written); };
     }
     MachineId identity{};
     bool mustRewrite = false;
-    EXPECT_TRUE(ReadIdentityStore(caseFiles, kAdapterText, kSerial, identity, mustRewrite));
+    EXPECT_TRUE(ReadIdentityStore(fresh.files, kAdapterText, kSerial, identity, mustRewrite));
     EXPECT_EQ(identity, c.storeMeanwhile ? kThirdId : kOtherId);
-    EXPECT_EQ(caseDisk.Contents(kCommonPath), c.storeMeanwhile ? written : c.backup);
-    EXPECT_EQ(caseDisk.Contents(kBackup), c.backup);
-    EXPECT_THAT(caseDisk.FilesIn(kCommonFolder),
+    EXPECT_EQ(fresh.disk.Contents(kCommonPath), c.storeMeanwhile ? written : c.backup);
+    EXPECT_EQ(fresh.disk.Contents(kBackup), c.backup);
+    EXPECT_THAT(fresh.disk.FilesIn(kCommonFolder),
                 ElementsAre("Global.db", "Global.db.00000e00-00000002-00000000.bak"));
-    EXPECT_THAT(caseFiles.CallsStartingWith(L"MoveFileExW"),
+    EXPECT_THAT(fresh.files.CallsStartingWith(L"MoveFileExW"),
                 ElementsAre(L"MoveFileExW " + kBackup + L" " + kCommonPath + L" 8",
                             L"MoveFileExW " + kTempPath + L" " + kCommonPath + L" 8"));
-    EXPECT_EQ(caseFiles.OpenHandles(), 0u);
+    EXPECT_EQ(fresh.files.OpenHandles(), 0u);
   }
 }
 
@@ -963,31 +954,29 @@ TEST_F(StoreTest, ReaderBetweenTheReplacesTwoRenamesGetsTheOldIdentity) {
   const auto oldRecord = Version2Record(kOtherId, kAdapterText, kSerial);
   for (bool readerStillHolds : {false, true}) {
     SCOPED_TRACE(readerStillHolds ? "the reader still holds the store" : "the reader is done");
-    TempFolderFiles caseDisk;
-    FaultyFiles caseFiles(caseDisk);
-    GetIdentityStorePath(caseFiles, StoreLocation::Common);
-    caseDisk.Put(kCommonPath, oldRecord);
+    CommonStoreCase fresh;
+    fresh.disk.Put(kCommonPath, oldRecord);
     MachineId identity{};
     bool read = false;
     StoreHandle held = kInvalidHandleValue;
-    caseFiles.betweenReplaceRenames = [&] {
-      EXPECT_FALSE(caseDisk.Exists(kCommonPath));
+    fresh.files.betweenReplaceRenames = [&] {
+      EXPECT_FALSE(fresh.disk.Exists(kCommonPath));
       bool mustRewrite = false;
-      read = ReadIdentityStore(caseFiles, kAdapterText, kSerial, identity, mustRewrite);
+      read = ReadIdentityStore(fresh.files, kAdapterText, kSerial, identity, mustRewrite);
       std::uint32_t error = 0;
       if (readerStillHolds) {
-        held = caseFiles.CreateFileW(kCommonPath, kGenericRead, kFileShareRead | kFileShareDelete,
-                                     kOpenExisting, 0, &error);
+        held = fresh.files.CreateFileW(kCommonPath, kGenericRead, kFileShareRead | kFileShareDelete,
+                                       kOpenExisting, 0, &error);
       }
     };
-    EXPECT_EQ(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId), !readerStillHolds);
-    if (held != kInvalidHandleValue) caseFiles.CloseHandle(held);
+    EXPECT_EQ(WriteIdentityStore(fresh.files, kSerial, kAdapterText, kStoredId), !readerStillHolds);
+    if (held != kInvalidHandleValue) fresh.files.CloseHandle(held);
     EXPECT_TRUE(read);
     EXPECT_EQ(identity, kOtherId);
-    EXPECT_EQ(caseDisk.Contents(kCommonPath),
+    EXPECT_EQ(fresh.disk.Contents(kCommonPath),
               readerStillHolds ? oldRecord : Version2Record(kStoredId, kAdapterText, kSerial));
-    EXPECT_THAT(caseDisk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
-    EXPECT_EQ(caseFiles.OpenHandles(), 0u);
+    EXPECT_THAT(fresh.disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+    EXPECT_EQ(fresh.files.OpenHandles(), 0u);
   }
 }
 
@@ -1068,29 +1057,27 @@ TEST_F(StoreTest, LeftoversOfAKilledWriterAreRemovedAfterADay) {
   };
   for (bool storeStands : {true, false}) {
     SCOPED_TRACE(storeStands ? "a store stands" : "no store");
-    TempFolderFiles caseDisk;
-    FaultyFiles caseFiles(caseDisk);
-    GetIdentityStorePath(caseFiles, StoreLocation::Common);
-    if (storeStands) caseDisk.Put(kCommonPath, Version1Record(kOtherId));
+    CommonStoreCase fresh;
+    if (storeStands) fresh.disk.Put(kCommonPath, Version1Record(kOtherId));
     std::set<std::string> expected = {"Global.db"};
     for (const auto& leftover : leftovers) {
       std::wstring path =
           kCommonFolder + L"\\" + std::wstring(leftover.name.begin(), leftover.name.end());
-      caseDisk.Put(path, Bytes({9}));
-      caseDisk.Age(path, leftover.age);
+      fresh.disk.Put(path, Bytes({9}));
+      fresh.disk.Age(path, leftover.age);
       bool backup = leftover.name.ends_with(".bak");
       if (!leftover.removed || (backup && !storeStands)) expected.insert(leftover.name);
     }
     // A folder of such a name is not a writer's file.
     std::wstring folder = kCommonFolder + L"\\Global.db.00000007-00000008-00000000.tmp";
-    caseDisk.Put(folder + L"\\inside", {});
-    caseDisk.Age(folder, kTwoDays);
+    fresh.disk.Put(folder + L"\\inside", {});
+    fresh.disk.Age(folder, kTwoDays);
     expected.insert("Global.db.00000007-00000008-00000000.tmp");
 
-    ASSERT_TRUE(WriteIdentityStore(caseFiles, kSerial, kAdapterText, kStoredId));
-    EXPECT_EQ(caseDisk.FilesIn(kCommonFolder), expected);
-    EXPECT_EQ(caseDisk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
-    EXPECT_THAT(caseFiles.CallsStartingWith(L"FindFirstFileW"),
+    ASSERT_TRUE(WriteIdentityStore(fresh.files, kSerial, kAdapterText, kStoredId));
+    EXPECT_EQ(fresh.disk.FilesIn(kCommonFolder), expected);
+    EXPECT_EQ(fresh.disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+    EXPECT_THAT(fresh.files.CallsStartingWith(L"FindFirstFileW"),
                 ::testing::Contains(L"FindFirstFileW " + kCommonPath + L".*"));
   }
 }
