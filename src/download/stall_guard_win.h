@@ -7,18 +7,19 @@
 
 #include <memory>
 
+#include "download/download_worker_win.h"
 #include "download/stall_watch.h"
 
 namespace tarnix::win {
 
 // Passes every call through to `inner` unchanged, so urlmon sees exactly the
-// callback's answers (QueryInterface aside, which names the guard itself as
-// the callback), and on the side feeds a StallWatch: the binding, and
+// callback's answers (the callback names the guard as its IUnknown and
+// IBindStatusCallback), and on the side feeds a StallWatch: the binding, and
 // when data last arrived. The download then fails like any other once it
 // has received nothing for kStallLimitMs.
 class StallGuard final : public IBindStatusCallback {
  public:
-  explicit StallGuard(IBindStatusCallback& inner) : inner_(inner) {}
+  explicit StallGuard(CBindCBHttpCallback& inner) : inner_(inner) { inner_.SetOuter(this); }
   ~StallGuard() { Stop(); }
   StallGuard(const StallGuard&) = delete;
   StallGuard& operator=(const StallGuard&) = delete;
@@ -46,7 +47,7 @@ class StallGuard final : public IBindStatusCallback {
   STDMETHODIMP OnObjectAvailable(REFIID riid, IUnknown* object) override;
 
  private:
-  IBindStatusCallback& inner_;
+  CBindCBHttpCallback& inner_;
   std::shared_ptr<StallWatch> watch_;
 };
 
