@@ -299,11 +299,13 @@ class DownloadTest(LauncherTestCase):
             attempts = [line for line in lines if line.startswith("download attempt")]
             self.assertEqual(len(attempts), 3, lines)
             # A reset comes back as an error or, from Wine's stack at times, as
-            # success with an empty file; both are failed attempts.
+            # success with an empty file; both are failed attempts, and no
+            # server answered them.
             for line in attempts[:2]:
-                self.assertRegex(line, r"^download attempt [12] of 3: result (0x8[0-9A-F]{7}, \d+ bytes, \d+ ms"
-                                       r"|0x00000000, 0 bytes, \d+ ms, the file is empty)$")
-            self.assertRegex(attempts[2], r"^download attempt 3 of 3: result 0x00000000, \d+ bytes, \d+ ms$")
+                self.assertRegex(line, r"^download attempt [12] of 3: result (0x8[0-9A-F]{7}, no HTTP status, \d+ "
+                                       r"bytes, \d+ ms|0x00000000, no HTTP status, 0 bytes, \d+ ms, the file is empty)$")
+            self.assertRegex(attempts[2],
+                             r"^download attempt 3 of 3: result 0x00000000, HTTP status 200, \d+ bytes, \d+ ms$")
             self.assertIn("download: pause of 2000 ms before attempt 2", lines)
             self.assertIn("download: pause of 5000 ms before attempt 3", lines)
             self.assertIn("installer check: trusted", lines)
