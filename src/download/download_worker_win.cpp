@@ -202,6 +202,7 @@ STDMETHODIMP CBindCBHttpCallback::OnResponse(DWORD status, LPCWSTR, LPCWSTR,
 // loops keep handling. Closing the dialog while a prompt is up ends the
 // process (the download thread with it).
 STDMETHODIMP CBindCBHttpCallback::GetWindow(REFGUID, HWND* window) {
+  if (prompts_ != nullptr) prompts_->PromptComing();
   std::uintptr_t dialog = reinterpret_cast<std::uintptr_t>(DownloadDialogWindow());
   std::uintptr_t answer = 0;
   HRESULT result = AnswerWindowRequest(dialog, window != nullptr ? &answer : nullptr);

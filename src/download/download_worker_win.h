@@ -39,6 +39,16 @@ void DeleteUrlCacheEntryOnSystem(const std::wstring& url);
 // counting (AddRef and Release return 1). Every call comes on the download
 // thread, inside its apartment, within the URLDownloadToFileW call; a prompt
 // runs its modal loop there, owned by the dialog of the main thread.
+// Told when the moniker asks for the window of a prompt, right before the
+// prompt; the stall guard holds its watch then.
+class PromptObserver {
+ public:
+  virtual void PromptComing() = 0;
+
+ protected:
+  ~PromptObserver() = default;
+};
+
 class CBindCBHttpCallback final : public IBindStatusCallback,
                                   public IHttpNegotiate,
                                   public IServiceProvider,
@@ -52,7 +62,11 @@ class CBindCBHttpCallback final : public IBindStatusCallback,
   // Names the object that urlmon holds (the stall guard, which passes every
   // call through) as this object's IUnknown and IBindStatusCallback, so
   // that every interface answers IUnknown alike, as COM's identity asks.
-  void SetOuter(IBindStatusCallback* outer) { outer_ = outer; }
+  // `prompts` (may be null) hears of every window request.
+  void SetOuter(IBindStatusCallback* outer, PromptObserver* prompts) {
+    outer_ = outer;
+    prompts_ = prompts;
+  }
 
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
   STDMETHODIMP_(ULONG) AddRef() override;
@@ -87,6 +101,7 @@ class CBindCBHttpCallback final : public IBindStatusCallback,
   BindCallbackInterfaces Interfaces();
 
   IBindStatusCallback* outer_ = this;
+  PromptObserver* prompts_ = nullptr;
   TransferCounts counts_;
 };
 

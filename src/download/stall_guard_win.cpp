@@ -83,6 +83,10 @@ void StallGuard::Stop() {
 STDMETHODIMP StallGuard::QueryInterface(REFIID riid, void** object) {
   return inner_.QueryInterface(riid, object);
 }
+void StallGuard::PromptComing() {
+  if (watch_) watch_->Hold();
+}
+
 STDMETHODIMP_(ULONG) StallGuard::AddRef() { return inner_.AddRef(); }
 STDMETHODIMP_(ULONG) StallGuard::Release() { return inner_.Release(); }
 

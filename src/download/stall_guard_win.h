@@ -17,9 +17,11 @@ namespace tarnix::win {
 // IBindStatusCallback), and on the side feeds a StallWatch: the binding, and
 // when data last arrived. The download then fails like any other once it
 // has received nothing for kStallLimitMs.
-class StallGuard final : public IBindStatusCallback {
+// While a prompt stands (the moniker asked for its window), the watch holds
+// until data arrives again: the user may take longer than the limit.
+class StallGuard final : public IBindStatusCallback, private PromptObserver {
  public:
-  explicit StallGuard(CBindCBHttpCallback& inner) : inner_(inner) { inner_.SetOuter(this); }
+  explicit StallGuard(CBindCBHttpCallback& inner) : inner_(inner) { inner_.SetOuter(this, this); }
   ~StallGuard() { Stop(); }
   StallGuard(const StallGuard&) = delete;
   StallGuard& operator=(const StallGuard&) = delete;
@@ -47,6 +49,8 @@ class StallGuard final : public IBindStatusCallback {
   STDMETHODIMP OnObjectAvailable(REFIID riid, IUnknown* object) override;
 
  private:
+  void PromptComing() override;
+
   CBindCBHttpCallback& inner_;
   std::shared_ptr<StallWatch> watch_;
 };
