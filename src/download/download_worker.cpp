@@ -49,8 +49,8 @@ bool DownloadOnce(const DownloadJobRecord& job, int attempt, DownloadPlatform& p
   LogLine(L"download attempt " + std::to_wstring(attempt) + L" of " +
           std::to_wstring(kDownloadAttempts) + L": result " +
           LogHex(static_cast<std::uint32_t>(result)) + L", " + HttpStatusText(counts.httpStatus) +
-          L", " + std::to_wstring(counts.received) +
-          L" bytes, " + std::to_wstring(duration) + L" ms" + flaw);
+          L", " + std::to_wstring(counts.received) + L" bytes, " + std::to_wstring(duration) +
+          L" ms" + flaw);
   return result == kResultOk && flaw.empty();
 }
 
@@ -86,8 +86,8 @@ const wchar_t* VerdictText(InstallerVerdict verdict) {
 // file, still open, when it passes; nothing when it is missing or fails,
 // which is logged. The file is only ever read.
 InstallerFile CheckShippedInstaller(const DownloadJobRecord& job,
-                                    const std::wstring& expectedSigner,
-                                    DownloadPlatform& platform, InstallerTrust& trust) {
+                                    const std::wstring& expectedSigner, DownloadPlatform& platform,
+                                    InstallerTrust& trust) {
   const std::wstring prefix = L"installer beside the launcher: " + LogQuoted(job.shippedPath);
   if (job.shippedPath.empty()) return {};
   if (SamePathText(job.shippedPath, job.path)) {

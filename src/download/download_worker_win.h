@@ -1,9 +1,9 @@
 #pragma once
 // The download thread and its progress callback.
 
-#include <windows.h>
-#include <urlmon.h>
 #include <servprov.h>
+#include <urlmon.h>
+#include <windows.h>
 
 #include "download/download_worker.h"
 #include "platform/com.h"

@@ -85,8 +85,8 @@ int BindInfo() {
 bool SameIdentity(void* answer, IUnknown* identity) {
   if (answer == nullptr) return false;
   IUnknown* unknown = nullptr;
-  if (static_cast<IUnknown*>(answer)->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)) !=
-      S_OK)
+  if (static_cast<IUnknown*>(answer)->QueryInterface(IID_IUnknown,
+                                                     reinterpret_cast<void**>(&unknown)) != S_OK)
     return false;
   return unknown == identity;
 }
@@ -114,9 +114,9 @@ int Interfaces() {
     HRESULT qi = guard.QueryInterface(a.id, &byQuery);
     void* byService = reinterpret_cast<void*>(1);
     HRESULT qs = provider != nullptr ? provider->QueryService(a.id, a.id, &byService) : E_FAIL;
-    std::printf("%s qi=0x%08lx same=%d qs=0x%08lx same=%d\n", a.name, static_cast<unsigned long>(qi),
-                SameIdentity(byQuery, identity) ? 1 : 0, static_cast<unsigned long>(qs),
-                SameIdentity(byService, identity) ? 1 : 0);
+    std::printf("%s qi=0x%08lx same=%d qs=0x%08lx same=%d\n", a.name,
+                static_cast<unsigned long>(qi), SameIdentity(byQuery, identity) ? 1 : 0,
+                static_cast<unsigned long>(qs), SameIdentity(byService, identity) ? 1 : 0);
   }
   IWindowForBindingUI* windows = nullptr;
   IHttpSecurity* security = nullptr;
@@ -131,14 +131,15 @@ int Interfaces() {
   LPWSTR headers = reinterpret_cast<LPWSTR>(1);
   HRESULT begin = negotiate->BeginningTransaction(L"http://x/", L"", 0, &headers);
   LPWSTR more = reinterpret_cast<LPWSTR>(1);
-  HRESULT response = negotiate->OnResponse(407, L"HTTP/1.1 407 Proxy Authentication Required\r\n",
-                                           nullptr, &more);
-  std::printf("window=0x%08lx hwnd=%d security=0x%08lx begin=0x%08lx headers=%d response=0x%08lx "
-              "status=%lu\n",
-              static_cast<unsigned long>(windowResult), window != nullptr ? 1 : 0,
-              static_cast<unsigned long>(securityResult), static_cast<unsigned long>(begin),
-              headers != nullptr ? 1 : 0, static_cast<unsigned long>(response),
-              static_cast<unsigned long>(callback.Counts().httpStatus));
+  HRESULT response =
+      negotiate->OnResponse(407, L"HTTP/1.1 407 Proxy Authentication Required\r\n", nullptr, &more);
+  std::printf(
+      "window=0x%08lx hwnd=%d security=0x%08lx begin=0x%08lx headers=%d response=0x%08lx "
+      "status=%lu\n",
+      static_cast<unsigned long>(windowResult), window != nullptr ? 1 : 0,
+      static_cast<unsigned long>(securityResult), static_cast<unsigned long>(begin),
+      headers != nullptr ? 1 : 0, static_cast<unsigned long>(response),
+      static_cast<unsigned long>(callback.Counts().httpStatus));
   return 0;
 }
 

@@ -31,9 +31,9 @@ TEST(RefuseSecurityProblem, AbortsWithoutAPromptAndLogsTheProblem) {
   for (std::uint32_t problem : {12045u, 12037u, 12038u, 12040u}) {
     testing::RecordedLog lines;
     EXPECT_EQ(RefuseSecurityProblem(problem), kResultAbort) << problem;
-    EXPECT_EQ(lines.lines, std::vector<std::wstring>{L"download: security problem " +
-                                                     std::to_wstring(problem) +
-                                                     L" refused, no prompt"});
+    EXPECT_EQ(lines.lines,
+              std::vector<std::wstring>{L"download: security problem " + std::to_wstring(problem) +
+                                        L" refused, no prompt"});
   }
 }
 

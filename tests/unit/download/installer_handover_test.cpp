@@ -125,12 +125,11 @@ TEST(InstallerHandOver, TheCheckedHandleIsHeldFromTheCheckUntilTheInstallerHasEn
 
     const std::wstring installer = shipped ? kShippedPath : L"C:\\T\\TarnixSetup.exe";
     std::vector<std::wstring> expected;
-    if (!shipped)
-      expected = {L"com init (download)", L"download", L"com uninit (download)"};
-    for (const wchar_t* step : {L"open ", L"read", L"read", L"read", L"verify ", L"signer",
-                                L"close state", L"signal", L"com init (shell)",
-                                L"create process runas ", L"com uninit (shell)",
-                                L"wait for process", L"close process", L"close file"}) {
+    if (!shipped) expected = {L"com init (download)", L"download", L"com uninit (download)"};
+    for (const wchar_t* step :
+         {L"open ", L"read", L"read", L"read", L"verify ", L"signer", L"close state", L"signal",
+          L"com init (shell)", L"create process runas ", L"com uninit (shell)", L"wait for process",
+          L"close process", L"close file"}) {
       std::wstring line = step;
       expected.push_back(line.ends_with(L' ') ? line + installer : line);
     }

@@ -20,9 +20,7 @@ constexpr InterfaceId kHttpNegotiate2{
 // Four distinct objects stand for the four interface pointers.
 struct Self {
   int callback = 0, negotiate = 0, provider = 0, security = 0;
-  BindCallbackInterfaces Interfaces() {
-    return {&callback, &negotiate, &provider, &security};
-  }
+  BindCallbackInterfaces Interfaces() { return {&callback, &negotiate, &provider, &security}; }
 };
 
 struct Case {
@@ -63,7 +61,8 @@ TEST(QueryBindStatusCallback, AnswersEachOfItsInterfacesWithItsPointerAndNothing
   EXPECT_EQ(QueryBindStatusCallback(kIidUnknown, self.Interfaces(), nullptr), kComNullPointer);
 }
 
-TEST(QueryBindStatusCallbackService, ItsThreeServicesAnswerAsQueryInterfaceAndNoOtherServiceAnswers) {
+TEST(QueryBindStatusCallbackService,
+     ItsThreeServicesAnswerAsQueryInterfaceAndNoOtherServiceAnswers) {
   Self self;
   int stale = 0;
   const InterfaceId provided[] = {kIidHttpNegotiate, kIidWindowForBindingUI, kIidHttpSecurity};
