@@ -80,7 +80,9 @@ void CUseThreadDownloadDlg::OnDoneClicked() {
   // Enter in the dialog sends IDOK even while the button is disabled; Done
   // means done only once the installation has enabled it.
   if (!doneButton.IsWindowEnabled()) return;
-  ::DeleteFileW(m_strPath.c_str());
+  // Only a downloaded installer is removed: one shipped beside the launcher
+  // belongs to whoever put it there.
+  if (checkedInstallerPath == m_strPath) ::DeleteFileW(m_strPath.c_str());
   EndDialog(IDCANCEL);
 }
 

@@ -12,7 +12,13 @@ CButton doneButton;
 DownloadJobRecord& DownloadJob = *new DownloadJobRecord;
 CEvent& downloadFinished = *new CEvent;
 UniqueFile& checkedInstaller = *new UniqueFile;
+std::wstring& checkedInstallerPath = *new std::wstring;
 InstallStages& installStages = *new InstallStages;
 UniqueKernelHandle& installThread = *new UniqueKernelHandle;
+
+HWND DownloadDialogWindow() {
+  HWND bar = progressBar.GetSafeHwnd();
+  return bar != nullptr ? ::GetParent(bar) : nullptr;
+}
 
 }  // namespace tarnix::win

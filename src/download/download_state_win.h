@@ -2,6 +2,8 @@
 // The process-wide state of the download branch, shared by the dialog's
 // thread, the download thread and the installer-run thread.
 
+#include <string>
+
 #include "download/download_worker.h"
 #include "download/install_run.h"
 #include "platform/dialog_win.h"
@@ -22,6 +24,9 @@ extern CEvent& downloadFinished;
 // check: stored by the download thread before it sets downloadFinished,
 // closed by the installer-run thread once the installer has ended.
 extern UniqueFile& checkedInstaller;
+// The path of that installer: the download's file, or the one shipped beside
+// the launcher, which nothing may delete. Stored with checkedInstaller.
+extern std::wstring& checkedInstallerPath;
 // Where the installation stands, for the installer-run thread and a close of
 // the dialog.
 extern InstallStages& installStages;
@@ -29,5 +34,9 @@ extern InstallStages& installStages;
 // while the installer runs. Stored by StartDownload before the modal loop
 // runs; invalid when the thread was not created.
 extern UniqueKernelHandle& installThread;
+
+// The download dialog's window (the progress bar's parent); null before the
+// dialog has bound its controls.
+HWND DownloadDialogWindow();
 
 }  // namespace tarnix::win

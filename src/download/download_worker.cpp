@@ -1,6 +1,8 @@
 #include "download/download_worker.h"
 
+#include "download/bind_answers.h"
 #include "download/progress.h"
+#include "download/shipped_installer.h"
 #include "platform/launch_log.h"
 #include "platform/message_box.h"
 #include "platform/tick_count.h"
@@ -28,10 +30,14 @@ bool DownloadOnce(const DownloadJobRecord& job, int attempt, DownloadPlatform& p
   // file to check (and maybe to reject for good). An empty file is one
   // whether or not the server announced a size, and so is a file whose size
   // cannot be read (none there after all).
+  // An error status that came as success (a proxy's or server's page) is a
+  // failed attempt too: its body is never the installer.
   std::wstring flaw;
   std::uint64_t size = 0;
   if (result == kResultOk) {
-    if (!platform.QueryFileSize(job.path, &size)) {
+    if (counts.httpStatus >= 400) {
+      flaw = L", an HTTP error status";
+    } else if (!platform.QueryFileSize(job.path, &size)) {
       flaw = L", the file's size cannot be read";
     } else if (size == 0) {
       flaw = L", the file is empty";
@@ -42,8 +48,9 @@ bool DownloadOnce(const DownloadJobRecord& job, int attempt, DownloadPlatform& p
   }
   LogLine(L"download attempt " + std::to_wstring(attempt) + L" of " +
           std::to_wstring(kDownloadAttempts) + L": result " +
-          LogHex(static_cast<std::uint32_t>(result)) + L", " + std::to_wstring(counts.received) +
-          L" bytes, " + std::to_wstring(duration) + L" ms" + flaw);
+          LogHex(static_cast<std::uint32_t>(result)) + L", " + HttpStatusText(counts.httpStatus) +
+          L", " + std::to_wstring(counts.received) + L" bytes, " + std::to_wstring(duration) +
+          L" ms" + flaw);
   return result == kResultOk && flaw.empty();
 }
 
@@ -75,10 +82,43 @@ const wchar_t* VerdictText(InstallerVerdict verdict) {
   return L"?";
 }
 
+// The installer shipped beside the launcher, checked as a download is: the
+// file, still open, when it passes; nothing when it is missing or fails,
+// which is logged. The file is only ever read.
+InstallerFile CheckShippedInstaller(const DownloadJobRecord& job,
+                                    const std::wstring& expectedSigner, DownloadPlatform& platform,
+                                    InstallerTrust& trust) {
+  const std::wstring prefix = L"installer beside the launcher: " + LogQuoted(job.shippedPath);
+  if (job.shippedPath.empty()) return {};
+  if (SamePathText(job.shippedPath, job.path)) {
+    LogLine(prefix + L" is the download's own file (the launcher runs from the temporary folder)");
+    return {};
+  }
+  std::uint64_t size = 0;
+  if (!platform.QueryFileSize(job.shippedPath, &size)) {
+    LogLine(prefix + L": none");
+    return {};
+  }
+  LogLine(prefix + L": " + std::to_wstring(size) + L" bytes, checking");
+  InstallerCheck check = CheckInstaller(trust, job.shippedPath, expectedSigner);
+  LogLine(std::wstring(L"installer check: ") + VerdictText(check.verdict));
+  if (check.verdict != InstallerVerdict::kTrusted) {
+    LogLine(prefix + L": " + VerdictText(check.verdict) + L", downloading instead");
+    return {};
+  }
+  LogLine(prefix + L": used in place of a download");
+  return std::move(check.file);
+}
+
 }  // namespace
 
 void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigner,
                  DownloadPlatform& platform, InstallerTrust& trust) {
+  if (InstallerFile shipped = CheckShippedInstaller(job, expectedSigner, platform, trust)) {
+    platform.SetProgress(kProgressDownloadEnd);
+    platform.SignalFinished(std::move(shipped), job.shippedPath);
+    return;
+  }
   if (!DownloadWithRetries(job, platform)) {
     LogLine(L"download failed after " + std::to_wstring(kDownloadAttempts) + L" attempts");
     platform.ShowMessage(kDownloadFailedText);
@@ -94,7 +134,7 @@ void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigne
     platform.ShowMessage(kDownloadFailedText);
     return;
   }
-  platform.SignalFinished(std::move(check.file));
+  platform.SignalFinished(std::move(check.file), job.path);
 }
 
 }  // namespace tarnix

@@ -14,6 +14,9 @@ namespace tarnix {
 struct DownloadJobRecord {
   std::wstring url;
   std::wstring path;
+  // The installer shipped beside the launcher, tried before any download;
+  // empty: none to look for.
+  std::wstring shippedPath;
 };
 
 // A failed download is tried again, up to kDownloadAttempts in all, after
@@ -25,6 +28,7 @@ inline constexpr std::uint32_t kDownloadRetryPausesMs[kDownloadAttempts - 1] = {
 struct TransferCounts {
   std::uint32_t received = 0;   // the most that arrived
   std::uint32_t announced = 0;  // the largest total the server announced; 0: none
+  std::uint32_t httpStatus = 0; // the last status a server or proxy answered with; 0: none
 };
 
 // The download thread joins a COM apartment through the ComLibrary side for
@@ -49,21 +53,29 @@ class DownloadPlatform : public ComLibrary {
   virtual bool QueryFileSize(const std::wstring& path, std::uint64_t* size) = 0;
   // DeleteFileW; a failure is ignored.
   virtual void RemoveFile(const std::wstring& path) = 0;
-  // Hands the checked installer, still open, to the installer run and sets
-  // downloadFinished.
-  virtual void SignalFinished(InstallerFile installer) = 0;
+  // Hands the checked installer, still open, and its path to the installer
+  // run and sets downloadFinished.
+  virtual void SignalFinished(InstallerFile installer, const std::wstring& path) = 0;
   // A failure message box; returns when the user has closed it.
   virtual void ShowMessage(const wchar_t* text) = 0;
 };
 
+// An installer shipped beside the launcher (the job's shippedPath) is
+// checked first, exactly as a download is; when it passes, the bar goes to
+// the end of the download's part and it is handed over still open, with no
+// download. One that is missing or fails the check is logged and the
+// download goes on as below; the shipped file is never written, moved or
+// deleted.
+//
 // Downloads the job's file, inside a COM apartment for each download call
 // only (the pauses, the check and the hand-over run outside; the thread has
 // left before the installer run joins one to start the installer, as COM
 // asks the first thread of an apartment to leave last). Only a download that
 // returns exactly S_OK and yields a program signed by `expectedSigner` (any program when that is
 // empty) releases the installer run, which receives the file still open.
-// A download that fails (or "succeeds" with an empty file or fewer bytes than
-// the server announced, as a broken connection can end) is tried again (kDownloadAttempts, with the bar back
+// A download that fails (or "succeeds" with an empty file, fewer bytes than
+// the server announced, as a broken connection can end, or an HTTP error
+// status, whose body is a page and not the installer) is tried again (kDownloadAttempts, with the bar back
 // at 0 and the partial file removed each time; never from the URL cache);
 // one that completes but fails the check is not, as the same bytes would
 // come again. The failure shows "下载失败！" once, and the file is deleted,

@@ -4,11 +4,13 @@
 
 #include <cstring>
 
+#include "download/bind_answers.h"
 #include "download/download_dialog_win.h"
 #include "download/download_state_win.h"
 #include "download/install_run_win.h"
 #include "download/installer_trust_win.h"
 #include "download/progress.h"
+#include "download/shipped_installer.h"
 #include "download/stall_guard_win.h"
 #include "platform/com_win.h"
 #include "platform/message_box_win.h"
@@ -22,6 +24,9 @@ namespace {
 static_assert(kResultOk == S_OK);
 static_assert(kResultFalse == S_FALSE);
 static_assert(BINDVERB_GET == 0);
+static_assert(kResultAbort == E_ABORT);
+static_assert(kResultInvalidArg == E_INVALIDARG);
+static_assert(sizeof(HWND) == sizeof(std::uintptr_t));
 
 // The subject common name that the installer's signing certificate must
 // carry; empty when this build runs unsigned installers.
@@ -29,6 +34,13 @@ constexpr wchar_t kExpectedInstallerSigner[] = L"" TARNIX_INSTALLER_SIGNER;
 
 using UrlDownloadToFileFn = decltype(&::URLDownloadToFileW);
 using DeleteUrlCacheEntryFn = decltype(&::DeleteUrlCacheEntryW);
+
+class Win32ModulePath final : public ModulePathSource {
+ public:
+  std::uint32_t ModuleFileName(wchar_t* buffer, std::uint32_t size) override {
+    return ::GetModuleFileNameW(nullptr, buffer, size);
+  }
+};
 
 class ProgressBarSink final : public ProgressSink {
  public:
@@ -46,7 +58,7 @@ class Win32DownloadPlatform final : public DownloadPlatform {
     auto download = LookUpExport<UrlDownloadToFileFn>(urlmon.Get(), "URLDownloadToFileW");
     if (download == nullptr) return E_FAIL;
     CBindCBHttpCallback callback;
-    StallGuard guard(callback);
+    StallGuard guard(callback);  // urlmon holds the guard, which passes every call through
     guard.Start();
     HRESULT result = download(nullptr, url.c_str(), path.c_str(), 0, &guard);
     guard.Stop();
@@ -66,10 +78,11 @@ class Win32DownloadPlatform final : public DownloadPlatform {
     return true;
   }
   void RemoveFile(const std::wstring& path) override { ::DeleteFileW(path.c_str()); }
-  void SignalFinished(InstallerFile installer) override {
+  void SignalFinished(InstallerFile installer, const std::wstring& path) override {
     // The handle moves from this thread's trust adapter, which ends with the
     // thread, to the process-wide owner that the installer run closes.
     checkedInstaller.Reset(reinterpret_cast<HANDLE>(installer.Release()));
+    checkedInstallerPath = path;
     downloadFinished.SetEvent();
   }
   void ShowMessage(const wchar_t* text) override { ShowFailureMessage(text); }
@@ -94,6 +107,8 @@ void StartDownload(CUseThreadDownloadDlg& dialog) {
   progressBar.SetPos(0);
   DownloadJob.url = dialog.m_strUrl;
   DownloadJob.path = dialog.m_strPath;
+  Win32ModulePath module;
+  DownloadJob.shippedPath = ShippedInstallerPath(LauncherFilePath(module));
   // Without the event the two threads cannot hand over; starting them would
   // only let the installer run before its download ended.
   if (!downloadFinished.IsValid()) {
@@ -114,9 +129,22 @@ unsigned DownloadThreadProc(void* parameter) {
   return 0;
 }
 
+BindCallbackInterfaces CBindCBHttpCallback::Interfaces() {
+  BindCallbackInterfaces interfaces;
+  interfaces.callback = outer_;
+  interfaces.httpNegotiate = static_cast<IHttpNegotiate*>(this);
+  interfaces.serviceProvider = static_cast<IServiceProvider*>(this);
+  // IWindowForBindingUI is IHttpSecurity's base: the same pointer.
+  interfaces.httpSecurity = static_cast<IHttpSecurity*>(this);
+  return interfaces;
+}
+
 STDMETHODIMP CBindCBHttpCallback::QueryInterface(REFIID riid, void** object) {
-  return QueryBindStatusCallback(InterfaceIdOf(riid), static_cast<IBindStatusCallback*>(this),
-                                 object);
+  return QueryBindStatusCallback(InterfaceIdOf(riid), Interfaces(), object);
+}
+STDMETHODIMP CBindCBHttpCallback::QueryService(REFGUID service, REFIID riid, void** object) {
+  return QueryBindStatusCallbackService(InterfaceIdOf(service), InterfaceIdOf(riid), Interfaces(),
+                                        object);
 }
 STDMETHODIMP_(ULONG) CBindCBHttpCallback::AddRef() { return kUncountedReferences; }
 STDMETHODIMP_(ULONG) CBindCBHttpCallback::Release() { return kUncountedReferences; }
@@ -134,7 +162,9 @@ STDMETHODIMP CBindCBHttpCallback::OnProgress(ULONG ulProgress, ULONG ulProgressM
 
 STDMETHODIMP CBindCBHttpCallback::OnStopBinding(HRESULT, LPCWSTR) { return E_NOTIMPL; }
 // Every attempt asks the server: the URL cache could hand back a captive
-// portal's page or an older installer again and again.
+// portal's page or an older installer again and again. Neither
+// BINDF_SILENTOPERATION nor BINDF_NO_UI: the system's credentials prompt
+// must be allowed.
 STDMETHODIMP CBindCBHttpCallback::GetBindInfo(DWORD* flags, BINDINFO* info) {
   if (flags == nullptr || info == nullptr) return E_INVALIDARG;
   *flags = BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE;
@@ -149,5 +179,39 @@ STDMETHODIMP CBindCBHttpCallback::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGM
   return E_NOTIMPL;
 }
 STDMETHODIMP CBindCBHttpCallback::OnObjectAvailable(REFIID, IUnknown*) { return E_NOTIMPL; }
+
+// The request goes out as urlmon builds it.
+STDMETHODIMP CBindCBHttpCallback::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
+                                                       LPWSTR* additionalHeaders) {
+  if (additionalHeaders != nullptr) *additionalHeaders = nullptr;
+  return S_OK;
+}
+
+// Told once per response that the transfer goes on with (the last one
+// counts: after a credentials prompt, the answer to the repeated request).
+STDMETHODIMP CBindCBHttpCallback::OnResponse(DWORD status, LPCWSTR, LPCWSTR,
+                                             LPWSTR* additionalRequestHeaders) {
+  counts_.httpStatus = status;
+  if (additionalRequestHeaders != nullptr) *additionalRequestHeaders = nullptr;
+  return S_OK;
+}
+
+// The prompt's owner is the dialog, a window of the main thread, which runs
+// its modal loop all the while; the prompt's own modal loop runs on this
+// thread. Cross-thread ownership attaches the two threads' input, which both
+// loops keep handling. Closing the dialog while a prompt is up ends the
+// process (the download thread with it).
+STDMETHODIMP CBindCBHttpCallback::GetWindow(REFGUID, HWND* window) {
+  if (prompts_ != nullptr) prompts_->PromptComing();
+  std::uintptr_t dialog = reinterpret_cast<std::uintptr_t>(DownloadDialogWindow());
+  std::uintptr_t answer = 0;
+  HRESULT result = AnswerWindowRequest(dialog, window != nullptr ? &answer : nullptr);
+  if (window != nullptr) *window = reinterpret_cast<HWND>(answer);
+  return result;
+}
+
+STDMETHODIMP CBindCBHttpCallback::OnSecurityProblem(DWORD problem) {
+  return RefuseSecurityProblem(problem);
+}
 
 }  // namespace tarnix::win

@@ -1,10 +1,12 @@
 #pragma once
 // The download thread and its progress callback.
 
-#include <windows.h>
+#include <servprov.h>
 #include <urlmon.h>
+#include <windows.h>
 
 #include "download/download_worker.h"
+#include "platform/com.h"
 
 namespace tarnix::win {
 
@@ -24,15 +26,47 @@ unsigned DownloadThreadProc(void* parameter);
 // a URL without an entry is no failure.
 void DeleteUrlCacheEntryOnSystem(const std::wstring& url);
 
-// Moves the progress bar as the download reports progress and asks for a
-// fresh copy from the server in its bind information. It lives on the
-// download thread's stack for one download: no reference counting (AddRef
-// and Release return 1), QueryInterface answers IUnknown and
-// IBindStatusCallback with itself, and every other slot declines.
-class CBindCBHttpCallback final : public IBindStatusCallback {
+// The download's bind status callback. It moves the progress bar as the
+// download reports progress, asks for a fresh copy from the server in its
+// bind information, notes the HTTP status of the response (IHttpNegotiate,
+// adding no headers), gives the download dialog as the owner of the
+// system's prompts (IWindowForBindingUI: a proxy or server that asks for
+// credentials gets the system's prompt) and refuses every security problem
+// without a prompt (IHttpSecurity). The moniker finds these through
+// QueryInterface or IServiceProvider::QueryService.
+//
+// It lives on the download thread's stack for one download: no reference
+// counting (AddRef and Release return 1). Every call comes on the download
+// thread, inside its apartment, within the URLDownloadToFileW call; a prompt
+// runs its modal loop there, owned by the dialog of the main thread.
+// Told when the moniker asks for the window of a prompt, right before the
+// prompt; the stall guard holds its watch then.
+class PromptObserver {
+ public:
+  virtual void PromptComing() = 0;
+
+ protected:
+  ~PromptObserver() = default;
+};
+
+class CBindCBHttpCallback final : public IBindStatusCallback,
+                                  public IHttpNegotiate,
+                                  public IServiceProvider,
+                                  public IHttpSecurity {
  public:
   CBindCBHttpCallback() = default;
   ~CBindCBHttpCallback() = default;
+  CBindCBHttpCallback(const CBindCBHttpCallback&) = delete;
+  CBindCBHttpCallback& operator=(const CBindCBHttpCallback&) = delete;
+
+  // Names the object that urlmon holds (the stall guard, which passes every
+  // call through) as this object's IUnknown and IBindStatusCallback, so
+  // that every interface answers IUnknown alike, as COM's identity asks.
+  // `prompts` (may be null) hears of every window request.
+  void SetOuter(IBindStatusCallback* outer, PromptObserver* prompts) {
+    outer_ = outer;
+    prompts_ = prompts;
+  }
 
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
   STDMETHODIMP_(ULONG) AddRef() override;
@@ -48,10 +82,26 @@ class CBindCBHttpCallback final : public IBindStatusCallback {
                                STGMEDIUM* medium) override;
   STDMETHODIMP OnObjectAvailable(REFIID riid, IUnknown* object) override;
 
-  // The most that any progress report said had arrived, and the largest total.
+  // IHttpNegotiate
+  STDMETHODIMP BeginningTransaction(LPCWSTR url, LPCWSTR headers, DWORD reserved,
+                                    LPWSTR* additionalHeaders) override;
+  STDMETHODIMP OnResponse(DWORD status, LPCWSTR responseHeaders, LPCWSTR requestHeaders,
+                          LPWSTR* additionalRequestHeaders) override;
+  // IServiceProvider
+  STDMETHODIMP QueryService(REFGUID service, REFIID riid, void** object) override;
+  // IWindowForBindingUI, and IHttpSecurity
+  STDMETHODIMP GetWindow(REFGUID reason, HWND* window) override;
+  STDMETHODIMP OnSecurityProblem(DWORD problem) override;
+
+  // The most that any progress report said had arrived, the largest total,
+  // and the last HTTP status.
   TransferCounts Counts() const { return counts_; }
 
  private:
+  BindCallbackInterfaces Interfaces();
+
+  IBindStatusCallback* outer_ = this;
+  PromptObserver* prompts_ = nullptr;
   TransferCounts counts_;
 };
 

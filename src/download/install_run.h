@@ -62,7 +62,8 @@ class InstallPlatform {
   virtual bool WaitForDownload() = 0;
   // PBM_SETPOS on the dialog's bar.
   virtual void SetProgress(int position) = 0;
-  // The installer's path, built from "TEMP" as the dialog builds it.
+  // The path of the installer that the download thread checked and handed
+  // over: the downloaded file, or the one shipped beside the launcher.
   virtual std::wstring InstallerPath() = 0;
   // Starts `file` through the shell with `parameters`, waiting for it to end
   // when `wait` is set. Returns false when the shell did not start it.

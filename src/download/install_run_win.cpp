@@ -2,11 +2,8 @@
 
 #include <windows.h>
 
-#include <cstdlib>
-
 #include "download/download_state_win.h"
 #include "download/install_run.h"
-#include "download/installer_location.h"
 #include "platform/file_query_win.h"
 #include "platform/message_box_win.h"
 #include "platform/process_end_win.h"
@@ -19,9 +16,8 @@ class Win32InstallPlatform final : public InstallPlatform {
  public:
   bool WaitForDownload() override { return downloadFinished.Wait(); }
   void SetProgress(int position) override { progressBar.SetPos(position); }
-  std::wstring InstallerPath() override {
-    return tarnix::InstallerPath(::_wgetenv(kTempVariableName));
-  }
+  // Written by the download thread before it set downloadFinished.
+  std::wstring InstallerPath() override { return checkedInstallerPath; }
   bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait) override {
     return StartProcessOnSystem(parameters, file, wait);
   }
@@ -30,7 +26,7 @@ class Win32InstallPlatform final : public InstallPlatform {
   void EnableDone() override { doneButton.EnableWindow(true); }
   // The bar's parent is the dialog; the bar's handle was bound before this
   // thread started. Sent to the dialog's thread, so it is hidden on return.
-  void HideDialog() override { ::ShowWindow(::GetParent(progressBar.GetSafeHwnd()), SW_HIDE); }
+  void HideDialog() override { ::ShowWindow(DownloadDialogWindow(), SW_HIDE); }
 };
 
 

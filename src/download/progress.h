@@ -12,6 +12,7 @@ namespace tarnix {
 // 150, 180 and 200.
 inline constexpr int kProgressRangeLow = 0;
 inline constexpr int kProgressRangeHigh = 200;
+inline constexpr int kProgressDownloadEnd = 100;  // the end of the download's part
 inline constexpr int kProgressDownloadComplete = 150;
 inline constexpr int kProgressInstallerStarting = 180;
 inline constexpr int kProgressAppStarting = 200;

@@ -77,13 +77,16 @@ void StallGuard::Stop() {
   watch_.reset();
 }
 
-// The guard is the object urlmon holds: asked for the callback, it answers
-// with itself, never with the callback behind it, so that every later call
-// still passes the watch.
+// The guard is the object urlmon holds: asked for the callback, the callback
+// answers with the guard, never with itself, so that every later call still
+// passes the watch; its other interfaces it answers itself.
 STDMETHODIMP StallGuard::QueryInterface(REFIID riid, void** object) {
-  return QueryBindStatusCallback(InterfaceIdOf(riid), static_cast<IBindStatusCallback*>(this),
-                                 object);
+  return inner_.QueryInterface(riid, object);
 }
+void StallGuard::PromptComing() {
+  if (watch_) watch_->Hold();
+}
+
 STDMETHODIMP_(ULONG) StallGuard::AddRef() { return inner_.AddRef(); }
 STDMETHODIMP_(ULONG) StallGuard::Release() { return inner_.Release(); }
 

@@ -7,18 +7,21 @@
 
 #include <memory>
 
+#include "download/download_worker_win.h"
 #include "download/stall_watch.h"
 
 namespace tarnix::win {
 
 // Passes every call through to `inner` unchanged, so urlmon sees exactly the
-// callback's answers (QueryInterface aside, which names the guard itself as
-// the callback), and on the side feeds a StallWatch: the binding, and
+// callback's answers (the callback names the guard as its IUnknown and
+// IBindStatusCallback), and on the side feeds a StallWatch: the binding, and
 // when data last arrived. The download then fails like any other once it
 // has received nothing for kStallLimitMs.
-class StallGuard final : public IBindStatusCallback {
+// While a prompt stands (the moniker asked for its window), the watch holds
+// until data arrives again: the user may take longer than the limit.
+class StallGuard final : public IBindStatusCallback, private PromptObserver {
  public:
-  explicit StallGuard(IBindStatusCallback& inner) : inner_(inner) {}
+  explicit StallGuard(CBindCBHttpCallback& inner) : inner_(inner) { inner_.SetOuter(this, this); }
   ~StallGuard() { Stop(); }
   StallGuard(const StallGuard&) = delete;
   StallGuard& operator=(const StallGuard&) = delete;
@@ -46,7 +49,9 @@ class StallGuard final : public IBindStatusCallback {
   STDMETHODIMP OnObjectAvailable(REFIID riid, IUnknown* object) override;
 
  private:
-  IBindStatusCallback& inner_;
+  void PromptComing() override;
+
+  CBindCBHttpCallback& inner_;
   std::shared_ptr<StallWatch> watch_;
 };
 

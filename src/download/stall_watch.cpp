@@ -23,7 +23,12 @@ void StallWatch::SetBinding(std::unique_ptr<StallBinding> binding) {
   hasBinding_.store(true);
 }
 
-void StallWatch::NoteData() { lastData_.store(platform_->TickMs()); }
+void StallWatch::NoteData() {
+  lastData_.store(platform_->TickMs());
+  held_.store(false);
+}
+
+void StallWatch::Hold() { held_.store(true); }
 
 void StallWatch::Stop() {
   Phase before = phase_.exchange(Phase::Stopped);
@@ -44,7 +49,7 @@ void StallWatch::Finish(std::uint32_t waitMs) {
 void StallWatch::Run() {
   while (!platform_->WaitForStop(checkMs_)) {
     if (phase_.load() != Phase::Watching) return;
-    if (!hasBinding_.load()) continue;
+    if (!hasBinding_.load() || held_.load()) continue;
     if (!IsStalled(lastData_.load(), platform_->TickMs(), limitMs_)) continue;
     // From here the binding is this thread's until the abort returns; a Stop
     // in between leaves it alone and does not wait.

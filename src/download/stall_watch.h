@@ -68,8 +68,12 @@ class StallWatch {
 
   // Download thread: the binding to abort (the first one only).
   void SetBinding(std::unique_ptr<StallBinding> binding);
-  // Download thread: data arrived.
+  // Download thread: data arrived. Ends a Hold.
   void NoteData();
+  // Download thread: the system is about to ask the user (a credentials
+  // prompt), so a silence from now on is the user's, not the network's: no
+  // abort until data arrives again.
+  void Hold();
   // Download thread: ends the watch without waiting for it. Unless an abort
   // is under way, the binding is released here, on its own thread. Repeating
   // it does nothing.
@@ -96,6 +100,7 @@ class StallWatch {
   std::unique_ptr<StallBinding> binding_;
   std::atomic<bool> hasBinding_{false};
   std::atomic<std::uint32_t> lastData_;
+  std::atomic<bool> held_{false};
   std::atomic<Phase> phase_{Phase::Watching};
   // Download thread only: its Stop met an abort under way, whose binding it
   // has not released yet.

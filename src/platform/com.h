@@ -66,13 +66,41 @@ inline constexpr InterfaceId kIidUnknown{
     0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 inline constexpr InterfaceId kIidBindStatusCallback{
     0x79EAC9C1, 0xBAF9, 0x11CE, {0x8C, 0x82, 0x00, 0xAA, 0x00, 0x4B, 0xA9, 0x0B}};
+inline constexpr InterfaceId kIidHttpNegotiate{
+    0x79EAC9D2, 0xBAF9, 0x11CE, {0x8C, 0x82, 0x00, 0xAA, 0x00, 0x4B, 0xA9, 0x0B}};
+inline constexpr InterfaceId kIidServiceProvider{
+    0x6D5140C1, 0x7436, 0x11CE, {0x80, 0x34, 0x00, 0xAA, 0x00, 0x60, 0x09, 0xFA}};
+inline constexpr InterfaceId kIidWindowForBindingUI{
+    0x79EAC9D5, 0xBAFA, 0x11CE, {0x8C, 0x82, 0x00, 0xAA, 0x00, 0x4B, 0xA9, 0x0B}};
+inline constexpr InterfaceId kIidHttpSecurity{
+    0x79EAC9D7, 0xBAFA, 0x11CE, {0x8C, 0x82, 0x00, 0xAA, 0x00, 0x4B, 0xA9, 0x0B}};
 
-// QueryInterface of a binding's status callback, an object whose one
-// interface pointer `self` serves as IUnknown and IBindStatusCallback: those
-// two are answered with `self` and S_OK, anything else with a null pointer
-// and E_NOINTERFACE (never a pointer left as it was, which a caller might
-// use). A null `object` is E_POINTER.
-long QueryBindStatusCallback(const InterfaceId& asked, void* self, void** object);
+// The interface pointers of a binding's status callback, one per interface
+// it offers. IHttpSecurity derives from IWindowForBindingUI, so one pointer
+// serves both.
+struct BindCallbackInterfaces {
+  void* callback = nullptr;         // IUnknown and IBindStatusCallback: the object's identity
+  void* httpNegotiate = nullptr;    // IHttpNegotiate
+  void* serviceProvider = nullptr;  // IServiceProvider
+  void* httpSecurity = nullptr;     // IHttpSecurity and IWindowForBindingUI
+};
+
+// QueryInterface of a binding's status callback: IUnknown and
+// IBindStatusCallback give `self.callback`, IHttpNegotiate, IServiceProvider,
+// IWindowForBindingUI and IHttpSecurity their pointers, each with S_OK;
+// anything else a null pointer and E_NOINTERFACE (never a pointer left as it
+// was, which a caller might use). A null `object` is E_POINTER.
+long QueryBindStatusCallback(const InterfaceId& asked, const BindCallbackInterfaces& self,
+                             void** object);
+
+// IServiceProvider::QueryService of the same object. The moniker asks for the
+// services IHttpNegotiate, IWindowForBindingUI and IHttpSecurity, whose
+// service ids are their interface ids; the callback itself provides each, so
+// such a service answers `asked` as QueryInterface does. Any other service
+// (IAuthenticate among them: without it the system prompts for credentials
+// itself, owned by the window) is E_NOINTERFACE with a null pointer.
+long QueryBindStatusCallbackService(const InterfaceId& service, const InterfaceId& asked,
+                                    const BindCallbackInterfaces& self, void** object);
 
 // What AddRef and Release return for an object that is not reference-counted
 // (it lives on its thread's stack for one download).

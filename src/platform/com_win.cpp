@@ -27,6 +27,10 @@ constexpr bool SameId(const InterfaceId& mirrored, const GUID& system) {
 }
 static_assert(SameId(kIidUnknown, __uuidof(IUnknown)));
 static_assert(SameId(kIidBindStatusCallback, __uuidof(IBindStatusCallback)));
+static_assert(SameId(kIidHttpNegotiate, __uuidof(IHttpNegotiate)));
+static_assert(SameId(kIidServiceProvider, __uuidof(IServiceProvider)));
+static_assert(SameId(kIidWindowForBindingUI, __uuidof(IWindowForBindingUI)));
+static_assert(SameId(kIidHttpSecurity, __uuidof(IHttpSecurity)));
 
 }  // namespace
 

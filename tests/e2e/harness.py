@@ -633,6 +633,17 @@ def serve_status(status):
     return route
 
 
+def serve_proxy_auth():
+    """A route that answers as a proxy that wants credentials: status 407
+    with a Basic challenge and an empty body."""
+    def route(handler, server):
+        handler.send_response(407)
+        handler.send_header("Proxy-Authenticate", 'Basic realm="tarnix-e2e"')
+        handler.send_header("Content-Length", "0")
+        handler.end_headers()
+    return route
+
+
 def serve_html(status=200):
     """A route that answers with an HTML page, as a captive portal or a
     misconfigured server does."""

@@ -8,13 +8,15 @@ internet stack honours http_proxy, so the binary under test is the shipped one.
 import getpass
 import os
 import re
+import shutil
 import time
 import unittest
 
 import harness
 import signing
 from harness import (DOWNLOAD_PATH, PATHVAR_LINE, LauncherTestCase, build_setting, refused_proxy, send_body,
-                     serve_cut, serve_file, serve_html, serve_in_turn, serve_reset, serve_stall, serve_status, serving,
+                     serve_cut, serve_file, serve_html, serve_in_turn, serve_proxy_auth, serve_reset, serve_stall,
+                     serve_status, serving,
                      texts, wait_until)
 
 DIALOG_TITLE = "TarnixDownload"
@@ -67,7 +69,7 @@ class DownloadTest(LauncherTestCase):
         a while, and signed as the real one is (see signing.fake_installer)."""
         return signing.fake_installer(self.work, size, signer)
 
-    def start_download(self, proxy, folder=None, env=None, args=()):
+    def start_download(self, proxy, folder=None, env=None, args=(), launcher=None):
         merged = {
             "http_proxy": proxy,
             "TARNIX_FAKE_HOST_SOURCE": "Z:" + os.path.join(harness.PROGRAMS, "fake_host.exe").replace("/", "\\"),
@@ -75,7 +77,26 @@ class DownloadTest(LauncherTestCase):
             "TARNIX_FAKE_INSTALLER_LOG": "Z:" + self.installer_log.replace("/", "\\"),
         }
         merged.update(env or {})
-        return self.start_launcher(args, folder=folder, env=merged)
+        if launcher is None:
+            return self.start_launcher(args, folder=folder, env=merged)
+        folder = folder or self.app_folder()
+        started = self.wine.start(launcher, args, cwd=self.wine.unix_path(folder), env=self.launcher_env(merged))
+        self.launchers.append(started)
+        return started
+
+    def launcher_beside(self, installer):
+        """A copy of the launcher in a folder of its own with `installer`
+        (bytes) beside it as TarnixSetup.exe, both read-only; returns the
+        copy's and the installer's Unix paths."""
+        folder = self.wine.unix_path(self.case_dir + "\\offline")
+        os.makedirs(folder)
+        copy = os.path.join(folder, os.path.basename(harness.LAUNCHER))
+        shutil.copy(harness.LAUNCHER, copy)
+        shipped = os.path.join(folder, "TarnixSetup.exe")
+        with open(shipped, "wb") as out:
+            out.write(installer)
+        os.chmod(shipped, 0o444)
+        return copy, shipped
 
     def message(self, timeout=30.0):
         return self.probe.wait_for(MESSAGE_TITLE, timeout=timeout)
@@ -158,6 +179,62 @@ class DownloadTest(LauncherTestCase):
             self.assertRegex(stdout, PATHVAR_LINE)
             self.assertIsNone(self.probe.find(MESSAGE_TITLE))
 
+    def test_an_installer_beside_the_launcher_installs_without_a_download(self):
+        """Offline: the download server is unreachable, and the signed
+        installer beside a copy of the launcher installs the host. The
+        launcher is started from another folder, which holds no installer."""
+        installer = self.installer_body()
+        copy, shipped = self.launcher_beside(installer)
+        folder = self.app_folder()
+        launcher = self.start_download(refused_proxy(), folder=folder, launcher=copy,
+                                       env={"TARNIX_FAKE_INSTALLER_MODE": "rename"})
+        dialog = self.probe.wait_for(DIALOG_TITLE, timeout=60)
+        self.assertIn("下载的进度：", texts(dialog))
+        stdout, _ = launcher.communicate(timeout=60)
+        self.assertEqual(launcher.returncode, 0)
+        self.assertRegex(stdout, PATHVAR_LINE, "the dialog opens as for a download")
+        _, argv, _ = self.host_record()
+        self.assertEqual(argv[0].replace("\\\\", "\\"), self.host_target)
+        self.assertEqual(argv[1], "--load-apps=" + folder)
+
+        runs = self.installer_runs()
+        shipped_windows = self.case_dir + "\\offline\\TarnixSetup.exe"
+        self.assertEqual(runs[0].strip().strip('"').lower(), shipped_windows.lower(), "the shipped installer runs")
+        # It reads its own file; nobody can rename it while it runs.
+        self.assertEqual(runs[1:], ["read ok", "rename refused 32"])
+        lines = self.log_lines()
+        self.assertFalse([line for line in lines if line.startswith("download attempt")], lines)
+        self.assertIn('installer beside the launcher: "%s": used in place of a download' % shipped_windows, lines)
+        self.assertIn("installer check: trusted", lines)
+        # Never written, moved or deleted; nothing lands in the temporary folder.
+        with open(shipped, "rb") as kept:
+            self.assertEqual(kept.read(), installer)
+        self.assertFalse(os.path.exists(self.temp_installer))
+        self.assertIsNone(self.probe.find(MESSAGE_TITLE))
+
+    def test_a_foreign_signed_installer_beside_the_launcher_is_left_and_the_download_runs(self):
+        if not signing.EXPECTED_SIGNER:
+            self.skipTest("this build runs unsigned installers (TARNIX_INSTALLER_SIGNER is empty)")
+        foreign = self.installer_body(signer="other")
+        copy, shipped = self.launcher_beside(foreign)
+        with serving() as server:
+            server.routes[DOWNLOAD_PATH] = serve_file(self.installer_body())
+            launcher = self.start_download(server.proxy, launcher=copy)
+            launcher.communicate(timeout=60)
+            self.assertEqual(launcher.returncode, 0)
+            _, argv, _ = self.host_record()
+            self.assertEqual(argv[0].replace("\\\\", "\\"), self.host_target)
+            self.assertEqual(len(download_requests(server)), 1, server.requests)
+        runs = self.installer_runs()
+        self.assertEqual(len(runs), 1, "the downloaded installer runs once")
+        self.assertRegex(runs[0].strip(), r'^"?[A-Z]:\\users\\.*\\Temp\\TarnixSetup\.exe"?$')
+        lines = self.log_lines()
+        shipped_windows = self.case_dir + "\\offline\\TarnixSetup.exe"
+        self.assertIn('installer beside the launcher: "%s": not trusted, downloading instead' % shipped_windows,
+                      lines)
+        with open(shipped, "rb") as kept:
+            self.assertEqual(kept.read(), foreign)
+
     def test_the_checked_installer_cannot_be_renamed_while_it_runs(self):
         """Another process could rename the running installer's file and put
         another under its name, which a self-extracting installer would then
@@ -175,13 +252,18 @@ class DownloadTest(LauncherTestCase):
             self.assertEqual(argv[0].replace("\\\\", "\\"), self.host_target)
 
     def test_a_failed_download_shows_one_message_and_the_dialog_stays(self):
-        # A failed transfer is tried three times; a page that arrived whole is not.
+        # A failed transfer is tried three times; a page that arrived whole
+        # with status 200 is not. Each attempt's log line names the status the
+        # server or proxy answered with (Wine hands a 404's page, and a proxy's
+        # 407 as an empty file, over as success: the status fails them).
         cases = {
-            "status 404": (serve_status(404), 3),
-            "HTML page with status 200": (serve_html(), 1),
-            "refused connection": (None, None),
+            "status 404": (serve_status(404), 3, "HTTP status 404"),
+            "status 404 with a page": (serve_html(404), 3, "HTTP status 404"),
+            "a proxy that wants credentials (407)": (serve_proxy_auth(), 3, "HTTP status 407"),
+            "HTML page with status 200": (serve_html(), 1, "HTTP status 200"),
+            "refused connection": (None, None, "no HTTP status"),
         }
-        for name, (route, attempts) in cases.items():
+        for name, (route, attempts, status) in cases.items():
             with self.subTest(name), serving() as server:
                 self.clear_log()
                 if route is not None:
@@ -194,8 +276,10 @@ class DownloadTest(LauncherTestCase):
                 if attempts is not None:
                     self.assertEqual(len(download_requests(server)), attempts, name)
                 lines = self.log_lines()
-                self.assertEqual(len([line for line in lines if line.startswith("download attempt")]),
-                                 attempts or 3, lines)
+                attempt_lines = [line for line in lines if line.startswith("download attempt")]
+                self.assertEqual(len(attempt_lines), attempts or 3, lines)
+                for line in attempt_lines:
+                    self.assertRegex(line, r"^download attempt \d of 3: result 0x[0-9A-F]{8}, %s, " % status, name)
 
     def test_a_connection_reset_twice_is_retried_and_the_third_attempt_installs(self):
         with serving() as server:
@@ -215,11 +299,13 @@ class DownloadTest(LauncherTestCase):
             attempts = [line for line in lines if line.startswith("download attempt")]
             self.assertEqual(len(attempts), 3, lines)
             # A reset comes back as an error or, from Wine's stack at times, as
-            # success with an empty file; both are failed attempts.
+            # success with an empty file; both are failed attempts, and no
+            # server answered them.
             for line in attempts[:2]:
-                self.assertRegex(line, r"^download attempt [12] of 3: result (0x8[0-9A-F]{7}, \d+ bytes, \d+ ms"
-                                       r"|0x00000000, 0 bytes, \d+ ms, the file is empty)$")
-            self.assertRegex(attempts[2], r"^download attempt 3 of 3: result 0x00000000, \d+ bytes, \d+ ms$")
+                self.assertRegex(line, r"^download attempt [12] of 3: result (0x8[0-9A-F]{7}, no HTTP status, \d+ "
+                                       r"bytes, \d+ ms|0x00000000, no HTTP status, 0 bytes, \d+ ms, the file is empty)$")
+            self.assertRegex(attempts[2],
+                             r"^download attempt 3 of 3: result 0x00000000, HTTP status 200, \d+ bytes, \d+ ms$")
             self.assertIn("download: pause of 2000 ms before attempt 2", lines)
             self.assertIn("download: pause of 5000 ms before attempt 3", lines)
             self.assertIn("installer check: trusted", lines)

@@ -56,6 +56,28 @@ class DownloadWin32Test(LauncherTestCase):
         self.assertEqual(lines[-2:], [f"null-flags result=0x{E_INVALIDARG:08x}",
                                       f"null-info result=0x{E_INVALIDARG:08x}"])
 
+    def test_the_callback_offers_its_interfaces_to_urlmon_with_one_identity(self):
+        """The real object urlmon holds: each interface through QueryInterface
+        and through QueryService with its id as the service id, each answer
+        naming the same IUnknown; no IAuthenticate (the system then prompts
+        itself), no IHttpNegotiate2 or IBindStatusCallbackEx."""
+        lines = self.check("interfaces")
+        ok, none = "0x00000000", "0x80004002"
+        offered = {"IHttpNegotiate": True, "IWindowForBindingUI": True, "IHttpSecurity": True,
+                   "IUnknown": False, "IBindStatusCallback": False, "IServiceProvider": False}
+        expected = []
+        for name in ("IUnknown", "IBindStatusCallback", "IHttpNegotiate", "IServiceProvider", "IWindowForBindingUI",
+                     "IHttpSecurity", "IAuthenticate", "IHttpNegotiate2", "IBindStatusCallbackEx"):
+            has = name in offered
+            service = offered.get(name, False)
+            expected.append(f"{name} qi={ok if has else none} same={int(has)} "
+                            f"qs={ok if service else none} same={int(service)}")
+        # Outside a dialog there is no window (S_FALSE, none); a certificate
+        # problem is refused (E_ABORT); no headers are added; the status is kept.
+        expected.append("window=0x00000001 hwnd=0 security=0x80004004 begin=0x00000000 headers=0 "
+                        "response=0x00000000 status=407")
+        self.assertEqual(lines, expected)
+
     def test_the_urls_cache_entry_is_removed_and_no_other(self):
         self.assertEqual(self.check("uncache", URL), ["before=present after=missing other=present"])
 

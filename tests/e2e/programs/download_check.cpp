@@ -6,6 +6,14 @@
 //       (Z: the first offset from 4 on that is not zero; P: the offset from
 //       which the caller's filler is untouched; N: sizeof(BINDINFO)), then
 //       "null-flags result=0xR" and "null-info result=0xR"
+//   download_check interfaces        one line per interface asked of the object
+//       that urlmon holds (the stall guard before the callback), through
+//       QueryInterface and through QueryService with the same id as
+//       service: "NAME qi=0xR same=0|1 qs=0xR same=0|1" (same: the answer,
+//       asked for IUnknown, gives the guard's IUnknown), then the answers of
+//       the callback's own methods outside a dialog:
+//       "window=0xR hwnd=0|1 security=0xR begin=0xR headers=0|1
+//        response=0xR status=S"
 //   download_check uncache URL        makes a cache entry for URL and one for
 //       URL?other, runs the launcher's removal of URL and prints
 //       "before=... after=... other=..." (present, missing or errorN)
@@ -26,6 +34,7 @@
 #include <string>
 
 #include "download/download_worker_win.h"
+#include "download/stall_guard_win.h"
 
 namespace {
 
@@ -73,6 +82,67 @@ int BindInfo() {
   return 0;
 }
 
+bool SameIdentity(void* answer, IUnknown* identity) {
+  if (answer == nullptr) return false;
+  IUnknown* unknown = nullptr;
+  if (static_cast<IUnknown*>(answer)->QueryInterface(IID_IUnknown,
+                                                     reinterpret_cast<void**>(&unknown)) != S_OK)
+    return false;
+  return unknown == identity;
+}
+
+int Interfaces() {
+  tarnix::win::CBindCBHttpCallback callback;
+  tarnix::win::StallGuard guard(callback);
+  IUnknown* identity = static_cast<IBindStatusCallback*>(&guard);
+  IServiceProvider* provider = nullptr;
+  guard.QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&provider));
+  const struct {
+    const char* name;
+    const IID& id;
+  } asked[] = {{"IUnknown", IID_IUnknown},
+               {"IBindStatusCallback", IID_IBindStatusCallback},
+               {"IHttpNegotiate", IID_IHttpNegotiate},
+               {"IServiceProvider", IID_IServiceProvider},
+               {"IWindowForBindingUI", IID_IWindowForBindingUI},
+               {"IHttpSecurity", IID_IHttpSecurity},
+               {"IAuthenticate", IID_IAuthenticate},
+               {"IHttpNegotiate2", IID_IHttpNegotiate2},
+               {"IBindStatusCallbackEx", IID_IBindStatusCallbackEx}};
+  for (const auto& a : asked) {
+    void* byQuery = reinterpret_cast<void*>(1);
+    HRESULT qi = guard.QueryInterface(a.id, &byQuery);
+    void* byService = reinterpret_cast<void*>(1);
+    HRESULT qs = provider != nullptr ? provider->QueryService(a.id, a.id, &byService) : E_FAIL;
+    std::printf("%s qi=0x%08lx same=%d qs=0x%08lx same=%d\n", a.name,
+                static_cast<unsigned long>(qi), SameIdentity(byQuery, identity) ? 1 : 0,
+                static_cast<unsigned long>(qs), SameIdentity(byService, identity) ? 1 : 0);
+  }
+  IWindowForBindingUI* windows = nullptr;
+  IHttpSecurity* security = nullptr;
+  IHttpNegotiate* negotiate = nullptr;
+  guard.QueryInterface(IID_IWindowForBindingUI, reinterpret_cast<void**>(&windows));
+  guard.QueryInterface(IID_IHttpSecurity, reinterpret_cast<void**>(&security));
+  guard.QueryInterface(IID_IHttpNegotiate, reinterpret_cast<void**>(&negotiate));
+  if (windows == nullptr || security == nullptr || negotiate == nullptr) return 1;
+  HWND window = reinterpret_cast<HWND>(1);
+  HRESULT windowResult = windows->GetWindow(IID_IAuthenticate, &window);
+  HRESULT securityResult = security->OnSecurityProblem(12045);  // ERROR_INTERNET_INVALID_CA
+  LPWSTR headers = reinterpret_cast<LPWSTR>(1);
+  HRESULT begin = negotiate->BeginningTransaction(L"http://x/", L"", 0, &headers);
+  LPWSTR more = reinterpret_cast<LPWSTR>(1);
+  HRESULT response =
+      negotiate->OnResponse(407, L"HTTP/1.1 407 Proxy Authentication Required\r\n", nullptr, &more);
+  std::printf(
+      "window=0x%08lx hwnd=%d security=0x%08lx begin=0x%08lx headers=%d response=0x%08lx "
+      "status=%lu\n",
+      static_cast<unsigned long>(windowResult), window != nullptr ? 1 : 0,
+      static_cast<unsigned long>(securityResult), static_cast<unsigned long>(begin),
+      headers != nullptr ? 1 : 0, static_cast<unsigned long>(response),
+      static_cast<unsigned long>(callback.Counts().httpStatus));
+  return 0;
+}
+
 std::string CacheState(const std::wstring& url) {
   DWORD size = 0;
   if (GetUrlCacheEntryInfoW(url.c_str(), nullptr, &size)) return "present";
@@ -117,6 +187,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   int code = 9;
   if (mode == L"bindinfo" && argc == 2) {
     code = BindInfo();
+  } else if (mode == L"interfaces" && argc == 2) {
+    code = Interfaces();
   } else if (mode == L"uncache" && argc == 3) {
     code = Uncache(argv[2]);
   }

@@ -15,6 +15,8 @@ namespace {
 using testing::FakeInstallerTrust;
 using testing::RecordedLog;
 
+const std::wstring kShippedPath = L"D:\\Offline\\TarnixSetup.exe";
+
 // Records every call in the log it shares with the trust fake, and keeps
 // the installer file it is handed. COM joins and leaves go to a log of their
 // own, with the number of shared-log entries before them.
@@ -31,6 +33,9 @@ class FakeDownloadPlatform : public DownloadPlatform {
   std::uint32_t tick = 0;
   int attempts = 0;
   InstallerFile handedOver;
+  std::wstring handedOverPath;
+  // Whether the installer beside the launcher (kShippedPath) is there.
+  bool shippedPresent = true;
   std::vector<std::wstring>& log;
   std::vector<std::wstring> com;
 
@@ -39,7 +44,7 @@ class FakeDownloadPlatform : public DownloadPlatform {
     log.push_back(L"download " + url + L" -> " + path);
     tick += 250;  // every attempt takes a quarter of a second
     std::size_t index = static_cast<std::size_t>(attempts++);
-    *counts = index < transfers.size() ? transfers[index] : TransferCounts{bytes, 1000};
+    *counts = index < transfers.size() ? transfers[index] : TransferCounts{bytes, 1000, 200};
     return index < results.size() ? results[index] : result;
   }
   void DeleteCacheEntry(const std::wstring& url) override { log.push_back(L"uncache " + url); }
@@ -53,7 +58,11 @@ class FakeDownloadPlatform : public DownloadPlatform {
   // query fails); 1000 after the rest.
   static constexpr std::uint64_t kUnreadable = ~std::uint64_t{0};
   std::vector<std::uint64_t> sizes;
-  bool QueryFileSize(const std::wstring&, std::uint64_t* size) override {
+  bool QueryFileSize(const std::wstring& path, std::uint64_t* size) override {
+    if (path == kShippedPath) {
+      if (shippedPresent) *size = 5000;
+      return shippedPresent;
+    }
     std::size_t index = static_cast<std::size_t>(attempts - 1);
     std::uint64_t found = index < sizes.size() ? sizes[index] : 1000;
     if (found == kUnreadable) return false;
@@ -61,9 +70,10 @@ class FakeDownloadPlatform : public DownloadPlatform {
     return true;
   }
   void RemoveFile(const std::wstring& path) override { log.push_back(L"remove " + path); }
-  void SignalFinished(InstallerFile installer) override {
+  void SignalFinished(InstallerFile installer, const std::wstring& path) override {
     log.push_back(L"signal");
     handedOver = std::move(installer);
+    handedOverPath = path;
   }
   void ShowMessage(const wchar_t* text) override {
     log.push_back(std::wstring(L"message ") + text);
@@ -81,7 +91,7 @@ struct Fixture {
   FakeDownloadPlatform platform{log};
 };
 
-const DownloadJobRecord kJob{L"http://host/file", L"C:\\T\\TarnixSetup.exe"};
+const DownloadJobRecord kJob{L"http://host/file", L"C:\\T\\TarnixSetup.exe", L""};
 const std::wstring kUncache = L"uncache http://host/file";
 const std::wstring kDownload = L"download http://host/file -> C:\\T\\TarnixSetup.exe";
 const std::wstring kOpen = L"open C:\\T\\TarnixSetup.exe";
@@ -94,6 +104,7 @@ TEST(RunDownload, ATrustedInstallerIsHandedOverStillOpenAndSignalledExactlyOnce)
   EXPECT_EQ(f.log, (std::vector<std::wstring>{kUncache, kDownload, kOpen, L"read", L"read", L"read",
                                               kVerify, L"signer", L"close state", L"signal"}));
   EXPECT_EQ(f.platform.handedOver.Get(), FakeInstallerTrust::kFile);
+  EXPECT_EQ(f.platform.handedOverPath, kJob.path);
 }
 
 TEST(RunDownload, AnyResultButSOkIsTriedThreeTimesThenFailsOnceWithThePartialFileGone) {
@@ -114,7 +125,7 @@ TEST(RunDownload, AnyResultButSOkIsTriedThreeTimesThenFailsOnceWithThePartialFil
     ASSERT_EQ(lines.With(L"download attempt").size(), 3u);
     EXPECT_EQ(lines.With(L"download attempt")[2],
               L"download attempt 3 of 3: result " + LogHex(static_cast<std::uint32_t>(result)) +
-                  L", 1000 bytes, 250 ms");
+                  L", HTTP status 200, 1000 bytes, 250 ms");
     EXPECT_EQ(lines.With(L"pause"), (std::vector<std::wstring>{
                                          L"download: pause of 2000 ms before attempt 2",
                                          L"download: pause of 5000 ms before attempt 3"}));
@@ -149,20 +160,33 @@ TEST(RunDownload, ASuccessThatLeftAFlawedFileIsAFailedAttemptLoggedWithWhatArriv
   };
   const Case cases[] = {
       {"empty, no size announced", {0, 0}, 0,
-       L"download attempt 1 of 3: result 0x00000000, 0 bytes, 250 ms, the file is empty"},
-      {"empty, a size announced", {0, 1000}, 0,
-       L"download attempt 1 of 3: result 0x00000000, 0 bytes, 250 ms, the file is empty"},
-      {"short of the announced size", {999, 1000}, 999,
-       L"download attempt 1 of 3: result 0x00000000, 999 bytes, 250 ms, the file has 999 of 1000 "
-       L"bytes"},
-      {"size unreadable", {1000, 0}, FakeDownloadPlatform::kUnreadable,
-       L"download attempt 1 of 3: result 0x00000000, 1000 bytes, 250 ms, the file's size cannot be "
-       L"read"},
+       L"download attempt 1 of 3: result 0x00000000, no HTTP status, 0 bytes, 250 ms, the file is "
+       L"empty"},
+      {"empty, a size announced", {0, 1000, 200}, 0,
+       L"download attempt 1 of 3: result 0x00000000, HTTP status 200, 0 bytes, 250 ms, the file is "
+       L"empty"},
+      {"short of the announced size", {999, 1000, 200}, 999,
+       L"download attempt 1 of 3: result 0x00000000, HTTP status 200, 999 bytes, 250 ms, the file "
+       L"has 999 of 1000 bytes"},
+      {"size unreadable", {1000, 0, 200}, FakeDownloadPlatform::kUnreadable,
+       L"download attempt 1 of 3: result 0x00000000, HTTP status 200, 1000 bytes, 250 ms, the "
+       L"file's size cannot be read"},
+      // Wine hands a proxy's 407 over as success with an empty file, and a
+      // 404's page as success with its bytes.
+      {"a proxy's 407 as success", {0, 0, 407}, 0,
+       L"download attempt 1 of 3: result 0x00000000, HTTP status 407, 0 bytes, 250 ms, an HTTP "
+       L"error status"},
+      {"a 404 page as success", {180, 180, 404}, 180,
+       L"download attempt 1 of 3: result 0x00000000, HTTP status 404, 180 bytes, 250 ms, an HTTP "
+       L"error status"},
+      {"a 503 page as success", {180, 180, 503}, 180,
+       L"download attempt 1 of 3: result 0x00000000, HTTP status 503, 180 bytes, 250 ms, an HTTP "
+       L"error status"},
   };
   for (const Case& c : cases) {
     Fixture f;
     RecordedLog lines;
-    f.platform.transfers = {c.counts, {1000, 0}};  // the second: whole, no size announced
+    f.platform.transfers = {c.counts, {1000, 0, 200}};  // the second: whole, no size announced
     f.platform.sizes = {c.size};
     RunDownload(kJob, L"Korvane", f.platform, f.trust);
     EXPECT_EQ(f.platform.attempts, 2) << c.name;
@@ -170,7 +194,8 @@ TEST(RunDownload, ASuccessThatLeftAFlawedFileIsAFailedAttemptLoggedWithWhatArriv
     EXPECT_EQ(std::count(f.log.begin(), f.log.end(), kRemove), 1) << c.name;
     EXPECT_EQ(lines.With(L"download attempt"),
               (std::vector<std::wstring>{
-                  c.line, L"download attempt 2 of 3: result 0x00000000, 1000 bytes, 250 ms"}))
+                  c.line,
+                  L"download attempt 2 of 3: result 0x00000000, HTTP status 200, 1000 bytes, 250 ms"}))
         << c.name;
   }
 }
@@ -244,6 +269,117 @@ TEST(RunDownload, OnlyEachDownloadCallRunsInsideACOMApartmentAndAFailedJoinGoesO
     EXPECT_EQ(f.platform.com, com) << std::hex << c.comResult << " " << c.downloadResult;
     EXPECT_EQ(f.log.back(), c.downloadResult == 0 ? L"signal" : L"message 下载失败！");
   }
+}
+
+// --- the installer shipped beside the launcher ---
+
+DownloadJobRecord ShippedJob() {
+  DownloadJobRecord job = kJob;
+  job.shippedPath = kShippedPath;
+  return job;
+}
+
+const std::wstring kOpenShipped = L"open " + kShippedPath;
+const std::wstring kVerifyShipped = L"verify " + kShippedPath;
+
+TEST(RunDownload, AShippedInstallerThatPassesTheCheckIsHandedOverOpenWithoutADownload) {
+  Fixture f;
+  RecordedLog lines;
+  RunDownload(ShippedJob(), L"Korvane", f.platform, f.trust);
+  // Checked exactly as a download; the bar goes to the end of the download's part.
+  EXPECT_EQ(f.log, (std::vector<std::wstring>{kOpenShipped, L"read", L"read", L"read",
+                                              kVerifyShipped, L"signer", L"close state",
+                                              L"bar 100", L"signal"}));
+  EXPECT_EQ(f.platform.attempts, 0);
+  EXPECT_EQ(f.platform.handedOver.Get(), FakeInstallerTrust::kFile);
+  EXPECT_EQ(f.platform.handedOverPath, kShippedPath);
+  EXPECT_EQ(lines.With(L"installer beside the launcher"),
+            (std::vector<std::wstring>{
+                L"installer beside the launcher: \"D:\\Offline\\TarnixSetup.exe\": 5000 bytes, "
+                L"checking",
+                L"installer beside the launcher: \"D:\\Offline\\TarnixSetup.exe\": used in place of "
+                L"a download"}));
+}
+
+TEST(RunDownload, AShippedInstallerThatFailsTheCheckIsLeftAloneAndTheDownloadRunsAsBefore) {
+  struct Case {
+    const char* name;
+    void (*arrange)(FakeInstallerTrust&, FakeDownloadPlatform&);
+    bool tried;           // an open of the shipped file was tried
+    bool opened;          // and it opened
+    const wchar_t* line;  // the log's last word on the shipped file
+  };
+  const Case cases[] = {
+      {"none there", [](FakeInstallerTrust&, FakeDownloadPlatform& p) { p.shippedPresent = false; },
+       false, false, L"\": none"},
+      {"could not open (no access)",
+       [](FakeInstallerTrust& t, FakeDownloadPlatform&) {
+         t.beforeOpen = [&t](const std::wstring& path) { t.openErrors = {path == kShippedPath ? 5u : 0u}; };
+       },
+       true, false, L"\": could not open, downloading instead"},
+      {"not a program",
+       [](FakeInstallerTrust& t, FakeDownloadPlatform&) {
+         t.beforeOpen = [&t](const std::wstring& path) {
+           t.bytes = path == kShippedPath ? std::vector<std::uint8_t>{'<', 'h'} : testing::SmallProgram();
+         };
+       },
+       true, true, L"\": not a program, downloading instead"},
+      {"another signer",
+       [](FakeInstallerTrust& t, FakeDownloadPlatform&) {
+         t.beforeOpen = [&t](const std::wstring& path) {
+           t.signer = path == kShippedPath ? L"Someone Else" : L"Korvane";
+         };
+       },
+       true, true, L"\": not trusted, downloading instead"},
+  };
+  for (const Case& c : cases) {
+    Fixture f;
+    RecordedLog lines;
+    c.arrange(f.trust, f.platform);
+    RunDownload(ShippedJob(), L"Korvane", f.platform, f.trust);
+    // One download, checked and handed over as always.
+    EXPECT_EQ(f.platform.attempts, 1) << c.name;
+    EXPECT_EQ(f.platform.handedOverPath, kJob.path) << c.name;
+    EXPECT_TRUE(f.platform.handedOver.IsValid()) << c.name;
+    EXPECT_EQ(f.trust.Count(kOpenShipped), c.tried ? 1 : 0) << c.name;
+    // The shipped file is closed before the download starts, and never removed.
+    EXPECT_EQ(f.trust.Count(L"close file"), c.opened ? 1 : 0) << c.name;
+    EXPECT_EQ(f.trust.Count(L"remove " + kShippedPath), 0) << c.name;
+    if (c.opened) {
+      EXPECT_LT(std::find(f.log.begin(), f.log.end(), L"close file"),
+                std::find(f.log.begin(), f.log.end(), kDownload))
+          << c.name;
+    }
+    ASSERT_FALSE(lines.With(L"installer beside the launcher").empty()) << c.name;
+    EXPECT_EQ(lines.With(L"installer beside the launcher").back(),
+              L"installer beside the launcher: \"D:\\Offline\\TarnixSetup.exe" + std::wstring(c.line))
+        << c.name;
+  }
+}
+
+TEST(RunDownload, AFailedDownloadAfterAFailedShippedInstallerRemovesOnlyTheDownloadsFile) {
+  Fixture f;
+  f.trust.beforeOpen = [&f](const std::wstring& path) {
+    f.trust.signer = path == kShippedPath ? L"Someone Else" : L"Korvane";
+  };
+  f.platform.result = static_cast<long>(0x800C0005u);
+  RunDownload(ShippedJob(), L"Korvane", f.platform, f.trust);
+  EXPECT_EQ(f.trust.Count(kRemove), 3);
+  EXPECT_EQ(f.trust.Count(L"remove " + kShippedPath), 0);
+  EXPECT_EQ(f.log.back(), L"message 下载失败！");
+}
+
+TEST(RunDownload, ALauncherInTheTemporaryFolderTakesTheFileThereForTheDownloadsOwn) {
+  // The same file by another spelling of its case.
+  Fixture f;
+  RecordedLog lines;
+  DownloadJobRecord job = kJob;
+  job.shippedPath = L"c:\\t\\tarnixsetup.EXE";
+  RunDownload(job, L"Korvane", f.platform, f.trust);
+  EXPECT_EQ(f.trust.Count(L"open " + job.shippedPath), 0);
+  EXPECT_EQ(f.platform.attempts, 1);
+  EXPECT_EQ(f.platform.handedOverPath, kJob.path);
+  EXPECT_EQ(lines.With(L"installer beside the launcher").size(), 1u);
 }
 
 }  // namespace

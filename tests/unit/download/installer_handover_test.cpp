@@ -21,10 +21,13 @@ namespace {
 
 using testing::FakeInstallerTrust;
 
+const std::wstring kShippedPath = L"E:\\TarnixSetup.exe";
+
 // What both threads share in the process: the handed-over file and the log.
 struct Process {
   std::vector<std::wstring> log;
   InstallerFile checkedInstaller;
+  std::wstring checkedPath;
 };
 
 class FakeDownloadPlatform : public DownloadPlatform {
@@ -38,13 +41,17 @@ class FakeDownloadPlatform : public DownloadPlatform {
   void SetProgress(int) override {}
   void Pause(std::uint32_t) override {}
   std::uint32_t TickMs() override { return 0; }
-  bool QueryFileSize(const std::wstring&, std::uint64_t* size) override {
-    *size = 1000;  // a whole file (no size was announced)
-    return true;
+  // A whole file (no size was announced); the one beside the launcher is
+  // there when the case ships one.
+  bool shipped = false;
+  bool QueryFileSize(const std::wstring& path, std::uint64_t* size) override {
+    *size = 1000;
+    return shipped || path != kShippedPath;
   }
   void RemoveFile(const std::wstring&) override { process_.log.push_back(L"remove"); }
-  void SignalFinished(InstallerFile installer) override {
+  void SignalFinished(InstallerFile installer, const std::wstring& path) override {
     process_.checkedInstaller = std::move(installer);
+    process_.checkedPath = path;
     process_.log.push_back(L"signal");
   }
   void ShowMessage(const wchar_t* text) override { process_.log.push_back(text); }
@@ -85,7 +92,7 @@ class FakeInstallPlatform : public InstallPlatform, public FileQuery, public App
   explicit FakeInstallPlatform(Process& process) : process_(process), shell_(process) {}
   bool WaitForDownload() override { return process_.checkedInstaller.IsValid(); }
   void SetProgress(int) override {}
-  std::wstring InstallerPath() override { return L"C:\\T\\TarnixSetup.exe"; }
+  std::wstring InstallerPath() override { return process_.checkedPath; }
   std::uint32_t QueryAttributes(const std::wstring&) override { return 0x20; }
   bool StartProcess(const std::wstring& parameters, const std::wstring& file, bool wait) override {
     return tarnix::StartProcess(shell_, parameters, file, wait);
@@ -103,22 +110,31 @@ class FakeInstallPlatform : public InstallPlatform, public FileQuery, public App
 };
 
 TEST(InstallerHandOver, TheCheckedHandleIsHeldFromTheCheckUntilTheInstallerHasEnded) {
-  Process process;
-  FakeInstallerTrust trust(process.log);
-  FakeDownloadPlatform download(process);
-  RunDownload({L"http://host/file", L"C:\\T\\TarnixSetup.exe"}, L"Korvane", download, trust);
+  // Downloaded, or shipped beside the launcher: the same check, hand-over and run.
+  for (bool shipped : {false, true}) {
+    Process process;
+    FakeInstallerTrust trust(process.log);
+    FakeDownloadPlatform download(process);
+    download.shipped = shipped;
+    RunDownload({L"http://host/file", L"C:\\T\\TarnixSetup.exe", kShippedPath}, L"Korvane",
+                download, trust);
 
-  FakeInstallPlatform install(process);
-  InstallStages stages;
-  EXPECT_EQ(RunInstallation(install, install, install, stages), InstallationEnd::kReportFinished);
+    FakeInstallPlatform install(process);
+    InstallStages stages;
+    EXPECT_EQ(RunInstallation(install, install, install, stages), InstallationEnd::kReportFinished);
 
-  EXPECT_EQ(process.log,
-            (std::vector<std::wstring>{
-                L"com init (download)", L"download", L"com uninit (download)",
-                L"open C:\\T\\TarnixSetup.exe", L"read", L"read", L"read",
-                L"verify C:\\T\\TarnixSetup.exe", L"signer", L"close state", L"signal",
-                L"com init (shell)", L"create process runas C:\\T\\TarnixSetup.exe",
-                L"com uninit (shell)", L"wait for process", L"close process", L"close file"}));
+    const std::wstring installer = shipped ? kShippedPath : L"C:\\T\\TarnixSetup.exe";
+    std::vector<std::wstring> expected;
+    if (!shipped) expected = {L"com init (download)", L"download", L"com uninit (download)"};
+    for (const wchar_t* step :
+         {L"open ", L"read", L"read", L"read", L"verify ", L"signer", L"close state", L"signal",
+          L"com init (shell)", L"create process runas ", L"com uninit (shell)", L"wait for process",
+          L"close process", L"close file"}) {
+      std::wstring line = step;
+      expected.push_back(line.ends_with(L' ') ? line + installer : line);
+    }
+    EXPECT_EQ(process.log, expected) << shipped;
+  }
 }
 
 }  // namespace

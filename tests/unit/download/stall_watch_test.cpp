@@ -149,6 +149,25 @@ TEST(StallWatchTest, AbortsOnceAfterTheLimitWithoutDataAndReleasesTheBindingOnce
          if (t == 30000) w.Stop();  // the guard, after the download returned
        },
        {"released at 30000"}},
+      // A credentials prompt stands while the user types: no abort, however
+      // long, until data arrives again; then the limit counts afresh.
+      {"a prompt answered after five minutes, then silence",
+       0,
+       true,
+       [](StallWatch& w, std::uint32_t t) {
+         if (t <= 5000) w.NoteData();
+         if (t == 10000) w.Hold();
+         if (t == 310000) w.NoteData();
+       },
+       {"abort at 370000", "released at 370000"}},
+      {"a prompt left open until the dialog goes",
+       0,
+       true,
+       [](StallWatch& w, std::uint32_t t) {
+         if (t == 1000) w.Hold();
+         if (t == 9 * kLimit) w.Stop();
+       },
+       {"released at 540000"}},
       {"no binding to abort",
        0,
        false,

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -37,6 +38,9 @@ class FakeInstallerTrust : public InstallerTrust {
   std::vector<std::uint8_t> bytes = SmallProgram();
   long verifyResult = 0;
   std::optional<std::wstring> signer = L"Korvane";  // nullopt: no certificate
+  // Called with the path at every open, before it is answered: a test may
+  // change the script above for one file.
+  std::function<void(const std::wstring&)> beforeOpen;
 
   std::vector<std::wstring> ownLog;
   std::vector<std::wstring>& log;
@@ -49,6 +53,7 @@ class FakeInstallerTrust : public InstallerTrust {
 
   TrustFile OpenForCheck(const std::wstring& path, std::uint32_t* error) override {
     log.push_back(L"open " + path);
+    if (beforeOpen) beforeOpen(path);
     std::uint32_t result = openErrors[std::min(opens_++, openErrors.size() - 1)];
     if (result == 0) return kFile;
     *error = result;

@@ -2,43 +2,97 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace tarnix {
 namespace {
 
-TEST(QueryBindStatusCallback, AnswersItsTwoInterfacesWithItselfAndNothingElse) {
-  // IHttpNegotiate differs from IBindStatusCallback in data1 only, the last
+// Interfaces that the moniker may ask of its callback and that it must not
+// get: IBindStatusCallbackEx would make it call slots the object lacks, and
+// IAuthenticate would stop the system's own credentials prompt.
+constexpr InterfaceId kBindStatusCallbackEx{
+    0xAAA74EF9, 0x8EE7, 0x4659, {0x88, 0xD9, 0xF8, 0xC5, 0x04, 0xDA, 0x73, 0xCC}};
+constexpr InterfaceId kAuthenticate{
+    0x79EAC9D0, 0xBAF9, 0x11CE, {0x8C, 0x82, 0x00, 0xAA, 0x00, 0x4B, 0xA9, 0x0B}};
+constexpr InterfaceId kHttpNegotiate2{
+    0x4F9F9FCB, 0xE0F4, 0x48EB, {0xB7, 0xAB, 0xFA, 0x2E, 0xA9, 0x36, 0x5C, 0xB4}};
+
+// Four distinct objects stand for the four interface pointers.
+struct Self {
+  int callback = 0, negotiate = 0, provider = 0, security = 0;
+  BindCallbackInterfaces Interfaces() { return {&callback, &negotiate, &provider, &security}; }
+};
+
+struct Case {
+  const char* name;
+  InterfaceId asked;
+  int Self::*answer;  // nullptr: not offered
+};
+
+std::vector<Case> Cases() {
+  // IHttpNegotiate differs from IBindStatusCallback in data1 only; the last
   // case in the last byte of data4.
-  constexpr InterfaceId kBindStatusCallbackEx{
-      0xAAA74EF9, 0x8EE7, 0x4659, {0x88, 0xD9, 0xF8, 0xC5, 0x04, 0xDA, 0x73, 0xCC}};
-  constexpr InterfaceId kServiceProvider{
-      0x6D5140C1, 0x7436, 0x11CE, {0x80, 0x34, 0x00, 0xAA, 0x00, 0x60, 0x09, 0xFA}};
-  constexpr InterfaceId kHttpNegotiate{
-      0x79EAC9D2, 0xBAF9, 0x11CE, {0x8C, 0x82, 0x00, 0xAA, 0x00, 0x4B, 0xA9, 0x0B}};
   InterfaceId nearlyTheCallback = kIidBindStatusCallback;
   nearlyTheCallback.data4[7] ^= 1;
-  struct Case {
-    const char* name;
-    InterfaceId asked;
-    bool offered;
+  return {
+      {"IUnknown", kIidUnknown, &Self::callback},
+      {"IBindStatusCallback", kIidBindStatusCallback, &Self::callback},
+      {"IHttpNegotiate", kIidHttpNegotiate, &Self::negotiate},
+      {"IServiceProvider", kIidServiceProvider, &Self::provider},
+      {"IWindowForBindingUI", kIidWindowForBindingUI, &Self::security},
+      {"IHttpSecurity", kIidHttpSecurity, &Self::security},
+      {"IBindStatusCallbackEx", kBindStatusCallbackEx, nullptr},
+      {"IAuthenticate", kAuthenticate, nullptr},
+      {"IHttpNegotiate2", kHttpNegotiate2, nullptr},
+      {"one byte off", nearlyTheCallback, nullptr},
   };
-  const Case cases[] = {
-      {"IUnknown", kIidUnknown, true},
-      {"IBindStatusCallback", kIidBindStatusCallback, true},
-      {"IBindStatusCallbackEx", kBindStatusCallbackEx, false},
-      {"IServiceProvider", kServiceProvider, false},
-      {"IHttpNegotiate", kHttpNegotiate, false},
-      {"one byte off", nearlyTheCallback, false},
-  };
-  int self = 0;
+}
+
+TEST(QueryBindStatusCallback, AnswersEachOfItsInterfacesWithItsPointerAndNothingElse) {
+  Self self;
   int stale = 0;
-  for (const Case& c : cases) {
+  for (const Case& c : Cases()) {
     void* object = &stale;  // whatever the caller's variable held before
-    EXPECT_EQ(QueryBindStatusCallback(c.asked, &self, &object),
-              c.offered ? kComOk : kComNoInterface)
+    EXPECT_EQ(QueryBindStatusCallback(c.asked, self.Interfaces(), &object),
+              c.answer ? kComOk : kComNoInterface)
         << c.name;
-    EXPECT_EQ(object, c.offered ? static_cast<void*>(&self) : nullptr) << c.name;
+    EXPECT_EQ(object, c.answer ? static_cast<void*>(&(self.*c.answer)) : nullptr) << c.name;
   }
-  EXPECT_EQ(QueryBindStatusCallback(kIidUnknown, &self, nullptr), kComNullPointer);
+  EXPECT_EQ(QueryBindStatusCallback(kIidUnknown, self.Interfaces(), nullptr), kComNullPointer);
+}
+
+TEST(QueryBindStatusCallbackService,
+     ItsThreeServicesAnswerAsQueryInterfaceAndNoOtherServiceAnswers) {
+  Self self;
+  int stale = 0;
+  const InterfaceId provided[] = {kIidHttpNegotiate, kIidWindowForBindingUI, kIidHttpSecurity};
+  const InterfaceId notProvided[] = {kAuthenticate, kHttpNegotiate2, kIidServiceProvider,
+                                     kIidBindStatusCallback, kIidUnknown};
+  for (const Case& c : Cases()) {
+    for (const InterfaceId& service : provided) {
+      void* object = &stale;
+      EXPECT_EQ(QueryBindStatusCallbackService(service, c.asked, self.Interfaces(), &object),
+                c.answer ? kComOk : kComNoInterface)
+          << c.name << " of service " << std::hex << service.data1;
+      EXPECT_EQ(object, c.answer ? static_cast<void*>(&(self.*c.answer)) : nullptr) << c.name;
+    }
+    for (const InterfaceId& service : notProvided) {
+      void* object = &stale;
+      EXPECT_EQ(QueryBindStatusCallbackService(service, c.asked, self.Interfaces(), &object),
+                kComNoInterface)
+          << c.name << " of service " << std::hex << service.data1;
+      EXPECT_EQ(object, nullptr) << c.name;
+    }
+  }
+  // The moniker's own question: the window for its prompts.
+  void* window = nullptr;
+  EXPECT_EQ(QueryBindStatusCallbackService(kIidWindowForBindingUI, kIidWindowForBindingUI,
+                                           self.Interfaces(), &window),
+            kComOk);
+  EXPECT_EQ(window, &self.security);
+  EXPECT_EQ(QueryBindStatusCallbackService(kIidHttpSecurity, kIidHttpSecurity, self.Interfaces(),
+                                           nullptr),
+            kComNullPointer);
 }
 
 }  // namespace

@@ -1,0 +1,34 @@
+#pragma once
+// The installer that an application maker may ship beside the launcher, for
+// machines without internet: "TarnixSetup.exe" in the folder of the
+// launcher's own file (not the current directory).
+
+#include <cstdint>
+#include <string>
+
+namespace tarnix {
+
+class ModulePathSource {
+ public:
+  virtual ~ModulePathSource() = default;
+  // GetModuleFileNameW(nullptr, buffer, size): the length copied without the
+  // terminating zero; `size` when the path was cut to fit (Windows XP then
+  // leaves the buffer unterminated and sets no error); 0 on failure.
+  virtual std::uint32_t ModuleFileName(wchar_t* buffer, std::uint32_t size) = 0;
+};
+
+// The launcher's own file, whole: the buffer grows while the answer fills it,
+// since a cut path would name another folder. Empty when the path cannot be
+// read whole (the longest path Windows has fits).
+std::wstring LauncherFilePath(ModulePathSource& source);
+
+// "TarnixSetup.exe" in the folder of `launcherPath`; empty when the path names
+// no folder.
+std::wstring ShippedInstallerPath(const std::wstring& launcherPath);
+
+// True when both paths are the same text but for the case of ASCII letters:
+// the launcher in the temporary folder itself finds the download's own file
+// beside it, which is not a shipped installer.
+bool SamePathText(const std::wstring& a, const std::wstring& b);
+
+}  // namespace tarnix
