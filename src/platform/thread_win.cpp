@@ -46,9 +46,10 @@ DWORD WaitHandlingSentMessages(HANDLE object, DWORD timeoutMs) {
     const DWORD left =
         timeoutMs == INFINITE ? INFINITE : TicksLeft(start, ::GetTickCount(), timeoutMs);
     // MWMO_INPUTAVAILABLE: a message sent before the wait began wakes it too.
-    // Without it only messages that arrive during the wait would: one that a
-    // call before it (a PeekMessage, GetQueueStatus) saw without delivering
-    // would wait, and with it its sender, until the object is signalled.
+    // Without it only new input would: one whose arrival an earlier call
+    // noted without delivering it (GetQueueStatus, a PeekMessage limited to
+    // other kinds of input) would wait, and its sender with it, until the
+    // object is signalled.
     const DWORD wait =
         ::MsgWaitForMultipleObjectsEx(1, &object, left, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
     if (wait != WAIT_OBJECT_0 + 1) return wait;
