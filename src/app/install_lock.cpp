@@ -98,6 +98,10 @@ void InstallLock::Release() {
   mutex_.Reset();
 }
 
+void InstallLock::WithdrawHolder() {
+  if (owned_) platform_.WithdrawHolder(platform_.CurrentProcessId());
+}
+
 StartBranch ChooseStartBranch(const std::function<bool()>& installNeeded, InstallLockOwner& lock) {
   if (!installNeeded()) return StartBranch::kDirect;
   if (lock.Take() == InstallLockOutcome::kUnavailable) return StartBranch::kDownload;

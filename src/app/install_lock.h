@@ -109,6 +109,10 @@ class InstallLock final : public InstallLockOwner {
   Outcome Take() override;
   // Gives the lock up (when owned) and closes it, on the thread that took it.
   void Release() override;
+  // Keeps the lock but no longer names this process in the holder record, so
+  // that a waiter brings none of its windows to the front. Not put back: from
+  // then on the launcher's windows are not what the user should answer.
+  void WithdrawHolder();
   bool IsOwned() const { return owned_; }
 
  private:

@@ -14,8 +14,25 @@ static_assert(sizeof(LONG) == sizeof(std::uint32_t) && sizeof(DWORD) == sizeof(s
 HANDLE AsHandle(MutexHandle mutex) { return reinterpret_cast<HANDLE>(mutex); }
 HWND AsWindow(WindowHandle window) { return reinterpret_cast<HWND>(window); }
 
+// Room for the windows of a busy desktop; a list that outgrows it is made
+// again with twice the room.
+constexpr std::size_t kWindowListRoom = 512;
+
+struct WindowList {
+  std::vector<WindowHandle> windows;
+  bool full = false;
+};
+
+// Called from inside EnumWindows, so it never allocates: an allocation's
+// failure must not unwind through the system's frames. A full list stops the
+// enumeration.
 BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
-  reinterpret_cast<std::vector<WindowHandle>*>(list)->push_back(reinterpret_cast<WindowHandle>(window));
+  auto& collected = *reinterpret_cast<WindowList*>(list);
+  if (collected.windows.size() == collected.windows.capacity()) {
+    collected.full = true;
+    return FALSE;
+  }
+  collected.windows.push_back(reinterpret_cast<WindowHandle>(window));
   return TRUE;
 }
 
@@ -48,8 +65,11 @@ std::uint32_t Win32InstallLockPlatform::CurrentProcessId() { return ::GetCurrent
 // and touching them would end the launcher, so the view is used only when its
 // first page is committed and writable.
 volatile LONG* Win32InstallLockPlatform::HolderSlot() {
-  // Made once: a record that could not be made is not tried again.
-  if (!holderView_ && !holderRecord_) {
+  // Made once, by the first use (the take's own publish or read): a record
+  // that could not be made is not tried again, so from then on the slot
+  // stays as it is, and the threads that use it after the take only read it.
+  if (!holderTried_) {
+    holderTried_ = true;
     holderRecord_.Reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                              sizeof(LONG), kInstallHolderRecordName));
     if (holderRecord_) {
@@ -80,9 +100,15 @@ std::uint32_t Win32InstallLockPlatform::ReadHolder() {
 }
 
 std::vector<WindowHandle> Win32InstallLockPlatform::TopLevelWindows() {
-  std::vector<WindowHandle> windows;
-  ::EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&windows));
-  return windows;
+  WindowList list;
+  for (std::size_t room = kWindowListRoom;; room *= 2) {
+    list.windows.clear();
+    list.windows.reserve(room);
+    list.full = false;
+    // A failure returns the windows found before it, as the interface says.
+    ::EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&list));
+    if (!list.full) return std::move(list.windows);
+  }
 }
 
 std::uint32_t Win32InstallLockPlatform::WindowProcessId(WindowHandle window) {
@@ -139,6 +165,11 @@ unsigned HeldInstallLock::Hold(void* parameter) {
   }
   return 0;
 }
+
+// The record is one interlocked slot, and after the take the platform's
+// mapping no longer changes: the holder thread, waiting for the release,
+// touches neither meanwhile.
+void HeldInstallLock::WithdrawHolder() { lock_.WithdrawHolder(); }
 
 void HeldInstallLock::Release() {
   if (heldHere_) {

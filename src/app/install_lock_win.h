@@ -8,7 +8,8 @@
 
 namespace tarnix::win {
 
-// Used by one thread at a time (the one that takes the lock).
+// Used by one thread at a time: the one that takes the lock, and after the
+// take the threads that withdraw the holder record and give the lock up.
 class Win32InstallLockPlatform final : public InstallLockPlatform {
  public:
   MutexHandle CreateNamedMutex(const std::wstring& name, std::uint32_t* error) override;
@@ -35,6 +36,7 @@ class Win32InstallLockPlatform final : public InstallLockPlatform {
   // record cannot be made.
   volatile LONG* HolderSlot();
 
+  bool holderTried_ = false;
   UniqueKernelHandle holderRecord_;
   UniqueMappedView holderView_;
 };
@@ -55,6 +57,8 @@ class HeldInstallLock final : public InstallLockOwner {
   InstallLockOutcome Take() override;
   // From any thread, any number of times: returns once the lock is given up.
   void Release() override;
+  // From any thread once Take has returned: InstallLock::WithdrawHolder.
+  void WithdrawHolder();
 
  private:
   static unsigned Hold(void* parameter);

@@ -77,6 +77,10 @@ bool LaunchAndFinishReportOnSystem() {
   return LaunchAndFinishReport(parts.With(reporter), ShowFailureMessage);
 }
 
+void Win32AppLaunch::InstallerStarting() {
+  if (beforeInstaller_) beforeInstaller_();
+}
+
 bool Win32AppLaunch::LaunchApp() {
   bool started = LaunchAppOnSystem(reporter_);
   if (afterLaunch_) afterLaunch_();

@@ -41,17 +41,20 @@ bool LaunchAndFinishReportOnSystem();
 
 // The launch that the download branch hands over to after an installation:
 // LaunchAppOnSystem with a report of its own, and the wait for that report.
-// `afterLaunch`, when given, runs once the host's start has been tried,
-// before the wait: the installation is over then.
+// `beforeInstaller` runs right before the installer's start; `afterLaunch`
+// once the host's start has been tried, before the wait: the installation is
+// over then.
 class Win32AppLaunch final : public AppLaunch {
  public:
-  explicit Win32AppLaunch(std::function<void()> afterLaunch = nullptr)
-      : afterLaunch_(std::move(afterLaunch)) {}
+  Win32AppLaunch(std::function<void()> beforeInstaller, std::function<void()> afterLaunch)
+      : beforeInstaller_(std::move(beforeInstaller)), afterLaunch_(std::move(afterLaunch)) {}
+  void InstallerStarting() override;
   bool LaunchApp() override;
   bool WaitForLaunchReport() override;
 
  private:
   Win32LaunchReporter reporter_;
+  std::function<void()> beforeInstaller_;
   std::function<void()> afterLaunch_;
 };
 

@@ -58,13 +58,17 @@ class CUseThreadDownloadApp final : public CWinApp {
     auto installNeeded = [&registry, &files] { return IsHostInstallNeeded(registry, files); };
     if (ChooseStartBranch(installNeeded, lock) == StartBranch::kDownload) {
       RegisterCommonControls();
-      RunDownloadDialog(*new Win32AppLaunch([&lock] { lock.Release(); }));
+      // While the installer runs, its windows wait for the user: a second
+      // launcher's wait then brings nothing of this one in front of them.
+      RunDownloadDialog(*new Win32AppLaunch([&lock] { lock.WithdrawHolder(); },
+                                            [&lock] { lock.Release(); }));
       lock.Release();
       // The dialog was closed. A download the close cut short (inside WinINet,
-      // or in a pause between attempts), an installer run still waiting for
-      // it, or one already launching the host and its report may go on
-      // running: the C run-time's exit and the libraries' detach code must
-      // not run under them, nor a flush under the report.
+      // or in a pause between attempts), an installer run still returning,
+      // or, should the wait for it have failed, one launching the host and
+      // its report may go on running: the C run-time's exit and the
+      // libraries' detach code must not run under them, nor a flush under
+      // the report.
       EndProcessOnSystem(false, 0);
     }
     // The host is started (or its failure told) before the launcher waits,

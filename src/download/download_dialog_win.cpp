@@ -90,9 +90,10 @@ void RunDownloadDialog(AppLaunch& launch) {
   CUseThreadDownloadDlg dialog(launch);
   dialog.DoModal();
   if (CWinApp* app = AfxGetApp()) app->m_hMainWnd = nullptr;
-  // The dialog is gone from the screen. While the installer runs, the
-  // process stays, with nothing on screen and the lock held, until the
-  // installer-run thread is done with it.
+  // The dialog is gone from the screen. From the installer's start on, the
+  // process stays, with nothing on screen, until the installer-run thread is
+  // done: the lock is held while the installer runs, and the host's start and
+  // its report are not cut.
   FinishClosedDialog(installStages, [] {
     // Handling sent messages: the thread may still own windows that the
     // system made for it, and a broadcast to them would wait for this wait.

@@ -42,7 +42,9 @@ class CUseThreadDownloadDlg final : public CDialogEx {
 // (that thread may still use it after the dialog has closed). Returns when
 // the user has closed the dialog (normally the installer-run thread ends the
 // process first): at once during the download, or, when the installer was
-// started, only once it has ended (the host is then not started).
+// started, only once it has ended (the host is then not started). A close
+// after the installer's end never returns: the installer-run thread ends the
+// process once the host's start and its report are over.
 void RunDownloadDialog(AppLaunch& launch);
 
 }  // namespace tarnix::win

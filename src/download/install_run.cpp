@@ -18,12 +18,22 @@ bool InstallStages::EndInstaller() {
   return Advance(InstallStage::kInstalling, InstallStage::kLaunching);
 }
 
+// The installer-run thread only moves the stage forward, so each failed step
+// here means that it has moved past the stage tried.
 DialogClose InstallStages::CloseDialog() {
   if (Advance(InstallStage::kDownloading, InstallStage::kClosed)) return DialogClose::kEndNow;
   if (Advance(InstallStage::kInstalling, InstallStage::kClosedWhileInstalling))
     return DialogClose::kWaitForInstaller;
-  // Launching (the Done button is enabled only then), or closed already.
-  return Stage() == InstallStage::kClosed ? DialogClose::kEndNow : DialogClose::kEndAsBefore;
+  if (Advance(InstallStage::kLaunching, InstallStage::kClosedWhileLaunching))
+    return DialogClose::kWaitForLaunch;
+  switch (Stage()) {
+    case InstallStage::kClosedWhileInstalling:
+      return DialogClose::kWaitForInstaller;
+    case InstallStage::kClosedWhileLaunching:
+      return DialogClose::kWaitForLaunch;
+    default:
+      return DialogClose::kEndNow;
+  }
 }
 
 void FinishClosedDialog(InstallStages& stages, const std::function<void()>& waitForInstallRun) {
@@ -37,7 +47,12 @@ void FinishClosedDialog(InstallStages& stages, const std::function<void()>& wait
       LogLine(L"dialog closed while the installer runs; waiting for it");
       waitForInstallRun();
       return;
-    case DialogClose::kEndAsBefore:
+    case DialogClose::kWaitForLaunch:
+      // The host's start may be waiting for the user (an elevation prompt),
+      // and its report and the identity's store write follow: ending now
+      // would cut them. The installer-run thread ends the process after them.
+      LogLine(L"dialog closed while the host is being started; waiting for the launch");
+      waitForInstallRun();
       return;
   }
 }
@@ -65,6 +80,7 @@ InstallationEnd RunInstallation(InstallPlatform& platform, FileQuery& files, App
     platform.ReleaseInstaller();
     return InstallationEnd::kThreadReturns;
   }
+  app.InstallerStarting();
   bool started = platform.StartProcess(L"", installer, true);
   platform.ReleaseInstaller();
   if (!stages.EndInstaller()) {

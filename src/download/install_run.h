@@ -13,20 +13,23 @@ namespace tarnix {
 // the dialog's thread closes it when the user closes the dialog. Every step
 // is one atomic exchange, so that both threads agree on which came first: a
 // close that wins the race before the installer's start means no installer
-// ever starts; one that loses it waits for the installer's end.
+// ever starts; one that loses it waits for the installer's end, and one
+// after the installer's end waits for the launch.
 enum class InstallStage {
   kDownloading,            // nothing started yet
   kInstalling,             // the installer is being started or runs
   kLaunching,              // the installer has ended; the host's launch goes on
   kClosed,                 // closed before the installer's start
   kClosedWhileInstalling,  // closed while the installer was started or ran
+  kClosedWhileLaunching,   // closed after the installer's end
 };
 
 // What the dialog's thread does once the dialog has closed.
 enum class DialogClose {
   kEndNow,            // no installer started, none will: end the process at once
   kWaitForInstaller,  // keep the lock until the installer-run thread is done, then end
-  kEndAsBefore,       // the launch has begun: give the lock up and end
+  kWaitForLaunch,     // the host is being started: the installer-run thread ends the
+                      // process once its report is over; wait for that
 };
 
 class InstallStages {
@@ -39,7 +42,8 @@ class InstallStages {
   // launch may go on (installing -> launching); false when the dialog closed
   // meanwhile, so that nothing more is started or shown.
   bool EndInstaller();
-  // The dialog's thread, once the dialog has closed (by the user or by Done).
+  // The dialog's thread, once the dialog has closed (by the user or by Done);
+  // asked again, it answers as the first time.
   DialogClose CloseDialog();
   InstallStage Stage() const { return stage_.load(); }
 
@@ -48,10 +52,11 @@ class InstallStages {
   std::atomic<InstallStage> stage_{InstallStage::kDownloading};
 };
 
-// The dialog's thread, once the dialog has closed: logs the close and, while
-// the installer runs, calls `waitForInstallRun`, which returns once the
-// installer-run thread has finished with the installer. The process may end
-// (and the lock go) once this returns.
+// The dialog's thread, once the dialog has closed: logs the close and, from
+// the installer's start on, calls `waitForInstallRun`, which returns once the
+// installer-run thread has returned (or never: after the installer's end that
+// thread ends the process itself, once the host's start and its report are
+// over). The process may end (and the lock go) once this returns.
 void FinishClosedDialog(InstallStages& stages, const std::function<void()>& waitForInstallRun);
 
 class InstallPlatform {
@@ -84,6 +89,10 @@ class InstallPlatform {
 class AppLaunch {
  public:
   virtual ~AppLaunch() = default;
+  // The installer is about to start. From then on its windows, not the
+  // dialog, wait for the user: nothing of this launcher is brought in front
+  // of them any more.
+  virtual void InstallerStarting() = 0;
   // Starts the application through the installed host, with its launch
   // report; false when the host did not start.
   virtual bool LaunchApp() = 0;

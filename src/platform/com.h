@@ -37,10 +37,13 @@ class ComLibrary {
 // apartment) is no reason to stop: the thread goes on without, as it always
 // did. The thread leaves again only when it joined (S_OK, or S_FALSE when it
 // was inside already), since every successful join needs its own leave.
-// The scope holds the one call that needs COM and no wait: a thread in a
-// single-threaded apartment must handle messages while it waits, or a
-// broadcast sent to it (an installer's WM_SETTINGCHANGE, a log-off) hangs
-// the sender, and with it whoever waits for the sender.
+// The scope holds the one call that needs COM, and no wait that leaves sent
+// messages waiting: a thread in a single-threaded apartment must handle
+// messages while it waits, or a broadcast sent to it (an installer's
+// WM_SETTINGCHANGE, a log-off) hangs the sender, and with it whoever waits
+// for the sender. The one wait inside a scope, the download thread's for a
+// stalled download's abort under way (StallWatch::Finish), handles the
+// messages sent to the thread and lasts 5 s at most.
 class ComApartment {
  public:
   explicit ComApartment(ComLibrary& com);

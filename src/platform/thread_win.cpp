@@ -45,7 +45,13 @@ DWORD WaitHandlingSentMessages(HANDLE object, DWORD timeoutMs) {
   for (;;) {
     const DWORD left =
         timeoutMs == INFINITE ? INFINITE : TicksLeft(start, ::GetTickCount(), timeoutMs);
-    const DWORD wait = ::MsgWaitForMultipleObjects(1, &object, FALSE, left, QS_SENDMESSAGE);
+    // MWMO_INPUTAVAILABLE: a message sent before the wait began wakes it too.
+    // Without it only new input would: one whose arrival an earlier call
+    // noted without delivering it (GetQueueStatus, a PeekMessage limited to
+    // other kinds of input) would wait, and its sender with it, until the
+    // object is signalled.
+    const DWORD wait =
+        ::MsgWaitForMultipleObjectsEx(1, &object, left, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
     if (wait != WAIT_OBJECT_0 + 1) return wait;
     // Delivers every message sent to this thread; leaves posted ones queued.
     MSG message;

@@ -18,10 +18,11 @@ UniqueKernelHandle BeginWaitableWorkerThread(WorkerProc proc, void* parameter);
 
 // Waits up to `timeoutMs` (INFINITE: without time-out) for `object`, handling
 // the messages that other threads send to this thread's windows meanwhile
-// (MsgWaitForMultipleObjects with QS_SENDMESSAGE). A thread that has ever
-// made a window, itself or through COM, the shell, DDE or a message box (the
-// input method's default window may outlive them), must not wait without
-// it: a broadcast sent to its windows (an installer's WM_SETTINGCHANGE, a
+// (MsgWaitForMultipleObjectsEx with QS_SENDMESSAGE and MWMO_INPUTAVAILABLE,
+// so that one already pending when the wait starts is handled too). A
+// thread that has ever made a window, itself or through COM, the shell, DDE
+// or a message box (the input method's default window may outlive them),
+// must not wait without it: a broadcast sent to its windows (an installer's WM_SETTINGCHANGE, a
 // log-off) would wait for it, and so would the sender. Posted messages stay
 // queued. Returns WAIT_OBJECT_0, WAIT_TIMEOUT or WAIT_FAILED.
 DWORD WaitHandlingSentMessages(HANDLE object, DWORD timeoutMs);

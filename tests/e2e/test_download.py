@@ -482,6 +482,9 @@ class DownloadTest(LauncherTestCase):
             texts_of_waiter = [text for pid, text in entries if pid == waiter]
             self.assertTrue(any(t.endswith(": present") for t in texts_of_waiter), texts_of_waiter)
             self.assertFalse(any(t.startswith("download attempt") for t in texts_of_waiter), texts_of_waiter)
+            # It came while the installer ran: the installing launcher named nobody then.
+            self.assertNotIn("install lock: brought the installing launcher's window to the front",
+                             texts_of_waiter)
 
     def launcher_log(self, pid_of_line):
         """The launch log's texts of the one launcher that wrote a line for which `pid_of_line` holds."""

@@ -298,11 +298,12 @@ TEST(InstallLockWait, WithoutAWindowLooksForABoundedTimeThenWaitsOn) {
     Waiter waiter;
     waiter.platform.holder = c.holder;
     waiter.platform.windows = {{0x1, 3}};
-    std::vector<std::uint32_t> waits(1 + kHolderWindowPolls, kWaitTimeout);
+    // 40 looks of 250 ms (about 10 s), then a wait without time-out.
+    std::vector<std::uint32_t> waits(1 + 40, kWaitTimeout);
     waits.push_back(kWaitAbandoned);
     EXPECT_EQ(waiter.Take(waits), InstallLockOutcome::kTakenAfterWait) << c.name;
     std::vector<std::wstring> calls{kCreate, kTry};
-    calls.insert(calls.end(), kHolderWindowPolls, kPoll);
+    calls.insert(calls.end(), 40, kPoll);
     calls.insert(calls.end(), {kWaitForever, kPublish});
     EXPECT_EQ(waiter.platform.calls, calls) << c.name;
     EXPECT_EQ(waiter.lines.lines,
@@ -310,6 +311,45 @@ TEST(InstallLockWait, WithoutAWindowLooksForABoundedTimeThenWaitsOn) {
                                          L"install lock: taken after the wait (abandoned by its holder)"}))
         << c.name;
   }
+}
+
+// While its installer runs, the holder keeps the lock but names nobody: a
+// launcher that comes then brings nothing in front of the installer's
+// window, which waits for the user, though the dialog is still up behind it.
+TEST(InstallLockWait, AHolderWhoseInstallerRunsIsNotBroughtToTheFront) {
+  FakeInstallLockPlatform holderPlatform;
+  holderPlatform.processId = kHolder;
+  holderPlatform.waits = {kWaitObject0};
+  InstallLock holder(holderPlatform);
+  ASSERT_EQ(holder.Take(), InstallLockOutcome::kTaken);
+  holder.WithdrawHolder();
+  EXPECT_TRUE(holder.IsOwned());
+  EXPECT_EQ(holderPlatform.holder, 0u);
+  EXPECT_EQ(holderPlatform.calls, (std::vector<std::wstring>{kCreate, kTry, L"publish 7", L"withdraw 7"}));
+
+  Waiter waiter;
+  waiter.platform.holder = holderPlatform.holder;
+  waiter.platform.windows = {{0x1, 3}, {kDialog, kHolder}};  // the installer's window, then the dialog
+  std::vector<std::uint32_t> waits(1 + 40, kWaitTimeout);
+  waits.push_back(kWaitAbandoned);
+  EXPECT_EQ(waiter.Take(waits), InstallLockOutcome::kTakenAfterWait);
+  std::vector<std::wstring> calls{kCreate, kTry};
+  calls.insert(calls.end(), 40, kPoll);
+  calls.insert(calls.end(), {kWaitForever, kPublish});
+  EXPECT_EQ(waiter.platform.calls, calls);
+  EXPECT_EQ(waiter.lines.With(L"front"), (std::vector<std::wstring>{kNoWindow}));
+
+  // The holder gives the lock up as always.
+  holder.Release();
+  EXPECT_EQ(holderPlatform.calls, (std::vector<std::wstring>{kCreate, kTry, L"publish 7", L"withdraw 7",
+                                                             L"withdraw 7", L"release", L"close"}));
+  // A launcher that does not hold the lock has nothing to withdraw.
+  FakeInstallLockPlatform other;
+  other.holder = kHolder;
+  InstallLock unowned(other);
+  unowned.WithdrawHolder();
+  EXPECT_TRUE(other.calls.empty());
+  EXPECT_EQ(other.holder, kHolder);
 }
 
 TEST(InstallLockWait, ALockGivenUpWhileLookingIsTakenAtOnce) {

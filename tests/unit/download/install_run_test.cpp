@@ -34,7 +34,7 @@ class FakeInstallPlatform : public InstallPlatform, public FileQuery, public App
   void Record(std::wstring call) {
     calls.push_back(call);
     if (call != closeAfter) return;
-    const wchar_t* const names[] = {L"end now", L"wait for installer", L"end as before"};
+    const wchar_t* const names[] = {L"end now", L"wait for installer", L"wait for launch"};
     calls.push_back(std::wstring(L"close: ") + names[static_cast<int>(stages.CloseDialog())]);
   }
   bool WaitForDownload() override {
@@ -53,6 +53,7 @@ class FakeInstallPlatform : public InstallPlatform, public FileQuery, public App
   }
   void ReleaseInstaller() override { calls.push_back(L"release"); }
   void ShowMessage(const wchar_t* text) override { calls.push_back(std::wstring(L"message ") + text); }
+  void InstallerStarting() override { Record(L"installer starting"); }
   bool LaunchApp() override {
     Record(L"launch");
     return launchSucceeds;
@@ -66,6 +67,7 @@ class FakeInstallPlatform : public InstallPlatform, public FileQuery, public App
   }
 };
 
+const std::wstring kStarting = L"installer starting";
 const std::wstring kStart = L"start [] C:\\T\\TarnixSetup.exe wait";
 const std::wstring kAttributes = L"attributes C:\\T\\TarnixSetup.exe";
 
@@ -74,7 +76,7 @@ TEST(RunInstallation, RunsTheInstallerLaunchesHidesTheDialogWaitsForTheReportAnd
   EXPECT_EQ(RunInstallation(platform, platform, platform, platform.stages),
             InstallationEnd::kReportFinished);
   EXPECT_EQ(platform.calls,
-            (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes, L"pos 180", kStart,
+            (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart,
                                        L"release", L"pos 200", L"launch", L"enable done",
                                        L"hide dialog", L"wait for report"}));
 }
@@ -95,16 +97,16 @@ TEST(RunInstallation, FailuresAreReportedAndTheHandOverStillHappens) {
   };
   const Case cases[] = {
       {false, true,
-       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"release",
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart, L"release",
         L"message 安装Tarnix失败！", L"pos 200", L"launch", L"enable done", L"hide dialog",
         L"wait for report"}},
       // The message does not wait for the report; the dialog goes only after it.
       {true, false,
-       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"release", L"pos 200", L"launch",
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart, L"release", L"pos 200", L"launch",
         L"message 运行App失败！", L"enable done", L"hide dialog", L"wait for report"}},
       // A refused elevation prompt: the host is still missing, so both boxes, in order.
       {false, false,
-       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"release",
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart, L"release",
         L"message 安装Tarnix失败！", L"pos 200", L"launch", L"message 运行App失败！",
         L"enable done", L"hide dialog", L"wait for report"}},
   };
@@ -141,8 +143,9 @@ TEST(RunInstallation, AFailedWaitRunsNothing) {
 // A close of the dialog against each point of the installation: before the
 // installer's start nothing is started; while it runs, the thread sees it to
 // its end and then returns without a box, a launch or the dialog's buttons
-// (the dialog's thread waits for that and ends the process); once the launch
-// has begun, the installation ends as it always did.
+// (the dialog's thread waits for that and ends the process); once the
+// installer has ended, the launch goes on to the report's end, and the
+// dialog's thread waits for it too.
 TEST(RunInstallation, AClosedDialogDecidesWhetherTheInstallerStartsAndTheLaunchFollows) {
   struct Case {
     const char* name;
@@ -158,15 +161,20 @@ TEST(RunInstallation, AClosedDialogDecidesWhetherTheInstallerStartsAndTheLaunchF
       {"right before the installer's start", L"pos 180", true, InstallationEnd::kThreadReturns,
        {L"wait", L"pos 150", kAttributes, L"pos 180", L"close: end now", L"release"}},
       {"while the installer runs", kStart, true, InstallationEnd::kThreadReturns,
-       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"close: wait for installer",
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart, L"close: wait for installer",
         L"release"}},
       // A refused elevation after the close: no box either, nothing is on screen.
       {"while the start is refused", kStart, false, InstallationEnd::kThreadReturns,
-       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"close: wait for installer",
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart, L"close: wait for installer",
         L"release"}},
-      {"after the launch began", L"launch", true, InstallationEnd::kReportFinished,
-       {L"wait", L"pos 150", kAttributes, L"pos 180", kStart, L"release", L"pos 200", L"launch",
-        L"close: end as before", L"enable done", L"hide dialog", L"wait for report"}},
+      // The host's elevation prompt is up.
+      {"while the host is being started", L"launch", true, InstallationEnd::kReportFinished,
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart, L"release", L"pos 200", L"launch",
+        L"close: wait for launch", L"enable done", L"hide dialog", L"wait for report"}},
+      {"right after the installer's end", L"pos 200", false, InstallationEnd::kReportFinished,
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart, L"release",
+        L"message 安装Tarnix失败！", L"pos 200", L"close: wait for launch", L"launch", L"enable done",
+        L"hide dialog", L"wait for report"}},
   };
   for (const Case& c : cases) {
     testing::RecordedLog log;
@@ -196,12 +204,17 @@ TEST(InstallStages, EachSideSeesTheOrderTheOtherSaw) {
   EXPECT_FALSE(closedDuring.EndInstaller());
   EXPECT_EQ(closedDuring.Stage(), InstallStage::kClosedWhileInstalling);
 
-  // Closed (or Done) after the installer: as always.
+  // Closed (or Done) after the installer: the close waits for the launch.
   InstallStages closedAfter;
   EXPECT_TRUE(closedAfter.BeginInstaller());
   EXPECT_TRUE(closedAfter.EndInstaller());
-  EXPECT_EQ(closedAfter.CloseDialog(), DialogClose::kEndAsBefore);
-  EXPECT_EQ(closedAfter.Stage(), InstallStage::kLaunching);
+  EXPECT_EQ(closedAfter.CloseDialog(), DialogClose::kWaitForLaunch);
+  EXPECT_EQ(closedAfter.Stage(), InstallStage::kClosedWhileLaunching);
+
+  // Asked again, a close answers as it did the first time.
+  EXPECT_EQ(closedFirst.CloseDialog(), DialogClose::kEndNow);
+  EXPECT_EQ(closedDuring.CloseDialog(), DialogClose::kWaitForInstaller);
+  EXPECT_EQ(closedAfter.CloseDialog(), DialogClose::kWaitForLaunch);
 }
 
 // The two threads race for real: whichever wins, both agree on it, so a
@@ -227,8 +240,8 @@ TEST(InstallStages, AStartAndACloseAtTheSameMomentAgree) {
   EXPECT_EQ(closesFirst + startsFirst, 500);
 }
 
-// The close's side: it waits only while the installer runs, and logs what it does.
-TEST(FinishClosedDialog, WaitsForTheInstallRunOnlyWhileTheInstallerRuns) {
+// The close's side: it waits from the installer's start on, and logs what it does.
+TEST(FinishClosedDialog, WaitsForTheInstallRunOnceTheInstallerHasStarted) {
   struct Case {
     int stepsBefore;  // 0: downloading, 1: installer started, 2: installer ended
     bool waits;
@@ -237,7 +250,7 @@ TEST(FinishClosedDialog, WaitsForTheInstallRunOnlyWhileTheInstallerRuns) {
   const Case cases[] = {
       {0, false, {L"dialog closed before the installer started"}},
       {1, true, {L"dialog closed while the installer runs; waiting for it"}},
-      {2, false, {}},
+      {2, true, {L"dialog closed while the host is being started; waiting for the launch"}},
   };
   for (const Case& c : cases) {
     testing::RecordedLog log;
@@ -252,72 +265,99 @@ TEST(FinishClosedDialog, WaitsForTheInstallRunOnlyWhileTheInstallerRuns) {
 }
 
 // Both threads as the process runs them: the dialog closes while the
-// installer runs; the dialog's thread gives the lock up only after the
-// installer has ended, and nothing is launched.
-TEST(FinishClosedDialog, TheLockGoesOnlyAfterTheInstallerHasEndedAndNothingIsLaunched) {
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::vector<std::wstring> events;
-  bool installerMayEnd = false;
-  auto record = [&](std::wstring event) {
-    std::lock_guard<std::mutex> hold(mutex);
-    events.push_back(std::move(event));
-    changed.notify_all();
+// installer runs, or while the host is being started; the dialog's thread
+// goes on (and gives the lock up, or ends the process) only after the
+// installer-run thread has seen the installer, or the launch and its report,
+// to the end. After a close during the installer nothing is launched.
+TEST(FinishClosedDialog, TheDialogsThreadGoesOnOnlyOnceTheInstallRunIsDone) {
+  struct Case {
+    const char* name;
+    const wchar_t* blockedIn;  // the step that waits for the user
+    std::wstring closeLine;
+    std::vector<std::wstring> events;
   };
-  auto waitFor = [&](const std::wstring& event) {
-    std::unique_lock<std::mutex> hold(mutex);
-    return changed.wait_for(hold, std::chrono::seconds(10), [&] {
-      return std::find(events.begin(), events.end(), event) != events.end();
+  const std::wstring kInstallerLine = L"log: dialog closed while the installer runs; waiting for it";
+  const std::wstring kLaunchLine =
+      L"log: dialog closed while the host is being started; waiting for the launch";
+  const Case cases[] = {
+      {"while the installer runs", L"installer", kInstallerLine,
+       {L"installer begins", kInstallerLine, L"installer ends",
+        L"log: installer ended after the dialog closed; the host is not started", L"dialog's thread goes on"}},
+      // The host's elevation prompt is up: its report and store write follow.
+      {"while the host is being started", L"host start", kLaunchLine,
+       {L"installer begins", L"installer ends", L"host start begins", kLaunchLine, L"host start ends",
+        L"report over", L"dialog's thread goes on"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::wstring> events;
+    bool userAnswered = false;
+    auto record = [&](std::wstring event) {
+      std::lock_guard<std::mutex> hold(mutex);
+      events.push_back(std::move(event));
+      changed.notify_all();
+    };
+    auto waitFor = [&](const std::wstring& event) {
+      std::unique_lock<std::mutex> hold(mutex);
+      return changed.wait_for(hold, std::chrono::seconds(10), [&] {
+        return std::find(events.begin(), events.end(), event) != events.end();
+      });
+    };
+    struct SharedLog : LogSink {
+      std::function<void(std::wstring)> record;
+      explicit SharedLog(std::function<void(std::wstring)> r) : record(std::move(r)) {
+        SetProcessLog(this);
+      }
+      ~SharedLog() override { SetProcessLog(nullptr); }
+      void WriteLine(std::wstring_view text) override { record(L"log: " + std::wstring(text)); }
+    } log(record);
+
+    struct BlockingSteps : FakeInstallPlatform {
+      std::function<void(std::wstring)> record;
+      std::function<void()> waitForUser;
+      std::wstring blockedIn;
+      void Step(const std::wstring& step) {
+        record(step + L" begins");
+        if (step == blockedIn) waitForUser();
+        record(step + L" ends");
+      }
+      bool StartProcess(const std::wstring&, const std::wstring&, bool) override {
+        Step(L"installer");
+        return true;
+      }
+      bool LaunchApp() override {
+        Step(L"host start");
+        return true;
+      }
+      bool WaitForLaunchReport() override {
+        record(L"report over");
+        return true;
+      }
+    } platform;
+    platform.record = record;
+    platform.blockedIn = c.blockedIn;
+    platform.waitForUser = [&] {
+      std::unique_lock<std::mutex> hold(mutex);
+      changed.wait(hold, [&] { return userAnswered; });
+    };
+
+    std::thread installRun([&] { RunInstallation(platform, platform, platform, platform.stages); });
+    ASSERT_TRUE(waitFor(std::wstring(c.blockedIn) + L" begins"));
+    std::thread dialog([&] {
+      FinishClosedDialog(platform.stages, [&] { installRun.join(); });
+      record(L"dialog's thread goes on");
     });
-  };
-  struct SharedLog : LogSink {
-    std::function<void(std::wstring)> record;
-    explicit SharedLog(std::function<void(std::wstring)> r) : record(std::move(r)) {
-      SetProcessLog(this);
+    ASSERT_TRUE(waitFor(c.closeLine));
+    {
+      std::lock_guard<std::mutex> hold(mutex);
+      userAnswered = true;
+      changed.notify_all();
     }
-    ~SharedLog() override { SetProcessLog(nullptr); }
-    void WriteLine(std::wstring_view text) override { record(L"log: " + std::wstring(text)); }
-  } log(record);
-
-  struct BlockingInstaller : FakeInstallPlatform {
-    std::function<void(std::wstring)> record;
-    std::function<void()> runInstaller;
-    bool StartProcess(const std::wstring&, const std::wstring&, bool) override {
-      record(L"installer starts");
-      runInstaller();
-      record(L"installer ends");
-      return true;
-    }
-    bool LaunchApp() override {
-      record(L"launch");
-      return true;
-    }
-  } platform;
-  platform.record = record;
-  platform.runInstaller = [&] {
-    std::unique_lock<std::mutex> hold(mutex);
-    changed.wait(hold, [&] { return installerMayEnd; });
-  };
-
-  std::thread installRun([&] { RunInstallation(platform, platform, platform, platform.stages); });
-  ASSERT_TRUE(waitFor(L"installer starts"));
-  std::thread dialog([&] {
-    FinishClosedDialog(platform.stages, [&] { installRun.join(); });
-    record(L"lock released");
-  });
-  ASSERT_TRUE(waitFor(L"log: dialog closed while the installer runs; waiting for it"));
-  {
-    std::lock_guard<std::mutex> hold(mutex);
-    installerMayEnd = true;
-    changed.notify_all();
+    dialog.join();
+    EXPECT_EQ(events, c.events);
   }
-  dialog.join();
-  EXPECT_EQ(events, (std::vector<std::wstring>{
-                        L"installer starts",
-                        L"log: dialog closed while the installer runs; waiting for it",
-                        L"installer ends",
-                        L"log: installer ended after the dialog closed; the host is not started",
-                        L"lock released"}));
 }
 
 }  // namespace

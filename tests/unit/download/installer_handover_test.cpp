@@ -99,6 +99,7 @@ class FakeInstallPlatform : public InstallPlatform, public FileQuery, public App
   }
   void ReleaseInstaller() override { process_.checkedInstaller.Reset(); }
   void ShowMessage(const wchar_t* text) override { process_.log.push_back(text); }
+  void InstallerStarting() override {}
   bool LaunchApp() override { return true; }
   void EnableDone() override {}
   void HideDialog() override {}

@@ -52,8 +52,12 @@ class FakeStallWatchPlatform : public StallWatchPlatform {
   }
   void SignalStop() override { stopSignalled = true; }
   void SignalAbortEnded() override { abortEnded = true; }
-  bool WaitForAbortEnd(std::uint32_t) override { return abortEnded; }
+  bool WaitForAbortEnd(std::uint32_t ms) override {
+    abortWaits.push_back(ms);
+    return abortEnded;
+  }
   bool abortEnded = false;
+  std::vector<std::uint32_t> abortWaits;  // the time each wait for the abort was given
 };
 
 // Logs its abort and its release with the virtual time, after its name
@@ -229,6 +233,55 @@ TEST(StallWatchTest, AStopBetweenTheStallDecisionAndTheAbortAbortsNothing) {
   watch->Stop();  // the guard's own stop, after the download returned
   watch.reset();
   EXPECT_THAT(log, ElementsAre("released at 60000")) << "released once";
+}
+
+// The download thread's Finish, with the guard's wait, once the download call
+// has returned. A watch that still watches is stopped: its binding is released
+// at once, inside Finish, on the calling thread, and the watch's thread, when
+// it runs, aborts nothing. An abort under way is waited for 5 s at most; one
+// that outlasts the wait keeps the binding until it has returned.
+TEST(StallWatchTest, FinishStopsAWatchAtOnceAndWaitsAtMostFiveSecondsForAnAbortUnderWay) {
+  {
+    SCOPED_TRACE("still watching");
+    std::vector<std::string> log;
+    auto owned = std::make_unique<FakeStallWatchPlatform>(0);
+    FakeStallWatchPlatform& platform = *owned;
+    auto watch = std::make_shared<StallWatch>(kLimit, kCheck, std::move(owned));
+    watch->SetBinding(std::make_unique<LoggingBinding>(platform, log));
+    watch->Finish(kStallAbortWaitMs);
+    EXPECT_THAT(log, ElementsAre("released at 0"));
+    EXPECT_TRUE(platform.stopSignalled);
+    EXPECT_THAT(platform.abortWaits, ElementsAre()) << "no abort to wait for";
+    platform.stopSignalled = false;  // the watch's thread may miss the signal: the phase decides
+    watch->Run();
+    watch.reset();
+    EXPECT_THAT(log, ElementsAre("released at 0")) << "nothing aborted, released once";
+  }
+  {
+    SCOPED_TRACE("an abort under way that outlasts the wait");
+    std::vector<std::string> log;
+    auto owned = std::make_unique<FakeStallWatchPlatform>(0);
+    FakeStallWatchPlatform& platform = *owned;
+    auto watch = std::make_shared<StallWatch>(kLimit, kCheck, std::move(owned));
+    struct FinishedDuringAbort : LoggingBinding {
+      using LoggingBinding::LoggingBinding;
+      std::function<void()> duringAbort;
+      void Abort() override {
+        LoggingBinding::Abort();
+        duringAbort();
+      }
+    };
+    auto binding = std::make_unique<FinishedDuringAbort>(platform, log);
+    binding->duringAbort = [&] {
+      watch->Finish(kStallAbortWaitMs);
+      log.push_back("finished");
+    };
+    watch->SetBinding(std::move(binding));
+    watch->Run();
+    EXPECT_THAT(platform.abortWaits, ElementsAre(5000u));
+    watch.reset();
+    EXPECT_THAT(log, ElementsAre("abort at 60000", "finished", "released at 60000"));
+  }
 }
 
 class Latch {

@@ -259,17 +259,24 @@ TEST(LaunchLog, AFullLogThatCannotBeMovedAsideStopsAtTheHardLimitUntilItCanBe) {
   UniqueLogFile held(holder.OpenForAppend(kOldPath), {&holder});
   FakeLogPlatform platform(session, 1);
   LaunchLog log(platform, kFolder, 1);
+  // The hard limit is 2 MiB.
+  const std::size_t hardLimit = 2097152;
   const std::size_t line = Line(1, L"line").size();
-  session.Put(kPath, std::string(kLogHardLimit - 2 * line, 'a'));
+  session.Put(kPath, std::string(hardLimit - 2 * line, 'a'));
   log.WriteLine(L"line");  // past the limit, written on
   log.WriteLine(L"line");  // fills it up to the hard limit exactly
   log.WriteLine(L"line");  // would pass it: dropped
-  EXPECT_EQ(session.Text(kPath).size(), kLogHardLimit);
+  EXPECT_EQ(session.Text(kPath).size(), hardLimit);
+  // A line that would end a single byte past it is dropped too.
+  const std::size_t oneShort = hardLimit + 1 - line;
+  session.Put(kPath, std::string(oneShort, 'a'));
+  log.WriteLine(L"line");
+  EXPECT_EQ(session.Text(kPath).size(), oneShort);
   EXPECT_EQ(session.Text(kOldPath), "oldest");
   // Once the older log is free, the next line moves the full one aside.
   held.Reset();
   log.WriteLine(L"after");
-  EXPECT_EQ(session.Text(kOldPath).size(), kLogHardLimit);
+  EXPECT_EQ(session.Text(kOldPath).size(), oneShort);
   EXPECT_EQ(session.Text(kPath), Line(1, L"after"));
 }
 
