@@ -362,20 +362,20 @@ bool WriteRecordPart(StoreFileSystem& files, const StoreFile& file,
 }
 
 // Writes the record over the store at `path` in place. The file keeps its
-// owner and rights and needs only the right to write. It is not truncated,
-// and the record goes in back to front: the bindings (past a version-1
-// record's end), the identity, a flush, and the version last, which alone
-// makes the new record count. Until then the old version reads the old
-// record's extent: a version-1 record its own identity (the only one ever
-// rewritten with its identity kept), a version-2 record its identity with
-// the new bindings, or, once the identity is written, the new record. A write
-// cut anywhere (a failure, the end of the report's budget) thus leaves a
-// whole record; bytes past the record are ignored by readers. Nothing else
-// may open the store meanwhile, so no reader sees the record part-way. A store
-// that another process holds open is being read or written at this moment:
-// the record is not taken elsewhere then. Where no store stands, the file is
-// made, and deleted again when the write fails (so that it hides no backup
-// that a reader would put back).
+// owner and rights and needs only the right to write. It is not truncated:
+// the identity and the bindings go in first, then a flush, and the version
+// last, which alone makes the new record count. Until then the old version
+// reads the old extent: a version-1 record (only ever rewritten with its own
+// identity) reads as before, its bindings written past its end; a version-2
+// record, rewritten because neither binding matched, keeps its old bindings
+// until the end and so still reads as not found, the new identity included.
+// A write cut anywhere (a failure, the end of the report's budget) thus reads
+// as the old record or the new one; bytes past the record are ignored.
+// Nothing else may open the store meanwhile, so no reader sees the record
+// part-way. A store that another process holds open is being read or written
+// at this moment: the record is not taken elsewhere then. Where no store
+// stands, the file is made, and deleted again when the write fails (so that
+// it hides no backup that a reader would put back).
 PlaceResult WriteRecordInPlace(StoreFileSystem& files, const std::wstring& path,
                                const std::array<std::uint8_t, kStoreRecordV2Size>& record) {
   std::uint32_t error = 0;
@@ -392,8 +392,8 @@ PlaceResult WriteRecordInPlace(StoreFileSystem& files, const std::wstring& path,
       bool held = IsHeldError(error) || error == kErrorFileExists;
       return held ? PlaceResult::Failed : PlaceResult::Refused;
     }
-    written = WriteRecordPart(files, file, record, kAdapterBindingOffset, 2 * kBlockSize) &&
-              WriteRecordPart(files, file, record, kIdentityOffset, kBlockSize) &&
+    written = WriteRecordPart(files, file, record, kIdentityOffset, kBlockSize) &&
+              WriteExact(files, file, record.data() + kAdapterBindingOffset, 2 * kBlockSize) &&
               files.FlushFileBuffers(file.Get()) &&
               WriteRecordPart(files, file, record, kVersionOffset, 4) &&
               files.FlushFileBuffers(file.Get());
