@@ -275,7 +275,8 @@ bool RestoreNewestBackup(StoreFileSystem& files, const std::wstring& path) {
   // Newest first (a backup keeps the time its store was written); equal
   // times by name, so that two readers choose the same one.
   std::sort(backups.begin(), backups.end(), [](const Backup& a, const Backup& b) {
-    return a.lastWriteTime != b.lastWriteTime ? a.lastWriteTime > b.lastWriteTime : a.name < b.name;
+    return a.lastWriteTime != b.lastWriteTime ? a.lastWriteTime > b.lastWriteTime
+                                              : a.name < b.name;
   });
   for (const Backup& backup : backups) {
     std::wstring backupPath = path.substr(0, nameStart) + backup.name;
