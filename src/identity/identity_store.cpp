@@ -38,15 +38,24 @@ StoreFile OpenFile(StoreFileSystem& files, const std::wstring& path, std::uint32
 // Readers share deletion, so that another launcher's replace of the store
 // (which renames the file a reader may hold) does not fail because of them;
 // they do not share writing, so no write in place can cut a record under them.
-StoreFile OpenForReading(StoreFileSystem& files, const std::wstring& path) {
-  return OpenFile(files, path, kGenericRead, kFileShareRead | kFileShareDelete, kOpenExisting);
+StoreFile OpenForReading(StoreFileSystem& files, const std::wstring& path,
+                         std::uint32_t* error = nullptr) {
+  return OpenFile(files, path, kGenericRead, kFileShareRead | kFileShareDelete, kOpenExisting,
+                  error);
 }
 
-// A read counts only when every byte asked for arrives.
+// Another process has the file open in a way that excludes this open (a
+// writer sharing nothing, a scanner), or has locked a range of it.
+bool IsHeldError(std::uint32_t error) {
+  return error == kErrorSharingViolation || error == kErrorLockViolation;
+}
+
+// A read counts only when every byte asked for arrives. A failed ReadFile
+// leaves its error in `*error`.
 bool ReadExact(StoreFileSystem& files, const StoreFile& file, std::uint8_t* buffer,
-               std::size_t size) {
+               std::size_t size, std::uint32_t* error) {
   std::uint32_t read = 0;
-  return files.ReadFile(file.Get(), buffer, static_cast<std::uint32_t>(size), &read) &&
+  return files.ReadFile(file.Get(), buffer, static_cast<std::uint32_t>(size), &read, error) &&
          read == size;
 }
 
@@ -81,19 +90,23 @@ void PutBlock(std::array<std::uint8_t, M>& record, std::size_t offset,
 }
 
 // Reads the record of an open store file with exact reads in file order: the
-// version, then the identity and, for version 2, the two bindings.
-std::optional<StoreRecord> ReadRecord(StoreFileSystem& files, const StoreFile& file) {
+// version, then the identity and, for version 2, the two bindings. A failed
+// ReadFile leaves its error in `*error`.
+std::optional<StoreRecord> ReadRecord(StoreFileSystem& files, const StoreFile& file,
+                                      std::uint32_t* error) {
   if (files.GetFileSize(file.Get()) < kStoreRecordV1Size) return std::nullopt;
   std::array<std::uint8_t, kStoreRecordV2Size> bytes{};
-  if (!ReadExact(files, file, bytes.data() + kVersionOffset, 4)) return std::nullopt;
+  if (!ReadExact(files, file, bytes.data() + kVersionOffset, 4, error)) return std::nullopt;
   std::uint32_t version = ReadLittleEndian32(bytes, kVersionOffset);
   std::size_t size = 0;
   if (version == kRecordVersion1) {
-    if (!ReadExact(files, file, bytes.data() + kIdentityOffset, kBlockSize)) return std::nullopt;
+    if (!ReadExact(files, file, bytes.data() + kIdentityOffset, kBlockSize, error)) {
+      return std::nullopt;
+    }
     size = kStoreRecordV1Size;
   } else if (version == kRecordVersion2) {
     for (std::size_t offset : {kIdentityOffset, kAdapterBindingOffset, kDiskBindingOffset}) {
-      if (!ReadExact(files, file, bytes.data() + offset, kBlockSize)) return std::nullopt;
+      if (!ReadExact(files, file, bytes.data() + offset, kBlockSize, error)) return std::nullopt;
     }
     size = kStoreRecordV2Size;
   } else {
@@ -149,11 +162,31 @@ bool IsWriterBackupName(std::wstring_view name, std::wstring_view storeName) {
 // Where the file name of a store path starts: after its last separator.
 std::size_t NameStart(const std::wstring& path) { return path.rfind(L'\\') + 1; }
 
-// The whole record of a known version that the file at `path` holds.
-std::optional<StoreRecord> ReadRecordAt(StoreFileSystem& files, const std::wstring& path) {
-  StoreFile file = OpenForReading(files, path);
-  if (!file) return std::nullopt;
-  return ReadRecord(files, file);
+enum class FileRead {
+  Opened,   // the file was read: `record` holds its whole record, if any
+  Missing,  // the file could not be opened: none stands, or this account may not read it
+  Held,     // another process held the file throughout the retries
+};
+
+// Reads the whole record of a known version that the file at `path` holds.
+// An open or read refused with a sharing or lock violation (a launcher
+// writing the file in place, a scanner) is tried again a few times, the file
+// closed during each pause.
+FileRead ReadRecordAt(StoreFileSystem& files, const std::wstring& path,
+                      std::optional<StoreRecord>& record) {
+  for (std::uint32_t retry = 0;; ++retry) {
+    std::uint32_t error = 0;
+    {
+      StoreFile file = OpenForReading(files, path, &error);
+      if (file) {
+        record = ReadRecord(files, file, &error);
+        if (!IsHeldError(error)) return FileRead::Opened;
+      }
+    }
+    if (!IsHeldError(error)) return FileRead::Missing;
+    if (retry == kStoreHeldReadRetries) return FileRead::Held;
+    files.Sleep(kStoreHeldReadRetryPauseMs);
+  }
 }
 
 // The bytes of `record` as the store holds it: a version-1 record without
@@ -215,9 +248,11 @@ void PutCopyInPlace(StoreFileSystem& files, const std::wstring& path, const Stor
 // that another launcher put there meanwhile: a second reader doing the same
 // finds the backup gone or the store in place, and then reads that store.
 // The search pattern also matches short names, so every name is checked.
-void RestoreNewestBackup(StoreFileSystem& files, const std::wstring& path) {
+// False when the newest backup that may hold a whole record is held by
+// another process (an older one does not go back in its place then).
+bool RestoreNewestBackup(StoreFileSystem& files, const std::wstring& path) {
   // Without a folder, the pattern would search the current directory.
-  if (path.empty()) return;
+  if (path.empty()) return true;
   const std::size_t nameStart = NameStart(path);
   const std::wstring_view storeName = std::wstring_view(path).substr(nameStart);
   struct Backup {
@@ -229,7 +264,7 @@ void RestoreNewestBackup(StoreFileSystem& files, const std::wstring& path) {
     StoreFindData found;
     StoreSearch search(files.FindFirstFileW(path + L".*" + kStoreBackupSuffix, &found),
                        StoreSearchTraits{&files});
-    if (!search) return;
+    if (!search) return true;
     do {
       if ((found.attributes & kFileAttributeDirectory) == 0 &&
           IsWriterBackupName(found.fileName, storeName)) {
@@ -245,53 +280,62 @@ void RestoreNewestBackup(StoreFileSystem& files, const std::wstring& path) {
   });
   for (const Backup& backup : backups) {
     std::wstring backupPath = path.substr(0, nameStart) + backup.name;
-    std::optional<StoreRecord> record = ReadRecordAt(files, backupPath);
+    std::optional<StoreRecord> record;
+    if (ReadRecordAt(files, backupPath, record) == FileRead::Held) return false;
     if (!record) continue;
     // Without MOVEFILE_REPLACE_EXISTING: a store that stands by now is newer.
-    if (files.MoveFileExW(backupPath, path, kMoveFileWriteThrough)) return;
+    if (files.MoveFileExW(backupPath, path, kMoveFileWriteThrough)) return true;
     // Not renamed, yet no store stands: the backup is one this account may
     // read but not rename (another user's writer left it in the common
     // folder, whose files only their owner may delete), or another process
     // holds it without sharing deletion. A copy of its record goes in place;
     // the backup stays for the clean-up once a store stands.
     if (!FileExists(files, path)) PutCopyInPlace(files, path, *record);
-    return;
+    return true;
   }
+  return true;
 }
 
 // Puts a writer's backup back where no file stands at `path`; true when a
-// file stands there then.
-bool RestoredFromBackup(StoreFileSystem& files, const std::wstring& path) {
-  RestoreNewestBackup(files, path);
+// file stands there then. `held` is set when the backup to put back is held.
+bool RestoredFromBackup(StoreFileSystem& files, const std::wstring& path, bool& held) {
+  held = !RestoreNewestBackup(files, path);
   return FileExists(files, path);
 }
 
-// Opens the store for reading: the common file, else the per-user one. A
+// Reads the store's record: the common file, else the per-user one. A
 // missing store is first looked for among the writers' backups. A per-user
 // file with no common file beside it is copied to the common place and, once
-// the copy is there, deleted.
-StoreFile OpenStoreForReading(StoreFileSystem& files) {
+// the copy is there, deleted. Held as soon as the file that counts is held.
+FileRead ReadStoreRecord(StoreFileSystem& files, std::optional<StoreRecord>& record) {
   std::wstring commonPath = GetIdentityStorePath(files, StoreLocation::Common);
-  StoreFile file = OpenForReading(files, commonPath);
-  if (file) return file;
-  // A common file that stands but cannot be opened (another process writes
-  // it in place) leaves the per-user file to be read where it is.
+  FileRead read = ReadRecordAt(files, commonPath, record);
+  if (read != FileRead::Missing) return read;
+  // A common file that stands but cannot be opened (this account may not
+  // read it) leaves the per-user file to be read where it is.
   bool commonStands = FileExists(files, commonPath);
-  if (!commonStands && RestoredFromBackup(files, commonPath)) {
-    file = OpenForReading(files, commonPath);
-    if (file) return file;
-    commonStands = true;
+  bool held = false;
+  if (!commonStands) {
+    if (RestoredFromBackup(files, commonPath, held)) {
+      read = ReadRecordAt(files, commonPath, record);
+      if (read != FileRead::Missing) return read;
+      commonStands = true;
+    } else if (held) {
+      return FileRead::Held;
+    }
   }
 
   std::wstring perUserPath = GetIdentityStorePath(files, StoreLocation::PerUser);
   bool moved = false;
   if (!commonStands &&
-      (FileExists(files, perUserPath) || RestoredFromBackup(files, perUserPath))) {
+      (FileExists(files, perUserPath) || RestoredFromBackup(files, perUserPath, held))) {
     moved = files.CopyFileW(perUserPath, commonPath, false);
     // A per-user file that cannot be deleted is harmless: the common one wins.
     if (moved) files.DeleteFileW(perUserPath);
+  } else if (held) {
+    return FileRead::Held;
   }
-  return OpenForReading(files, moved ? commonPath : perUserPath);
+  return ReadRecordAt(files, moved ? commonPath : perUserPath, record);
 }
 
 enum class PlaceResult {
@@ -310,21 +354,54 @@ bool WriteRecord(StoreFileSystem& files, const StoreFile& file,
          WriteExact(files, file, record.data() + kDiskBindingOffset, kBlockSize);
 }
 
-// Truncates `path` and writes the record into it. The file keeps its owner
-// and rights and needs only the right to write, but a write that fails
-// part-way leaves a partial record, which reads as absent. Nothing else may
-// open the store meanwhile, so no reader sees a partial record. A store that
-// another process holds open is being read or written at this moment: the
-// record is not taken elsewhere then.
+// The `size` bytes of the record at `offset`, written at that offset.
+bool WriteRecordPart(StoreFileSystem& files, const StoreFile& file,
+                     const std::array<std::uint8_t, kStoreRecordV2Size>& record, std::size_t offset,
+                     std::size_t size) {
+  return files.SetFilePointer(file.Get(), static_cast<std::uint32_t>(offset)) &&
+         WriteExact(files, file, record.data() + offset, size);
+}
+
+// Writes the record over the store at `path` in place. The file keeps its
+// owner and rights and needs only the right to write. It is not truncated:
+// the identity and the bindings go in first, then a flush, and the version
+// last, which alone makes the new record count. Until then the old version
+// reads the old extent: a version-1 record (only ever rewritten with its own
+// identity) reads as before, its bindings written past its end; a version-2
+// record, rewritten because neither binding matched, keeps its old bindings
+// until the end and so still reads as not found, the new identity included.
+// A write cut anywhere (a failure, the end of the report's budget) thus reads
+// as the old record or the new one; bytes past the record are ignored.
+// Nothing else may open the store meanwhile, so no reader sees the record
+// part-way. A store that another process holds open is being read or written
+// at this moment: the record is not taken elsewhere then. Where no store
+// stands, the file is made, and deleted again when the write fails (so that
+// it hides no backup that a reader would put back).
 PlaceResult WriteRecordInPlace(StoreFileSystem& files, const std::wstring& path,
                                const std::array<std::uint8_t, kStoreRecordV2Size>& record) {
   std::uint32_t error = 0;
-  StoreFile file = OpenFile(files, path, kGenericWrite, kFileShareNone, kCreateAlways, &error);
-  if (!file) {
-    bool held = error == kErrorSharingViolation || error == kErrorLockViolation;
-    return held ? PlaceResult::Failed : PlaceResult::Refused;
+  bool created = false;
+  bool written = false;
+  {
+    StoreFile file = OpenFile(files, path, kGenericWrite, kFileShareNone, kOpenExisting, &error);
+    if (!file && error == kErrorFileNotFound) {
+      file = OpenFile(files, path, kGenericWrite, kFileShareNone, kCreateNew, &error);
+      created = file.IsValid();
+    }
+    if (!file) {
+      // A file that appeared since (another launcher's) is as good as held.
+      bool held = IsHeldError(error) || error == kErrorFileExists;
+      return held ? PlaceResult::Failed : PlaceResult::Refused;
+    }
+    written = WriteRecordPart(files, file, record, kIdentityOffset, kBlockSize) &&
+              WriteExact(files, file, record.data() + kAdapterBindingOffset, 2 * kBlockSize) &&
+              files.FlushFileBuffers(file.Get()) &&
+              WriteRecordPart(files, file, record, kVersionOffset, 4) &&
+              files.FlushFileBuffers(file.Get());
   }
-  return WriteRecord(files, file, record) ? PlaceResult::Written : PlaceResult::Failed;
+  if (written) return PlaceResult::Written;
+  if (created) files.DeleteFileW(path);
+  return PlaceResult::Failed;
 }
 
 // Removes the writers' files of the store at `path` that were last written
@@ -605,30 +682,26 @@ std::wstring GetIdentityStorePath(StoreFileSystem& files, StoreLocation location
   return path;
 }
 
-bool ReadIdentityStore(StoreFileSystem& files, std::string_view adapterText,
-                       std::string_view diskSerial, MachineId& identity, bool& mustRewrite) {
+StoreLookup ReadIdentityStore(StoreFileSystem& files, std::string_view adapterText,
+                              std::string_view diskSerial, MachineId& identity, bool& mustRewrite) {
   mustRewrite = false;
   std::optional<StoreRecord> record;
-  {
-    StoreFile file = OpenStoreForReading(files);
-    if (!file) return false;
-    record = ReadRecord(files, file);
-  }
-  if (!record) return false;
+  if (ReadStoreRecord(files, record) == FileRead::Held) return StoreLookup::Held;
+  if (!record) return StoreLookup::NotFound;
 
   if (record->version == kRecordVersion1) {
     identity = record->identity;
     mustRewrite = true;
-    return true;
+    return StoreLookup::Found;
   }
   // One matching binding is enough: the identity survives a change of
   // either the adapter or the disk, not of both.
   if (BindingHash(adapterText) != record->adapterBinding &&
       BindingHash(diskSerial) != record->diskBinding) {
-    return false;
+    return StoreLookup::NotFound;
   }
   identity = record->identity;
-  return true;
+  return StoreLookup::Found;
 }
 
 bool WriteIdentityStore(StoreFileSystem& files, std::string_view diskSerial,

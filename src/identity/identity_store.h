@@ -66,12 +66,15 @@ class StoreFileSystem {
   virtual StoreHandle CreateFileW(const std::wstring& path, std::uint32_t access,
                                   std::uint32_t shareMode, std::uint32_t disposition,
                                   std::uint32_t flags, std::uint32_t* error) = 0;
-  // ReadFile: false on failure; *read is the count that arrived.
-  virtual bool ReadFile(StoreHandle file, void* buffer, std::uint32_t size,
-                        std::uint32_t* read) = 0;
+  // ReadFile: false on failure, with GetLastError() in `*error` (0 on
+  // success); *read is the count that arrived.
+  virtual bool ReadFile(StoreHandle file, void* buffer, std::uint32_t size, std::uint32_t* read,
+                        std::uint32_t* error) = 0;
   // WriteFile: false on failure; *written is the count that was written.
   virtual bool WriteFile(StoreHandle file, const void* data, std::uint32_t size,
                          std::uint32_t* written) = 0;
+  // SetFilePointer(file, offset, no high part, FILE_BEGIN): false on failure.
+  virtual bool SetFilePointer(StoreHandle file, std::uint32_t offset) = 0;
   // FlushFileBuffers: false on failure.
   virtual bool FlushFileBuffers(StoreHandle file) = 0;
   // GetFileSize without the high part: the low 32 bits, 0xFFFFFFFF on failure.
@@ -141,6 +144,11 @@ inline constexpr std::uint64_t kStoreLeftoverAge = 24ull * 60 * 60 * 10'000'000;
 // the record is written in place.
 inline constexpr std::uint32_t kStoreReplaceRetries = 5;
 inline constexpr std::uint32_t kStoreReplaceRetryPauseMs = 500;
+// A store that another process holds without sharing reading (a launcher
+// writing it in place, a scanner) or with a locked range is read again this
+// many times, this long apart, before the read gives up as held.
+inline constexpr std::uint32_t kStoreHeldReadRetries = 4;
+inline constexpr std::uint32_t kStoreHeldReadRetryPauseMs = 250;
 
 // The 12 lowercase hexadecimal digits of the address's 6 bytes, in order.
 std::string FormatAdapterText(const AdapterAddress& address);
@@ -194,10 +202,20 @@ bool CreateDirectoryChain(StoreFileSystem& files, const std::wstring& path);
 // special folder cannot be obtained.
 std::wstring GetIdentityStorePath(StoreFileSystem& files, StoreLocation location);
 
-// Looks the identity up in the store. Returns true and fills `identity` when a
-// version-2 record matches at least one binding, or a version-1 record was
-// read (then `mustRewrite` is set). Otherwise returns false and leaves
-// `identity` untouched. `mustRewrite` is cleared at entry. Where no file
+// What a look-up in the store found.
+enum class StoreLookup {
+  Found,     // a record gave the identity
+  NotFound,  // no store, no whole record, or a record of other hardware: a new identity is stored
+  Held,      // another process held the store (or the backup to put back) throughout the
+             // read's retries: its record is unknown, so nothing may be written over it
+};
+
+// Looks the identity up in the store. Returns Found and fills `identity` when
+// a version-2 record matches at least one binding, or a version-1 record was
+// read (then `mustRewrite` is set). Otherwise leaves `identity` untouched.
+// `mustRewrite` is cleared at entry. An open or read refused with a sharing
+// or lock violation is tried again kStoreHeldReadRetries times,
+// kStoreHeldReadRetryPauseMs apart; still refused, the result is Held. Where no file
 // stands at a store's path but a writer's backup of it holds a whole record
 // (a writer cut between the two renames of its replace), the newest such
 // backup is first moved back into place, never over a store that another
@@ -206,8 +224,8 @@ std::wstring GetIdentityStorePath(StoreFileSystem& files, StoreLocation location
 // place instead and left). A per-user file with no common file
 // beside it is then moved to the common place. The store is opened sharing
 // reading and deletion, so another process may replace it meanwhile.
-bool ReadIdentityStore(StoreFileSystem& files, std::string_view adapterText,
-                       std::string_view diskSerial, MachineId& identity, bool& mustRewrite);
+StoreLookup ReadIdentityStore(StoreFileSystem& files, std::string_view adapterText,
+                              std::string_view diskSerial, MachineId& identity, bool& mustRewrite);
 
 // Writes a version-2 record to the common place, or to the per-user place
 // when the common file can be neither replaced nor written. The record goes
@@ -219,9 +237,10 @@ bool ReadIdentityStore(StoreFileSystem& files, std::string_view adapterText,
 // touch each other's files. A replacement that fails part-way is completed
 // with a move; where it is refused (no right to delete the store, no right to
 // create files beside it), the record is written over the store file in
-// place; a replace refused with a sharing violation is first tried again for
-// a few seconds. No temporary or backup file is left behind while the record
-// stands, and the writer's files of the store older than a day (of a killed
+// place, without truncating it, bindings first and the version last, so that
+// a write cut anywhere leaves the old record readable; a replace refused with
+// a sharing violation is first tried again for a few seconds. No temporary or backup file is left
+// behind while the record stands, and the writer's files of the store older than a day (of a killed
 // writer) are removed, a backup only while a store stands. Returns
 // true only when the whole record is in place; false also when another
 // process holds the store open while the record would be written in place.

@@ -62,9 +62,11 @@ StoreHandle Win32StoreFileSystem::CreateFileW(const std::wstring& path, std::uin
 }
 
 bool Win32StoreFileSystem::ReadFile(StoreHandle file, void* buffer, std::uint32_t size,
-                                    std::uint32_t* read) {
+                                    std::uint32_t* read, std::uint32_t* error) {
   DWORD count = 0;
   BOOL ok = ::ReadFile(ToHandle(file), buffer, size, &count, nullptr);
+  // A range another process locked fails with ERROR_LOCK_VIOLATION.
+  *error = ok ? 0 : ::GetLastError();
   *read = count;
   return ok != FALSE;
 }
@@ -75,6 +77,13 @@ bool Win32StoreFileSystem::WriteFile(StoreHandle file, const void* data, std::ui
   BOOL ok = ::WriteFile(ToHandle(file), data, size, &count, nullptr);
   *written = count;
   return ok != FALSE;
+}
+
+bool Win32StoreFileSystem::SetFilePointer(StoreHandle file, std::uint32_t offset) {
+  // Without a high part the offset stays below 2 GiB, where
+  // INVALID_SET_FILE_POINTER is never a position and always a failure.
+  return ::SetFilePointer(ToHandle(file), static_cast<LONG>(offset), nullptr, FILE_BEGIN) !=
+         INVALID_SET_FILE_POINTER;
 }
 
 bool Win32StoreFileSystem::FlushFileBuffers(StoreHandle file) {

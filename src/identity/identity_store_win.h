@@ -10,9 +10,11 @@ class Win32StoreFileSystem final : public StoreFileSystem {
   StoreHandle CreateFileW(const std::wstring& path, std::uint32_t access, std::uint32_t shareMode,
                           std::uint32_t disposition, std::uint32_t flags,
                           std::uint32_t* error) override;
-  bool ReadFile(StoreHandle file, void* buffer, std::uint32_t size, std::uint32_t* read) override;
+  bool ReadFile(StoreHandle file, void* buffer, std::uint32_t size, std::uint32_t* read,
+                std::uint32_t* error) override;
   bool WriteFile(StoreHandle file, const void* data, std::uint32_t size,
                  std::uint32_t* written) override;
+  bool SetFilePointer(StoreHandle file, std::uint32_t offset) override;
   bool FlushFileBuffers(StoreHandle file) override;
   std::uint32_t GetFileSize(StoreHandle file) override;
   void CloseHandle(StoreHandle file) override;

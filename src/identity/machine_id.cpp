@@ -84,12 +84,21 @@ bool DeriveMachineId(Base::GUID::CSeqIDGen& generator, IdentityEnvironment& envi
 
   MachineId identity{};
   bool mustRewrite = false;
-  if (ReadIdentityStore(environment.files, adapterText, serial, identity, mustRewrite)) {
-    // A legacy record is kept, now bound to the present hardware.
-    if (mustRewrite) WriteIdentityStore(environment.files, serial, adapterText, identity);
-  } else {
-    identity = Md5(BuildHashInput(diskFound ? &disk : nullptr, adapterText));
-    WriteIdentityStore(environment.files, serial, adapterText, identity);
+  switch (ReadIdentityStore(environment.files, adapterText, serial, identity, mustRewrite)) {
+    case StoreLookup::Found:
+      // A legacy record is kept, now bound to the present hardware.
+      if (mustRewrite) WriteIdentityStore(environment.files, serial, adapterText, identity);
+      break;
+    case StoreLookup::NotFound:
+      identity = Md5(BuildHashInput(diskFound ? &disk : nullptr, adapterText));
+      WriteIdentityStore(environment.files, serial, adapterText, identity);
+      break;
+    case StoreLookup::Held:
+      // A store that another process holds is not a missing one: its record
+      // (perhaps kept across a hardware change, or a legacy one) stays, and
+      // this run reports the identity of the present hardware.
+      identity = Md5(BuildHashInput(diskFound ? &disk : nullptr, adapterText));
+      break;
   }
   // Neither a failed write nor a failed cache withholds the identity.
   std::copy(identity.begin(), identity.end(), id);

@@ -63,7 +63,8 @@ std::string BuildHashInput(const DiskIdentity* disk, std::string_view adapterTex
 bool CacheMachineId(Base::GUID::CSeqIDGen& generator, const std::uint8_t* id);
 
 // Fills the 16 bytes at `id` from the cache of `generator`, or else from the
-// store or a fresh digest (which is then stored), and caches the result.
+// store or a fresh digest (which is then stored, unless another process held
+// the store throughout the read), and caches the result.
 // Always returns true.
 bool DeriveMachineId(Base::GUID::CSeqIDGen& generator, IdentityEnvironment& environment,
                      std::uint8_t* id);

@@ -31,7 +31,10 @@ const std::wstring kPerUserPath = kPerUserFolder + L"\\Global.db";
 // This writer's files: process 0x1234, thread 0x56, first attempt.
 const std::wstring kTempPath = kCommonPath + L".00001234-00000056-00000000.tmp";
 const std::wstring kBackupPath = kCommonPath + L".00001234-00000056-00000000.bak";
-const std::wstring kStoreInPlace = L"CreateFileW " + kCommonPath + L" 1073741824 0 2 0";
+// The store opened to be written in place (OPEN_EXISTING, never truncated),
+// and made where none stands (CREATE_NEW).
+const std::wstring kStoreInPlace = L"CreateFileW " + kCommonPath + L" 1073741824 0 3 0";
+const std::wstring kStoreMadeInPlace = L"CreateFileW " + kCommonPath + L" 1073741824 0 1 0";
 
 const std::string kAdapterText = "1a2b3c4d5e6f";
 const std::string kSerial = "WD-WCAV12345678";
@@ -321,7 +324,9 @@ TEST_F(StoreTest, ReadOutcomes) {
     disk.Put(kCommonPath, c.contents);
     MachineId identity = kOtherId;
     bool mustRewrite = true;
-    EXPECT_EQ(ReadIdentityStore(files, kAdapterText, c.serial, identity, mustRewrite), c.found);
+    EXPECT_EQ(ReadIdentityStore(files, kAdapterText, c.serial, identity, mustRewrite) ==
+                  StoreLookup::Found,
+              c.found);
     EXPECT_EQ(mustRewrite, c.mustRewrite);
     EXPECT_EQ(identity, c.found ? kStoredId : kOtherId);
     EXPECT_EQ(disk.Contents(kCommonPath), c.contents) << "a read never changes the file";
@@ -332,7 +337,8 @@ TEST_F(StoreTest, ReadOpensSharingReadingAndDeletionAndReadsInExactBlocks) {
   disk.Put(kCommonPath, Version2Record(kStoredId, kAdapterText, kSerial));
   MachineId identity{};
   bool mustRewrite = false;
-  ASSERT_TRUE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
+  ASSERT_EQ(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite),
+            StoreLookup::Found);
   EXPECT_THAT(files.CallsStartingWith(L"CreateFileW"),
               ElementsAre(L"CreateFileW " + kCommonPath + L" 2147483648 5 3 0"));
   EXPECT_THAT(files.CallsStartingWith(L"ReadFile"),
@@ -344,7 +350,8 @@ TEST_F(StoreTest, ReadOpensSharingReadingAndDeletionAndReadsInExactBlocks) {
 TEST_F(StoreTest, NoFileAnywhereIsNotFoundAndCreatesOnlyTheFolderChains) {
   MachineId identity = kOtherId;
   bool mustRewrite = true;
-  EXPECT_FALSE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
+  EXPECT_EQ(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite),
+            StoreLookup::NotFound);
   EXPECT_FALSE(mustRewrite);
   EXPECT_EQ(identity, kOtherId);
   EXPECT_THAT(disk.FilesIn(kCommonFolder), IsEmpty());
@@ -359,7 +366,8 @@ TEST_F(StoreTest, PerUserFileMovesToTheCommonPlace) {
   disk.Put(kPerUserPath, record);
   MachineId identity{};
   bool mustRewrite = false;
-  EXPECT_TRUE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
+  EXPECT_EQ(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite),
+            StoreLookup::Found);
   EXPECT_EQ(identity, kStoredId);
   EXPECT_EQ(disk.Contents(kCommonPath), record);
   EXPECT_FALSE(disk.Exists(kPerUserPath));
@@ -375,7 +383,8 @@ TEST_F(StoreTest, PerUserFileIsReadInPlaceWhenTheCopyFails) {
   files.failCopy = true;
   MachineId identity{};
   bool mustRewrite = false;
-  EXPECT_TRUE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
+  EXPECT_EQ(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite),
+            StoreLookup::Found);
   EXPECT_TRUE(mustRewrite);
   EXPECT_EQ(identity, kStoredId);
   EXPECT_EQ(disk.Contents(kPerUserPath), record);
@@ -400,6 +409,12 @@ std::ptrdiff_t IndexOf(const std::vector<std::wstring>& calls, const std::wstrin
   return found == calls.end() ? -1 : found - calls.begin();
 }
 
+// Where the store was opened or made to be written in place; -1 if nowhere.
+std::ptrdiff_t InPlaceIndex(const std::vector<std::wstring>& calls) {
+  auto made = IndexOf(calls, kStoreMadeInPlace);
+  return made >= 0 ? made : IndexOf(calls, kStoreInPlace);
+}
+
 TEST_F(StoreTest, WriteReplacesTheCommonFileWithAWholeVersion2Record) {
   disk.Put(kCommonPath, Version1Record(kOtherId));
   disk.Put(kPerUserPath, Version1Record(kOtherId));
@@ -422,7 +437,8 @@ TEST_F(StoreTest, WriteReplacesTheCommonFileWithAWholeVersion2Record) {
 
   MachineId identity{};
   bool mustRewrite = true;
-  EXPECT_TRUE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
+  EXPECT_EQ(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite),
+            StoreLookup::Found);
   EXPECT_EQ(identity, kStoredId);
   EXPECT_FALSE(mustRewrite);
 }
@@ -480,7 +496,8 @@ TEST_F(StoreTest, CommonPlaceNotWritableFallsBackToThePerUserPlace) {
   // Later reads find it there, as long as it cannot move.
   MachineId identity{};
   bool mustRewrite = false;
-  EXPECT_TRUE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
+  EXPECT_EQ(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite),
+            StoreLookup::Found);
   EXPECT_EQ(identity, kStoredId);
   EXPECT_TRUE(disk.Exists(kPerUserPath));
 }
@@ -532,7 +549,8 @@ TEST_F(StoreTest, ReplacementRefusedWritesTheStoreInPlace) {
     EXPECT_EQ(fresh.disk.FilesIn(kCommonFolder), c.filesAfter);
     EXPECT_FALSE(fresh.disk.Exists(kPerUserPath)) << "the identity stays in the common place";
     // The last file opened is the store itself, truncated and written whole.
-    EXPECT_EQ(fresh.files.CallsStartingWith(L"CreateFileW").back(), kStoreInPlace);
+    EXPECT_EQ(fresh.files.CallsStartingWith(L"CreateFileW").back(),
+              c.storeExists ? kStoreInPlace : kStoreMadeInPlace);
     EXPECT_EQ(fresh.files.OpenHandles(), 0u);
   }
 }
@@ -604,17 +622,17 @@ TEST_F(StoreTest, ReplacementStoppedPartWayIsCompleted) {
     auto steps = FileSteps(fresh.files);
     auto tempDeleted = IndexOf(steps, L"DeleteFileW " + kTempPath);
     if (c.inPlace) {
-      auto inPlace = IndexOf(steps, kStoreInPlace);
+      auto inPlace = InPlaceIndex(steps);
       ASSERT_GE(inPlace, 0);
       EXPECT_GT(tempDeleted, inPlace) << "the temporary file goes after the record stands";
     } else {
       EXPECT_EQ(steps.back(), L"DeleteFileW " + kBackupPath);
       EXPECT_EQ(tempDeleted, -1);
-      EXPECT_EQ(IndexOf(steps, kStoreInPlace), -1);
+      EXPECT_EQ(InPlaceIndex(steps), -1);
     }
     if (c.backupImmovable) {
       // The backup holds the only record until the new one stands.
-      EXPECT_GT(IndexOf(steps, L"DeleteFileW " + kBackupPath), IndexOf(steps, kStoreInPlace));
+      EXPECT_GT(IndexOf(steps, L"DeleteFileW " + kBackupPath), InPlaceIndex(steps));
     } else if (c.failure.leaves == Leaves::ReplacedAtBackup && c.inPlace) {
       EXPECT_GE(IndexOf(steps, L"MoveFileExW " + kBackupPath + L" " + kCommonPath + L" 8"), 0)
           << "the old store goes back before it is written in place";
@@ -685,7 +703,8 @@ TEST_F(StoreTest, ReaderHoldingTheStoreDoesNotStopAReplace) {
   };
   MachineId identity{};
   bool mustRewrite = false;
-  EXPECT_TRUE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
+  EXPECT_EQ(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite),
+            StoreLookup::Found);
   EXPECT_EQ(identity, kOtherId);
   EXPECT_TRUE(written);
   EXPECT_THAT(files.CallsStartingWith(L"ReplaceFileW"), ::testing::SizeIs(1));
@@ -726,9 +745,98 @@ TEST_F(StoreTest, StoreHeldOrLockedByAnotherProcessKeepsItsRecord) {
   }
 }
 
+// Another process holds the store (a launcher writing it in place, sharing
+// nothing; a scanner) or has locked its bytes: the read is tried again 4
+// times 250 ms apart (5 opens in all). Let go by then, the record is read;
+// held throughout, the read is Held and looks nowhere else, so that the
+// caller writes nothing over a record it could not see. The same holds for
+// the newest backup of a missing store: no older one goes back instead.
+TEST_F(StoreTest, StoreHeldDuringTheReadIsReadAgainAndNeverTakenForMissing) {
+  const std::wstring kOlderBackup = kCommonPath + L".00000f00-00000001-00000000.bak";
+  const std::wstring kNewerBackup = kCommonPath + L".00000e00-00000002-00000000.bak";
+  struct Case {
+    const char* name;
+    bool byLock;            // a lock on its bytes, else an open sharing nothing
+    bool backups;           // no store: the newer of two backups is held
+    std::uint32_t letGoAt;  // the pause in which the holder lets go; 0: never
+    std::size_t opens;      // opens of the held file
+  } cases[] = {
+      {"held, let go in the first pause", false, false, 1, 2},
+      {"held, let go in the fourth pause", false, false, 4, 5},
+      {"held throughout", false, false, 0, 5},
+      {"locked, let go in the second pause", true, false, 2, 3},
+      {"locked throughout", true, false, 0, 5},
+      {"the newer backup held, let go in the third pause", false, true, 3, 4},
+      {"the newer backup held throughout", false, true, 0, 5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CommonStoreCase fresh;
+    const std::wstring heldPath = c.backups ? kNewerBackup : kCommonPath;
+    if (c.backups) {
+      fresh.disk.Put(kOlderBackup, Version1Record(kThirdId));
+      fresh.disk.Age(kOlderBackup, std::chrono::hours(72));
+      fresh.disk.Put(kNewerBackup, Version1Record(kOtherId));
+      fresh.disk.Age(kNewerBackup, std::chrono::hours(48));
+    } else {
+      fresh.disk.Put(kCommonPath, Version1Record(kOtherId));
+    }
+    fresh.disk.Put(kPerUserPath, Version2Record(kThirdId, kAdapterText, kSerial));
+    StoreHandle holder = kInvalidHandleValue;
+    if (c.byLock) {
+      fresh.files.locked = {heldPath};
+    } else {
+      std::uint32_t error = 0;
+      holder = fresh.files.CreateFileW(heldPath, kGenericWrite, kFileShareNone, kOpenExisting, 0,
+                                       &error);
+      ASSERT_NE(holder, kInvalidHandleValue);
+    }
+    auto letGo = [&] {
+      fresh.files.locked.clear();
+      if (holder != kInvalidHandleValue) fresh.files.CloseHandle(holder);
+      holder = kInvalidHandleValue;
+    };
+    std::uint32_t pauses = 0;
+    std::function<void()> pause = [&] {
+      if (++pauses == c.letGoAt) {
+        letGo();
+      } else {
+        fresh.files.before[L"Sleep"] = pause;
+      }
+    };
+    fresh.files.before[L"Sleep"] = pause;
+    fresh.files.calls.clear();
+
+    MachineId identity = kStoredId;
+    bool mustRewrite = false;
+    StoreLookup found =
+        ReadIdentityStore(fresh.files, kAdapterText, kSerial, identity, mustRewrite);
+    bool heldThroughout = c.letGoAt == 0;
+    letGo();
+    EXPECT_EQ(found, heldThroughout ? StoreLookup::Held : StoreLookup::Found);
+    EXPECT_EQ(identity, heldThroughout ? kStoredId : kOtherId);
+    EXPECT_EQ(mustRewrite, !heldThroughout);
+    EXPECT_EQ(
+        fresh.files.CallsStartingWith(L"CreateFileW " + heldPath + L" 2147483648 5 3 0").size(),
+        c.opens);
+    EXPECT_EQ(fresh.files.CallsStartingWith(L"Sleep"),
+              std::vector<std::wstring>(c.opens - 1, L"Sleep 250"));
+    EXPECT_EQ(fresh.files.OpenHandles(), 0u);
+    if (heldThroughout) {
+      // Nothing moved, copied or read elsewhere.
+      EXPECT_EQ(fresh.disk.Contents(heldPath), Version1Record(kOtherId));
+      EXPECT_EQ(fresh.disk.Exists(kCommonPath), !c.backups);
+      EXPECT_TRUE(fresh.disk.Exists(kPerUserPath));
+      EXPECT_THAT(fresh.files.CallsStartingWith(L"MoveFileExW"), IsEmpty());
+      EXPECT_THAT(fresh.files.CallsStartingWith(L"CopyFileW"), IsEmpty());
+      EXPECT_THAT(fresh.files.CallsStartingWith(L"CreateFileW " + kPerUserPath), IsEmpty());
+    }
+  }
+}
+
 // A scanner opens the fresh temporary file for a moment: the replace is
-// refused with a sharing violation and tried again after a pause, a bounded
-// number of times, before the record is written in place.
+// refused with a sharing violation and tried again after a pause, 5 times
+// 500 ms apart (6 calls in all), before the record is written in place.
 TEST_F(StoreTest, ReplaceRefusedWhileAScannerHoldsTheTemporaryFileIsRetried) {
   struct Case {
     const char* name;
@@ -737,9 +845,8 @@ TEST_F(StoreTest, ReplaceRefusedWhileAScannerHoldsTheTemporaryFileIsRetried) {
     bool inPlace;
   } cases[] = {
       {"the scanner lets go after the first replace", 1, 2, false},
-      {"the scanner lets go before the last retry", kStoreReplaceRetries, kStoreReplaceRetries + 1,
-       false},
-      {"the scanner never lets go", 100, kStoreReplaceRetries + 1, true},
+      {"the scanner lets go before the last retry", 5, 6, false},
+      {"the scanner never lets go", 100, 6, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -837,7 +944,8 @@ TEST_F(StoreTest, MissingStoreIsPutBackFromTheNewestWholeBackup) {
     }
     MachineId identity = kThirdId;
     bool mustRewrite = false;
-    EXPECT_EQ(ReadIdentityStore(fresh.files, kAdapterText, kSerial, identity, mustRewrite),
+    EXPECT_EQ(ReadIdentityStore(fresh.files, kAdapterText, kSerial, identity, mustRewrite) ==
+                  StoreLookup::Found,
               !c.restored.empty());
     EXPECT_EQ(fresh.files.OpenHandles(), 0u);
     if (c.restored.empty()) {
@@ -880,14 +988,16 @@ TEST_F(StoreTest, PutBackNeverReplacesAStoreThatAnotherLauncherPutInPlace) {
     fresh.files.before[L"MoveFileExW"] = [&] {
       if (secondReader) {
         bool rewrite = false;
-        otherRead = ReadIdentityStore(fresh.files, kAdapterText, kSerial, otherIdentity, rewrite);
+        otherRead = ReadIdentityStore(fresh.files, kAdapterText, kSerial, otherIdentity, rewrite) ==
+                    StoreLookup::Found;
       } else {
         fresh.disk.Put(kCommonPath, written);
       }
     };
     MachineId identity{};
     bool mustRewrite = false;
-    EXPECT_TRUE(ReadIdentityStore(fresh.files, kAdapterText, kSerial, identity, mustRewrite));
+    EXPECT_EQ(ReadIdentityStore(fresh.files, kAdapterText, kSerial, identity, mustRewrite),
+              StoreLookup::Found);
     if (secondReader) {
       EXPECT_TRUE(otherRead);
       EXPECT_EQ(otherIdentity, kOtherId);
@@ -931,7 +1041,8 @@ TEST_F(StoreTest, BackupOfAnotherAccountIsCopiedIntoPlace) {
     }
     MachineId identity{};
     bool mustRewrite = false;
-    EXPECT_TRUE(ReadIdentityStore(fresh.files, kAdapterText, kSerial, identity, mustRewrite));
+    EXPECT_EQ(ReadIdentityStore(fresh.files, kAdapterText, kSerial, identity, mustRewrite),
+              StoreLookup::Found);
     EXPECT_EQ(identity, c.storeMeanwhile ? kThirdId : kOtherId);
     EXPECT_EQ(fresh.disk.Contents(kCommonPath), c.storeMeanwhile ? written : c.backup);
     EXPECT_EQ(fresh.disk.Contents(kBackup), c.backup);
@@ -962,7 +1073,8 @@ TEST_F(StoreTest, ReaderBetweenTheReplacesTwoRenamesGetsTheOldIdentity) {
     fresh.files.betweenReplaceRenames = [&] {
       EXPECT_FALSE(fresh.disk.Exists(kCommonPath));
       bool mustRewrite = false;
-      read = ReadIdentityStore(fresh.files, kAdapterText, kSerial, identity, mustRewrite);
+      read = ReadIdentityStore(fresh.files, kAdapterText, kSerial, identity, mustRewrite) ==
+             StoreLookup::Found;
       std::uint32_t error = 0;
       if (readerStillHolds) {
         held = fresh.files.CreateFileW(kCommonPath, kGenericRead, kFileShareRead | kFileShareDelete,
@@ -1130,21 +1242,148 @@ TEST_F(StoreTest, WriteFailingPartWayKeepsTheOldRecordAndLeavesNoTemporaryFile) 
 
     MachineId identity{};
     bool mustRewrite = false;
-    EXPECT_TRUE(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite));
+    EXPECT_EQ(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite),
+              StoreLookup::Found);
     EXPECT_EQ(identity, kOtherId);
   }
 }
 
-// Writing in place is the store's old way, with its old risk: a write that
-// fails part-way leaves a partial record, which reads as absent, and is not
-// retried elsewhere.
-TEST_F(StoreTest, WriteInPlaceFailingPartWayStopsThere) {
-  disk.Put(kCommonPath, Version2Record(kOtherId, kAdapterText, kSerial));
-  files.refuseNewFiles = true;
-  files.writeBudget = 10;
+// The write in place never truncates and puts the version last: cut after
+// any of its calls (the process ended at the end of the report's budget, a
+// write or flush that fails), the store reads as the old record did or as the
+// new one, never as absent where the old record was found, and the cut write
+// is not taken elsewhere. A version-1 record cut before its version still
+// reads as version 1 and is rewritten later; a version-2 record of other
+// hardware (the one that is rewritten with a new identity) still reads as
+// not found.
+TEST_F(StoreTest, WriteInPlaceCutAfterAnyCallLeavesTheOldRecordOrTheNewOne) {
+  const auto newRecord = Version2Record(kStoredId, kAdapterText, kSerial);
+  auto withTail = Version2Record(kOtherId, kAdapterText, kSerial);
+  withTail.insert(withTail.end(), {9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9});
+  struct Old {
+    const char* name;
+    std::vector<std::uint8_t> record;
+    std::optional<MachineId> reads;  // what the old record gives this hardware
+  } olds[] = {
+      {"a version-1 record", Version1Record(kStoredId), kStoredId},
+      {"a version-1 record of another identity", Version1Record(kOtherId), kOtherId},
+      {"a version-2 record of other hardware",
+       Version2Record(kOtherId, "0a0b0c0d0e0f", "old serial"), std::nullopt},
+      {"a version-2 record of this adapter", Version2Record(kOtherId, kAdapterText, "old serial"),
+       kOtherId},
+      {"a version-2 record with 20 bytes after it", withTail, kOtherId},
+  };
+  // Position and write the identity, write the bindings, flush, position and
+  // write the version, flush.
+  constexpr std::size_t kWritingCalls = 7;
+  for (const auto& old : olds) {
+    for (std::size_t cut = 0; cut <= kWritingCalls; ++cut) {
+      SCOPED_TRACE(std::string(old.name) + ", cut after " + std::to_string(cut) + " calls");
+      CommonStoreCase fresh;
+      fresh.disk.Put(kCommonPath, old.record);
+      fresh.files.refuseNewFiles = true;  // no temporary file: the record goes in place
+      fresh.files.cutPath = kCommonPath;
+      fresh.files.cutAfter = cut;
+
+      EXPECT_EQ(WriteIdentityStore(fresh.files, kSerial, kAdapterText, kStoredId),
+                cut == kWritingCalls);
+      EXPECT_EQ(fresh.files.OpenHandles(), 0u);
+      EXPECT_THAT(fresh.disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
+      EXPECT_FALSE(fresh.disk.Exists(kPerUserPath)) << "a cut write is not retried elsewhere";
+      auto contents = fresh.disk.Contents(kCommonPath);
+      ASSERT_GE(contents.size(), old.record.size()) << "never truncated";
+      if (cut == 0) {
+        EXPECT_EQ(contents, old.record);
+      }
+
+      fresh.files.cutAfter.reset();
+      MachineId identity = kThirdId;
+      bool mustRewrite = false;
+      StoreLookup found =
+          ReadIdentityStore(fresh.files, kAdapterText, kSerial, identity, mustRewrite);
+      bool readsAsNew = found == StoreLookup::Found && identity == kStoredId;
+      bool readsAsOld = old.reads ? found == StoreLookup::Found && identity == *old.reads
+                                  : found == StoreLookup::NotFound;
+      EXPECT_TRUE(readsAsNew || readsAsOld);
+      if (cut >= kWritingCalls - 1) {
+        // The version is written: the new record stands, whatever the flush did.
+        EXPECT_EQ(std::vector<std::uint8_t>(contents.begin(), contents.begin() + 52), newRecord);
+        EXPECT_FALSE(mustRewrite);
+      }
+    }
+  }
+}
+
+// The old store left at this writer's backup name by a replace that stopped
+// part-way, and neither the record nor the old store movable: where the write
+// in place then fails too, the backup (the only record) is kept and no file
+// made for the write stays at the store's path, so the next read puts the old
+// record back.
+TEST_F(StoreTest, OwnBackupIsKeptWhenTheWriteInPlaceFailsAfterTheReplaceLeftTheStoreThere) {
+  auto old = Version1Record(kOtherId);
+  disk.Put(kCommonPath, old);
+  GetIdentityStorePath(files, StoreLocation::Common);
+  files.replaceFailure = {kErrorUnableToMoveReplacement2, FaultyFiles::Leaves::ReplacedAtBackup};
+  files.immovable = {kTempPath, kBackupPath};
+  files.cutPath = kCommonPath;
+  files.cutAfter = 0;
+
   EXPECT_FALSE(WriteIdentityStore(files, kSerial, kAdapterText, kStoredId));
-  EXPECT_EQ(disk.Contents(kCommonPath).size(), 10u);
-  EXPECT_FALSE(disk.Exists(kPerUserPath));
+  EXPECT_GE(IndexOf(files.calls, kStoreMadeInPlace), 0) << "the write in place was tried";
+  EXPECT_EQ(disk.Contents(kBackupPath), old);
+  EXPECT_THAT(disk.FilesIn(kCommonFolder), ElementsAre("Global.db.00001234-00000056-00000000.bak"));
+
+  files.immovable.clear();
+  files.cutAfter.reset();
+  MachineId identity{};
+  bool mustRewrite = false;
+  EXPECT_EQ(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite),
+            StoreLookup::Found);
+  EXPECT_EQ(identity, kOtherId);
+  EXPECT_TRUE(mustRewrite);
+  EXPECT_EQ(disk.Contents(kCommonPath), old);
+}
+
+// Without either special folder the store has no path: the read searches no
+// backups under a bare relative pattern (the current directory) and finds
+// nothing.
+TEST_F(StoreTest, ReadWithoutSpecialFoldersSearchesNothingRelative) {
+  disk.missingSpecialFolders = {kCsidlCommonAppData, kCsidlAppData};
+  MachineId identity = kOtherId;
+  bool mustRewrite = true;
+  EXPECT_EQ(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite),
+            StoreLookup::NotFound);
+  EXPECT_EQ(identity, kOtherId);
+  EXPECT_FALSE(mustRewrite);
+  for (const auto& call : files.CallsStartingWith(L"FindFirstFileW")) {
+    EXPECT_EQ(call.find(L'*'), std::wstring::npos) << testing::Narrow(call);
+  }
+}
+
+// Two readers that find the same whole backups of the same time put back the
+// same one: the lower name.
+TEST_F(StoreTest, OfTwoBackupsOfTheSameTimeTheLowerNameGoesBack) {
+  const std::wstring kLower = kCommonPath + L".00000e00-00000002-00000000.bak";
+  const std::wstring kHigher = kCommonPath + L".00000f00-00000001-00000000.bak";
+  GetIdentityStorePath(files, StoreLocation::Common);
+  for (bool lowerFirst : {true, false}) {
+    SCOPED_TRACE(lowerFirst ? "the lower name made first" : "the higher name made first");
+    disk.Put(lowerFirst ? kLower : kHigher, Version1Record(lowerFirst ? kOtherId : kThirdId));
+    disk.Put(lowerFirst ? kHigher : kLower, Version1Record(lowerFirst ? kThirdId : kOtherId));
+    disk.Age(kLower, std::chrono::hours(48));
+    std::filesystem::last_write_time(disk.Host(kHigher),
+                                     std::filesystem::last_write_time(disk.Host(kLower)));
+
+    MachineId identity{};
+    bool mustRewrite = false;
+    EXPECT_EQ(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite),
+              StoreLookup::Found);
+    EXPECT_EQ(identity, kOtherId);
+    EXPECT_FALSE(disk.Exists(kLower));
+    EXPECT_EQ(disk.Contents(kHigher), Version1Record(kThirdId));
+    files.DeleteFileW(kCommonPath);
+    files.DeleteFileW(kHigher);
+  }
 }
 
 }  // namespace

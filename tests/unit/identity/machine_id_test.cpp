@@ -71,6 +71,10 @@ class MachineIdTest : public ::testing::Test {
   }
 };
 
+std::optional<StoreRecord> StoredRecordOf(const TempFolderFiles& files) {
+  return ParseStoreRecord(files.Contents(kCommonPath));
+}
+
 TEST_F(MachineIdTest, HashInputOfANewIdentity) {
   using namespace std::string_literals;
   struct Case {
@@ -178,6 +182,65 @@ TEST_F(MachineIdTest, StoredVersion1IdentityIsKeptAndRewrittenAsVersion2) {
     EXPECT_EQ(record->adapterBinding, Md5("1a2b3c4d5e6f"));
     EXPECT_EQ(record->diskBinding, Md5("SER"));
     EXPECT_FALSE(caseDisk.Exists(kBackup));
+    EXPECT_EQ(caseFiles.OpenHandles(), 0u);
+  }
+}
+
+// Another process holds the store without sharing reading (a launcher
+// writing it in place) through the whole read. This run reports the digest
+// of the present hardware and writes nothing, neither while the store is held
+// nor once it is let go (at the moment a write would begin, or after the
+// run): the legacy record stays for the next run. Let go during the read's
+// pauses, the record is read and kept.
+TEST_F(MachineIdTest, StoreHeldByAnotherProcessIsNeverOverwritten) {
+  MachineId legacy = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6};
+  std::vector<std::uint8_t> bytes = {1, 0, 0, 0};
+  bytes.insert(bytes.end(), legacy.begin(), legacy.end());
+  const MachineId digest = Md5("SER#MOD#FW#1a2b3c4d5e6f#QZR");
+  enum class LetGo { InTheSecondPause, BeforeAWrite, AfterTheRun };
+  for (LetGo letGo : {LetGo::InTheSecondPause, LetGo::BeforeAWrite, LetGo::AfterTheRun}) {
+    SCOPED_TRACE(static_cast<int>(letGo));
+    TempFolderFiles caseDisk;
+    FaultyFiles caseFiles(caseDisk);
+    IdentityEnvironment caseEnvironment{sources, caseFiles};
+    Base::GUID::CSeqIDGen caseGenerator;
+    GetIdentityStorePath(caseFiles, StoreLocation::Common);
+    sources.disk = DiskIdentity{"SER", "MOD", "FW"};
+    caseDisk.Put(kCommonPath, bytes);
+    std::uint32_t error = 0;
+    StoreHandle holder =
+        caseFiles.CreateFileW(kCommonPath, kGenericWrite, kFileShareNone, kOpenExisting, 0, &error);
+    ASSERT_NE(holder, kInvalidHandleValue);
+    auto release = [&] {
+      if (holder != kInvalidHandleValue) caseFiles.CloseHandle(holder);
+      holder = kInvalidHandleValue;
+    };
+    if (letGo == LetGo::InTheSecondPause) {
+      caseFiles.before[L"Sleep"] = [&] { caseFiles.before[L"Sleep"] = release; };
+    } else if (letGo == LetGo::BeforeAWrite) {
+      // Once a writer's temporary file is written, just before its replace.
+      caseFiles.before[L"FlushFileBuffers"] = release;
+    }
+    caseFiles.calls.clear();
+
+    MachineId id{};
+    EXPECT_TRUE(DeriveMachineId(caseGenerator, caseEnvironment, id.data()));
+    release();
+    if (letGo == LetGo::InTheSecondPause) {
+      EXPECT_EQ(id, legacy);
+      EXPECT_EQ(StoredRecordOf(caseDisk)->version, 2u);
+      EXPECT_EQ(StoredRecordOf(caseDisk)->identity, legacy);
+      continue;
+    }
+    EXPECT_EQ(id, digest);
+    EXPECT_EQ(caseDisk.Contents(kCommonPath), bytes);
+    EXPECT_THAT(caseFiles.CallsStartingWith(L"WriteFile"), IsEmpty());
+    EXPECT_THAT(caseFiles.CallsStartingWith(L"ReplaceFileW"), IsEmpty());
+
+    // The next run reads the kept identity.
+    Base::GUID::CSeqIDGen nextRun;
+    EXPECT_TRUE(DeriveMachineId(nextRun, caseEnvironment, id.data()));
+    EXPECT_EQ(id, legacy);
     EXPECT_EQ(caseFiles.OpenHandles(), 0u);
   }
 }

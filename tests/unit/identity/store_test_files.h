@@ -9,7 +9,8 @@
 //   injects faults by flag (a folder that cannot be written, a file that may be
 //   written but not deleted, a folder where no file may be made, a disk that
 //   fills up after N bytes, a failed copy, move or flush, a replacement that
-//   stops part-way as documented, a store another process has locked), and
+//   stops part-way as documented, a store another process has locked, a
+//   write cut off after N calls), and
 //   runs a step of the test's own before a named call or between the two
 //   renames of a replace (another launcher at work).
 
@@ -126,10 +127,15 @@ class TempFolderFiles : public StoreFileSystem {
     *error = 0;
     return static_cast<StoreHandle>(fd);
   }
-  bool ReadFile(StoreHandle file, void* buffer, std::uint32_t size, std::uint32_t* read) override {
+  bool ReadFile(StoreHandle file, void* buffer, std::uint32_t size, std::uint32_t* read,
+                std::uint32_t* error) override {
     ssize_t count = ::read(static_cast<int>(file), buffer, size);
     *read = count > 0 ? static_cast<std::uint32_t>(count) : 0;
+    *error = count >= 0 ? 0 : kErrorAccessDenied;
     return count >= 0;
+  }
+  bool SetFilePointer(StoreHandle file, std::uint32_t offset) override {
+    return ::lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) >= 0;
   }
   bool WriteFile(StoreHandle file, const void* data, std::uint32_t size,
                  std::uint32_t* written) override {
@@ -311,9 +317,15 @@ class FaultyFiles : public StoreFileSystem {
   std::set<std::wstring> immovable;
   // The next ReplaceFileW fails this way.
   std::optional<ReplaceFailure> replaceFailure;
-  // Files in which another process holds a locked range: opening one to
-  // truncate it (CREATE_ALWAYS) fails with ERROR_LOCK_VIOLATION.
+  // Files of which another process has locked every byte: reading or
+  // writing them fails with ERROR_LOCK_VIOLATION.
   std::set<std::wstring> locked;
+  // A write cut off: of the calls that write through a handle open for
+  // writing on `cutPath` (SetFilePointer, WriteFile, FlushFileBuffers), the
+  // first `cutAfter` go through and every later one fails doing nothing, as
+  // when the process ends there or the disk fails for good.
+  std::wstring cutPath;
+  std::optional<std::size_t> cutAfter;
   // Run once, inside the next ReplaceFileW with a backup name that goes
   // through, after the replaced file went to the backup name and before the
   // replacement takes its place (another launcher at that moment).
@@ -349,21 +361,31 @@ class FaultyFiles : public StoreFileSystem {
       *error = kErrorSharingViolation;
       return kInvalidHandleValue;
     }
-    if (disposition == kCreateAlways && locked.count(path) != 0) {
-      *error = kErrorLockViolation;
-      return kInvalidHandleValue;
-    }
     StoreHandle file = base_.CreateFileW(path, access, shareMode, disposition, flags, error);
     if (file != kInvalidHandleValue) opens_[file] = {path, access, shareMode};
     return file;
   }
-  bool ReadFile(StoreHandle file, void* buffer, std::uint32_t size, std::uint32_t* read) override {
+  bool ReadFile(StoreHandle file, void* buffer, std::uint32_t size, std::uint32_t* read,
+                std::uint32_t* error) override {
     Log(L"ReadFile " + std::to_wstring(size));
-    return base_.ReadFile(file, buffer, size, read);
+    if (Locked(file)) {
+      *read = 0;
+      *error = kErrorLockViolation;
+      return false;
+    }
+    return base_.ReadFile(file, buffer, size, read, error);
+  }
+  bool SetFilePointer(StoreHandle file, std::uint32_t offset) override {
+    Log(L"SetFilePointer " + std::to_wstring(offset));
+    return !CutOff(file) && base_.SetFilePointer(file, offset);
   }
   bool WriteFile(StoreHandle file, const void* data, std::uint32_t size,
                  std::uint32_t* written) override {
     Log(L"WriteFile " + std::to_wstring(size));
+    if (Locked(file) || CutOff(file)) {
+      *written = 0;
+      return false;
+    }
     if (writeBudget && *writeBudget < size) {
       std::uint32_t fits = *writeBudget;
       writeBudget = 0;
@@ -375,7 +397,7 @@ class FaultyFiles : public StoreFileSystem {
   }
   bool FlushFileBuffers(StoreHandle file) override {
     Log(L"FlushFileBuffers");
-    return !failFlush && base_.FlushFileBuffers(file);
+    return !failFlush && !CutOff(file) && base_.FlushFileBuffers(file);
   }
   std::uint32_t GetFileSize(StoreHandle file) override {
     Log(L"GetFileSize");
@@ -540,6 +562,23 @@ class FaultyFiles : public StoreFileSystem {
         return true;
       }
     }
+    return false;
+  }
+
+  bool Locked(StoreHandle file) const {
+    auto open = opens_.find(file);
+    return open != opens_.end() && locked.count(open->second.path) != 0;
+  }
+
+  // Counts a writing call on `file` against `cutAfter`; true once it is cut.
+  bool CutOff(StoreHandle file) {
+    auto open = opens_.find(file);
+    if (!cutAfter || open == opens_.end() || open->second.path != cutPath ||
+        (open->second.access & kGenericWrite) == 0) {
+      return false;
+    }
+    if (*cutAfter == 0) return true;
+    --*cutAfter;
     return false;
   }
 
