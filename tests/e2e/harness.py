@@ -399,14 +399,17 @@ class RecordingServer:
 
     As a proxy it also takes CONNECT, the tunnel of an https:// URL: with
     `tls` (an ssl.SSLContext) it answers inside the tunnel itself, with that
-    context's certificate, and logs the requests there as "https://host/path";
-    a handshake the client refuses is logged in `tls_refusals` (the CONNECT
-    target). Without `tls` a CONNECT gets 405."""
+    context's certificate, and logs the requests there as "https://host/path".
+    `tunnels` lists the target of every CONNECT answered so; a client that
+    refuses the certificate may end the handshake (also logged in
+    `tls_refusals`) or close the tunnel right after it, before any request.
+    Without `tls` a CONNECT gets 405."""
 
     def __init__(self, tls=None):
         self.requests = []
         self.routes = {}
         self.tls = tls
+        self.tunnels = []
         self.tls_refusals = []
         self.stalled = threading.Event()  # set on stop: releases routes that hold a reply
         outer = self
@@ -434,6 +437,7 @@ class RecordingServer:
                 if outer.tls is None:
                     self.send_error(405)
                     return
+                outer.tunnels.append(self.path)
                 self.send_response(200, "Connection established")
                 self.end_headers()
                 self.close_connection = True
