@@ -1,8 +1,6 @@
 #include "platform/admin_policy.h"
 
 #include <cstdint>
-#include <optional>
-#include <vector>
 
 #include "platform/bytes.h"
 #include "platform/launch_log.h"
@@ -28,50 +26,48 @@ constexpr PolicyKey kPolicyKeys[] = {
     {RegistryHive::CurrentUser, L"HKEY_CURRENT_USER\\"},
 };
 
-// A raw value as RegQueryValueExW returned it.
-struct RawValue {
-  std::uint32_t type = 0;
-  std::vector<std::uint8_t> bytes;
-};
-
-std::wstring ValuePlace(const PolicyKey& key, const wchar_t* valueName) {
-  return std::wstring(valueName) + L" in " + key.name + kPolicyKeyPath;
+// Logs "policy: <value> in <key><what>".
+void LogPolicyValue(const PolicyKey& key, const wchar_t* valueName, std::wstring_view what) {
+  std::wstring line = L"policy: ";
+  line += valueName;
+  line += L" in ";
+  line += key.name;
+  line += kPolicyKeyPath;
+  line += what;
+  LogLine(line);
 }
 
-// The value from one key; nothing when the key or the value is missing or
-// cannot be read (logged, unless it is simply missing).
-std::optional<RawValue> ReadPolicyValue(Registry& registry, const PolicyKey& key,
-                                        const wchar_t* valueName, std::size_t maxBytes) {
+// The value from one key into `data` (*size bytes at most; then the bytes
+// read) and its type. False when the key or the value is missing or cannot
+// be read (logged, unless it is simply missing).
+bool ReadPolicyValue(Registry& registry, const PolicyKey& key, const wchar_t* valueName,
+                     std::uint32_t* type, std::uint8_t* data, std::uint32_t* size) {
   UniqueRegistryKey opened = UnopenedKey(registry);
   long result =
       registry.OpenKey(key.hive, kPolicyKeyPath, kKeyQueryValue | kKeyWow64_64Key, opened.Put());
-  if (result == kErrorFileNotFound) return std::nullopt;
+  if (result == kErrorFileNotFound) return false;
   if (result != 0) {
     LogLine(L"policy: " + std::wstring(key.name) + kPolicyKeyPath + L" not readable, error " +
             std::to_wstring(result));
-    return std::nullopt;
+    return false;
   }
-  RawValue value;
-  value.bytes.resize(maxBytes);
-  auto size = static_cast<std::uint32_t>(maxBytes);
-  result =
-      registry.QueryTypedValue(opened.Get(), valueName, &value.type, value.bytes.data(), &size);
-  if (result == kErrorFileNotFound) return std::nullopt;
+  result = registry.QueryTypedValue(opened.Get(), valueName, type, data, size);
+  if (result == kErrorFileNotFound) return false;
   if (result != 0) {
-    LogLine(L"policy: " + ValuePlace(key, valueName) + L" ignored: " +
-            (result == kErrorMoreData ? std::wstring(L"too long")
-                                      : L"not readable, error " + std::to_wstring(result)));
-    return std::nullopt;
+    LogPolicyValue(key, valueName,
+                   result == kErrorMoreData
+                       ? std::wstring(L" ignored: too long")
+                       : L" ignored: not readable, error " + std::to_wstring(result));
+    return false;
   }
-  value.bytes.resize(size);
-  return value;
+  return true;
 }
 
 // The UTF-16 text up to the first zero unit or the end of the data.
-std::wstring TextOf(const std::vector<std::uint8_t>& bytes) {
+std::wstring TextOf(const std::uint8_t* bytes, std::uint32_t size) {
   std::wstring text;
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    auto unit = static_cast<wchar_t>(LoadLittleEndian<std::uint16_t>(bytes.data() + i));
+  for (std::uint32_t i = 0; i + 1 < size; i += 2) {
+    auto unit = static_cast<wchar_t>(LoadLittleEndian<std::uint16_t>(bytes + i));
     if (unit == 0) break;
     text.push_back(unit);
   }
@@ -157,16 +153,16 @@ bool IsAcceptedPolicyUrl(std::wstring_view url) {
 
 bool IsUsageReportAllowed(Registry& registry) {
   for (const PolicyKey& key : kPolicyKeys) {
-    std::optional<RawValue> value =
-        ReadPolicyValue(registry, key, kUsageReportValueName, kDwordBufferBytes);
-    if (!value) continue;
-    if (value->type != kRegDword || value->bytes.size() != sizeof(std::uint32_t)) {
-      LogLine(L"policy: " + ValuePlace(key, kUsageReportValueName) + L" ignored: not a REG_DWORD");
+    std::uint8_t data[kDwordBufferBytes] = {};
+    std::uint32_t size = sizeof(data);
+    std::uint32_t type = 0;
+    if (!ReadPolicyValue(registry, key, kUsageReportValueName, &type, data, &size)) continue;
+    if (type != kRegDword || size != sizeof(std::uint32_t)) {
+      LogPolicyValue(key, kUsageReportValueName, L" ignored: not a REG_DWORD");
       continue;
     }
-    if (LoadLittleEndian<std::uint32_t>(value->bytes.data()) != 0) return true;
-    LogLine(L"policy: " + ValuePlace(key, kUsageReportValueName) +
-            L" is 0: the usage report is turned off");
+    if (LoadLittleEndian<std::uint32_t>(data) != 0) return true;
+    LogPolicyValue(key, kUsageReportValueName, L" is 0: the usage report is turned off");
     return false;
   }
   return true;
@@ -174,22 +170,23 @@ bool IsUsageReportAllowed(Registry& registry) {
 
 std::wstring ChooseInstallerUrl(Registry& registry, const std::wstring& builtIn) {
   for (const PolicyKey& key : kPolicyKeys) {
-    std::optional<RawValue> value =
-        ReadPolicyValue(registry, key, kInstallerUrlValueName, kUrlBufferBytes);
-    if (!value) continue;
-    if (value->type != kRegSz) {
-      LogLine(L"policy: " + ValuePlace(key, kInstallerUrlValueName) + L" ignored: not a REG_SZ");
+    std::uint8_t data[kUrlBufferBytes];
+    std::uint32_t size = sizeof(data);
+    std::uint32_t type = 0;
+    if (!ReadPolicyValue(registry, key, kInstallerUrlValueName, &type, data, &size)) continue;
+    if (type != kRegSz) {
+      LogPolicyValue(key, kInstallerUrlValueName, L" ignored: not a REG_SZ");
       continue;
     }
-    std::wstring url = TextOf(value->bytes);
+    std::wstring url = TextOf(data, size);
     if (!IsAcceptedPolicyUrl(url)) {
-      LogLine(L"policy: " + ValuePlace(key, kInstallerUrlValueName) +
-              L" ignored: not an http:// or https:// URL the launcher accepts: " +
-              LogQuoted(Printable(url.substr(0, 300))));
+      LogPolicyValue(key, kInstallerUrlValueName,
+                     L" ignored: not an http:// or https:// URL the launcher accepts: " +
+                         LogQuoted(Printable(url.substr(0, 300))));
       continue;
     }
-    LogLine(L"policy: installer URL " + LogQuoted(url) + L" from " +
-            ValuePlace(key, kInstallerUrlValueName));
+    LogLine(L"policy: installer URL " + LogQuoted(url) + L" from " + kInstallerUrlValueName +
+            L" in " + key.name + kPolicyKeyPath);
     return url;
   }
   return builtIn;

@@ -27,13 +27,10 @@ HKEY AsParent(RegistryParent parent) {
 // is looked up: XP before SP2 lacks it, and has no WOW64 either.
 bool RunsUnderWow64() {
   using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-  static const bool wow64 = [] {
-    auto isWow64 =
-        LookUpExport<IsWow64ProcessFn>(::GetModuleHandleW(L"kernel32.dll"), "IsWow64Process");
-    BOOL result = FALSE;
-    return isWow64 != nullptr && isWow64(::GetCurrentProcess(), &result) && result;
-  }();
-  return wow64;
+  auto isWow64 =
+      LookUpExport<IsWow64ProcessFn>(::GetModuleHandleW(L"kernel32.dll"), "IsWow64Process");
+  BOOL result = FALSE;
+  return isWow64 != nullptr && isWow64(::GetCurrentProcess(), &result) && result;
 }
 
 }  // namespace
