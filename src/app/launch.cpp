@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/host_lookup.h"
+#include "platform/admin_policy.h"
 #include "platform/launch_log.h"
 #include "platform/wide_text.h"
 #include "platform/win32_values.h"
@@ -185,7 +186,9 @@ bool LaunchApp(const LaunchEnvironment& environment) {
   // beside the rest of the launch, so that neither the statistics server nor
   // the identity derivation holds back the host. Started before the monitor
   // query, its first work overlaps the query's display set-up.
-  if (environment.reporter != nullptr) {
+  // An administrator's policy may turn the report off: then nothing of it
+  // happens, not even the identity's derivation.
+  if (environment.reporter != nullptr && IsUsageReportAllowed(environment.registry)) {
     environment.reporter->StartLaunchReport(options.appName, options.appVersion);
   }
   std::wstring fitted = FitWindowSize(options.windowSize, ReadWorkArea(environment.session));

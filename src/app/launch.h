@@ -93,7 +93,7 @@ LaunchOptions ReadLaunchOptions(LaunchSession& session);
 WorkArea ReadWorkArea(LaunchSession& session);
 
 // Starts the host for the application in the current folder: reads the
-// options, starts the launch report, fits the window size, starts the host,
+// options, starts the launch report (unless a policy turns it off), fits the window size, starts the host,
 // and returns without waiting for the report or the host.
 // Returns true when the shell started the host; false when the host is not
 // installed (no report is started then) or not started.

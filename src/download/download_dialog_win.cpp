@@ -7,14 +7,17 @@
 #include "download/download_state_win.h"
 #include "download/download_worker_win.h"
 #include "download/installer_location.h"
+#include "platform/admin_policy.h"
 #include "platform/app_framework_win.h"
+#include "platform/registry_win.h"
 #include "platform/thread_win.h"
 
 namespace tarnix::win {
 
 CUseThreadDownloadDlg::CUseThreadDownloadDlg(AppLaunch& launch)
     : CDialogEx(IDD_DOWNLOAD_DIALOG), launch_(launch) {
-  m_strUrl = kDownloadUrl;
+  Win32Registry registry;
+  m_strUrl = ChooseInstallerUrl(registry, kDownloadUrl);
   m_strPath = InstallerPath(::_wgetenv(kTempVariableName));
   // "%ls" is the standard spelling of "%S": the wide path, converted for the
   // narrow stream. No line break follows. Written out at once: this process

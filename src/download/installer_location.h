@@ -5,9 +5,9 @@
 
 namespace tarnix {
 
-// The installer's address. The host is chosen at build time (TARNIX_DOWNLOAD_HOST).
-inline constexpr wchar_t kDownloadUrl[] =
-    L"http://" TARNIX_DOWNLOAD_HOST "/v1/t/full/p/union/tn/ap_kmtrw/ch_dl_url";
+// The installer's built-in address, chosen at build time (TARNIX_DOWNLOAD_URL);
+// an administrator's policy may name another (admin_policy.h).
+inline constexpr wchar_t kDownloadUrl[] = L"" TARNIX_DOWNLOAD_URL;
 inline constexpr wchar_t kTempVariableName[] = L"TEMP";
 inline constexpr wchar_t kInstallerFileName[] = L"TarnixSetup.exe";
 

@@ -22,6 +22,14 @@ using RegistryParent = std::variant<RegistryHive, RegistryKey>;
 
 inline constexpr std::uint32_t kKeyQueryValue = 0x0001;  // KEY_QUERY_VALUE
 inline constexpr std::uint32_t kKeyRead = 0x20019u;      // KEY_READ
+// The 64-bit view of a key that WOW64 redirects for a 32-bit process. The
+// Win32 adapter passes it only where the process runs under WOW64: 32-bit
+// Windows has no other view, and Windows 2000 refuses the flag.
+inline constexpr std::uint32_t kKeyWow64_64Key = 0x0100;  // KEY_WOW64_64KEY
+
+// Value types as RegQueryValueExW reports them.
+inline constexpr std::uint32_t kRegSz = 1;     // REG_SZ
+inline constexpr std::uint32_t kRegDword = 4;  // REG_DWORD
 
 class Registry {
  public:
@@ -39,6 +47,10 @@ class Registry {
   // on failure (ERROR_MORE_DATA, 234, when the data exceed *size).
   virtual long QueryValue(RegistryKey key, const std::wstring& name, std::uint8_t* data,
                           std::uint32_t* size) = 0;
+  // RegQueryValueExW with the value's type: as QueryValue, and on success
+  // also sets *type (kRegSz, kRegDword, ...).
+  virtual long QueryTypedValue(RegistryKey key, const std::wstring& name, std::uint32_t* type,
+                               std::uint8_t* data, std::uint32_t* size) = 0;
   // RegQueryValueExA, with the same contract.
   virtual long QueryValueNarrow(RegistryKey key, const std::string& name, std::uint8_t* data,
                                 std::uint32_t* size) = 0;

@@ -102,7 +102,8 @@ void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput
 
   // Declared after the session, so the request is closed first. The launcher
   // has nothing on screen while the report runs: no cookie, certificate or
-  // authentication dialog may appear for it.
+  // authentication dialog may appear for it. No INTERNET_FLAG_IGNORE_* flag:
+  // over https:// a certificate problem, or a redirect to http://, fails it.
   UniqueInternetHandle request(
       internet.OpenUrl(session.Get(), url, kInternetFlagNoCacheWrite | kInternetFlagNoUi, 0),
       InternetHandleTraits{&internet});

@@ -16,9 +16,9 @@
 
 namespace tarnix {
 
-// The statistics server's address with the path and the fixed query.
-inline constexpr wchar_t kReportUrlPrefix[] =
-    L"http://" TARNIX_REPORT_HOST L"/report?softid=136&serviceid=10400&cmdid=1630&1=1";
+// The statistics server's address with the path and the fixed query, chosen
+// at build time (TARNIX_REPORT_URL).
+inline constexpr wchar_t kReportUrlPrefix[] = L"" TARNIX_REPORT_URL;
 inline constexpr wchar_t kReportAgent[] = L"UrlTest";
 
 // WinINet's values, named here so that the logic needs no Windows header;

@@ -15,6 +15,7 @@ import re
 import select
 import shutil
 import socket
+import ssl
 import struct
 import subprocess
 import tempfile
@@ -286,13 +287,16 @@ class Wine:
         env.update(extra or {})
         return env
 
-    def reg_add(self, key, name, data, kind="REG_SZ"):
-        result = subprocess.run([self.loader, "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"],
-                                env=self.env, capture_output=True, timeout=60)
+    def reg_add(self, key, name, data, kind="REG_SZ", view=None):
+        """Writes a value; `view` 32 or 64 names the registry view (/reg:32,
+        /reg:64), None the default one of Wine's reg under this loader."""
+        result = subprocess.run([self.loader, "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f",
+                                 *view_switch(view)], env=self.env, capture_output=True, timeout=60)
         assert result.returncode == 0, result.stderr
 
-    def reg_delete(self, key):
-        subprocess.run([self.loader, "reg", "delete", key, "/f"], env=self.env, capture_output=True, timeout=60)
+    def reg_delete(self, key, view=None):
+        subprocess.run([self.loader, "reg", "delete", key, "/f", *view_switch(view)], env=self.env,
+                       capture_output=True, timeout=60)
 
     def reg_query(self, key, name):
         """A registry value as (type, data), e.g. ("REG_SZ", "C:\\x"); None when it is missing."""
@@ -310,6 +314,10 @@ class Wine:
         assert before is not None, "no TEMP in the prefix's user environment"
         test.addCleanup(self.reg_add, key, "TEMP", before[1], before[0])
         self.reg_add(key, "TEMP", path)
+
+
+def view_switch(view):
+    return [] if view is None else [f"/reg:{view}"]
 
 
 class Probe:
@@ -387,11 +395,22 @@ class RecordingServer:
     """A local HTTP server that logs every request and answers by mode.
 
     `routes` maps a path (without query) to a handler function
-    (handler, server) -> None; unknown paths get 404."""
+    (handler, server) -> None; unknown paths get 404.
 
-    def __init__(self):
+    As a proxy it also takes CONNECT, the tunnel of an https:// URL: with
+    `tls` (an ssl.SSLContext) it answers inside the tunnel itself, with that
+    context's certificate, and logs the requests there as "https://host/path".
+    `tunnels` lists the target of every CONNECT answered so; a client that
+    refuses the certificate may end the handshake (also logged in
+    `tls_refusals`) or close the tunnel right after it, before any request.
+    Without `tls` a CONNECT gets 405."""
+
+    def __init__(self, tls=None):
         self.requests = []
         self.routes = {}
+        self.tls = tls
+        self.tunnels = []
+        self.tls_refusals = []
         self.stalled = threading.Event()  # set on stop: releases routes that hold a reply
         outer = self
 
@@ -399,9 +418,11 @@ class RecordingServer:
             protocol_version = "HTTP/1.1"
 
             def do_GET(self):  # noqa: N802 (name fixed by the base class)
-                outer.requests.append({"path": self.path, "headers": dict(self.headers)})
                 path = self.path
-                if path.startswith("http://"):  # a proxy request carries the whole URL
+                if isinstance(self.connection, ssl.SSLSocket):  # inside a CONNECT tunnel
+                    path = "https://" + self.headers.get("Host", "") + path
+                outer.requests.append({"path": path, "headers": dict(self.headers)})
+                if path.startswith(("http://", "https://")):  # a proxy request carries the whole URL
                     path = "/" + path.split("/", 3)[3] if path.count("/") >= 3 else "/"
                 route = outer.routes.get(path.split("?", 1)[0])
                 try:
@@ -411,6 +432,22 @@ class RecordingServer:
                         route(self, outer)
                 except (BrokenPipeError, ConnectionResetError):
                     pass
+
+            def do_CONNECT(self):  # noqa: N802 (name fixed by the base class)
+                if outer.tls is None:
+                    self.send_error(405)
+                    return
+                outer.tunnels.append(self.path)
+                self.send_response(200, "Connection established")
+                self.end_headers()
+                self.close_connection = True
+                try:
+                    tunnel = outer.tls.wrap_socket(self.connection, server_side=True)
+                except (ssl.SSLError, OSError):
+                    outer.tls_refusals.append(self.path)
+                    return
+                tunnel.settimeout(60)
+                Handler(tunnel, self.client_address, self.server)  # the requests inside the tunnel
 
             def log_message(self, *args):
                 pass

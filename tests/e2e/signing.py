@@ -86,6 +86,29 @@ class Authority:
                     out.write(pem.read())
         return Signer(name, key, certificate, chain)
 
+    def issue_server(self, hosts):
+        """A TLS server certificate for `hosts` (names and IP addresses, in
+        its subjectAltName); returns the paths of its certificate and key."""
+        stem = os.path.join(self.folder, "server-" + secrets.token_hex(4))
+        key, request, certificate, extensions = (stem + ".key", stem + ".csr", stem + ".pem", stem + ".ext")
+        names = ", ".join(("IP:" if host.replace(".", "").isdigit() else "DNS:") + host for host in hosts)
+        with open(extensions, "w") as out:
+            out.write("basicConstraints = critical, CA:FALSE\n"
+                      "keyUsage = critical, digitalSignature, keyEncipherment\n"
+                      "extendedKeyUsage = serverAuth\n"
+                      f"subjectAltName = {names}\n")
+        _run("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", request,
+             "-subj", "/CN=" + hosts[0])
+        _run("openssl", "x509", "-req", "-in", request, "-CA", self.certificate, "-CAkey", self.key,
+             "-set_serial", str(secrets.randbits(63)), "-days", "30", "-extfile", extensions, "-out", certificate)
+        return certificate, key
+
+    def der(self):
+        """The root certificate in DER form; the file's path."""
+        path = os.path.splitext(self.certificate)[0] + ".der"
+        _run("openssl", "x509", "-in", self.certificate, "-outform", "DER", "-out", path)
+        return path
+
     def verify(self, path):
         """osslsigncode's own verification of `path` against this root: True when it passes."""
         result = subprocess.run(["osslsigncode", "verify", "-CAfile", self.certificate, "-in", path],

@@ -11,6 +11,7 @@ import re
 import shutil
 import time
 import unittest
+import urllib.parse
 
 import harness
 import signing
@@ -172,7 +173,8 @@ class DownloadTest(LauncherTestCase):
             self.assertEqual(len(runs), 1, "the installer runs once")
             self.assertRegex(runs[0].strip(), r'^"?[A-Z]:\\.*\\TarnixSetup\.exe"?$', "no arguments")
 
-            host = build_setting("TARNIX_DOWNLOAD_HOST", "download.tarnix.example")
+            url = build_setting("TARNIX_DOWNLOAD_URL", "http://download.tarnix.example" + DOWNLOAD_PATH)
+            host = urllib.parse.urlsplit(url).netloc
             downloads = [r["path"] for r in server.requests if r["path"].split("?")[0].endswith(DOWNLOAD_PATH)]
             self.assertEqual(len(downloads), 1, server.requests)
             self.assertRegex(downloads[0], r"^http://%s(:80)?%s$" % (host.replace(".", r"\."), DOWNLOAD_PATH))

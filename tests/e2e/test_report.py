@@ -11,6 +11,7 @@ import shutil
 import subprocess
 import time
 import unittest
+import urllib.parse
 
 import harness
 import signing
@@ -52,17 +53,8 @@ def slow_servers():
 
 def report_host():
     """The statistics host the launcher under test was built with."""
-    cache = os.path.join(os.path.dirname(harness.LAUNCHER), "CMakeCache.txt")
-    if not os.path.exists(cache):
-        cache = os.path.join(harness.ROOT, "build", "mingw-x86", "CMakeCache.txt")
-    try:
-        with open(cache, encoding="utf-8") as lines:
-            for line in lines:
-                if line.startswith("TARNIX_REPORT_HOST:"):
-                    return line.split("=", 1)[1].strip()
-    except OSError:
-        pass
-    return "stats.tarnix.example"
+    url = harness.build_setting("TARNIX_REPORT_URL", "http://stats.tarnix.example/report?" + FIXED_QUERY)
+    return urllib.parse.urlsplit(url).netloc
 
 
 def assert_one_report(test, requests, fields):

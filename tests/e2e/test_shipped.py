@@ -78,6 +78,25 @@ class ShippedFileTest(LauncherTestCase):
         self.assertEqual(launcher.returncode, 0)
         self.assertIsNone(self.probe.find(MESSAGE_TITLE), "exactly one message")
 
+    def test_a_usage_report_policy_in_the_machines_64_bit_view_turns_the_report_off(self):
+        """The shipped 32-bit launcher runs under WOW64 here: it opens the
+        policy key with KEY_WOW64_64KEY, and finds the value there."""
+        key = r"HKLM\SOFTWARE\Policies\Korvane\Tarnix"
+        self.addCleanup(self.wine.reg_delete, key, 64)
+        self.wine.reg_add(key, "UsageReport", "0", "REG_DWORD", view=64)
+        self.install_host()
+        with serving() as server:
+            server.routes["/report"] = Answer(b"report-ok")
+            result = self.run_launcher(env={"http_proxy": server.proxy}, timeout=LAUNCH_TIMEOUT)
+            requests = report_requests(server)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.host_record()
+        self.assertEqual(requests, [])
+        self.assertEqual(result.stdout, "")
+        self.assertFalse(os.path.exists(self.store))
+        self.assertIn("policy: UsageReport in HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Korvane\\Tarnix is 0: "
+                      "the usage report is turned off", self.log_lines())
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -17,7 +17,7 @@ COPY = os.path.join(ROOT, "build", "repro-check", "second-tree")
 NOT_SOURCE = {"build", "dist", ".git"}
 # Build-time settings that a distributor may give on the command line; the
 # second build takes them from the first one's cache.
-SETTINGS = ("TARNIX_DOWNLOAD_HOST", "TARNIX_REPORT_HOST", "TARNIX_DOWNLOAD_STALL_SECONDS",
+SETTINGS = ("TARNIX_DOWNLOAD_URL", "TARNIX_REPORT_URL", "TARNIX_DOWNLOAD_STALL_SECONDS",
             "TARNIX_INSTALLER_SIGNER")
 # PE header fields that a link time or a signature changes, by offset from the
 # PE signature: a failure names them.

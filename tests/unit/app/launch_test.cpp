@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "app/host_lookup.h"
+#include "platform/admin_policy.h"
 #include "fakes/fake_launch_platform.h"
+#include "fakes/fake_log.h"
 #include "fakes/fake_registry.h"
 
 namespace tarnix {
@@ -13,6 +15,7 @@ using testing::FakeFiles;
 using testing::FakeRegistry;
 using testing::FakeSession;
 using testing::FakeShell;
+using testing::RecordedLog;
 
 LaunchOptions Parse(const std::wstring& commandLine) {
   LaunchOptions options;
@@ -310,6 +313,22 @@ TEST_F(LaunchAppTest, TheReportStartsBeforeTheWorkAreaQueryAndTheHostAndIsNotWai
   InstallHost(L"C:\\h.exe");
   EXPECT_TRUE(Launch());
   EXPECT_EQ(log, (std::vector<std::wstring>{L"report started", L"work area read", L"host started"}));
+}
+
+TEST_F(LaunchAppTest, APolicyThatTurnsTheReportOffStartsOnlyTheHost) {
+  InstallHost(L"C:\\h.exe");
+  registry.SetDword(RegistryHive::CurrentUser, kPolicyKeyPath, kUsageReportValueName, 0);
+  RecordedLog policyLog;
+  EXPECT_TRUE(LaunchDirectly());
+  EXPECT_TRUE(reporter.reports.empty());
+  // The wait finds no report to wait for.
+  EXPECT_EQ(log, (std::vector<std::wstring>{L"work area read", L"host started", L"report waited for"}));
+  EXPECT_EQ(policyLog.With(L"the usage report is turned off").size(), 1u);
+
+  registry.SetDword(RegistryHive::LocalMachine, kPolicyKeyPath, kUsageReportValueName, 1);
+  EXPECT_TRUE(Launch());
+  EXPECT_EQ(reporter.reports.size(), 1u);  // the machine's value wins
+  EXPECT_TRUE(registry.AllClosed());
 }
 
 TEST_F(LaunchAppTest, WithoutAReporterTheDirectBranchHasNothingToWaitFor) {

@@ -41,11 +41,19 @@ class FakeRegistry : public Registry {
     }
     keys_[{hive, path}];
   }
-  // Stores raw value bytes under hive\path, creating the key.
+  // Stores raw value bytes of `type` under hive\path, creating the key.
   void SetBytes(RegistryHive hive, const std::wstring& path, const std::wstring& name,
-                std::vector<std::uint8_t> bytes) {
+                std::vector<std::uint8_t> bytes, std::uint32_t type = kRegBinary) {
     AddKey(hive, path);
-    keys_[{hive, path}][name] = std::move(bytes);
+    keys_[{hive, path}][name] = Value{type, std::move(bytes)};
+  }
+  // Stores a REG_DWORD: four bytes, least significant first.
+  void SetDword(RegistryHive hive, const std::wstring& path, const std::wstring& name,
+                std::uint32_t value) {
+    SetBytes(hive, path, name,
+             {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+              static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)},
+             kRegDword);
   }
   // Stores a REG_SZ-like value: UTF-16 code units and a terminating zero.
   void SetString(RegistryHive hive, const std::wstring& path, const std::wstring& name,
@@ -57,14 +65,14 @@ class FakeRegistry : public Registry {
     }
     bytes.push_back(0);
     bytes.push_back(0);
-    SetBytes(hive, path, name, std::move(bytes));
+    SetBytes(hive, path, name, std::move(bytes), kRegSz);
   }
   // Stores a text as the 8-bit calls return it: its bytes and a zero.
   void SetNarrowString(RegistryHive hive, const std::wstring& path, const std::wstring& name,
                        const std::string& text) {
     std::vector<std::uint8_t> bytes(text.begin(), text.end());
     bytes.push_back(0);
-    SetBytes(hive, path, name, std::move(bytes));
+    SetBytes(hive, path, name, std::move(bytes), kRegSz);
   }
 
   long OpenKey(RegistryParent parent, const std::wstring& path, std::uint32_t access,
@@ -77,11 +85,17 @@ class FakeRegistry : public Registry {
   }
   long QueryValue(RegistryKey key, const std::wstring& name, std::uint8_t* data,
                   std::uint32_t* size) override {
-    return Read(key, name, data, size, false);
+    std::uint32_t type = 0;
+    return Read(key, name, &type, data, size, false);
+  }
+  long QueryTypedValue(RegistryKey key, const std::wstring& name, std::uint32_t* type,
+                       std::uint8_t* data, std::uint32_t* size) override {
+    return Read(key, name, type, data, size, false);
   }
   long QueryValueNarrow(RegistryKey key, const std::string& name, std::uint8_t* data,
                         std::uint32_t* size) override {
-    return Read(key, WidenAscii(name), data, size, true);
+    std::uint32_t type = 0;
+    return Read(key, WidenAscii(name), &type, data, size, true);
   }
   void CloseKey(RegistryKey key) override {
     closes.push_back(key);
@@ -96,12 +110,17 @@ class FakeRegistry : public Registry {
   std::vector<RegistryKey> closes;
 
  private:
-  static constexpr long kFileNotFound = 2;   // ERROR_FILE_NOT_FOUND
-  static constexpr long kInvalidHandle = 6;  // ERROR_INVALID_HANDLE
-  static constexpr long kMoreData = 234;     // ERROR_MORE_DATA
+  static constexpr long kFileNotFound = 2;        // ERROR_FILE_NOT_FOUND
+  static constexpr long kInvalidHandle = 6;       // ERROR_INVALID_HANDLE
+  static constexpr long kMoreData = 234;          // ERROR_MORE_DATA
+  static constexpr std::uint32_t kRegBinary = 3;  // REG_BINARY
 
   using Location = std::pair<RegistryHive, std::wstring>;
-  using Values = std::map<std::wstring, std::vector<std::uint8_t>>;
+  struct Value {
+    std::uint32_t type;
+    std::vector<std::uint8_t> bytes;
+  };
+  using Values = std::map<std::wstring, Value>;
 
   long OpenBelow(RegistryParent parent, const std::wstring& path, std::uint32_t access, bool narrow,
                  RegistryKey* key) {
@@ -121,21 +140,24 @@ class FakeRegistry : public Registry {
     return 0;
   }
 
-  long Read(RegistryKey key, const std::wstring& name, std::uint8_t* data, std::uint32_t* size,
-            bool narrow) {
+  // As RegQueryValueEx: the type and size on success; on ERROR_MORE_DATA
+  // the size needed, the data untouched.
+  long Read(RegistryKey key, const std::wstring& name, std::uint32_t* type, std::uint8_t* data,
+            std::uint32_t* size, bool narrow) {
     queries.push_back({key, name, *size, narrow});
     auto handle = handles_.find(key);
     if (handle == handles_.end()) return kInvalidHandle;
     const Values& values = keys_.at(handle->second);
     auto found = values.find(name);
     if (found == values.end()) return kFileNotFound;
-    const std::vector<std::uint8_t>& bytes = found->second;
+    const std::vector<std::uint8_t>& bytes = found->second.bytes;
     if (bytes.size() > *size) {
       *size = static_cast<std::uint32_t>(bytes.size());
       return kMoreData;
     }
     if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
     *size = static_cast<std::uint32_t>(bytes.size());
+    *type = found->second.type;
     return 0;
   }
 

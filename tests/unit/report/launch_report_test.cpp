@@ -23,8 +23,7 @@ using testing::WesternCodePage;
 
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-const std::wstring kPrefix =
-    L"http://" + Widen(TARNIX_REPORT_HOST) + L"/report?softid=136&serviceid=10400&cmdid=1630&1=1";
+const std::wstring kPrefix = Widen(TARNIX_REPORT_URL);
 
 // ---------------------------------------------------------------- URL
 
