@@ -7,6 +7,7 @@
 
 #include "download/installer_trust.h"
 #include "platform/com.h"
+#include "platform/ui_text.h"
 
 namespace tarnix {
 
@@ -53,7 +54,7 @@ class DownloadPlatform : public ComLibrary {
   // downloadFinished.
   virtual void SignalFinished(InstallerFile installer) = 0;
   // A failure message box; returns when the user has closed it.
-  virtual void ShowMessage(const wchar_t* text) = 0;
+  virtual void ShowMessage(UiText text) = 0;
 };
 
 // Downloads the job's file, inside a COM apartment for each download call

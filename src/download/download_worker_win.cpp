@@ -72,7 +72,7 @@ class Win32DownloadPlatform final : public DownloadPlatform {
     checkedInstaller.Reset(reinterpret_cast<HANDLE>(installer.Release()));
     downloadFinished.SetEvent();
   }
-  void ShowMessage(const wchar_t* text) override { ShowFailureMessage(text); }
+  void ShowMessage(UiText text) override { ShowFailureMessage(text); }
   long InitializeCom() override { return com_.InitializeCom(); }
   void UninitializeCom() override { com_.UninitializeCom(); }
 

@@ -65,8 +65,8 @@ class FakeDownloadPlatform : public DownloadPlatform {
     log.push_back(L"signal");
     handedOver = std::move(installer);
   }
-  void ShowMessage(const wchar_t* text) override {
-    log.push_back(std::wstring(L"message ") + text);
+  void ShowMessage(UiText text) override {
+    log.push_back(std::wstring(L"message ") + UiTextIn(UiLanguage::kChinese, text));
   }
   long InitializeCom() override {
     com.push_back(L"init after " + std::to_wstring(log.size()));

@@ -47,7 +47,7 @@ class FakeDownloadPlatform : public DownloadPlatform {
     process_.checkedInstaller = std::move(installer);
     process_.log.push_back(L"signal");
   }
-  void ShowMessage(const wchar_t* text) override { process_.log.push_back(text); }
+  void ShowMessage(UiText text) override { process_.log.push_back(UiTextIn(UiLanguage::kChinese, text)); }
   long InitializeCom() override {
     process_.log.push_back(L"com init (download)");
     return kComOk;
@@ -91,7 +91,7 @@ class FakeInstallPlatform : public InstallPlatform, public FileQuery, public App
     return tarnix::StartProcess(shell_, parameters, file, wait);
   }
   void ReleaseInstaller() override { process_.checkedInstaller.Reset(); }
-  void ShowMessage(const wchar_t* text) override { process_.log.push_back(text); }
+  void ShowMessage(UiText text) override { process_.log.push_back(UiTextIn(UiLanguage::kChinese, text)); }
   bool LaunchApp() override { return true; }
   void EnableDone() override {}
   void HideDialog() override {}
