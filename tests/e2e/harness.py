@@ -211,7 +211,8 @@ class Wine:
         })
         if loader == WINE64:
             self.env.update({"WINEARCH": "win64", "WINELOADER": WINE64})
-        for variable in ("http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY"):
+        # LC_ALL would outweigh the UI language that each launch sets (LC_MESSAGES).
+        for variable in ("http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY", "LC_ALL"):
             self.env.pop(variable, None)
 
     @property
@@ -366,6 +367,14 @@ class Probe:
             raise
         return process
 
+    def fits(self, title, exe, template_id):
+        """For each static and button of the window titled `title`: its text's
+        size on one line in the font of dialog template `template_id` of `exe`
+        (a Windows path), and its client area's size, keyed by control id."""
+        result = self.wine.run(self.exe, ["fits", title, exe, str(template_id)], timeout=15)
+        assert result.returncode == 0, f"fits {title!r}: exit code {result.returncode}"
+        return {line["id"]: line for line in map(json.loads, result.stdout.splitlines()) if line}
+
     def dismiss(self, title, control_id):
         """Clicks `control_id` in the window titled `title` and waits until the
         thread that showed the window has ended, so that nothing more can come
@@ -440,6 +449,13 @@ def send_body(handler, body, content_type="application/octet-stream", status=200
     handler.send_header("Content-Length", str(len(body)))
     handler.end_headers()
     handler.wfile.write(body)
+
+
+# Wine takes the UI language (GetUserDefaultUILanguage) from LC_MESSAGES of
+# each process: 0x0804 here, and 0x0409 for C.UTF-8. Only LC_MESSAGES, so the
+# ANSI code page stays that of the rest of the locale.
+CHINESE_UI = {"LC_MESSAGES": "zh_CN.UTF-8"}
+ENGLISH_UI = {"LC_MESSAGES": "C.UTF-8"}
 
 
 class LauncherTestCase(unittest.TestCase):
@@ -528,8 +544,10 @@ class LauncherTestCase(unittest.TestCase):
         return path
 
     def launcher_env(self, env):
-        """The fake host's record goes to this test's folder."""
+        """The fake host's record goes to this test's folder; the UI language
+        is Chinese unless the test names another."""
         merged = {"TARNIX_FAKE_HOST_LOG": "Z:" + self.host_log.replace("/", "\\")}
+        merged.update(CHINESE_UI)
         merged.update(env or {})
         return merged
 

@@ -22,7 +22,9 @@ MESSAGE_TITLE = os.path.splitext(os.path.basename(harness.LAUNCHER))[0]
 DOWNLOAD_FAILED = "下载失败！"
 RUN_APP_FAILED = "运行App失败！"
 PROGRESS_ID = 1002
+LABEL_ID = 1001
 DONE_ID = 1
+DIALOG_TEMPLATE = 102
 
 
 def control(window, control_id):
@@ -34,7 +36,7 @@ def download_requests(server):
 
 
 def buttons(window):
-    return [child["text"] for child in window["children"] if child["class"].lower() == "button"]
+    return [child["id"] for child in window["children"] if child["class"].lower() == "button"]
 
 
 class DownloadTest(LauncherTestCase):
@@ -85,7 +87,8 @@ class DownloadTest(LauncherTestCase):
         closes it and waits for the thread that showed it to end."""
         box = self.message(timeout)
         self.assertIn(expected_text, texts(box))
-        self.assertEqual(buttons(box), ["OK"])
+        # One button, OK (its text is the system's, in its language).
+        self.assertEqual(buttons(box), [1])
         self.assertTrue(self.probe.dismiss(MESSAGE_TITLE, 1), "the failing thread ends after its message")
 
     def wait_for_dialog(self, launcher, server, where=None, timeout=30.0):
@@ -96,6 +99,13 @@ class DownloadTest(LauncherTestCase):
             raise AssertionError(f"{error}; launcher exit code {launcher.poll()}, requests {server.requests}, "
                                  f"installer ran: {os.path.exists(self.installer_log)}, "
                                  f"windows {self.probe.windows()}") from None
+
+    def assert_texts_whole(self, dialog_title=DIALOG_TITLE):
+        """Each static and button of the dialog holds its text on one line."""
+        launcher = "Z:" + harness.LAUNCHER.replace("/", "\\")
+        for size in self.probe.fits(dialog_title, launcher, DIALOG_TEMPLATE).values():
+            self.assertLessEqual(size["text_width"], size["width"], size)
+            self.assertLessEqual(size["text_height"], size["height"], size)
 
     def assert_dialog_left_open_then_closed(self, launcher):
         """After a failure (its box dismissed): no second box, the dialog stays
@@ -122,6 +132,7 @@ class DownloadTest(LauncherTestCase):
             self.assertIn("下载的进度：", texts(dialog))
             done = control(dialog, DONE_ID)
             self.assertEqual((done["text"], done["enabled"]), ("完成", False))
+            self.assert_texts_whole()
             bar = control(dialog, PROGRESS_ID)
             self.assertEqual((bar["low"], bar["high"]), (0, 200))
 
@@ -157,6 +168,16 @@ class DownloadTest(LauncherTestCase):
             self.assertRegex(downloads[0], r"^http://%s(:80)?%s$" % (host.replace(".", r"\."), DOWNLOAD_PATH))
             self.assertRegex(stdout, PATHVAR_LINE)
             self.assertIsNone(self.probe.find(MESSAGE_TITLE))
+
+    def test_under_an_english_ui_the_dialog_speaks_english_and_shows_its_texts_whole(self):
+        with serving() as server:
+            server.routes[DOWNLOAD_PATH] = serve_stall(self.installer_body())
+            launcher = self.start_download(server.proxy, env=harness.ENGLISH_UI)
+            dialog = self.wait_for_dialog(launcher, server)
+            self.assertEqual(dialog["title"], DIALOG_TITLE)
+            self.assertEqual((control(dialog, LABEL_ID)["text"], control(dialog, DONE_ID)["text"]),
+                             ("Download progress:", "Done"))
+            self.assert_texts_whole()
 
     def test_the_checked_installer_cannot_be_renamed_while_it_runs(self):
         """Another process could rename the running installer's file and put
