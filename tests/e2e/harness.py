@@ -295,6 +295,10 @@ class Wine:
     def reg_delete(self, key):
         subprocess.run([self.loader, "reg", "delete", key, "/f"], env=self.env, capture_output=True, timeout=60)
 
+    def reg_delete_value(self, key, name):
+        subprocess.run([self.loader, "reg", "delete", key, "/v", name, "/f"], env=self.env, capture_output=True,
+                       timeout=60)
+
     def reg_query(self, key, name):
         """A registry value as (type, data), e.g. ("REG_SZ", "C:\\x"); None when it is missing."""
         result = subprocess.run([self.loader, "reg", "query", key, "/v", name], env=self.env, capture_output=True,

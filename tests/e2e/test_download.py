@@ -25,6 +25,7 @@ PROGRESS_ID = 1002
 LABEL_ID = 1001
 DONE_ID = 1
 DIALOG_TEMPLATE = 102
+DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
 
 
 def control(window, control_id):
@@ -103,9 +104,11 @@ class DownloadTest(LauncherTestCase):
     def assert_texts_whole(self, dialog_title=DIALOG_TITLE):
         """Each static and button of the dialog holds its text on one line."""
         launcher = "Z:" + harness.LAUNCHER.replace("/", "\\")
-        for size in self.probe.fits(dialog_title, launcher, DIALOG_TEMPLATE).values():
+        fits = self.probe.fits(dialog_title, launcher, DIALOG_TEMPLATE)
+        for size in fits.values():
             self.assertLessEqual(size["text_width"], size["width"], size)
             self.assertLessEqual(size["text_height"], size["height"], size)
+        return fits
 
     def assert_dialog_left_open_then_closed(self, launcher):
         """After a failure (its box dismissed): no second box, the dialog stays
@@ -169,15 +172,28 @@ class DownloadTest(LauncherTestCase):
             self.assertRegex(stdout, PATHVAR_LINE)
             self.assertIsNone(self.probe.find(MESSAGE_TITLE))
 
-    def test_under_an_english_ui_the_dialog_speaks_english_and_shows_its_texts_whole(self):
-        with serving() as server:
-            server.routes[DOWNLOAD_PATH] = serve_stall(self.installer_body())
-            launcher = self.start_download(server.proxy, env=harness.ENGLISH_UI)
-            dialog = self.wait_for_dialog(launcher, server)
-            self.assertEqual(dialog["title"], DIALOG_TITLE)
-            self.assertEqual((control(dialog, LABEL_ID)["text"], control(dialog, DONE_ID)["text"]),
-                             ("Download progress:", "Done"))
-            self.assert_texts_whole()
+    def test_the_dialog_speaks_the_users_language_and_shows_its_texts_whole_at_96_and_144_dpi(self):
+        # Wine reads the resolution from the user's LogPixels as each process
+        # starts; the launcher and the probe are both aware of it.
+        self.addCleanup(self.wine.reg_delete_value, DESKTOP_KEY, "LogPixels")
+        cases = (
+            (harness.ENGLISH_UI, 96, ("Download progress:", "Done")),
+            (harness.ENGLISH_UI, 144, ("Download progress:", "Done")),
+            (harness.CHINESE_UI, 144, ("下载的进度：", "完成")),
+        )
+        for language, dpi, expected in cases:
+            with self.subTest(language=language, dpi=dpi), serving() as server:
+                self.wine.reg_add(DESKTOP_KEY, "LogPixels", str(dpi), kind="REG_DWORD")
+                server.routes[DOWNLOAD_PATH] = serve_stall(self.installer_body())
+                launcher = self.start_download(server.proxy, env=language)
+                dialog = self.wait_for_dialog(launcher, server)
+                self.assertEqual(dialog["title"], DIALOG_TITLE)
+                self.assertEqual((control(dialog, LABEL_ID)["text"], control(dialog, DONE_ID)["text"]), expected)
+                fits = self.assert_texts_whole()
+                # At 144 dpi the controls are half as big again as at 96: the resolution took.
+                self.assertGreaterEqual(fits[LABEL_ID]["width"], 200 if dpi == 144 else 0, fits)
+                launcher.kill()
+                launcher.communicate(timeout=30)
 
     def test_the_checked_installer_cannot_be_renamed_while_it_runs(self):
         """Another process could rename the running installer's file and put
