@@ -1,7 +1,8 @@
 #pragma once
 // The download dialog's resource ids: its template, its label, its progress
-// bar and the icon it shows. Shared by the resource script (src/app/launcher.rc), which
-// includes this header through the source folder, and the dialog's code.
+// bar and the icon it shows. Shared by the resource script
+// (src/app/launcher.rc), which includes this header through the source
+// folder, and the dialog's code.
 
 #define IDD_DOWNLOAD_DIALOG 102
 #define IDR_MAINFRAME 128
