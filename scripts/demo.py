@@ -56,6 +56,9 @@ def main():
         demo_report.show_report(wine)
         print()
         demo_download.show_download(wine)
+        print()
+        demo_download.show_download(wine, os.path.join(harness.ROOT, "docs", "download-dialog-en.png"),
+                                    harness.ENGLISH_UI)
 
 
 if __name__ == "__main__":

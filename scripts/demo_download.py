@@ -1,7 +1,8 @@
 """Demo of the download branch (part of scripts/demo): from a Wine prefix without the host, the
 launcher shows its dialog, downloads the (fake) installer from a local demo
 server, runs it, and the installed (fake) host starts. A screenshot of the
-dialog in mid-download is saved to docs/download-dialog.png.
+dialog in mid-download is saved to docs/download-dialog.png; run once more
+under an English UI language, to docs/download-dialog-en.png.
 """
 
 import os
@@ -32,8 +33,8 @@ def install_caption_font(wine):
     shutil.copyfile(MARLETT, os.path.join(fonts, os.path.basename(MARLETT)))
 
 
-def show_download(wine, png=os.path.join(harness.ROOT, "docs", "download-dialog.png")):
-    print("== Download branch: the host is missing")
+def show_download(wine, png=os.path.join(harness.ROOT, "docs", "download-dialog.png"), language=harness.CHINESE_UI):
+    print(f"== Download branch: the host is missing (UI language from {language})")
     for name in ("fake_installer.exe", "fake_host.exe"):
         if not os.path.exists(os.path.join(harness.PROGRAMS, name)):
             sys.exit(f"not built: {name} (run scripts/build)")
@@ -75,6 +76,7 @@ def show_download(wine, png=os.path.join(harness.ROOT, "docs", "download-dialog.
                 "TARNIX_FAKE_HOST_TARGET": "C:\\demo\\Tarnix\\TarnixHost.exe",
                 "TARNIX_FAKE_HOST_LOG": "Z:" + host_log.replace("/", "\\"),
             }
+            env.update(language)
             print(f"Starting the launcher; the installer comes from the demo server on {server.proxy}", flush=True)
             # A Wine virtual desktop draws the title bar that bare X leaves out.
             launcher = wine.start("explorer", [f"/desktop=tarnixdemo,{DESKTOP}", harness.LAUNCHER],

@@ -1,55 +1,183 @@
 #!/usr/bin/env python3
-"""Draws the launcher's icon: one 128 x 128, 32-bit image (a blue rounded
-square with a white downward arrow over a tray), written as a .ico file."""
+"""Draws the launcher's icon (a blue rounded square with a white downward arrow
+over a tray) and writes it as a .ico file holding the images Windows picks
+from: 16, 32 and 48 pixels as 32-bit bitmaps with an AND mask (every Windows
+since XP reads them), and 256 pixels as PNG (Vista and later; XP never picks
+it while the smaller images are there).
+
+The design is one set of shapes on a 128 x 128 grid. Each pixel of every size
+is the average of a square of samples spread over its area, so edges are
+smooth at every size. Standard library only; the same bytes on every run.
+
+Usage: make_icon.py [icon path] [--preview FOLDER]
+  --preview writes each image also as icon-<size>.png into FOLDER, for a look.
+"""
 import struct
 import sys
+import zlib
 
-SIZE = 128
+GRID = 128  # the design's coordinate space: (0, 0) is the top left corner
+BITMAP_SIZES = (16, 32, 48)
+PNG_SIZE = 256
+# Samples per pixel along each axis: more where a pixel covers more of the grid.
+SUPERSAMPLE = {16: 16, 32: 8, 48: 8, 256: 4}
 
 
-def pixel(x, y):
-    """Returns (b, g, r, a) for the pixel at x, y (y grows downward)."""
-    radius, margin = 22, 6
-    lo, hi = margin, SIZE - 1 - margin
-    # Rounded square: distance from the nearest inner corner.
-    cx = min(max(x, lo + radius), hi - radius)
-    cy = min(max(y, lo + radius), hi - radius)
-    inside = (x - cx) ** 2 + (y - cy) ** 2 <= radius ** 2 and lo <= x <= hi and lo <= y <= hi
-    if not inside:
+def inside_rounded_square(marks, u, v):
+    lo, hi, radius = marks["square"]
+    if not (lo <= u < hi and lo <= v < hi):
+        return False
+    cx = min(max(u, lo + radius), hi - radius)
+    cy = min(max(v, lo + radius), hi - radius)
+    return (u - cx) ** 2 + (v - cy) ** 2 <= radius ** 2
+
+
+# The shapes, as edges on the grid: the blue square (top and left edge, bottom
+# and right edge, corner radius) and the white marks on it: the arrow's shaft (left, right, top,
+# bottom), its head (top, tip), the tray's bar (left, right, top, bottom) and its
+# walls (outer and inner edge of the left one, inner and outer edge of the right
+# one, top, bottom).
+MARKS = {
+    "square": (6, 122, 22.5),
+    "shaft": (54, 74, 24, 67), "head": (66, 93), "bar": (30, 98, 98, 107), "walls": (30, 39, 89, 98, 82, 107),
+}
+# At 16 pixels one pixel is 8 units: the same shapes moved onto whole pixels,
+# the tip lifted a pixel clear of the tray, so that they do not blur into one.
+MARKS_16 = {
+    "square": (8, 120, 20),
+    "shaft": (56, 72, 24, 64), "head": (64, 88), "bar": (32, 96, 96, 104), "walls": (32, 40, 88, 96, 80, 104),
+}
+
+
+def inside_marks(marks, u, v):
+    left, right, top, bottom = marks["shaft"]
+    shaft = left <= u < right and top <= v < bottom
+    top, tip = marks["head"]
+    head = top <= v < tip and abs(u - 64.0) <= (tip - v) * 1.25
+    left, right, top, bottom = marks["bar"]
+    bar = left <= u < right and top <= v < bottom
+    outer_left, inner_left, inner_right, outer_right, top, bottom = marks["walls"]
+    walls = (outer_left <= u < inner_left or inner_right <= u < outer_right) and top <= v < bottom
+    return shaft or head or bar or walls
+
+
+def sample(marks, u, v):
+    """Returns (r, g, b, a) of the design at grid point u, v, with a 0 or 255."""
+    if not inside_rounded_square(marks, u, v):
         return (0, 0, 0, 0)
+    if inside_marks(marks, u, v):
+        return (255, 255, 255, 255)
     # Vertical gradient from light to deep blue.
-    t = (y - lo) / (hi - lo)
-    blue = (int(235 - 60 * t), int(150 - 70 * t), int(40 - 20 * t), 255)
-    white = (255, 255, 255, 255)
-    shaft = 54 <= x <= 73 and 24 <= y <= 66
-    head = 66 <= y <= 92 and abs(x - 63.5) <= (92 - y) * 1.25
-    tray = (30 <= x <= 97 and 98 <= y <= 106) or ((30 <= x <= 38 or 89 <= x <= 97) and 82 <= y <= 106)
-    return white if (shaft or head or tray) else blue
+    t = min(max((v - 6.0) / 116.0, 0.0), 1.0)
+    return (round(40 - 20 * t), round(150 - 70 * t), round(235 - 60 * t), 255)
 
 
-def main(path):
-    xor = bytearray()
-    for row in range(SIZE - 1, -1, -1):  # bottom-up rows
-        for x in range(SIZE):
-            xor += bytes(pixel(x, row))
+def render(size):
+    """Returns rows top-down of (r, g, b, a) pixels with straight (not
+    premultiplied) alpha: each the coverage-weighted mean of its samples."""
+    n = SUPERSAMPLE[size]
+    marks = MARKS_16 if size == 16 else MARKS
+    step = GRID / size / n
+    rows = []
+    for y in range(size):
+        row = []
+        for x in range(size):
+            red = green = blue = alpha = 0
+            for j in range(n):
+                v = (y * n + j + 0.5) * step
+                for i in range(n):
+                    r, g, b, a = sample(marks, (x * n + i + 0.5) * step, v)
+                    if a:
+                        red, green, blue, alpha = red + r, green + g, blue + b, alpha + 1
+            if alpha:
+                # Colour averaged over the covered samples only, rounded half up.
+                pixel = ((2 * red + alpha) // (2 * alpha), (2 * green + alpha) // (2 * alpha),
+                         (2 * blue + alpha) // (2 * alpha), (2 * 255 * alpha + n * n) // (2 * n * n))
+            else:
+                pixel = (0, 0, 0, 0)
+            row.append(pixel)
+        rows.append(row)
+    return rows
+
+
+def bitmap_image(rows):
+    """A BITMAPINFOHEADER, the colours bottom-up as BGRA, then the AND mask.
+    A mask bit is set (screen shows through) where the pixel is wholly
+    transparent; where alpha is used the mask is not, and without it the
+    half-covered edge pixels show as solid, the shape one pixel larger."""
+    size = len(rows)
+    colours = bytearray()
     mask = bytearray()
-    for row in range(SIZE - 1, -1, -1):
-        bits = 0
-        line = bytearray()
-        for x in range(SIZE):
-            bits = (bits << 1) | (1 if pixel(x, row)[3] == 0 else 0)
-            if x % 8 == 7:
-                line.append(bits)
-                bits = 0
+    stride = (size + 31) // 32 * 4  # mask rows are padded to 4 bytes
+    for row in reversed(rows):
+        line = bytearray(stride)
+        for x, (r, g, b, a) in enumerate(row):
+            colours += bytes((b, g, r, a))
+            if a == 0:
+                line[x // 8] |= 0x80 >> (x % 8)
         mask += line
-    header = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE * 2, 1, 32, 0, len(xor) + len(mask), 0, 0, 0, 0)
-    image = header + xor + mask
-    assert len(image) == 67624
-    icondir = struct.pack("<HHH", 0, 1, 1)
-    entry = struct.pack("<BBBBHHII", SIZE, SIZE, 0, 0, 1, 32, len(image), 6 + 16)
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(colours) + len(mask), 0, 0, 0, 0)
+    return header + colours + mask
+
+
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+
+def png_filtered_row(row, previous):
+    """The row with the PNG filter (None, Sub or Up) that leaves the smallest
+    sum of absolute differences, the usual choice that compresses well."""
+    candidates = [
+        bytes([0]) + row,
+        bytes([1]) + bytes((row[i] - (row[i - 4] if i >= 4 else 0)) & 0xFF for i in range(len(row))),
+        bytes([2]) + bytes((row[i] - previous[i]) & 0xFF for i in range(len(row))),
+    ]
+    return min(candidates, key=lambda line: sum(min(c, 256 - c) for c in line[1:]))
+
+
+def png_image(rows):
+    size = len(rows)
+    raw = bytearray()
+    previous = bytes(size * 4)
+    for row in rows:
+        line = bytes(channel for pixel in row for channel in pixel)
+        raw += png_filtered_row(line, previous)
+        previous = line
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)  # 8-bit RGBA
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", header) + png_chunk(b"IDAT", zlib.compress(bytes(raw), 9)) +
+            png_chunk(b"IEND", b""))
+
+
+def icon_file(images):
+    """images: (size, bytes) pairs. A size of 256 is written as 0 in the directory."""
+    directory = struct.pack("<HHH", 0, 1, len(images))
+    offset = len(directory) + 16 * len(images)
+    entries = bytearray()
+    for size, data in images:
+        entries += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(data), offset)
+        offset += len(data)
+    return directory + entries + b"".join(data for _, data in images)
+
+
+def main(arguments):
+    path = "src/app/launcher.ico"
+    preview = None
+    while arguments:
+        argument = arguments.pop(0)
+        if argument == "--preview":
+            preview = arguments.pop(0)
+        else:
+            path = argument
+    rendered = {size: render(size) for size in BITMAP_SIZES + (PNG_SIZE,)}
+    images = [(size, bitmap_image(rendered[size])) for size in BITMAP_SIZES]
+    images.append((PNG_SIZE, png_image(rendered[PNG_SIZE])))
     with open(path, "wb") as out:
-        out.write(icondir + entry + image)
+        out.write(icon_file(images))
+    if preview:
+        for size, rows in rendered.items():
+            with open(f"{preview}/icon-{size}.png", "wb") as out:
+                out.write(png_image(rows))
 
 
 if __name__ == "__main__":
-    main(sys.argv[1] if len(sys.argv) > 1 else "src/app/launcher.ico")
+    main(sys.argv[1:])

@@ -201,7 +201,7 @@ bool LaunchApp(const LaunchEnvironment& environment) {
 }
 
 bool LaunchAndFinishReport(const LaunchEnvironment& environment,
-                           const std::function<void(const wchar_t* text)>& showFailure) {
+                           const std::function<void(UiText text)>& showFailure) {
   if (!LaunchApp(environment)) showFailure(kRunAppFailedText);
   return environment.reporter == nullptr || environment.reporter->WaitForLaunchReport();
 }

@@ -105,6 +105,6 @@ bool LaunchApp(const LaunchEnvironment& environment);
 // may still be running, so that the process must end without running
 // exit-time destructors under it.
 bool LaunchAndFinishReport(const LaunchEnvironment& environment,
-                           const std::function<void(const wchar_t* text)>& showFailure);
+                           const std::function<void(UiText text)>& showFailure);
 
 }  // namespace tarnix

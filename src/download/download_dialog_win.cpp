@@ -11,6 +11,7 @@
 #include "platform/app_framework_win.h"
 #include "platform/registry_win.h"
 #include "platform/thread_win.h"
+#include "platform/ui_text_win.h"
 
 namespace tarnix::win {
 
@@ -39,6 +40,9 @@ BOOL CUseThreadDownloadDlg::OnInitDialog() {
   if (CWinApp* app = AfxGetApp()) app->m_hMainWnd = GetSafeHwnd();
   ::SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   ::SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+  // The texts in the user's language; the template's are the Chinese ones.
+  ::SetDlgItemTextW(GetSafeHwnd(), IDC_PROGRESS_LABEL, UserUiText(UiText::kProgressLabel));
+  ::SetDlgItemTextW(GetSafeHwnd(), IDOK, UserUiText(UiText::kDoneButton));
   StartDownload(*this);
   return TRUE;
 }

@@ -7,6 +7,7 @@
 
 #include "download/installer_trust.h"
 #include "platform/com.h"
+#include "platform/ui_text.h"
 
 namespace tarnix {
 
@@ -57,7 +58,7 @@ class DownloadPlatform : public ComLibrary {
   // run and sets downloadFinished.
   virtual void SignalFinished(InstallerFile installer, const std::wstring& path) = 0;
   // A failure message box; returns when the user has closed it.
-  virtual void ShowMessage(const wchar_t* text) = 0;
+  virtual void ShowMessage(UiText text) = 0;
 };
 
 // An installer shipped beside the launcher (the job's shippedPath) is

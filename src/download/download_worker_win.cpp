@@ -85,7 +85,7 @@ class Win32DownloadPlatform final : public DownloadPlatform {
     checkedInstallerPath = path;
     downloadFinished.SetEvent();
   }
-  void ShowMessage(const wchar_t* text) override { ShowFailureMessage(text); }
+  void ShowMessage(UiText text) override { ShowFailureMessage(text); }
   long InitializeCom() override { return com_.InitializeCom(); }
   void UninitializeCom() override { com_.UninitializeCom(); }
 

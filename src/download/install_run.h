@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/file_query.h"
+#include "platform/ui_text.h"
 
 namespace tarnix {
 
@@ -77,7 +78,7 @@ class InstallPlatform {
   // Closes the installer file that the download thread checked and left open.
   virtual void ReleaseInstaller() = 0;
   // A failure message box; returns when the user has closed it.
-  virtual void ShowMessage(const wchar_t* text) = 0;
+  virtual void ShowMessage(UiText text) = 0;
   // Enables the Done button.
   virtual void EnableDone() = 0;
   // Takes the dialog off the screen; the process stays only for the report.

@@ -22,7 +22,7 @@ class Win32InstallPlatform final : public InstallPlatform {
     return StartProcessOnSystem(parameters, file, wait);
   }
   void ReleaseInstaller() override { checkedInstaller.Reset(); }
-  void ShowMessage(const wchar_t* text) override { ShowFailureMessage(text); }
+  void ShowMessage(UiText text) override { ShowFailureMessage(text); }
   void EnableDone() override { doneButton.EnableWindow(true); }
   // The bar's parent is the dialog; the bar's handle was bound before this
   // thread started. Sent to the dialog's thread, so it is hidden on return.

@@ -1,12 +1,15 @@
 #pragma once
-// The texts of the launcher's failure messages, each for one failure. The
-// box that shows them is win::ShowFailureMessage (message_box_win.h).
+// The launcher's failure messages, each for one failure: ids of texts in the
+// user's language (platform/ui_text.h). The box that shows them is
+// win::ShowFailureMessage (message_box_win.h).
+
+#include "platform/ui_text.h"
 
 namespace tarnix {
 
-inline constexpr wchar_t kRunAppFailedText[] = L"运行App失败！";
-inline constexpr wchar_t kInstallFailedText[] = L"安装Tarnix失败！";
-inline constexpr wchar_t kDownloadFailedText[] = L"下载失败！";
-inline constexpr wchar_t kDownloadThreadFailedText[] = L"下载线程创建失败！";
+inline constexpr UiText kRunAppFailedText = UiText::kRunAppFailed;
+inline constexpr UiText kInstallFailedText = UiText::kInstallFailed;
+inline constexpr UiText kDownloadFailedText = UiText::kDownloadFailed;
+inline constexpr UiText kDownloadThreadFailedText = UiText::kDownloadThreadFailed;
 
 }  // namespace tarnix

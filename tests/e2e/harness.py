@@ -212,7 +212,8 @@ class Wine:
         })
         if loader == WINE64:
             self.env.update({"WINEARCH": "win64", "WINELOADER": WINE64})
-        for variable in ("http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY"):
+        # LC_ALL would outweigh the UI language that each launch sets (LC_MESSAGES).
+        for variable in ("http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY", "LC_ALL"):
             self.env.pop(variable, None)
 
     @property
@@ -298,6 +299,10 @@ class Wine:
         subprocess.run([self.loader, "reg", "delete", key, "/f", *view_switch(view)], env=self.env,
                        capture_output=True, timeout=60)
 
+    def reg_delete_value(self, key, name):
+        subprocess.run([self.loader, "reg", "delete", key, "/v", name, "/f"], env=self.env, capture_output=True,
+                       timeout=60)
+
     def reg_query(self, key, name):
         """A registry value as (type, data), e.g. ("REG_SZ", "C:\\x"); None when it is missing."""
         result = subprocess.run([self.loader, "reg", "query", key, "/v", name], env=self.env, capture_output=True,
@@ -373,6 +378,14 @@ class Probe:
             process.kill()
             raise
         return process
+
+    def fits(self, title, exe, template_id):
+        """For each static and button of the window titled `title`: its text's
+        size on one line in the font of dialog template `template_id` of `exe`
+        (a Windows path), and its client area's size, keyed by control id."""
+        result = self.wine.run(self.exe, ["fits", title, exe, str(template_id)], timeout=15)
+        assert result.returncode == 0, f"fits {title!r}: exit code {result.returncode}"
+        return {line["id"]: line for line in map(json.loads, result.stdout.splitlines()) if line}
 
     def dismiss(self, title, control_id):
         """Clicks `control_id` in the window titled `title` and waits until the
@@ -479,6 +492,13 @@ def send_body(handler, body, content_type="application/octet-stream", status=200
     handler.wfile.write(body)
 
 
+# Wine takes the UI language (GetUserDefaultUILanguage) from LC_MESSAGES of
+# each process: 0x0804 here, and 0x0409 for C.UTF-8. Only LC_MESSAGES, so the
+# ANSI code page stays that of the rest of the locale.
+CHINESE_UI = {"LC_MESSAGES": "zh_CN.UTF-8"}
+ENGLISH_UI = {"LC_MESSAGES": "C.UTF-8"}
+
+
 class LauncherTestCase(unittest.TestCase):
     """Base of the end-to-end test modules: one display and one prefix per
     module, an app folder and a fake host record per test."""
@@ -565,8 +585,10 @@ class LauncherTestCase(unittest.TestCase):
         return path
 
     def launcher_env(self, env):
-        """The fake host's record goes to this test's folder."""
+        """The fake host's record goes to this test's folder; the UI language
+        is Chinese unless the test names another."""
         merged = {"TARNIX_FAKE_HOST_LOG": "Z:" + self.host_log.replace("/", "\\")}
+        merged.update(CHINESE_UI)
         merged.update(env or {})
         return merged
 

@@ -3,6 +3,7 @@
 import os
 import re
 import shutil
+import struct
 import subprocess
 import unittest
 
@@ -13,6 +14,35 @@ X64 = os.path.join(ROOT, "build", "mingw-x64", "TarnixLauncher.exe")
 # Exactly the libraries the README promises, all of which Windows always takes
 # from the system directory; an import added or dropped changes the README too.
 PROMISED_IMPORTS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll"}
+RT_ICON, RT_GROUP_ICON, IDR_MAINFRAME = 3, 14, 128
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
+
+
+def resources(path):
+    """The PE file's resources as {(type, name): data of its first language}, numeric ids only."""
+    with open(path, "rb") as file:
+        data = file.read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    count, optional_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+    for index in range(count):
+        name, _, address, _, offset = struct.unpack_from("<8sIIII", data, pe + 24 + optional_size + 40 * index)
+        if name.rstrip(b"\0") == b".rsrc":
+            break
+    else:
+        return {}
+
+    def entries(directory):
+        named, numbered = struct.unpack_from("<HH", data, offset + directory + 12)
+        for index in range(named + numbered):
+            yield struct.unpack_from("<II", data, offset + directory + 16 + 8 * index)
+
+    found = {}
+    for kind, names in entries(0):
+        for name, languages in entries(names & 0x7FFFFFFF):
+            _, leaf = next(entries(languages & 0x7FFFFFFF))
+            at, size = struct.unpack_from("<II", data, offset + leaf)
+            found[(kind, name)] = data[offset + at - address:offset + at - address + size]
+    return found
 
 
 def imports(path, objdump):
@@ -36,6 +66,28 @@ class BinaryTest(unittest.TestCase):
                                 text=True, check=True).stdout
         self.assertIn("pei-i386", header)
         self.assertRegex(header, r"Subsystem\s+00000002")  # Windows GUI
+
+    def test_the_icon_holds_16_32_and_48_as_bitmaps_and_256_as_png(self):
+        # The set every Windows since XP picks from: XP reads bitmaps only, and
+        # never picks the 256 entry while smaller ones are there.
+        for path in (SHIPPED, X64):
+            with self.subTest(path=path):
+                require_built(path)
+                found = resources(path)
+                group = found[(RT_GROUP_ICON, IDR_MAINFRAME)]
+                images = {}
+                for index in range(struct.unpack_from("<H", group, 4)[0]):
+                    entry = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * index)
+                    width, height, _, _, _, bits, size, image_id = entry
+                    image = found[(RT_ICON, image_id)]
+                    self.assertEqual((width, bits, len(image)), (height, 32, size))
+                    images[width or 256] = image
+                self.assertEqual(sorted(images), [16, 32, 48, 256])
+                for size in (16, 32, 48):
+                    # BITMAPINFOHEADER: twice the height (colours and AND mask), 32 bits.
+                    self.assertEqual(struct.unpack_from("<IiiHH", images[size]), (40, size, 2 * size, 1, 32))
+                self.assertTrue(images[256].startswith(PNG_SIGNATURE))
+                self.assertEqual(struct.unpack_from(">II", images[256], 16), (256, 256))
 
 
 if __name__ == "__main__":

@@ -25,7 +25,10 @@ MESSAGE_TITLE = os.path.splitext(os.path.basename(harness.LAUNCHER))[0]
 DOWNLOAD_FAILED = "下载失败！"
 RUN_APP_FAILED = "运行App失败！"
 PROGRESS_ID = 1002
+LABEL_ID = 1001
 DONE_ID = 1
+DIALOG_TEMPLATE = 102
+DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
 
 
 def control(window, control_id):
@@ -37,7 +40,7 @@ def download_requests(server):
 
 
 def buttons(window):
-    return [child["text"] for child in window["children"] if child["class"].lower() == "button"]
+    return [child["id"] for child in window["children"] if child["class"].lower() == "button"]
 
 
 class DownloadTest(LauncherTestCase):
@@ -107,7 +110,8 @@ class DownloadTest(LauncherTestCase):
         closes it and waits for the thread that showed it to end."""
         box = self.message(timeout)
         self.assertIn(expected_text, texts(box))
-        self.assertEqual(buttons(box), ["OK"])
+        # One button, OK (its text is the system's, in its language).
+        self.assertEqual(buttons(box), [1])
         self.assertTrue(self.probe.dismiss(MESSAGE_TITLE, 1), "the failing thread ends after its message")
 
     def wait_for_dialog(self, launcher, server, where=None, timeout=30.0):
@@ -118,6 +122,15 @@ class DownloadTest(LauncherTestCase):
             raise AssertionError(f"{error}; launcher exit code {launcher.poll()}, requests {server.requests}, "
                                  f"installer ran: {os.path.exists(self.installer_log)}, "
                                  f"windows {self.probe.windows()}") from None
+
+    def assert_texts_whole(self, dialog_title=DIALOG_TITLE):
+        """Each static and button of the dialog holds its text on one line."""
+        launcher = "Z:" + harness.LAUNCHER.replace("/", "\\")
+        fits = self.probe.fits(dialog_title, launcher, DIALOG_TEMPLATE)
+        for size in fits.values():
+            self.assertLessEqual(size["text_width"], size["width"], size)
+            self.assertLessEqual(size["text_height"], size["height"], size)
+        return fits
 
     def assert_dialog_left_open_then_closed(self, launcher):
         """After a failure (its box dismissed): no second box, the dialog stays
@@ -144,6 +157,7 @@ class DownloadTest(LauncherTestCase):
             self.assertIn("下载的进度：", texts(dialog))
             done = control(dialog, DONE_ID)
             self.assertEqual((done["text"], done["enabled"]), ("完成", False))
+            self.assert_texts_whole()
             bar = control(dialog, PROGRESS_ID)
             self.assertEqual((bar["low"], bar["high"]), (0, 200))
 
@@ -236,6 +250,29 @@ class DownloadTest(LauncherTestCase):
                       lines)
         with open(shipped, "rb") as kept:
             self.assertEqual(kept.read(), foreign)
+
+    def test_the_dialog_speaks_the_users_language_and_shows_its_texts_whole_at_96_and_144_dpi(self):
+        # Wine reads the resolution from the user's LogPixels as each process
+        # starts; the launcher and the probe are both aware of it.
+        self.addCleanup(self.wine.reg_delete_value, DESKTOP_KEY, "LogPixels")
+        cases = (
+            (harness.ENGLISH_UI, 96, ("Download progress:", "Done")),
+            (harness.ENGLISH_UI, 144, ("Download progress:", "Done")),
+            (harness.CHINESE_UI, 144, ("下载的进度：", "完成")),
+        )
+        for language, dpi, expected in cases:
+            with self.subTest(language=language, dpi=dpi), serving() as server:
+                self.wine.reg_add(DESKTOP_KEY, "LogPixels", str(dpi), kind="REG_DWORD")
+                server.routes[DOWNLOAD_PATH] = serve_stall(self.installer_body())
+                launcher = self.start_download(server.proxy, env=language)
+                dialog = self.wait_for_dialog(launcher, server)
+                self.assertEqual(dialog["title"], DIALOG_TITLE)
+                self.assertEqual((control(dialog, LABEL_ID)["text"], control(dialog, DONE_ID)["text"]), expected)
+                fits = self.assert_texts_whole()
+                # At 144 dpi the controls are half as big again as at 96: the resolution took.
+                self.assertGreaterEqual(fits[LABEL_ID]["width"], 200 if dpi == 144 else 0, fits)
+                launcher.kill()
+                launcher.communicate(timeout=30)
 
     def test_the_checked_installer_cannot_be_renamed_while_it_runs(self):
         """Another process could rename the running installer's file and put

@@ -11,6 +11,14 @@ from harness import LauncherTestCase, texts, wait_until
 
 MESSAGE_TITLE = "TarnixLauncher"
 RUN_APP_FAILED = "运行App失败！"
+# The title of Wine's own box for a file the shell cannot start, in English and in Chinese.
+WINE_ERROR_TITLES = ("Error", "错误")
+# The failure box's text for each UI language: today's Chinese text for a
+# Chinese Windows, English for every other.
+RUN_APP_FAILED_BY_LANGUAGE = (
+    (harness.CHINESE_UI, RUN_APP_FAILED),
+    (harness.ENGLISH_UI, "The application could not be started."),
+)
 
 
 def wait_for_failure_message(probe, timeout=20.0):
@@ -23,8 +31,8 @@ def wait_for_failure_message(probe, timeout=20.0):
         for window in probe.windows():
             if window["title"] == MESSAGE_TITLE:
                 return window
-            if window["title"] == "Error":
-                dismissed.append(probe.click("Error", 1))
+            if window["title"] in WINE_ERROR_TITLES:
+                dismissed.append(probe.click(window["title"], 1))
         return None
 
     return wait_until(our_message, timeout=timeout, what="the failure message"), any(dismissed)
@@ -124,24 +132,29 @@ class DirectLaunchTest(LauncherTestCase):
         lines = self.log_lines()
         self.assertTrue(lines and lines[0].startswith("launcher started with"), lines)
 
-    def test_a_host_the_shell_cannot_start_gives_one_failure_message(self):
+    def test_a_host_the_shell_cannot_start_gives_one_failure_message_in_the_users_language(self):
         host = self.install_host()
         with open(self.wine.unix_path(host), "wb") as broken:
             broken.write(b"not a program")
-        launcher = self.start_launcher()
-        message, _ = wait_for_failure_message(self.probe)
-        self.assertIn(RUN_APP_FAILED, texts(message))
-        self.assertEqual([c["text"] for c in message["children"] if c["class"].lower() == "button"], ["OK"])
-        self.assertIsNone(launcher.poll(), "the launcher must wait for the message to be closed")
-        self.probe.click(MESSAGE_TITLE, 1)
-        launcher.wait(timeout=30)
-        self.assertIsNone(self.probe.find(MESSAGE_TITLE), "exactly one message")
-        # The log names the refusal with the shell's error code (which Wine
-        # leaves at 0 after showing its own box).
-        host_pattern = re.escape('"%s"' % host.replace("\\", "\\\\"))
-        lines = self.log_lines()
-        self.assertTrue(any(re.match("^start %s \\(\\w+\\): not started, error \\d+$" % host_pattern, line)
-                            for line in lines), lines)
+        for language, text in RUN_APP_FAILED_BY_LANGUAGE:
+            with self.subTest(language=language):
+                self.clear_log()
+                launcher = self.start_launcher(env=language)
+                message, _ = wait_for_failure_message(self.probe)
+                self.assertIn(text, texts(message))
+                # One button, OK (its text is the system's, in its language).
+                self.assertEqual([c["id"] for c in message["children"] if c["class"].lower() == "button"], [1])
+                self.assertEqual(message["title"], MESSAGE_TITLE)
+                self.assertIsNone(launcher.poll(), "the launcher must wait for the message to be closed")
+                self.probe.click(MESSAGE_TITLE, 1)
+                launcher.wait(timeout=30)
+                self.assertIsNone(self.probe.find(MESSAGE_TITLE), "exactly one message")
+                # The log names the refusal with the shell's error code (which
+                # Wine leaves at 0 after showing its own box), in every language.
+                host_pattern = re.escape('"%s"' % host.replace("\\", "\\\\"))
+                lines = self.log_lines()
+                self.assertTrue(any(re.match("^start %s \\(\\w+\\): not started, error \\d+$" % host_pattern,
+                                             line) for line in lines), lines)
 
     def test_a_direct_launch_leaves_its_steps_in_the_log_and_prints_nothing_new(self):
         host = self.install_host()

@@ -18,6 +18,13 @@
 //                                 ended
 //   winprobe foreground           the foreground window as one JSON object
 //                                 (title, class, process id), or null
+//   winprobe fits TITLE EXE ID    for each static and button of the window
+//                                 titled TITLE, one JSON object: its id, the
+//                                 size of its text on one line and the size of
+//                                 its client area. The text is measured with
+//                                 the font of dialog template ID of the program
+//                                 EXE, made in this process (a font handle does
+//                                 not cross processes), at the same resolution
 //
 // Exit code 0 on success, 2 when the window or control was not found, 3 when
 // the thread of a dismissed window was still running after the wait.
@@ -206,6 +213,47 @@ int Foreground() {
   return 0;
 }
 
+INT_PTR CALLBACK QuietDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+int Fits(const wchar_t* title, const wchar_t* exe, int templateId) {
+  // As the launcher is, so that both see the same resolution.
+  using SetProcessDPIAwareFunction = BOOL(WINAPI*)();
+  auto setAware = reinterpret_cast<SetProcessDPIAwareFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDPIAware")));
+  if (setAware != nullptr) setAware();
+  HWND window = FindTopLevel(title);
+  HMODULE module = LoadLibraryExW(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (window == nullptr || module == nullptr) return 2;
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  HWND copy = CreateDialogParamW(module, MAKEINTRESOURCEW(templateId), nullptr, QuietDialogProc, 0);
+  if (copy == nullptr) return 2;
+  auto font = reinterpret_cast<HFONT>(SendMessageW(copy, WM_GETFONT, 0, 0));
+  HDC dc = GetDC(copy);
+  HGDIOBJ old = SelectObject(dc, font);
+  std::string out;
+  for (HWND child : Children(window)) {
+    std::wstring className = ClassOf(child);
+    if (lstrcmpiW(className.c_str(), L"Static") != 0 && lstrcmpiW(className.c_str(), L"Button") != 0) continue;
+    std::wstring text = TextOf(child);
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    RECT client = {};
+    GetClientRect(child, &client);
+    out += "{\"id\":" + std::to_string(GetDlgCtrlID(child)) + ",\"text\":" + Json(text) +
+           ",\"text_width\":" + std::to_string(size.cx) + ",\"text_height\":" + std::to_string(size.cy) +
+           ",\"width\":" + std::to_string(client.right - client.left) +
+           ",\"height\":" + std::to_string(client.bottom - client.top) + "}\n";
+  }
+  SelectObject(dc, old);
+  ReleaseDC(copy, dc);
+  DestroyWindow(copy);
+  FreeLibrary(module);
+  std::fputs(out.c_str(), stdout);
+  std::fflush(stdout);
+  return 0;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -228,6 +276,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     result = Front(argv[2]);
   } else if (command == L"foreground") {
     result = Foreground();
+  } else if (command == L"fits" && argc == 5) {
+    result = Fits(argv[2], argv[3], _wtoi(argv[4]));
   }
   LocalFree(argv);
   return result;

@@ -240,8 +240,8 @@ class LaunchAppTest : public ::testing::Test {
   }
   bool Launch() { return LaunchApp(Environment()); }
   bool LaunchDirectly() {
-    return LaunchAndFinishReport(Environment(), [this](const wchar_t* text) {
-      log.push_back(std::wstring(L"message ") + text);
+    return LaunchAndFinishReport(Environment(), [this](UiText text) {
+      log.push_back(std::wstring(L"message ") + UiTextIn(UiLanguage::kChinese, text));
     });
   }
 
@@ -346,8 +346,8 @@ TEST_F(LaunchAppTest, WithoutAReporterTheDirectBranchHasNothingToWaitFor) {
     InstallHost(L"C:\\h.exe");
     shell.succeed = c.hostStarts;
     LaunchEnvironment environment{registry, files, session, shell, nullptr};
-    EXPECT_TRUE(LaunchAndFinishReport(environment, [this](const wchar_t* text) {
-      log.push_back(std::wstring(L"message ") + text);
+    EXPECT_TRUE(LaunchAndFinishReport(environment, [this](UiText text) {
+      log.push_back(std::wstring(L"message ") + UiTextIn(UiLanguage::kChinese, text));
     })) << c.name;
     EXPECT_EQ(log, c.log) << c.name;
   }

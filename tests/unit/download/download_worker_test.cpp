@@ -75,8 +75,8 @@ class FakeDownloadPlatform : public DownloadPlatform {
     handedOver = std::move(installer);
     handedOverPath = path;
   }
-  void ShowMessage(const wchar_t* text) override {
-    log.push_back(std::wstring(L"message ") + text);
+  void ShowMessage(UiText text) override {
+    log.push_back(std::wstring(L"message ") + UiTextIn(UiLanguage::kChinese, text));
   }
   long InitializeCom() override {
     com.push_back(L"init after " + std::to_wstring(log.size()));

@@ -52,7 +52,9 @@ class FakeInstallPlatform : public InstallPlatform, public FileQuery, public App
     return installerStarts;
   }
   void ReleaseInstaller() override { calls.push_back(L"release"); }
-  void ShowMessage(const wchar_t* text) override { calls.push_back(std::wstring(L"message ") + text); }
+  void ShowMessage(UiText text) override {
+    calls.push_back(std::wstring(L"message ") + UiTextIn(UiLanguage::kChinese, text));
+  }
   void InstallerStarting() override { Record(L"installer starting"); }
   bool LaunchApp() override {
     Record(L"launch");

@@ -54,7 +54,7 @@ class FakeDownloadPlatform : public DownloadPlatform {
     process_.checkedPath = path;
     process_.log.push_back(L"signal");
   }
-  void ShowMessage(const wchar_t* text) override { process_.log.push_back(text); }
+  void ShowMessage(UiText text) override { process_.log.push_back(UiTextIn(UiLanguage::kChinese, text)); }
   long InitializeCom() override {
     process_.log.push_back(L"com init (download)");
     return kComOk;
@@ -98,7 +98,7 @@ class FakeInstallPlatform : public InstallPlatform, public FileQuery, public App
     return tarnix::StartProcess(shell_, parameters, file, wait);
   }
   void ReleaseInstaller() override { process_.checkedInstaller.Reset(); }
-  void ShowMessage(const wchar_t* text) override { process_.log.push_back(text); }
+  void ShowMessage(UiText text) override { process_.log.push_back(UiTextIn(UiLanguage::kChinese, text)); }
   void InstallerStarting() override {}
   bool LaunchApp() override { return true; }
   void EnableDone() override {}
