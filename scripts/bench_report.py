@@ -14,10 +14,10 @@
   launch / floor                     the same starts as a ratio to the floor
                                      program, for the same three kinds of
                                      statistics server       target <= 1.1 each
-  launcher's end, stalled server     the slowest time from the launcher's start
-                                     to its end when the server accepts and
-                                     never answers     target <= the report's
-                                     10 s budget plus Wine's start-up
+  launcher's end, stalled server     the slowest time from the host's start to
+                                     the launcher's end when the server
+                                     accepts and never answers  target <= the
+                                     report's 10 s budget plus Wine's start-up
   first identity derivation          from the adapter library's load to
                                      WinINet's load in one fresh process
 """
@@ -150,8 +150,10 @@ def run(wine, runs, figure):
     # Wine's start-up: what the bare program takes from its start to its end.
     startup = statistics.median(bare_ends)
     worst_host = max(started for started, _, _ in stalled)
-    print(f"stalled statistics server: worst host start {worst_host:.2f} s; Wine's start-up {startup:.2f} s")
-    figure("worst launcher end with a stalled statistics server, s", max(ended for _, ended, _ in stalled),
-           round(BUDGET + startup, 2))
+    print(f"stalled statistics server: worst host start {worst_host:.2f} s, worst launcher end"
+          f" {max(ended for _, ended, _ in stalled):.2f} s; Wine's start-up {startup:.2f} s")
+    # The budget counts from the host's start (the report's wait for it included).
+    figure("worst launcher end after the host's start, stalled server, s",
+           max(ended - started for started, ended, _ in stalled), round(BUDGET + startup, 2))
     print(f"first identity derivation in a process: median {statistics.median(derivations):.1f} ms"
           f" (min {min(derivations):.1f}, max {max(derivations):.1f}; from Wine's load trace)")
