@@ -116,10 +116,10 @@ enum class HostWaitResult { Done, TimedOut, Failed };
 class HostStart {
  public:
   virtual ~HostStart() = default;
-  // WaitForInputIdle: Done when the process waits for input (at once for a
-  // console process or one without a message queue, or a process that has
-  // been idle before); Failed for WAIT_FAILED (a handle without the access
-  // the call needs, or a process that has ended, among others).
+  // WaitForInputIdle: Done when the process waits for input, or has done so
+  // before; it returns at once for a console process or one without a message
+  // queue. Failed for WAIT_FAILED (a handle without the access the call
+  // needs, or a process that has ended, among others).
   virtual HostWaitResult WaitForInputIdle(std::uint32_t timeoutMs) = 0;
   // WaitForSingleObject on the process: Done when it has ended; Failed when
   // the handle cannot be waited on.
