@@ -182,22 +182,25 @@ bool LaunchApp(const LaunchEnvironment& environment) {
   }
 
   LaunchOptions options = ReadLaunchOptions(environment.session);
-  // The report needs only the name and version: it begins at once and runs
-  // beside the rest of the launch, so that neither the statistics server nor
-  // the identity derivation holds back the host. Started before the monitor
-  // query, its first work overlaps the query's display set-up.
-  // An administrator's policy may turn the report off: then nothing of it
+  // The report names the launch's time, read here; its work (the identity,
+  // WinINet, the request) would compete with the host's start, so it starts
+  // only after the shell and then waits for the host's start to settle. An
+  // administrator's policy may turn the report off: then nothing of it
   // happens, not even the identity's derivation.
-  if (environment.reporter != nullptr && IsUsageReportAllowed(environment.registry)) {
-    environment.reporter->StartLaunchReport(options.appName, options.appVersion);
-  }
+  LaunchReporter* reporter = environment.reporter;
+  if (reporter != nullptr && !IsUsageReportAllowed(environment.registry)) reporter = nullptr;
+  if (reporter != nullptr) reporter->PrepareLaunchReport(options.appName, options.appVersion);
   std::wstring fitted = FitWindowSize(options.windowSize, ReadWorkArea(environment.session));
   LogLine(L"launch: appname " + LogQuoted(options.appName) + L", appversion " +
           LogQuoted(options.appVersion) + L", appwindowsize " + LogQuoted(options.windowSize) +
           L" fitted to " + fitted + L", folder " + LogQuoted(options.appPath));
   options.windowSize = fitted;
-  return StartProcess(environment.shell, BuildHostArguments(options.appPath, options.windowSize),
-                      DoubleBackslashes(hostPath), false);
+  ProcessHandle host = 0;
+  bool started =
+      StartProcess(environment.shell, BuildHostArguments(options.appPath, options.windowSize),
+                   DoubleBackslashes(hostPath), false, reporter != nullptr ? &host : nullptr);
+  if (reporter != nullptr) reporter->StartLaunchReport(host);
+  return started;
 }
 
 bool LaunchAndFinishReport(const LaunchEnvironment& environment,

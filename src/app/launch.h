@@ -41,12 +41,19 @@ class LaunchSession {
   virtual WorkArea GetPrimaryScreenSize() = 0;
 };
 
-// The launch report, which runs beside the launch; its outcome is never known.
+// The launch report, which runs after the host's start; its outcome is never
+// known.
 class LaunchReporter {
  public:
   virtual ~LaunchReporter() = default;
-  // Starts the report for the application and returns at once.
-  virtual void StartLaunchReport(const std::wstring& appName, const std::wstring& appVersion) = 0;
+  // Notes what the report names: the application, its version and the
+  // launch's time, read now. Nothing of the report runs yet.
+  virtual void PrepareLaunchReport(const std::wstring& appName, const std::wstring& appVersion) = 0;
+  // Starts the prepared report on a thread of its own and returns at once;
+  // does nothing but close the handle when none was prepared. The report owns
+  // `hostProcess` (the host's process handle, 0 for none) from here on and
+  // begins its work once the host's start has settled.
+  virtual void StartLaunchReport(ProcessHandle hostProcess) = 0;
   // Waits until the report has ended or its time is up. Returns true when no
   // report runs any more (it ended, or none was started); false when it may
   // still be running.
@@ -93,8 +100,9 @@ LaunchOptions ReadLaunchOptions(LaunchSession& session);
 WorkArea ReadWorkArea(LaunchSession& session);
 
 // Starts the host for the application in the current folder: reads the
-// options, starts the launch report (unless a policy turns it off), fits the window size, starts the host,
-// and returns without waiting for the report or the host.
+// options, prepares the launch report (unless a policy turns it off), fits the
+// window size, starts the host, starts the report with the host's process, and
+// returns without waiting for the report or the host.
 // Returns true when the shell started the host; false when the host is not
 // installed (no report is started then) or not started.
 bool LaunchApp(const LaunchEnvironment& environment);

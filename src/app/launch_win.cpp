@@ -3,12 +3,14 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <memory>
 
 #include "platform/app_framework_win.h"
 #include "platform/file_query_win.h"
 #include "platform/message_box_win.h"
 #include "platform/registry_win.h"
 #include "platform/shell_win.h"
+#include "platform/win_handles_win.h"
 #include "report/launch_report_win.h"
 
 namespace tarnix::win {
@@ -36,15 +38,29 @@ WorkArea Win32LaunchSession::GetPrimaryScreenSize() {
   return WorkArea{::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
 }
 
-void Win32LaunchReporter::StartLaunchReport(const std::wstring& appName,
-                                            const std::wstring& appVersion) {
+void Win32LaunchReporter::PrepareLaunchReport(const std::wstring& appName,
+                                              const std::wstring& appVersion) {
+  appName_ = appName;
+  appVersion_ = appVersion;
+  seconds_ = ReportTimeOnSystem();
+  prepared_ = true;
+}
+
+void Win32LaunchReporter::StartLaunchReport(ProcessHandle hostProcess) {
+  // The job owns the handle, so that it is closed when the job ends or is
+  // dropped; closing it does not touch the host.
+  auto host = std::make_shared<UniqueKernelHandle>(reinterpret_cast<HANDLE>(hostProcess));
+  if (!prepared_) return;
+  prepared_ = false;
   // What was written so far leaves now, while no report thread can hold the
   // stream: the process may end later without flushing it.
   std::fflush(stdout);
   // The job owns copies of the texts: the launcher may stop waiting and end
   // while it still runs.
-  flight_.Start([appName, appVersion](std::uint32_t startTick) {
-    SendLaunchReportOnSystem(appName, appVersion, startTick);
+  flight_.Start([appName = appName_, appVersion = appVersion_, seconds = seconds_,
+                 host](std::uint32_t startTick) {
+    SendLaunchReportOnSystem(appName, appVersion, seconds,
+                             reinterpret_cast<ProcessHandle>(host->Get()), startTick);
   });
 }
 

@@ -23,12 +23,17 @@ class Win32LaunchSession final : public LaunchSession {
 // of its own. Its owner waits for it before the process ends.
 class Win32LaunchReporter final : public LaunchReporter {
  public:
-  void StartLaunchReport(const std::wstring& appName, const std::wstring& appVersion) override;
+  void PrepareLaunchReport(const std::wstring& appName, const std::wstring& appVersion) override;
+  void StartLaunchReport(ProcessHandle hostProcess) override;
   bool WaitForLaunchReport() override;
 
  private:
   Win32ReportFlightPlatform threads_;
   ReportFlight flight_{threads_};
+  bool prepared_ = false;
+  std::wstring appName_;
+  std::wstring appVersion_;
+  std::int64_t seconds_ = 0;
 };
 
 // LaunchApp on the real registry, file system, screen and shell, with its

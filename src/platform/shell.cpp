@@ -11,7 +11,7 @@ const wchar_t* ShellVerbForVersion(std::uint32_t version) {
 }
 
 bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstring& file,
-                  bool wait) {
+                  bool wait, ProcessHandle* keptProcess) {
   ShellStartRequest request;
   request.mask = kSeeMaskNoCloseProcess | kSeeMaskNoAsync;
   request.verb = ShellVerbForVersion(shell.GetVersion());
@@ -43,6 +43,7 @@ bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstri
     if (process && shell.ExitCode(process.Get(), &code))
       LogLine(LogQuoted(file) + L" ended with exit code " + std::to_wstring(code));
   }
+  if (keptProcess != nullptr) *keptProcess = process.Release();
   return started;
 }
 

@@ -57,10 +57,13 @@ using UniqueProcess =
 // returns only once the shell has finished the start. The thread is inside a
 // COM apartment for the shell's call only, never during the wait. With
 // `wait`, returns only after the started process has ended.
-// Returns the shell's result. The process handle is always released. The
-// start, and with `wait` the exit code, go to the launch log.
+// Returns the shell's result. The process handle is released, unless
+// `keptProcess` is given: it then receives the handle (0 when the start failed
+// or the shell gave none, as when it handed the file to a running program),
+// which the caller closes with CloseHandle. The start, and with `wait` the
+// exit code, go to the launch log.
 bool StartProcess(Shell& shell, const std::wstring& parameters, const std::wstring& file,
-                  bool wait);
+                  bool wait, ProcessHandle* keptProcess = nullptr);
 
 // The verb for a GetVersion result.
 const wchar_t* ShellVerbForVersion(std::uint32_t version);

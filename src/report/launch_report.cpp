@@ -15,6 +15,9 @@ namespace {
 
 // A connection attempt that runs out still leaves time for the request.
 static_assert(kReportConnectTimeoutMs < kReportBudgetMs);
+// The wait for the host's start leaves most of the budget to the request.
+static_assert(kHostSettleLimitMs < kReportBudgetMs - kReportConnectTimeoutMs);
+static_assert(kHostSettleSliceMs > 0 && kHostSettleSliceMs <= kHostSettleLimitMs);
 
 bool IsUnreserved(std::uint8_t byte) {
   return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
@@ -139,10 +142,51 @@ void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput
           std::to_wstring(TicksBetween(startTick, clock.TickMs())) + L" ms");
 }
 
+namespace {
+
+// How the host's start settled, for the log.
+const wchar_t* HostSettled(HostStart& host, ReportClock& clock, std::uint32_t startTick) {
+  auto left = [&] { return TicksLeft(startTick, clock.TickMs(), kHostSettleLimitMs); };
+  // In slices, with a look for the process's end after each.
+  bool idleFailed = false;
+  for (std::uint32_t remaining = left(); remaining > 0 && !idleFailed; remaining = left()) {
+    const std::uint32_t slice = remaining < kHostSettleSliceMs ? remaining : kHostSettleSliceMs;
+    const HostWaitResult idle = host.WaitForInputIdle(slice);
+    if (idle == HostWaitResult::Done) return L"waits for input";
+    idleFailed = idle == HostWaitResult::Failed;
+    if (host.WaitForEnd(0) == HostWaitResult::Done) return L"has ended";
+  }
+  if (!idleFailed) return L"still starting at the time limit";
+  // The input-idle wait failed: the process's end or the time limit, then.
+  switch (host.WaitForEnd(left())) {
+    case HostWaitResult::Done:
+      return L"has ended";
+    case HostWaitResult::TimedOut:
+      return L"not known to wait for input at the time limit";
+    case HostWaitResult::Failed:
+      break;
+  }
+  host.Sleep(left());
+  return L"not observable: waited for the time limit";
+}
+
+}  // namespace
+
+void WaitForHostStart(HostStart* host, ReportClock& clock, std::uint32_t startTick) {
+  if (host == nullptr) {
+    LogLine(L"report: no host process to wait for");
+    return;
+  }
+  const wchar_t* settled = HostSettled(*host, clock, startTick);
+  LogLine(std::wstring(L"report: the host ") + settled + L", " +
+          std::to_wstring(TicksBetween(startTick, clock.TickMs())) + L" ms");
+}
+
 void SendLaunchReport(const std::wstring& appName, const std::wstring& appVersion,
-                      std::uint32_t startTick, ReportSources& sources, ReportOutput& output,
-                      ReportClock& clock, AnsiCodePage& codePage) {
-  const std::int64_t seconds = clock.NowSeconds();
+                      std::int64_t seconds, std::uint32_t startTick, HostStart* host,
+                      ReportSources& sources, ReportOutput& output, ReportClock& clock,
+                      AnsiCodePage& codePage) {
+  WaitForHostStart(host, clock, startTick);
   std::wstring url =
       BuildReportUrl(appName, appVersion, seconds, sources.MachineIdString(), codePage);
   Internet* internet = sources.LoadInternet();

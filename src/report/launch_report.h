@@ -1,7 +1,8 @@
 #pragma once
 // The launch report: one HTTP GET to the statistics server that names the
-// application, its version, the time and the machine. It begins just before
-// the host starts and runs beside it on a thread of its own (report_flight.h).
+// application, its version, the launch's time and the machine. It begins once
+// the shell has started the host, on a thread of its own (report_flight.h),
+// and does its work only once the host's start has settled.
 // Its answer is only echoed to standard output; every failure is silent.
 //
 // The request is bounded in time and size, so that a slow, stalled or hostile
@@ -50,6 +51,17 @@ inline constexpr std::uint32_t kReportConnectTimeoutMs = 5000;
 inline constexpr std::uint32_t kReportTransferTimeoutMs = kReportBudgetMs;
 inline constexpr std::uint32_t kReportBodyLimit = 64 * 1024;
 
+// The report's own work (the identity, WinINet's load, the request) competes
+// with the host's start for the disk, the loader and, under Wine, its one
+// server process. So it begins only once the host's start has settled: the
+// host's process waits for input or has ended, or kHostSettleLimitMs have
+// passed since the report's start, whichever comes first. The wait is part
+// of kReportBudgetMs, never added to it.
+inline constexpr std::uint32_t kHostSettleLimitMs = 1000;
+// WaitForInputIdle does not say whether it returns when the process ends
+// before it waits for input, so the wait looks for the end this often.
+inline constexpr std::uint32_t kHostSettleSliceMs = 100;
+
 // WinINet's calls, one method each; a handle of 0 is none.
 using InternetHandle = std::uintptr_t;
 
@@ -88,15 +100,40 @@ class ReportOutput {
   virtual void WriteChunk(std::string_view text) = 0;
 };
 
-// Time sources of the report.
+// The report's tick counter.
 class ReportClock {
  public:
   virtual ~ReportClock() = default;
-  // Seconds since 1970-01-01 00:00:00 UTC, as time() gives them.
-  virtual std::int64_t NowSeconds() = 0;
   // A millisecond counter that only moves forward (it may wrap around).
   virtual std::uint32_t TickMs() = 0;
 };
+
+// How a wait on the host's process ended.
+enum class HostWaitResult { Done, TimedOut, Failed };
+
+// The waits on the started host's process, shaped like WaitForInputIdle,
+// WaitForSingleObject and Sleep.
+class HostStart {
+ public:
+  virtual ~HostStart() = default;
+  // WaitForInputIdle: Done when the process waits for input, or has done so
+  // before; it returns at once for a console process or one without a message
+  // queue. Failed for WAIT_FAILED (a handle without the access the call
+  // needs, or a process that has ended, among others).
+  virtual HostWaitResult WaitForInputIdle(std::uint32_t timeoutMs) = 0;
+  // WaitForSingleObject on the process: Done when it has ended; Failed when
+  // the handle cannot be waited on.
+  virtual HostWaitResult WaitForEnd(std::uint32_t timeoutMs) = 0;
+  // Sleep.
+  virtual void Sleep(std::uint32_t ms) = 0;
+};
+
+// Waits until the host's start has settled, as kHostSettleLimitMs describes,
+// counting from `startTick` on the clock. Without a process (`host` null: the
+// start failed, or the shell gave no process) it returns at once. A failed
+// input-idle wait falls back to the process's end, and a failed wait on the
+// end to the time limit alone. The outcome goes to the launch log.
+void WaitForHostStart(HostStart* host, ReportClock& clock, std::uint32_t startTick);
 
 // The bytes, percent-encoded: unreserved characters (letters, digits, "-",
 // ".", "_", "~") stay, every other byte becomes "%XX".
@@ -140,11 +177,13 @@ class ReportSources {
 void SendReportRequest(const std::wstring& url, Internet& internet, ReportOutput& output,
                        ReportClock& clock, std::uint32_t startTick);
 
-// The launch report as its thread runs it: the time, the machine identity,
-// the URL (name and version in `codePage`), WinINet and the request. Without
-// WinINet nothing is sent or written.
+// The launch report as its thread runs it: the wait for the host's start
+// (WaitForHostStart), then the machine identity, the URL (name and version in
+// `codePage`, and `seconds`, the launch's time taken before the host's start),
+// WinINet and the request. Without WinINet nothing is sent or written.
 void SendLaunchReport(const std::wstring& appName, const std::wstring& appVersion,
-                      std::uint32_t startTick, ReportSources& sources, ReportOutput& output,
-                      ReportClock& clock, AnsiCodePage& codePage);
+                      std::int64_t seconds, std::uint32_t startTick, HostStart* host,
+                      ReportSources& sources, ReportOutput& output, ReportClock& clock,
+                      AnsiCodePage& codePage);
 
 }  // namespace tarnix

@@ -119,11 +119,33 @@ class Win32ReportOutput final : public ReportOutput {
   }
 };
 
-// The C run-time's time and the system's tick counter.
+// The system's tick counter.
 class Win32ReportClock final : public ReportClock {
  public:
-  std::int64_t NowSeconds() override { return static_cast<std::int64_t>(::_time64(nullptr)); }
   std::uint32_t TickMs() override { return ::GetTickCount(); }
+};
+
+// The waits on the host's process. Each only waits: none changes the host.
+class Win32HostStart final : public HostStart {
+ public:
+  explicit Win32HostStart(HANDLE process) : process_(process) {}
+  // The handle of a process started elevated comes from the elevation
+  // service and may lack rights these calls need: they fail (WAIT_FAILED)
+  // then, and the caller falls back to the process's end or the time limit.
+  HostWaitResult WaitForInputIdle(std::uint32_t timeoutMs) override {
+    return FromWait(::WaitForInputIdle(process_, timeoutMs));
+  }
+  HostWaitResult WaitForEnd(std::uint32_t timeoutMs) override {
+    return FromWait(::WaitForSingleObject(process_, timeoutMs));
+  }
+  void Sleep(std::uint32_t ms) override { ::Sleep(ms); }
+
+ private:
+  static HostWaitResult FromWait(DWORD result) {
+    if (result == WAIT_OBJECT_0) return HostWaitResult::Done;
+    return result == WAIT_TIMEOUT ? HostWaitResult::TimedOut : HostWaitResult::Failed;
+  }
+  HANDLE process_;
 };
 
 class Win32ReportSources final : public ReportSources {
@@ -147,6 +169,7 @@ class Win32ReportSources final : public ReportSources {
 }  // namespace
 
 void SendLaunchReportOnSystem(const std::wstring& appName, const std::wstring& appVersion,
+                              std::int64_t seconds, std::uintptr_t hostProcess,
                               std::uint32_t startTick) {
   // On this thread's stack: the process may end while the report runs, and
   // its exit-time destructors must find nothing of the report to destroy.
@@ -154,8 +177,12 @@ void SendLaunchReportOnSystem(const std::wstring& appName, const std::wstring& a
   Win32ReportOutput output;
   Win32ReportClock clock;
   Win32AnsiCodePage codePage;
-  SendLaunchReport(appName, appVersion, startTick, sources, output, clock, codePage);
+  Win32HostStart host(reinterpret_cast<HANDLE>(hostProcess));
+  SendLaunchReport(appName, appVersion, seconds, startTick, hostProcess != 0 ? &host : nullptr,
+                   sources, output, clock, codePage);
 }
+
+std::int64_t ReportTimeOnSystem() { return static_cast<std::int64_t>(::_time64(nullptr)); }
 
 }  // namespace win
 }  // namespace tarnix

@@ -189,8 +189,12 @@ TEST(DoubleBackslashes, DoublesEachOne) {
 class RecordingReporter : public LaunchReporter {
  public:
   explicit RecordingReporter(std::vector<std::wstring>& log) : log_(log) {}
-  void StartLaunchReport(const std::wstring& appName, const std::wstring& appVersion) override {
+  void PrepareLaunchReport(const std::wstring& appName, const std::wstring& appVersion) override {
     reports.push_back(appName + L"|" + appVersion);
+    log_.push_back(L"report prepared");
+  }
+  void StartLaunchReport(ProcessHandle hostProcess) override {
+    hostProcesses.push_back(hostProcess);
     log_.push_back(L"report started");
   }
   bool WaitForLaunchReport() override {
@@ -198,6 +202,7 @@ class RecordingReporter : public LaunchReporter {
     return reportEnds;
   }
   std::vector<std::wstring> reports;
+  std::vector<ProcessHandle> hostProcesses;
   bool reportEnds = true;
 
  private:
@@ -302,17 +307,41 @@ TEST_F(LaunchAppTest, MissingHostOrAFolderFailsBeforeAnyReport) {
   EXPECT_TRUE(registry.AllClosed());
 }
 
-TEST_F(LaunchAppTest, AStartTheShellRefusesFailsAfterTheReport) {
-  InstallHost(L"C:\\h.exe");
-  shell.succeed = false;
-  EXPECT_FALSE(Launch());
-  EXPECT_EQ(reporter.reports.size(), 1u);
+// The report names the time read before the host's start, but starts only
+// after the shell, with the host's process to wait for; a start without a
+// process starts it at once with none.
+TEST_F(LaunchAppTest, TheReportIsPreparedBeforeTheHostAndStartedAfterItWithItsProcess) {
+  struct Case {
+    const char* name;
+    bool hostStarts;
+    ProcessHandle process;
+  };
+  const Case cases[] = {
+      {"started", true, 0x4242},
+      {"start refused", false, 0},
+      {"no process from the shell", true, 0},
+  };
+  for (const Case& c : cases) {
+    log.clear();
+    reporter.hostProcesses.clear();
+    shell.closes.clear();
+    InstallHost(L"C:\\h.exe");
+    shell.succeed = c.hostStarts;
+    shell.processToReturn = c.process;
+    EXPECT_EQ(Launch(), c.hostStarts) << c.name;
+    EXPECT_EQ(log, (std::vector<std::wstring>{L"report prepared", L"work area read",
+                                              L"host started", L"report started"}))
+        << c.name;
+    EXPECT_EQ(reporter.hostProcesses, std::vector<ProcessHandle>{c.process}) << c.name;
+    EXPECT_TRUE(shell.closes.empty()) << c.name << ": the report owns the handle";
+  }
 }
 
-TEST_F(LaunchAppTest, TheReportStartsBeforeTheWorkAreaQueryAndTheHostAndIsNotWaitedFor) {
+TEST_F(LaunchAppTest, WithoutAReporterTheHostsHandleIsClosed) {
   InstallHost(L"C:\\h.exe");
-  EXPECT_TRUE(Launch());
-  EXPECT_EQ(log, (std::vector<std::wstring>{L"report started", L"work area read", L"host started"}));
+  LaunchEnvironment environment{registry, files, session, shell, nullptr};
+  EXPECT_TRUE(LaunchApp(environment));
+  EXPECT_EQ(shell.closes, std::vector<ProcessHandle>{0x4242});
 }
 
 TEST_F(LaunchAppTest, APolicyThatTurnsTheReportOffStartsOnlyTheHost) {
@@ -363,13 +392,15 @@ TEST_F(LaunchAppTest, TheDirectBranchWaitsForTheReportOnlyAfterTheHostOrItsFailu
   };
   const Case cases[] = {
       {"started", true, true, true,
-       {L"report started", L"work area read", L"host started", L"report waited for"}},
+       {L"report prepared", L"work area read", L"host started", L"report started",
+        L"report waited for"}},
       {"report still running", true, true, false,
-       {L"report started", L"work area read", L"host started", L"report waited for"}},
+       {L"report prepared", L"work area read", L"host started", L"report started",
+        L"report waited for"}},
       // The message does not wait for the report.
       {"start refused", true, false, true,
-       {L"report started", L"work area read", L"host started", L"message 运行App失败！",
-        L"report waited for"}},
+       {L"report prepared", L"work area read", L"host started", L"report started",
+        L"message 运行App失败！", L"report waited for"}},
       {"no host", false, true, true, {L"message 运行App失败！", L"report waited for"}},
   };
   for (const Case& c : cases) {

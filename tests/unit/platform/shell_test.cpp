@@ -47,6 +47,26 @@ TEST(StartProcess, WaitsForTheProcessAndAFailedStartReturnsFalseAtOnce) {
   EXPECT_EQ(failing.waits, std::vector<ProcessHandle>{0});  // no process: the wait returns at once
 }
 
+TEST(StartProcess, AKeptProcessGoesToTheCallerUnclosedAndAFailedStartKeepsNone) {
+  FakeShell shell;
+  ProcessHandle kept = 0x99;
+  EXPECT_TRUE(StartProcess(shell, L"", L"C:\\host.exe", false, &kept));
+  EXPECT_EQ(kept, ProcessHandle{0x4242});
+  EXPECT_TRUE(shell.closes.empty()) << "the caller owns the handle now";
+
+  FakeShell failing;
+  failing.succeed = false;
+  kept = 0x99;
+  EXPECT_FALSE(StartProcess(failing, L"", L"C:\\host.exe", false, &kept));
+  EXPECT_EQ(kept, ProcessHandle{0});
+
+  FakeShell noProcess;  // the shell handed the file to a running program
+  noProcess.processToReturn = 0;
+  kept = 0x99;
+  EXPECT_TRUE(StartProcess(noProcess, L"", L"C:\\host.exe", false, &kept));
+  EXPECT_EQ(kept, ProcessHandle{0});
+}
+
 // The thread is inside the apartment for the shell's call alone: it has left
 // before it waits for the process, and leaves only when it joined.
 TEST(StartProcess, StartsInsideACOMApartmentAndLeavesItBeforeTheWaitOnlyWhenItJoined) {

@@ -17,6 +17,7 @@ namespace {
 using testing::ChineseCodePage;
 using ::testing::Each;
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 using testing::FakeAnsiCodePage;
 using ::testing::Le;
 using testing::WesternCodePage;
@@ -133,9 +134,7 @@ TEST(ReportUrlTest, FailedConversionSendsAnEmptyValue) {
 // ---------------------------------------------------------------- request
 
 struct FakeReportClock : ReportClock {
-  std::int64_t seconds = 1704067200;
   std::uint32_t tick = 0xFFFFF000u;  // close to the wrap, so elapsed time must wrap too
-  std::int64_t NowSeconds() override { return seconds; }
   std::uint32_t TickMs() override { return tick; }
 };
 
@@ -350,9 +349,9 @@ TEST_F(ReportRequestTest, EndlessBodyStopsAtTheSizeLimit) {
   Send();
   std::uint32_t asked = 0;
   for (std::uint32_t size : internet.readSizes) asked += size;
-  EXPECT_EQ(asked, kReportBodyLimit);
-  EXPECT_THAT(internet.readSizes, Each(Le(kReportReadChunk)));
-  EXPECT_EQ(Echoed().size(), kReportBodyLimit);
+  EXPECT_EQ(asked, 65536u);  // 64 KiB
+  EXPECT_THAT(internet.readSizes, Each(Le(1023u)));
+  EXPECT_EQ(Echoed().size(), 65536u);
   EXPECT_THAT(internet.closed, ElementsAre(FakeInternet::kRequest, FakeInternet::kSession));
 }
 
@@ -383,6 +382,107 @@ TEST_F(ReportRequestTest, AnswerJustWithinTheBudgetIsEchoed) {
   EXPECT_THAT(output.chunks, ElementsAre("in time"));
 }
 
+// ---------------------------------------------------------------- the host's start
+
+// The host's process as the waits see it: it waits for input, or ends, after
+// a time on the report's clock; a wait that fails does so at once. Every
+// call goes to `calls`, in the order shared with the report's sources.
+struct FakeHostStart : HostStart {
+  FakeHostStart(FakeReportClock& c, std::vector<std::string>& log) : clock(c), calls(log) {}
+  FakeReportClock& clock;
+  std::vector<std::string>& calls;
+  std::uint32_t idleAfterMs = 0xFFFFFFFFu;  // never
+  std::uint32_t endAfterMs = 0xFFFFFFFFu;   // never
+  bool idleFails = false;
+  bool endFails = false;
+  std::uint32_t elapsed = 0;  // since the start
+
+  HostWaitResult Wait(std::uint32_t at, bool fails, std::uint32_t timeoutMs) {
+    if (fails) return HostWaitResult::Failed;
+    if (at <= elapsed) return HostWaitResult::Done;
+    if (at - elapsed <= timeoutMs) {
+      Pass(at - elapsed);
+      return HostWaitResult::Done;
+    }
+    Pass(timeoutMs);
+    return HostWaitResult::TimedOut;
+  }
+  void Pass(std::uint32_t ms) {
+    elapsed += ms;
+    clock.tick += ms;
+  }
+  HostWaitResult WaitForInputIdle(std::uint32_t timeoutMs) override {
+    calls.push_back("idle " + std::to_string(timeoutMs));
+    // WaitForInputIdle on a process that has ended fails.
+    return Wait(idleAfterMs, idleFails || endAfterMs <= elapsed, timeoutMs);
+  }
+  HostWaitResult WaitForEnd(std::uint32_t timeoutMs) override {
+    calls.push_back("end " + std::to_string(timeoutMs));
+    return Wait(endAfterMs, endFails, timeoutMs);
+  }
+  void Sleep(std::uint32_t ms) override {
+    calls.push_back("sleep " + std::to_string(ms));
+    Pass(ms);
+  }
+};
+
+TEST(WaitForHostStartTest, EndsAtInputIdleTheEndOrOneSecondAndFallsBackWhenAWaitFails) {
+  struct Case {
+    const char* name;
+    void (*arrange)(FakeHostStart&);
+    std::uint32_t elapsedMs;  // from the report's start to the end of the wait
+    std::wstring line;
+  };
+  const Case cases[] = {
+      {"input-idle at once (a console process too)", [](FakeHostStart& h) { h.idleAfterMs = 0; },
+       0, L"report: the host waits for input, 0 ms"},
+      {"input-idle later", [](FakeHostStart& h) { h.idleAfterMs = 250; }, 250,
+       L"report: the host waits for input, 250 ms"},
+      {"ended without waiting for input", [](FakeHostStart& h) { h.endAfterMs = 350; }, 400,
+       L"report: the host has ended, 400 ms"},
+      {"still starting", [](FakeHostStart&) {}, 1000,
+       L"report: the host still starting at the time limit, 1000 ms"},
+      // A handle the input-idle wait refuses: the process's end, within the limit.
+      {"input-idle wait refused, ends", [](FakeHostStart& h) { h.idleFails = true; h.endAfterMs = 600; },
+       600, L"report: the host has ended, 600 ms"},
+      {"input-idle wait refused, runs on", [](FakeHostStart& h) { h.idleFails = true; }, 1000,
+       L"report: the host not known to wait for input at the time limit, 1000 ms"},
+      // A handle no wait accepts: the time limit alone.
+      {"no wait possible", [](FakeHostStart& h) { h.idleFails = true; h.endFails = true; }, 1000,
+       L"report: the host not observable: waited for the time limit, 1000 ms"},
+  };
+  for (const Case& c : cases) {
+    testing::RecordedLog lines;
+    FakeReportClock clock;
+    std::vector<std::string> calls;
+    FakeHostStart host(clock, calls);
+    c.arrange(host);
+    const std::uint32_t startTick = clock.tick;
+    WaitForHostStart(&host, clock, startTick);
+    EXPECT_EQ(clock.tick - startTick, c.elapsedMs) << c.name;
+    EXPECT_THAT(lines.lines, ElementsAre(c.line)) << c.name;
+  }
+}
+
+TEST(WaitForHostStartTest, WaitsInSlicesOfATenthOfASecondWithinTheSecondLeft) {
+  FakeReportClock clock;
+  std::vector<std::string> calls;
+  FakeHostStart host(clock, calls);
+  // The report's thread began 850 ms after the host's start: 150 ms are left.
+  WaitForHostStart(&host, clock, clock.tick - 850);
+  EXPECT_THAT(calls, ElementsAre("idle 100", "end 0", "idle 50", "end 0"));
+
+  calls.clear();
+  host.idleFails = true;
+  host.endFails = true;
+  WaitForHostStart(&host, clock, clock.tick - 990);
+  EXPECT_THAT(calls, ElementsAre("idle 10", "end 0", "end 10", "sleep 10"));
+
+  calls.clear();
+  WaitForHostStart(&host, clock, clock.tick - 5000);  // the limit has passed: no wait at all
+  EXPECT_THAT(calls, IsEmpty());
+}
+
 // ---------------------------------------------------------------- the report's job
 
 struct FakeReportSources : ReportSources {
@@ -402,17 +502,28 @@ struct FakeReportSources : ReportSources {
 
 class LaunchReportTest : public ::testing::Test {
  protected:
+  static constexpr std::int64_t kLaunchSeconds = 1704067200;
   FakeReportClock clock;
   FakeInternet internet{clock};
   FakeReportOutput output;
   FakeReportSources sources{internet};
+  FakeHostStart host{clock, sources.calls};
   FakeAnsiCodePage codePage = WesternCodePage();
+
+  void Send(const std::wstring& name, const std::wstring& version, std::uint32_t startTick,
+            HostStart* hostStart) {
+    SendLaunchReport(name, version, kLaunchSeconds, startTick, hostStart, sources, output, clock,
+                     codePage);
+  }
 };
 
-TEST_F(LaunchReportTest, DerivesTheIdentityThenLoadsWinInetAndSendsTheUrl) {
+TEST_F(LaunchReportTest, WaitsForTheHostThenDerivesTheIdentityLoadsWinInetAndSendsTheUrl) {
   internet.body = "ok";
-  SendLaunchReport(L"default", L"1.0.0.1", clock.tick, sources, output, clock, codePage);
-  EXPECT_THAT(sources.calls, ElementsAre("identity", "load"));
+  host.idleAfterMs = 700;  // the launch's time, not the end of this wait, goes into the URL
+  Send(L"default", L"1.0.0.1", clock.tick, &host);
+  EXPECT_THAT(sources.calls, ElementsAre("idle 100", "end 0", "idle 100", "end 0", "idle 100",
+                                         "end 0", "idle 100", "end 0", "idle 100", "end 0",
+                                         "idle 100", "end 0", "idle 100", "identity", "load"));
   EXPECT_EQ(internet.url, kPrefix +
                               L"&app_name=default&client_version=1.0.0.1"
                               L"&times=1704067200000&guid=00112233445566778899aabbccddeeff");
@@ -420,9 +531,15 @@ TEST_F(LaunchReportTest, DerivesTheIdentityThenLoadsWinInetAndSendsTheUrl) {
   EXPECT_THAT(output.chunks, ElementsAre("ok"));
 }
 
+TEST_F(LaunchReportTest, WithoutAHostProcessTheWorkBeginsAtOnce) {
+  Send(L"a", L"1", clock.tick, nullptr);
+  EXPECT_THAT(sources.calls, ElementsAre("identity", "load"));
+  EXPECT_FALSE(internet.url.empty());
+}
+
 TEST_F(LaunchReportTest, WithoutWinInetNothingIsSentOrWritten) {
   sources.libraryLoads = false;
-  SendLaunchReport(L"a", L"1", clock.tick, sources, output, clock, codePage);
+  Send(L"a", L"1", clock.tick, nullptr);
   EXPECT_TRUE(internet.calls.empty());
   EXPECT_TRUE(output.urlLines.empty());
   EXPECT_TRUE(output.chunks.empty());
@@ -432,11 +549,29 @@ TEST_F(LaunchReportTest, TheBudgetCountsFromTheReportsStartNotTheRequests) {
   // The identity derivation before the request took most of the budget.
   internet.body = "late";
   internet.openUrlDelayMs = 100;
-  SendLaunchReport(L"a", L"1", clock.tick - (kReportBudgetMs - 100), sources, output, clock,
-                   codePage);
+  Send(L"a", L"1", clock.tick - (10000 - 100), nullptr);
   EXPECT_FALSE(internet.url.empty());
   EXPECT_TRUE(output.urlLines.empty());
   EXPECT_TRUE(output.chunks.empty());
+}
+
+TEST_F(LaunchReportTest, TheWaitForTheHostIsPartOfTheBudget) {
+  // A host that never settles takes its full second of the ten.
+  internet.body = "ok";
+  internet.openUrlDelayMs = 9000;
+  Send(L"a", L"1", clock.tick, &host);
+  EXPECT_TRUE(output.urlLines.empty()) << "answered 10000 ms after the start: too late";
+
+  FakeReportClock earlier;
+  FakeInternet inTime(earlier);
+  FakeReportSources inTimeSources(inTime);
+  FakeHostStart inTimeHost(earlier, inTimeSources.calls);
+  FakeReportOutput inTimeOutput;
+  inTime.body = "ok";
+  inTime.openUrlDelayMs = 9000 - 1;
+  SendLaunchReport(L"a", L"1", kLaunchSeconds, earlier.tick, &inTimeHost, inTimeSources,
+                   inTimeOutput, earlier, codePage);
+  EXPECT_THAT(inTimeOutput.chunks, ElementsAre("ok")) << "answered 9999 ms after the start";
 }
 
 }  // namespace
