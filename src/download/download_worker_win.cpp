@@ -48,6 +48,18 @@ class ProgressBarSink final : public ProgressSink {
   void UpdateWindow() override { progressBar.UpdateWindow(); }
 };
 
+// The download's bind status callback and the stall guard in front of it,
+// on the heap: the guard is what urlmon holds, and a reference it keeps past
+// URLDownloadToFileW's return must still find both. The last Release, on
+// whichever thread, frees them.
+struct BindCallbacks {
+  BindCallbacks() : callback(&Free, this), guard(callback) {}
+  static void Free(void* self) { delete static_cast<BindCallbacks*>(self); }
+
+  CBindCBHttpCallback callback;
+  StallGuard guard;
+};
+
 class Win32DownloadPlatform final : public DownloadPlatform {
  public:
   long DownloadToFile(const std::wstring& url, const std::wstring& path,
@@ -57,12 +69,15 @@ class Win32DownloadPlatform final : public DownloadPlatform {
     UniqueModule urlmon = LoadSystemLibrary(L"urlmon.dll");
     auto download = LookUpExport<UrlDownloadToFileFn>(urlmon.Get(), "URLDownloadToFileW");
     if (download == nullptr) return E_FAIL;
-    CBindCBHttpCallback callback;
-    StallGuard guard(callback);  // urlmon holds the guard, which passes every call through
+    // This thread's reference is the first one; urlmon holds the guard,
+    // which passes every call through.
+    auto* callbacks = new BindCallbacks;
+    StallGuard& guard = callbacks->guard;
     guard.Start();
     HRESULT result = download(nullptr, url.c_str(), path.c_str(), 0, &guard);
     guard.Stop();
-    *counts = callback.Counts();
+    *counts = callbacks->callback.Counts();
+    guard.Release();
     // Worker threads of urlmon may outlive the call; the library stays loaded.
     static_cast<void>(urlmon.Release());
     return result;
@@ -139,15 +154,20 @@ BindCallbackInterfaces CBindCBHttpCallback::Interfaces() {
   return interfaces;
 }
 
+// Every interface handed out carries a reference, which its holder releases.
 STDMETHODIMP CBindCBHttpCallback::QueryInterface(REFIID riid, void** object) {
-  return QueryBindStatusCallback(InterfaceIdOf(riid), Interfaces(), object);
+  HRESULT result = QueryBindStatusCallback(InterfaceIdOf(riid), Interfaces(), object);
+  if (result == S_OK) references_.AddRef();
+  return result;
 }
 STDMETHODIMP CBindCBHttpCallback::QueryService(REFGUID service, REFIID riid, void** object) {
-  return QueryBindStatusCallbackService(InterfaceIdOf(service), InterfaceIdOf(riid), Interfaces(),
-                                        object);
+  HRESULT result = QueryBindStatusCallbackService(InterfaceIdOf(service), InterfaceIdOf(riid),
+                                                  Interfaces(), object);
+  if (result == S_OK) references_.AddRef();
+  return result;
 }
-STDMETHODIMP_(ULONG) CBindCBHttpCallback::AddRef() { return kUncountedReferences; }
-STDMETHODIMP_(ULONG) CBindCBHttpCallback::Release() { return kUncountedReferences; }
+STDMETHODIMP_(ULONG) CBindCBHttpCallback::AddRef() { return references_.AddRef(); }
+STDMETHODIMP_(ULONG) CBindCBHttpCallback::Release() { return references_.Release(); }
 STDMETHODIMP CBindCBHttpCallback::OnStartBinding(DWORD, IBinding*) { return E_NOTIMPL; }
 STDMETHODIMP CBindCBHttpCallback::GetPriority(LONG*) { return E_NOTIMPL; }
 STDMETHODIMP CBindCBHttpCallback::OnLowResource(DWORD) { return E_NOTIMPL; }

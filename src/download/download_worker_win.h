@@ -35,10 +35,14 @@ void DeleteUrlCacheEntryOnSystem(const std::wstring& url);
 // without a prompt (IHttpSecurity). The moniker finds these through
 // QueryInterface or IServiceProvider::QueryService.
 //
-// It lives on the download thread's stack for one download: no reference
-// counting (AddRef and Release return 1). Every call comes on the download
-// thread, inside its apartment, within the URLDownloadToFileW call; a prompt
-// runs its modal loop there, owned by the dialog of the main thread.
+// It lives on the heap for one download, together with the stall guard that
+// urlmon holds (BindCallbacks in download_worker_win.cpp), and counts the
+// references of both (ComReferenceCount): urlmon may release them after
+// URLDownloadToFileW has returned, as a binding that a stalled download's
+// abort still holds does when it ends; the last Release frees the pair. The
+// calls of the download come on the download thread, inside its apartment,
+// within the URLDownloadToFileW call; a prompt runs its modal loop there,
+// owned by the dialog of the main thread.
 // Told when the moniker asks for the window of a prompt, right before the
 // prompt; the stall guard holds its watch then.
 class PromptObserver {
@@ -54,7 +58,10 @@ class CBindCBHttpCallback final : public IBindStatusCallback,
                                   public IServiceProvider,
                                   public IHttpSecurity {
  public:
-  CBindCBHttpCallback() = default;
+  // `destroy(owner)` frees the object (and the guard with it) once the last
+  // reference is released; the creator holds the first one.
+  CBindCBHttpCallback(ComReferenceCount::Destroy destroy, void* owner)
+      : references_(destroy, owner) {}
   ~CBindCBHttpCallback() = default;
   CBindCBHttpCallback(const CBindCBHttpCallback&) = delete;
   CBindCBHttpCallback& operator=(const CBindCBHttpCallback&) = delete;
@@ -100,6 +107,7 @@ class CBindCBHttpCallback final : public IBindStatusCallback,
  private:
   BindCallbackInterfaces Interfaces();
 
+  ComReferenceCount references_;
   IBindStatusCallback* outer_ = this;
   PromptObserver* prompts_ = nullptr;
   TransferCounts counts_;

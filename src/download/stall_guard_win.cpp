@@ -1,5 +1,6 @@
 #include "download/stall_guard_win.h"
 
+#include "download/download_state_win.h"
 #include "platform/com_win.h"
 #include "platform/thread_win.h"
 #include "platform/win_handles_win.h"
@@ -26,6 +27,12 @@ class Win32StallWatchPlatform final : public StallWatchPlatform {
   // send to its windows.
   bool WaitForAbortEnd(std::uint32_t ms) override {
     return WaitHandlingSentMessages(abortEnded_.Get(), ms) == WAIT_OBJECT_0;
+  }
+  // The prompt is a modal dialog owned by the download dialog, which it
+  // disables until it closes. Reading the state is safe from any thread.
+  bool PromptStands() override {
+    HWND dialog = DownloadDialogWindow();
+    return dialog != nullptr && !::IsWindowEnabled(dialog);
   }
 
  private:

@@ -17,8 +17,10 @@ namespace tarnix::win {
 // IBindStatusCallback), and on the side feeds a StallWatch: the binding, and
 // when data last arrived. The download then fails like any other once it
 // has received nothing for kStallLimitMs.
-// While a prompt stands (the moniker asked for its window), the watch holds
-// until data arrives again: the user may take longer than the limit.
+// When the moniker asks for its window (a prompt comes), the watch counts
+// the silence from then, and not at all while the prompt stands (the dialog
+// disabled): the user may take longer than the limit (StallWatch::Hold).
+// Its AddRef and Release are the callback's: the two share one count.
 class StallGuard final : public IBindStatusCallback, private PromptObserver {
  public:
   explicit StallGuard(CBindCBHttpCallback& inner) : inner_(inner) { inner_.SetOuter(this, this); }

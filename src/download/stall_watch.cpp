@@ -28,7 +28,10 @@ void StallWatch::NoteData() {
   held_.store(false);
 }
 
-void StallWatch::Hold() { held_.store(true); }
+void StallWatch::Hold() {
+  lastData_.store(platform_->TickMs());
+  held_.store(true);
+}
 
 void StallWatch::Stop() {
   Phase before = phase_.exchange(Phase::Stopped);
@@ -49,7 +52,12 @@ void StallWatch::Finish(std::uint32_t waitMs) {
 void StallWatch::Run() {
   while (!platform_->WaitForStop(checkMs_)) {
     if (phase_.load() != Phase::Watching) return;
-    if (!hasBinding_.load() || held_.load()) continue;
+    if (!hasBinding_.load()) continue;
+    // The user's time at a prompt is no silence of the network's.
+    if (held_.load() && platform_->PromptStands()) {
+      lastData_.store(platform_->TickMs());
+      continue;
+    }
     if (!IsStalled(lastData_.load(), platform_->TickMs(), limitMs_)) continue;
     // From here the binding is this thread's until the abort returns; a Stop
     // in between leaves it alone and does not wait.

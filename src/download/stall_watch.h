@@ -55,6 +55,10 @@ class StallWatchPlatform {
   // messages sent to the thread meanwhile. True once it was signalled; false
   // when the time ran out or the wait failed.
   virtual bool WaitForAbortEnd(std::uint32_t ms) = 0;
+  // The watch thread, during a Hold: whether a prompt of the system's stands
+  // now. A modal prompt disables its owner, the download dialog, until it
+  // closes; so a disabled dialog is a standing prompt.
+  virtual bool PromptStands() = 0;
 };
 
 // Shared (std::shared_ptr) by the download thread and the watch thread.
@@ -71,8 +75,11 @@ class StallWatch {
   // Download thread: data arrived. Ends a Hold.
   void NoteData();
   // Download thread: the system is about to ask the user (a credentials
-  // prompt), so a silence from now on is the user's, not the network's: no
-  // abort until data arrives again.
+  // prompt). The silence counts from now, and not at all while the prompt
+  // stands (PromptStands): the user may take longer than the limit. Once it
+  // has closed, the limit counts afresh from the last moment it was seen, so
+  // a repeated request that then stalls, or a prompt that never came, still
+  // fails the download.
   void Hold();
   // Download thread: ends the watch without waiting for it. Unless an abort
   // is under way, the binding is released here, on its own thread. Repeating

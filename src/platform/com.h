@@ -4,6 +4,7 @@
 // progress callback answers QueryInterface as COM's identity rules ask.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 namespace tarnix {
@@ -105,8 +106,36 @@ long QueryBindStatusCallback(const InterfaceId& asked, const BindCallbackInterfa
 long QueryBindStatusCallbackService(const InterfaceId& service, const InterfaceId& asked,
                                     const BindCallbackInterfaces& self, void** object);
 
-// What AddRef and Release return for an object that is not reference-counted
-// (it lives on its thread's stack for one download).
-inline constexpr std::uint32_t kUncountedReferences = 1;
+// The reference count of a COM object on the heap whose interface pointers
+// share one count. Its creator holds the first reference, every interface
+// handed out (QueryInterface, QueryService) one more. The Release that takes
+// the count to 0 calls `destroy(owner)`, which frees the object: that Release
+// may come on another thread, after the call that handed the object out has
+// returned (the URL moniker's binding, held by a stalled download's abort or
+// by the moniker's own threads, releases its callback whenever it ends).
+class ComReferenceCount {
+ public:
+  using Destroy = void (*)(void* owner);
+  ComReferenceCount(Destroy destroy, void* owner) : destroy_(destroy), owner_(owner) {}
+  ComReferenceCount(const ComReferenceCount&) = delete;
+  ComReferenceCount& operator=(const ComReferenceCount&) = delete;
+
+  // The count after the call, as AddRef and Release return it.
+  std::uint32_t AddRef() { return ++count_; }
+  // The object may be gone when this returns 0: the caller touches nothing of
+  // it then.
+  std::uint32_t Release() {
+    const Destroy destroy = destroy_;
+    void* const owner = owner_;
+    const std::uint32_t left = --count_;
+    if (left == 0) destroy(owner);
+    return left;
+  }
+
+ private:
+  const Destroy destroy_;
+  void* const owner_;
+  std::atomic<std::uint32_t> count_{1};
+};
 
 }  // namespace tarnix

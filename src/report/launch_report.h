@@ -117,9 +117,11 @@ class HostStart {
  public:
   virtual ~HostStart() = default;
   // WaitForInputIdle: Done when the process waits for input, or has done so
-  // before; it returns at once for a console process or one without a message
-  // queue. Failed for WAIT_FAILED (a handle without the access the call
-  // needs, or a process that has ended, among others).
+  // before. For a console process or one without a message queue it returns
+  // at once, with a value the documentation leaves open (Wine gives 0): Done
+  // ends the wait at once, Failed falls back as WaitForHostStart says.
+  // Failed for WAIT_FAILED (a handle without the access the call needs, or a
+  // process that has ended, among others).
   virtual HostWaitResult WaitForInputIdle(std::uint32_t timeoutMs) = 0;
   // WaitForSingleObject on the process: Done when it has ended; Failed when
   // the handle cannot be waited on.

@@ -60,7 +60,9 @@ class DownloadWin32Test(LauncherTestCase):
         """The real object urlmon holds: each interface through QueryInterface
         and through QueryService with its id as the service id, each answer
         naming the same IUnknown; no IAuthenticate (the system then prompts
-        itself), no IHttpNegotiate2 or IBindStatusCallbackEx."""
+        itself), no IHttpNegotiate2 or IBindStatusCallbackEx. Every answer
+        carries a reference: the object ends with the last Release, which may
+        come after the download call has returned."""
         lines = self.check("interfaces")
         ok, none = "0x00000000", "0x80004002"
         offered = {"IHttpNegotiate": True, "IWindowForBindingUI": True, "IHttpSecurity": True,
@@ -76,6 +78,9 @@ class DownloadWin32Test(LauncherTestCase):
         # problem is refused (E_ABORT); no headers are added; the status is kept.
         expected.append("window=0x00000001 hwnd=0 security=0x80004004 begin=0x00000000 headers=0 "
                         "response=0x00000000 status=407")
+        # Each answer carried a reference (released by the holder), so the
+        # object ends with its creator's release and not before it.
+        expected.append("references last=0 freed=1 early=0")
         self.assertEqual(lines, expected)
 
     def test_the_urls_cache_entry_is_removed_and_no_other(self):

@@ -13,7 +13,10 @@
 //       asked for IUnknown, gives the guard's IUnknown), then the answers of
 //       the callback's own methods outside a dialog:
 //       "window=0xR hwnd=0|1 security=0xR begin=0xR headers=0|1
-//        response=0xR status=S"
+//        response=0xR status=S", and, once every answer is released, the
+//       creator's release: "references last=N freed=0|1 early=0|1" (last:
+//       Release's count; freed: the object's end was called; early: it was
+//       called before the creator's release)
 //   download_check uncache URL        makes a cache entry for URL and one for
 //       URL?other, runs the launcher's removal of URL and prints
 //       "before=... after=... other=..." (present, missing or errorN)
@@ -40,11 +43,17 @@ namespace {
 
 constexpr unsigned char kFiller = 0xA5;
 
+// The callback's last Release: here the object lives on this stack, so its
+// end is only noted (in the bool at `flag`, when given).
+void NoteFreed(void* flag) {
+  if (flag != nullptr) *static_cast<bool*>(flag) = true;
+}
+
 void PrintBindInfo(ULONG size) {
   unsigned char buffer[sizeof(BINDINFO) + 32];
   std::memset(buffer, kFiller, sizeof(buffer));
   std::memcpy(buffer, &size, sizeof(size));
-  tarnix::win::CBindCBHttpCallback callback;
+  tarnix::win::CBindCBHttpCallback callback(&NoteFreed, nullptr);
   DWORD flags = 0xFFFFFFFF;
   HRESULT result = callback.GetBindInfo(&flags, reinterpret_cast<BINDINFO*>(buffer));
   ULONG cbSize = 0;
@@ -71,7 +80,7 @@ int BindInfo() {
                          sizeof(BINDINFO),
                          sizeof(BINDINFO) + 16};
   for (ULONG size : sizes) PrintBindInfo(size);
-  tarnix::win::CBindCBHttpCallback callback;
+  tarnix::win::CBindCBHttpCallback callback(&NoteFreed, nullptr);
   BINDINFO info = {};
   info.cbSize = sizeof(info);
   std::printf("null-flags result=0x%08lx\n",
@@ -88,11 +97,18 @@ bool SameIdentity(void* answer, IUnknown* identity) {
   if (static_cast<IUnknown*>(answer)->QueryInterface(IID_IUnknown,
                                                      reinterpret_cast<void**>(&unknown)) != S_OK)
     return false;
+  unknown->Release();
   return unknown == identity;
 }
 
+// Releases an interface that a successful call handed out, as its holder must.
+void ReleaseAnswer(HRESULT result, void* answer) {
+  if (result == S_OK && answer != nullptr) static_cast<IUnknown*>(answer)->Release();
+}
+
 int Interfaces() {
-  tarnix::win::CBindCBHttpCallback callback;
+  bool freed = false;
+  tarnix::win::CBindCBHttpCallback callback(&NoteFreed, &freed);
   tarnix::win::StallGuard guard(callback);
   IUnknown* identity = static_cast<IBindStatusCallback*>(&guard);
   IServiceProvider* provider = nullptr;
@@ -117,6 +133,8 @@ int Interfaces() {
     std::printf("%s qi=0x%08lx same=%d qs=0x%08lx same=%d\n", a.name,
                 static_cast<unsigned long>(qi), SameIdentity(byQuery, identity) ? 1 : 0,
                 static_cast<unsigned long>(qs), SameIdentity(byService, identity) ? 1 : 0);
+    ReleaseAnswer(qi, byQuery);
+    ReleaseAnswer(qs, byService);
   }
   IWindowForBindingUI* windows = nullptr;
   IHttpSecurity* security = nullptr;
@@ -140,6 +158,16 @@ int Interfaces() {
       static_cast<unsigned long>(securityResult), static_cast<unsigned long>(begin),
       headers != nullptr ? 1 : 0, static_cast<unsigned long>(response),
       static_cast<unsigned long>(callback.Counts().httpStatus));
+  // Every answer carried a reference and has given it back: only the
+  // creator's is left, and its release ends the object.
+  windows->Release();
+  security->Release();
+  negotiate->Release();
+  if (provider != nullptr) provider->Release();
+  const bool early = freed;
+  const ULONG last = guard.Release();
+  std::printf("references last=%lu freed=%d early=%d\n", static_cast<unsigned long>(last),
+              freed ? 1 : 0, early ? 1 : 0);
   return 0;
 }
 

@@ -56,6 +56,9 @@ class FakeStallWatchPlatform : public StallWatchPlatform {
     abortWaits.push_back(ms);
     return abortEnded;
   }
+  bool PromptStands() override { return promptStands && promptStands(Elapsed()); }
+  // Whether a prompt stands at an elapsed time; none when unset.
+  std::function<bool(std::uint32_t elapsed)> promptStands;
   bool abortEnded = false;
   std::vector<std::uint32_t> abortWaits;  // the time each wait for the abort was given
 };
@@ -88,6 +91,8 @@ TEST(StallWatchTest, AbortsOnceAfterTheLimitWithoutDataAndReleasesTheBindingOnce
     // The download thread's part at each elapsed time.
     std::function<void(StallWatch&, std::uint32_t)> download;
     std::vector<std::string> log;
+    // Whether a prompt stands (the dialog disabled) at each elapsed time.
+    std::function<bool(std::uint32_t)> prompt = nullptr;
   } cases[] = {
       {"data keeps arriving, then the download ends",
        0,
@@ -154,16 +159,37 @@ TEST(StallWatchTest, AbortsOnceAfterTheLimitWithoutDataAndReleasesTheBindingOnce
        },
        {"released at 30000"}},
       // A credentials prompt stands while the user types: no abort, however
-      // long, until data arrives again; then the limit counts afresh.
-      {"a prompt answered after five minutes, then silence",
+      // long; once it has closed the limit counts afresh.
+      {"a prompt answered after five minutes, data, then silence",
        0,
        true,
        [](StallWatch& w, std::uint32_t t) {
          if (t <= 5000) w.NoteData();
          if (t == 10000) w.Hold();
-         if (t == 310000) w.NoteData();
+         if (t == 312000) w.NoteData();
        },
-       {"abort at 370000", "released at 370000"}},
+       {"abort at 372000", "released at 372000"},
+       [](std::uint32_t t) { return t > 10000 && t < 310000; }},
+      // The repeated request after the prompt stalls before any report: the
+      // silence counts from the prompt's close, not never.
+      {"a prompt answered after five minutes, then no answer at all",
+       0,
+       true,
+       [](StallWatch& w, std::uint32_t t) {
+         if (t == 10000) w.Hold();
+       },
+       {"abort at 370000", "released at 370000"},
+       [](std::uint32_t t) { return t > 10000 && t <= 310000; }},
+      // Asked for a window, the system showed no prompt after all: the
+      // silence counts from the request.
+      {"a window asked for, no prompt shown",
+       0,
+       true,
+       [](StallWatch& w, std::uint32_t t) {
+         if (t <= 5000) w.NoteData();
+         if (t == 30000) w.Hold();
+       },
+       {"abort at 90000", "released at 90000"}},
       {"a prompt left open until the dialog goes",
        0,
        true,
@@ -171,7 +197,16 @@ TEST(StallWatchTest, AbortsOnceAfterTheLimitWithoutDataAndReleasesTheBindingOnce
          if (t == 1000) w.Hold();
          if (t == 9 * kLimit) w.Stop();
        },
-       {"released at 540000"}},
+       {"released at 540000"},
+       [](std::uint32_t t) { return t > 1000; }},
+      // A disabled dialog outside a Hold (the watch asks only during one) does
+      // not hold the watch.
+      {"the dialog disabled without a prompt's request",
+       0,
+       true,
+       nullptr,
+       {"abort at 60000", "released at 60000"},
+       [](std::uint32_t) { return true; }},
       {"no binding to abort",
        0,
        false,
@@ -188,6 +223,7 @@ TEST(StallWatchTest, AbortsOnceAfterTheLimitWithoutDataAndReleasesTheBindingOnce
     auto watch = std::make_shared<StallWatch>(kLimit, kCheck, std::move(owned));
     if (c.binding) watch->SetBinding(std::make_unique<LoggingBinding>(platform, log));
     if (c.download) platform.during = [&](std::uint32_t t) { c.download(*watch, t); };
+    platform.promptStands = c.prompt;
 
     watch->Run();
     // The download returns (aborted or not) and the guard stops the watch.
@@ -307,6 +343,7 @@ class Latch {
 class FakeThreadedStallWatchPlatform : public StallWatchPlatform {
  public:
   std::uint32_t TickMs() override { return now_.load(); }
+  bool PromptStands() override { return false; }
   bool WaitForStop(std::uint32_t ms) override {
     std::unique_lock<std::mutex> lock(mutex_);
     if (changed_.wait_for(lock, std::chrono::milliseconds(1), [this] { return stopped_; })) {

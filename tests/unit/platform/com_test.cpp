@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 namespace tarnix {
@@ -93,6 +94,39 @@ TEST(QueryBindStatusCallbackService,
   EXPECT_EQ(QueryBindStatusCallbackService(kIidHttpSecurity, kIidHttpSecurity, self.Interfaces(),
                                            nullptr),
             kComNullPointer);
+}
+
+// An object on the heap whose interfaces share one count, as the download's
+// callback and stall guard do; it notes its end in `ended`.
+struct CountedObject {
+  explicit CountedObject(bool* endedFlag) : ended(endedFlag) {}
+  ~CountedObject() { *ended = true; }
+  static void Free(void* self) { delete static_cast<CountedObject*>(self); }
+
+  bool* ended;
+  ComReferenceCount references{&Free, this};
+  int transfers = 0;
+};
+
+// The sequence a binding may make: it takes references during the call, the
+// creator drops its own once the call has returned, and the binding lets go
+// of its last one later, on another thread (a stalled download's abort that
+// outlived its wait). The object must stay usable until that last Release,
+// which frees it; under ASan a use after the end fails the test.
+TEST(ComReferenceCount, TheObjectLivesUntilTheLastReleaseEvenAfterItsCreatorsRelease) {
+  bool ended = false;
+  auto* object = new CountedObject(&ended);
+  EXPECT_EQ(object->references.AddRef(), 2u);  // the binding's QueryInterface
+  EXPECT_EQ(object->references.AddRef(), 3u);  // an interface the moniker keeps
+
+  EXPECT_EQ(object->references.Release(), 2u);  // released within the call
+  EXPECT_EQ(object->references.Release(), 1u);  // the creator, after the call returned
+  EXPECT_FALSE(ended);
+  ++object->transfers;  // a late call still finds the object
+
+  std::thread late([object] { EXPECT_EQ(object->references.Release(), 0u); });
+  late.join();
+  EXPECT_TRUE(ended);
 }
 
 }  // namespace
