@@ -71,7 +71,7 @@ std::wstring ReplaceAll(std::wstring text, std::wstring_view what, std::wstring_
 std::wstring LowerCaseAscii(std::wstring_view text) {
   std::wstring lower(text);
   for (wchar_t& c : lower) {
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    c = AsciiLower(c);
   }
   return lower;
 }

@@ -3,14 +3,13 @@
 #include <algorithm>
 
 #include "download/installer_location.h"
+#include "platform/wide_text.h"
 
 namespace tarnix {
 namespace {
 
 // Past the longest path Windows has (32,767 characters).
 constexpr std::uint32_t kLongestModulePath = 65536;
-
-wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c; }
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 
 #include "platform/bytes.h"
 #include "platform/launch_log.h"
+#include "platform/wide_text.h"
 
 namespace tarnix {
 namespace {
@@ -100,9 +101,7 @@ bool IsAddressCharacter(wchar_t c) {
 bool StartsWithIgnoringCase(std::wstring_view text, std::wstring_view prefix) {
   if (text.size() < prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i) {
-    wchar_t c = text[i];
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    if (c != prefix[i]) return false;
+    if (AsciiLower(text[i]) != prefix[i]) return false;
   }
   return true;
 }

@@ -12,4 +12,9 @@ constexpr bool IsWideSpace(wchar_t c) {
 
 constexpr bool IsDecimalDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
+// The letters A to Z lower-cased; every other unit as it is.
+constexpr wchar_t AsciiLower(wchar_t c) {
+  return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
 }  // namespace tarnix
