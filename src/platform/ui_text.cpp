@@ -24,7 +24,8 @@ constexpr const wchar_t* kTexts[kTextCount][kLanguageCount] = {
 }  // namespace
 
 UiLanguage UiLanguageFor(std::uint16_t languageId) {
-  return (languageId & kPrimaryLanguageMask) == kLangChinese ? UiLanguage::kChinese : UiLanguage::kEnglish;
+  return (languageId & kPrimaryLanguageMask) == kLangChinese ? UiLanguage::kChinese
+                                                             : UiLanguage::kEnglish;
 }
 
 const wchar_t* UiTextIn(UiLanguage language, UiText text) {

@@ -4,7 +4,8 @@
 
 namespace tarnix::win {
 
-static_assert(PRIMARYLANGID(0xFFFF) == 0x3FF && LANG_CHINESE == 0x04, "the language id's layout in ui_text.cpp");
+static_assert(PRIMARYLANGID(0xFFFF) == 0x3FF && LANG_CHINESE == 0x04,
+              "the language id's layout in ui_text.cpp");
 
 // The user interface's language, not the locale's: a Chinese Windows set to
 // English formats stay Chinese. Windows 2000 and later have the call.

@@ -19,12 +19,14 @@
 namespace {
 
 bool ReadAll(const wchar_t* path, std::vector<BYTE>& bytes) {
-  HANDLE file = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file =
+      ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD size = ::GetFileSize(file, nullptr);
   bytes.resize(size);
   DWORD read = 0;
-  bool ok = size != INVALID_FILE_SIZE && ::ReadFile(file, bytes.data(), size, &read, nullptr) && read == size;
+  bool ok = size != INVALID_FILE_SIZE && ::ReadFile(file, bytes.data(), size, &read, nullptr) &&
+            read == size;
   ::CloseHandle(file);
   return ok;
 }
@@ -32,19 +34,22 @@ bool ReadAll(const wchar_t* path, std::vector<BYTE>& bytes) {
 int Run(bool add, const wchar_t* path) {
   std::vector<BYTE> der;
   if (!ReadAll(path, der)) return 1;
-  HCERTSTORE store = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+  HCERTSTORE store =
+      ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
   if (store == nullptr) return 2;
   bool ok = false;
   if (add) {
-    ok = ::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
+    ok = ::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
+                                            static_cast<DWORD>(der.size()),
                                             CERT_STORE_ADD_REPLACE_EXISTING, nullptr) != FALSE;
   } else {
-    PCCERT_CONTEXT wanted =
-        ::CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
+    PCCERT_CONTEXT wanted = ::CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                           static_cast<DWORD>(der.size()));
     if (wanted != nullptr) {
-      PCCERT_CONTEXT found =
-          ::CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted, nullptr);
-      ok = found == nullptr || ::CertDeleteCertificateFromStore(found) != FALSE;  // deleting frees it
+      PCCERT_CONTEXT found = ::CertFindCertificateInStore(store, X509_ASN_ENCODING, 0,
+                                                          CERT_FIND_EXISTING, wanted, nullptr);
+      ok = found == nullptr ||
+           ::CertDeleteCertificateFromStore(found) != FALSE;  // deleting frees it
       ::CertFreeCertificateContext(wanted);
     }
   }

@@ -40,12 +40,12 @@ TEST(IsAcceptedPolicyUrl, TakesOnlyHttpAndHttpsUrlsWithAHostAndNothingThatCouldB
       {L"C:\\setup.exe", false},
       {L"mirror.corp.example/setup.exe", false},  // no scheme
       {L"http:/mirror/setup.exe", false},
-      {L"http://", false},                      // no host
+      {L"http://", false},  // no host
       {L"http:///setup.exe", false},
       {L"https://:443/setup.exe", false},
       {L"http://[]/setup.exe", false},
       {L"http://[fd00::5/setup.exe", false},
-      {L"http://h:/setup.exe", false},         // an empty port
+      {L"http://h:/setup.exe", false},  // an empty port
       {L"http://h:0/", false},
       {L"http://h:65536/", false},
       {L"http://h:80x/", false},
@@ -66,7 +66,8 @@ TEST(IsAcceptedPolicyUrl, TakesOnlyHttpAndHttpsUrlsWithAHostAndNothingThatCouldB
     EXPECT_EQ(IsAcceptedPolicyUrl(c.url), c.accepted) << c.url;
   }
   const std::wstring prefix = L"http://h/";
-  EXPECT_TRUE(IsAcceptedPolicyUrl(prefix + std::wstring(kMaxPolicyUrlLength - prefix.size(), L'a')));
+  EXPECT_TRUE(
+      IsAcceptedPolicyUrl(prefix + std::wstring(kMaxPolicyUrlLength - prefix.size(), L'a')));
   EXPECT_FALSE(
       IsAcceptedPolicyUrl(prefix + std::wstring(kMaxPolicyUrlLength - prefix.size() + 1, L'a')));
 }
@@ -79,7 +80,8 @@ struct PolicyValue {
 };
 
 PolicyValue Dword(RegistryHive hive, std::uint32_t value) {
-  return {hive, kRegDword,
+  return {hive,
+          kRegDword,
           {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)}};
 }
@@ -110,17 +112,36 @@ TEST(IsUsageReportAllowed, OnlyAZeroDwordTurnsTheReportOffAndTheMachinesValueWin
   };
   const Case cases[] = {
       {"no policy", {}, true, nullptr},
-      {"0 in the machine's key", {Dword(kMachine, 0)}, false, L"UsageReport in HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Korvane\\Tarnix is 0: the usage report is turned off"},
-      {"0 in the user's key", {Dword(kUser, 0)}, false, L"UsageReport in HKEY_CURRENT_USER\\SOFTWARE\\Policies\\Korvane\\Tarnix is 0"},
+      {"0 in the machine's key",
+       {Dword(kMachine, 0)},
+       false,
+       L"UsageReport in HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Korvane\\Tarnix is 0: the usage "
+       L"report is turned off"},
+      {"0 in the user's key",
+       {Dword(kUser, 0)},
+       false,
+       L"UsageReport in HKEY_CURRENT_USER\\SOFTWARE\\Policies\\Korvane\\Tarnix is 0"},
       {"1 in the machine's key", {Dword(kMachine, 1)}, true, nullptr},
       {"any other number", {Dword(kUser, 0x100)}, true, nullptr},
       {"the machine's 1 over the user's 0", {Dword(kMachine, 1), Dword(kUser, 0)}, true, nullptr},
-      {"the machine's 0 over the user's 1", {Dword(kMachine, 0), Dword(kUser, 1)}, false, L"HKEY_LOCAL_MACHINE"},
+      {"the machine's 0 over the user's 1",
+       {Dword(kMachine, 0), Dword(kUser, 1)},
+       false,
+       L"HKEY_LOCAL_MACHINE"},
       {"a text \"0\" is not a number", {Text(kMachine, L"0")}, true, L"ignored: not a REG_DWORD"},
-      {"four zero bytes of another type", {{kUser, kRegBinary, {0, 0, 0, 0}}}, true, L"ignored: not a REG_DWORD"},
+      {"four zero bytes of another type",
+       {{kUser, kRegBinary, {0, 0, 0, 0}}},
+       true,
+       L"ignored: not a REG_DWORD"},
       {"a DWORD of two bytes", {{kUser, kRegDword, {0, 0}}}, true, L"ignored: not a REG_DWORD"},
-      {"a machine's value of the wrong type leaves the user's", {Text(kMachine, L"0"), Dword(kUser, 0)}, false, nullptr},
-      {"a value far too long", {{kMachine, kRegBinary, std::vector<std::uint8_t>(4096)}}, true, L"ignored: too long"},
+      {"a machine's value of the wrong type leaves the user's",
+       {Text(kMachine, L"0"), Dword(kUser, 0)},
+       false,
+       nullptr},
+      {"a value far too long",
+       {{kMachine, kRegBinary, std::vector<std::uint8_t>(4096)}},
+       true,
+       L"ignored: too long"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -168,17 +189,46 @@ TEST(ChooseInstallerUrl, TakesTheFirstValidUrlMachineFirstAndLogsWhatItIgnores) 
   };
   const Case cases[] = {
       {"no policy", {}, kBuiltIn, nullptr},
-      {"the machine's URL", {Text(kMachine, mirror)}, mirror, L"policy: installer URL \"https://mirror.corp.example/tarnix/TarnixSetup.exe\" from InstallerUrl in HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Korvane\\Tarnix"},
-      {"the user's URL", {Text(kUser, userMirror)}, userMirror, L"from InstallerUrl in HKEY_CURRENT_USER"},
-      {"the machine's URL wins", {Text(kMachine, mirror), Text(kUser, userMirror)}, mirror, L"HKEY_LOCAL_MACHINE"},
-      {"an unterminated text is read to its end", {Text(kMachine, mirror, kRegSz, false)}, mirror, L"policy: installer URL"},
-      {"a share path", {Text(kMachine, L"\\\\server\\share\\TarnixSetup.exe")}, kBuiltIn, L"InstallerUrl in HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Korvane\\Tarnix ignored: not an http:// or https:// URL the launcher accepts: \"\\\\server\\share\\TarnixSetup.exe\""},
-      {"an invalid machine's URL leaves the user's", {Text(kMachine, L"ftp://m/s.exe"), Text(kUser, userMirror)}, userMirror, L"ignored: not an http:// or https:// URL"},
-      {"an expandable text", {Text(kMachine, mirror, kRegExpandSz)}, kBuiltIn, L"ignored: not a REG_SZ"},
+      {"the machine's URL",
+       {Text(kMachine, mirror)},
+       mirror,
+       L"policy: installer URL \"https://mirror.corp.example/tarnix/TarnixSetup.exe\" from "
+       L"InstallerUrl in HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Korvane\\Tarnix"},
+      {"the user's URL",
+       {Text(kUser, userMirror)},
+       userMirror,
+       L"from InstallerUrl in HKEY_CURRENT_USER"},
+      {"the machine's URL wins",
+       {Text(kMachine, mirror), Text(kUser, userMirror)},
+       mirror,
+       L"HKEY_LOCAL_MACHINE"},
+      {"an unterminated text is read to its end",
+       {Text(kMachine, mirror, kRegSz, false)},
+       mirror,
+       L"policy: installer URL"},
+      {"a share path",
+       {Text(kMachine, L"\\\\server\\share\\TarnixSetup.exe")},
+       kBuiltIn,
+       L"InstallerUrl in HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Korvane\\Tarnix ignored: not an "
+       L"http:// or https:// URL the launcher accepts: \"\\\\server\\share\\TarnixSetup.exe\""},
+      {"an invalid machine's URL leaves the user's",
+       {Text(kMachine, L"ftp://m/s.exe"), Text(kUser, userMirror)},
+       userMirror,
+       L"ignored: not an http:// or https:// URL"},
+      {"an expandable text",
+       {Text(kMachine, mirror, kRegExpandSz)},
+       kBuiltIn,
+       L"ignored: not a REG_SZ"},
       {"a number", {Dword(kUser, 1)}, kBuiltIn, L"ignored: not a REG_SZ"},
       {"an empty text", {Text(kUser, L"")}, kBuiltIn, L"URL the launcher accepts: \"\""},
-      {"a line break cannot forge a log line", {Text(kUser, L"http://m/\r\n2026 forged")}, kBuiltIn, L"accepts: \"http://m/??2026 forged\""},
-      {"far too long", {Text(kMachine, L"http://m/" + std::wstring(5000, L'a'))}, kBuiltIn, L"ignored: too long"},
+      {"a line break cannot forge a log line",
+       {Text(kUser, L"http://m/\r\n2026 forged")},
+       kBuiltIn,
+       L"accepts: \"http://m/??2026 forged\""},
+      {"far too long",
+       {Text(kMachine, L"http://m/" + std::wstring(5000, L'a'))},
+       kBuiltIn,
+       L"ignored: too long"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

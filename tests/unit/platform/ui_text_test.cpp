@@ -39,15 +39,19 @@ TEST(UiTextTest, EveryChineseUiLanguageIsChineseAndEveryOtherEnglish) {
 
 TEST(UiTextTest, TheChineseTextsAreTodaysAndEveryTextHasEveryLanguage) {
   EXPECT_EQ(std::wstring(UiTextIn(UiLanguage::kChinese, UiText::kRunAppFailed)), L"运行App失败！");
-  EXPECT_EQ(std::wstring(UiTextIn(UiLanguage::kChinese, UiText::kInstallFailed)), L"安装Tarnix失败！");
+  EXPECT_EQ(std::wstring(UiTextIn(UiLanguage::kChinese, UiText::kInstallFailed)),
+            L"安装Tarnix失败！");
   EXPECT_EQ(std::wstring(UiTextIn(UiLanguage::kChinese, UiText::kDownloadFailed)), L"下载失败！");
-  EXPECT_EQ(std::wstring(UiTextIn(UiLanguage::kChinese, UiText::kDownloadThreadFailed)), L"下载线程创建失败！");
+  EXPECT_EQ(std::wstring(UiTextIn(UiLanguage::kChinese, UiText::kDownloadThreadFailed)),
+            L"下载线程创建失败！");
   EXPECT_EQ(std::wstring(UiTextIn(UiLanguage::kChinese, UiText::kProgressLabel)), L"下载的进度：");
   EXPECT_EQ(std::wstring(UiTextIn(UiLanguage::kChinese, UiText::kDoneButton)), L"完成");
   EXPECT_EQ(std::wstring(UiTextIn(UiLanguage::kEnglish, UiText::kRunAppFailed)),
             L"The application could not be started.");
-  EXPECT_EQ(std::wstring(UiTextIn(UiLanguage::kEnglish, UiText::kProgressLabel)), L"Download progress:");
-  for (std::size_t language = 0; language < static_cast<std::size_t>(UiLanguage::kCount); ++language) {
+  EXPECT_EQ(std::wstring(UiTextIn(UiLanguage::kEnglish, UiText::kProgressLabel)),
+            L"Download progress:");
+  for (std::size_t language = 0; language < static_cast<std::size_t>(UiLanguage::kCount);
+       ++language) {
     for (std::size_t text = 0; text < static_cast<std::size_t>(UiText::kCount); ++text) {
       const wchar_t* value = UiTextIn(static_cast<UiLanguage>(language), static_cast<UiText>(text));
       ASSERT_NE(value, nullptr);
