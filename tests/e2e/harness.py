@@ -291,9 +291,18 @@ class Wine:
     def reg_add(self, key, name, data, kind="REG_SZ", view=None):
         """Writes a value; `view` 32 or 64 names the registry view (/reg:32,
         /reg:64), None the default one of Wine's reg under this loader."""
-        result = subprocess.run([self.loader, "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f",
-                                 *view_switch(view)], env=self.env, capture_output=True, timeout=60)
-        assert result.returncode == 0, result.stderr
+        command = [self.loader, "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f", *view_switch(view)]
+        # Wine's reg has been seen to fail once, saying nothing, while the
+        # prefix's server was busy; the write is idempotent, so it gets one
+        # more try, and a second failure names everything reg said.
+        for attempt in (1, 2):
+            result = subprocess.run(command, env=self.env, capture_output=True, timeout=60)
+            if result.returncode == 0:
+                return
+            if attempt == 1:
+                time.sleep(1.0)
+        raise AssertionError(f"reg add {key} /v {name}: exit code {result.returncode}, "
+                             f"stdout {result.stdout!r}, stderr {result.stderr!r}")
 
     def reg_delete(self, key, view=None):
         subprocess.run([self.loader, "reg", "delete", key, "/f", *view_switch(view)], env=self.env,
