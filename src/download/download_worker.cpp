@@ -10,63 +10,95 @@
 namespace tarnix {
 namespace {
 
-// One URLDownloadToFileW call, inside an apartment for the call alone.
-long DownloadInApartment(DownloadPlatform& platform, const DownloadJobRecord& job,
+// One transfer, inside an apartment for the call alone.
+long TransferInApartment(DownloadPlatform& platform, const std::wstring& url, TransferSink& sink,
                          TransferCounts* counts) {
   ComApartment com(platform);
-  return platform.DownloadToFile(job.url, job.path, counts);
+  return platform.Transfer(url, sink, counts);
 }
 
-// One attempt at the download, logged with its result, the bytes that
-// arrived and how long it took. True when it gave a whole file.
-bool DownloadOnce(const DownloadJobRecord& job, int attempt, DownloadPlatform& platform) {
+// The bar's position for `received` of `total` bytes (0: unknown).
+int BarPosition(std::uint64_t received, std::uint64_t total) {
+  if (total == 0) return 0;
+  // The moniker counts in 32 bits; a larger file is scaled down to fit.
+  while (total > 0xFFFFFFFFull) {
+    total >>= 1;
+    received >>= 1;
+  }
+  return ProgressPosition(static_cast<std::uint32_t>(received), static_cast<std::uint32_t>(total))
+      .value_or(0);
+}
+
+enum class AttemptVerdict { kWhole, kTryAgain, kFinal };
+
+std::wstring AttemptName(int attempt) {
+  return L"download attempt " + std::to_wstring(attempt) + L" of " +
+         std::to_wstring(kDownloadAttempts);
+}
+
+// One attempt at the download, logged as it starts (where from) and as it
+// ends (its result, the bytes that arrived, what is kept and how long it
+// took).
+AttemptVerdict DownloadOnce(const DownloadJobRecord& job, int attempt, DownloadPlatform& platform) {
   platform.DeleteCacheEntry(job.url);
+  ResumableTransfer transfer(job.url, job.path, platform);
+  const std::uint64_t from = transfer.Prepare();
+  platform.SetProgress(BarPosition(from, transfer.KnownTotal()));
+  if (transfer.AlreadyWhole()) {
+    LogLine(AttemptName(attempt) + L": the partial file is whole already; no request");
+    AttemptEnd end = transfer.Finish(kResultOk);
+    if (!end.flaw.empty()) LogLine(AttemptName(attempt) + L": " + end.flaw);
+    return end.whole ? AttemptVerdict::kWhole : AttemptVerdict::kTryAgain;
+  }
+  LogLine(AttemptName(attempt) + L": " + LogQuoted(job.url) + L" from byte " +
+          std::to_wstring(from));
   TransferCounts counts;
   const std::uint32_t started = platform.TickMs();
-  long result = DownloadInApartment(platform, job, &counts);
+  const long result = TransferInApartment(platform, job.url, transfer, &counts);
   const std::uint32_t duration = TicksBetween(started, platform.TickMs());
-  // A connection that breaks off can come back as success, with an empty
-  // file or one shorter than announced: that is a failed transfer, not a
-  // file to check (and maybe to reject for good). An empty file is one
-  // whether or not the server announced a size, and so is a file whose size
-  // cannot be read (none there after all).
-  // An error status that came as success (a proxy's or server's page) is a
-  // failed attempt too: its body is never the installer.
-  std::wstring flaw;
-  std::uint64_t size = 0;
-  if (result == kResultOk) {
-    if (counts.httpStatus >= 400) {
-      flaw = L", an HTTP error status";
-    } else if (!platform.QueryFileSize(job.path, &size)) {
-      flaw = L", the file's size cannot be read";
-    } else if (size == 0) {
-      flaw = L", the file is empty";
-    } else if (size < counts.announced) {
-      flaw = L", the file has " + std::to_wstring(size) + L" of " +
-             std::to_wstring(counts.announced) + L" bytes";
-    }
-  }
-  LogLine(L"download attempt " + std::to_wstring(attempt) + L" of " +
-          std::to_wstring(kDownloadAttempts) + L": result " +
-          LogHex(static_cast<std::uint32_t>(result)) + L", " + HttpStatusText(counts.httpStatus) +
-          L", " + std::to_wstring(counts.received) + L" bytes, " + std::to_wstring(duration) +
-          L" ms" + flaw);
-  return result == kResultOk && flaw.empty();
+  const AttemptEnd end = transfer.Finish(result);
+  const std::uint32_t status =
+      transfer.HttpStatus() != 0 ? transfer.HttpStatus() : counts.httpStatus;
+  std::wstring line = AttemptName(attempt) + L": result " +
+                      LogHex(static_cast<std::uint32_t>(result)) + L", " + HttpStatusText(status) +
+                      L", " + std::to_wstring(end.written) + L" bytes received, " +
+                      std::to_wstring(duration) + L" ms";
+  if (!end.flaw.empty()) line += L", " + end.flaw;
+  if (end.kept != 0) line += L"; " + std::to_wstring(end.kept) + L" bytes kept for a resume";
+  LogLine(line);
+  if (end.whole) return AttemptVerdict::kWhole;
+  return IsFinalHttpStatus(status) ? AttemptVerdict::kFinal : AttemptVerdict::kTryAgain;
 }
 
-// Downloads with retries; false (the partial file removed) when every attempt failed.
+// Downloads with retries; false when every attempt failed or the server's
+// answer was final.
 bool DownloadWithRetries(const DownloadJobRecord& job, DownloadPlatform& platform) {
   for (int attempt = 1;; ++attempt) {
-    if (DownloadOnce(job, attempt, platform)) return true;
-    platform.RemoveFile(job.path);
-    if (attempt == kDownloadAttempts) return false;
+    const AttemptVerdict verdict = DownloadOnce(job, attempt, platform);
+    if (verdict == AttemptVerdict::kWhole) return true;
+    if (verdict == AttemptVerdict::kFinal) {
+      LogLine(L"download failed: the server's answer is final; no further attempt");
+      return false;
+    }
+    if (attempt == kDownloadAttempts) {
+      LogLine(L"download failed after " + std::to_wstring(kDownloadAttempts) + L" attempts");
+      return false;
+    }
     const std::uint32_t pause = kDownloadRetryPausesMs[attempt - 1];
     LogLine(L"download: pause of " + std::to_wstring(pause) + L" ms before attempt " +
             std::to_wstring(attempt + 1));
     platform.Pause(pause);
-    platform.SetProgress(0);
   }
 }
+
+}  // namespace
+
+bool IsFinalHttpStatus(std::uint32_t status) {
+  if (status < 400 || status > 499) return false;
+  return status != 407 && status != 408 && status != 416 && status != 429;
+}
+
+namespace {
 
 const wchar_t* VerdictText(InstallerVerdict verdict) {
   switch (verdict) {
@@ -120,7 +152,6 @@ void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigne
     return;
   }
   if (!DownloadWithRetries(job, platform)) {
-    LogLine(L"download failed after " + std::to_wstring(kDownloadAttempts) + L" attempts");
     platform.ShowMessage(kDownloadFailedText);
     return;
   }

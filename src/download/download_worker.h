@@ -6,6 +6,7 @@
 #include <string>
 
 #include "download/installer_trust.h"
+#include "download/resumable_transfer.h"
 #include "platform/com.h"
 #include "platform/ui_text.h"
 
@@ -25,29 +26,34 @@ struct DownloadJobRecord {
 inline constexpr int kDownloadAttempts = 3;
 inline constexpr std::uint32_t kDownloadRetryPausesMs[kDownloadAttempts - 1] = {2000, 5000};
 
-// What the progress reports of one download said.
+// What the progress reports of one transfer said.
 struct TransferCounts {
-  std::uint32_t received = 0;   // the most that arrived
-  std::uint32_t announced = 0;  // the largest total the server announced; 0: none
-  std::uint32_t httpStatus = 0; // the last status a server or proxy answered with; 0: none
+  std::uint32_t received = 0;    // the most that arrived
+  std::uint32_t announced = 0;   // the largest total the server announced; 0: none
+  std::uint32_t httpStatus = 0;  // the last status a server or proxy answered with; 0: none
 };
 
+// Whether an HTTP status is the server's last word on the download, so that
+// trying again would only ask the same question: every 4xx but 407 (a proxy
+// that wants credentials the user may still give), 408 (the server timed
+// out), 416 (a range that no longer fits; the next attempt asks for the whole
+// file) and 429 (too many requests: later may work).
+bool IsFinalHttpStatus(std::uint32_t status);
+
 // The download thread joins a COM apartment through the ComLibrary side for
-// each download call: the URL moniker is a COM binding.
-class DownloadPlatform : public ComLibrary {
+// each transfer: the URL moniker is a COM binding. The file calls of the
+// partial download are the TransferFiles side.
+class DownloadPlatform : public ComLibrary, public TransferFiles {
  public:
-  // URLDownloadToFileW of `url` into `path` with the progress callback; its
-  // result. *counts: what the callback's progress reports said.
-  virtual long DownloadToFile(const std::wstring& url, const std::wstring& path,
-                              TransferCounts* counts) = 0;
+  // One transfer of `url` through the URL moniker, its request headers,
+  // response and body going through `sink`; the binding's result (S_OK when
+  // the whole body arrived). *counts: what the callback's progress reports said.
+  virtual long Transfer(const std::wstring& url, TransferSink& sink, TransferCounts* counts) = 0;
   // DeleteUrlCacheEntryW, so that the system's URL cache cannot answer for
   // the server; a failure (no entry) is ignored.
   virtual void DeleteCacheEntry(const std::wstring& url) = 0;
   // PBM_SETPOS on the dialog's bar.
   virtual void SetProgress(int position) = 0;
-  // Sleep. The dialog stays responsive: its own thread handles a close,
-  // which ends the process, this thread included.
-  virtual void Pause(std::uint32_t milliseconds) = 0;
   // GetTickCount.
   virtual std::uint32_t TickMs() = 0;
   // GetFileAttributesExW's size of the file at `path`. False when it cannot be read.
@@ -68,19 +74,19 @@ class DownloadPlatform : public ComLibrary {
 // download goes on as below; the shipped file is never written, moved or
 // deleted.
 //
-// Downloads the job's file, inside a COM apartment for each download call
-// only (the pauses, the check and the hand-over run outside; the thread has
-// left before the installer run joins one to start the installer, as COM
-// asks the first thread of an apartment to leave last). Only a download that
-// returns exactly S_OK and yields a program signed by `expectedSigner` (any program when that is
-// empty) releases the installer run, which receives the file still open.
-// A download that fails (or "succeeds" with an empty file, fewer bytes than
-// the server announced, as a broken connection can end, or an HTTP error
-// status, whose body is a page and not the installer) is tried again (kDownloadAttempts, with the bar back
-// at 0 and the partial file removed each time; never from the URL cache);
-// one that completes but fails the check is not, as the same bytes would
-// come again. The failure shows "下载失败！" once, and the file is deleted,
-// so that nobody opens it later.
+// Downloads the job's file, inside a COM apartment for each transfer only
+// (the pauses, the check and the hand-over run outside; the thread has left
+// before the installer run joins one to start the installer, as COM asks the
+// first thread of an apartment to leave last). The bytes go into a partial
+// file beside the job's path (ResumableTransfer), and an attempt after a cut
+// transfer, in this launch or a later one, asks only for the rest. A failed
+// attempt (a broken connection, a stall, a 5xx, an empty or short file) is
+// tried again, kDownloadAttempts in all, never from the URL cache; a final
+// HTTP status (IsFinalHttpStatus) ends the download at once. Only a whole
+// file that yields a program signed by `expectedSigner` (any program when
+// that is empty) releases the installer run, which receives the file still
+// open; one that fails the check is deleted and not tried again, as the same
+// bytes would come again. A failed download shows "下载失败！" once.
 void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigner,
                  DownloadPlatform& platform, InstallerTrust& trust);
 

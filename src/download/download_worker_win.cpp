@@ -32,7 +32,8 @@ static_assert(sizeof(HWND) == sizeof(std::uintptr_t));
 // carry; empty when this build runs unsigned installers.
 constexpr wchar_t kExpectedInstallerSigner[] = L"" TARNIX_INSTALLER_SIGNER;
 
-using UrlDownloadToFileFn = decltype(&::URLDownloadToFileW);
+using CreateUrlMonikerFn = decltype(&::CreateURLMoniker);
+using CreateAsyncBindCtxFn = decltype(&::CreateAsyncBindCtx);
 using DeleteUrlCacheEntryFn = decltype(&::DeleteUrlCacheEntryW);
 
 class Win32ModulePath final : public ModulePathSource {
@@ -41,6 +42,9 @@ class Win32ModulePath final : public ModulePathSource {
     return ::GetModuleFileNameW(nullptr, buffer, size);
   }
 };
+
+// The body is read from the binding's stream in pieces of this size.
+constexpr std::size_t kBodyReadChunk = 64 * 1024;
 
 class ProgressBarSink final : public ProgressSink {
  public:
@@ -60,24 +64,97 @@ struct BindCallbacks {
   StallGuard guard;
 };
 
+// The partial file, open for writing at its end; closed with the object.
+class Win32DataWriter final : public DataWriter {
+ public:
+  explicit Win32DataWriter(UniqueFile file) : file_(std::move(file)) {}
+  bool Write(const std::uint8_t* bytes, std::size_t size) override {
+    // WriteFile may write less than asked (a full disk): the rest is written
+    // again until all is written or it writes nothing.
+    while (size > 0) {
+      const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+      DWORD written = 0;
+      if (!::WriteFile(file_.Get(), bytes, chunk, &written, nullptr) || written == 0) return false;
+      bytes += written;
+      size -= written;
+    }
+    return true;
+  }
+  bool Flush() override { return ::FlushFileBuffers(file_.Get()) != FALSE; }
+
+ private:
+  UniqueFile file_;
+};
+
+std::uint64_t Join(DWORD high, DWORD low) { return (static_cast<std::uint64_t>(high) << 32) | low; }
+
+// The binding's calls come to this thread through its apartment's messages:
+// they are handled until the binding has stopped. A WM_QUIT (never posted to
+// this thread by the launcher) is put back for whoever loops next, and the
+// binding is aborted.
+void HandleMessagesUntilStopped(CBindCBHttpCallback& callback) {
+  MSG message;
+  while (!callback.Stopped()) {
+    const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
+    if (got == 0) ::PostQuitMessage(static_cast<int>(message.wParam));
+    if (got <= 0) {
+      callback.AbortBinding();
+      return;
+    }
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+}
+
+// One asynchronous binding of `url` to a stream whose body the callback
+// pulls: the binding's result, once it has stopped.
+HRESULT BindAndWait(HMODULE urlmon, const std::wstring& url, StallGuard& guard,
+                    CBindCBHttpCallback& callback) {
+  auto createMoniker = LookUpExport<CreateUrlMonikerFn>(urlmon, "CreateURLMoniker");
+  auto createContext = LookUpExport<CreateAsyncBindCtxFn>(urlmon, "CreateAsyncBindCtx");
+  if (createMoniker == nullptr || createContext == nullptr) return E_FAIL;
+  IMoniker* moniker = nullptr;
+  HRESULT result = createMoniker(nullptr, url.c_str(), &moniker);
+  if (FAILED(result) || moniker == nullptr) return FAILED(result) ? result : E_FAIL;
+  IBindCtx* context = nullptr;
+  result = createContext(0, &guard, nullptr, &context);
+  if (SUCCEEDED(result) && context != nullptr) {
+    guard.Start();
+    void* stream = nullptr;
+    result = moniker->BindToStorage(context, nullptr, __uuidof(IStream), &stream);
+    if (stream != nullptr) static_cast<IStream*>(stream)->Release();
+    if (result == MK_S_ASYNCHRONOUS || (result == S_OK && !callback.Stopped())) {
+      HandleMessagesUntilStopped(callback);
+      result = callback.Stopped() ? callback.StopResult() : E_ABORT;
+    } else if (SUCCEEDED(result)) {
+      result = callback.StopResult();
+    }
+    guard.Stop();
+    context->Release();
+  } else if (SUCCEEDED(result)) {
+    result = E_FAIL;
+  }
+  moniker->Release();
+  return result;
+}
+
 class Win32DownloadPlatform final : public DownloadPlatform {
  public:
-  long DownloadToFile(const std::wstring& url, const std::wstring& path,
-                      TransferCounts* counts) override {
+  long Transfer(const std::wstring& url, TransferSink& sink, TransferCounts* counts) override {
     // urlmon is not always taken from the system folder, so it is loaded from
     // there by hand; a system without it fails the download.
     UniqueModule urlmon = LoadSystemLibrary(L"urlmon.dll");
-    auto download = LookUpExport<UrlDownloadToFileFn>(urlmon.Get(), "URLDownloadToFileW");
-    if (download == nullptr) return E_FAIL;
+    if (!urlmon.IsValid()) return E_FAIL;
     // This thread's reference is the first one; urlmon holds the guard,
     // which passes every call through.
     auto* callbacks = new BindCallbacks;
-    StallGuard& guard = callbacks->guard;
-    guard.Start();
-    HRESULT result = download(nullptr, url.c_str(), path.c_str(), 0, &guard);
-    guard.Stop();
+    callbacks->callback.SetSink(&sink);
+    HRESULT result = BindAndWait(urlmon.Get(), url, callbacks->guard, callbacks->callback);
     *counts = callbacks->callback.Counts();
-    guard.Release();
+    // A reference that urlmon keeps past this point must not reach the
+    // attempt, which ends with this call.
+    callbacks->callback.SetSink(nullptr);
+    callbacks->guard.Release();
     // Worker threads of urlmon may outlive the call; the library stays loaded.
     static_cast<void>(urlmon.Release());
     return result;
@@ -87,12 +164,83 @@ class Win32DownloadPlatform final : public DownloadPlatform {
   void Pause(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
   std::uint32_t TickMs() override { return ::GetTickCount(); }
   bool QueryFileSize(const std::wstring& path, std::uint64_t* size) override {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
-    *size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    return true;
+    std::uint64_t ignored = 0;
+    return QueryFile(path, size, &ignored);
   }
   void RemoveFile(const std::wstring& path) override { ::DeleteFileW(path.c_str()); }
+
+  // A folder of the name is no file.
+  bool QueryFile(const std::wstring& path, std::uint64_t* size,
+                 std::uint64_t* lastWriteTime) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+    *size = Join(data.nFileSizeHigh, data.nFileSizeLow);
+    *lastWriteTime = Join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
+    return true;
+  }
+  std::uint64_t CurrentFileTime() override {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    return Join(now.dwHighDateTime, now.dwLowDateTime);
+  }
+  bool ReadSmallFile(const std::wstring& path, std::size_t limit, std::string* bytes) override {
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size;
+    if (!file.IsValid() || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 ||
+        static_cast<std::uint64_t>(size.QuadPart) > limit)
+      return false;
+    std::string text(static_cast<std::size_t>(size.QuadPart), '\0');
+    std::size_t done = 0;
+    // ReadFile may return fewer bytes than asked; zero means the end.
+    while (done < text.size()) {
+      DWORD read = 0;
+      if (!::ReadFile(file.Get(), text.data() + done, static_cast<DWORD>(text.size() - done), &read,
+                      nullptr) ||
+          read == 0)
+        return false;
+      done += read;
+    }
+    *bytes = std::move(text);
+    return true;
+  }
+  bool WriteSmallFile(const std::wstring& path, std::string_view bytes) override {
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) return false;
+    Win32DataWriter writer(std::move(file));
+    return writer.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()) &&
+           writer.Flush();
+  }
+  bool DeleteFile(const std::wstring& path) override {
+    if (::DeleteFileW(path.c_str())) return true;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  bool MoveReplacing(const std::wstring& from, const std::wstring& to) override {
+    return ::MoveFileExW(from.c_str(), to.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  }
+  // Readers may look (a scanner), nobody else writes: the installation's
+  // lock keeps other launchers away, and a file of the name that someone
+  // else holds for writing fails the open.
+  std::unique_ptr<DataWriter> OpenForWriting(const std::wstring& path,
+                                             std::uint64_t offset) override {
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  offset == 0 ? CREATE_ALWAYS : OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) return nullptr;
+    if (offset != 0) {
+      LARGE_INTEGER size;
+      LARGE_INTEGER end = {};
+      if (!::GetFileSizeEx(file.Get(), &size) ||
+          static_cast<std::uint64_t>(size.QuadPart) != offset ||
+          !::SetFilePointerEx(file.Get(), end, nullptr, FILE_END))
+        return nullptr;
+    }
+    return std::make_unique<Win32DataWriter>(std::move(file));
+  }
   void SignalFinished(InstallerFile installer, const std::wstring& path) override {
     // The handle moves from this thread's trust adapter, which ends with the
     // thread, to the process-wide owner that the installer run closes.
@@ -168,26 +316,61 @@ STDMETHODIMP CBindCBHttpCallback::QueryService(REFGUID service, REFIID riid, voi
 }
 STDMETHODIMP_(ULONG) CBindCBHttpCallback::AddRef() { return references_.AddRef(); }
 STDMETHODIMP_(ULONG) CBindCBHttpCallback::Release() { return references_.Release(); }
-STDMETHODIMP CBindCBHttpCallback::OnStartBinding(DWORD, IBinding*) { return E_NOTIMPL; }
+STDMETHODIMP CBindCBHttpCallback::OnStartBinding(DWORD, IBinding* binding) {
+  if (binding != nullptr && binding_ == nullptr) {
+    binding_ = binding;
+    binding_->AddRef();
+  }
+  return S_OK;
+}
+
+void CBindCBHttpCallback::AbortBinding() {
+  if (binding_ != nullptr) binding_->Abort();
+}
 STDMETHODIMP CBindCBHttpCallback::GetPriority(LONG*) { return E_NOTIMPL; }
 STDMETHODIMP CBindCBHttpCallback::OnLowResource(DWORD) { return E_NOTIMPL; }
 
+// The bar shows the whole file: after a resume the bytes already there count.
 STDMETHODIMP CBindCBHttpCallback::OnProgress(ULONG ulProgress, ULONG ulProgressMax, ULONG,
                                              LPCWSTR) {
   if (ulProgress > counts_.received) counts_.received = ulProgress;
   if (ulProgressMax > counts_.announced) counts_.announced = ulProgressMax;
+  std::uint64_t received = ulProgress;
+  std::uint64_t total = ulProgressMax;
+  if (sink_ != nullptr) {
+    const TransferSink::FileProgress file = sink_->Progress(ulProgress, ulProgressMax);
+    received = file.received;
+    total = file.total;
+  }
+  while (total > 0xFFFFFFFFull) {
+    total >>= 1;
+    received >>= 1;
+  }
   ProgressBarSink bar;
-  return ReportProgress(bar, ulProgress, ulProgressMax);
+  return ReportProgress(bar, static_cast<std::uint32_t>(received),
+                        static_cast<std::uint32_t>(total));
 }
 
-STDMETHODIMP CBindCBHttpCallback::OnStopBinding(HRESULT, LPCWSTR) { return E_NOTIMPL; }
+STDMETHODIMP CBindCBHttpCallback::OnStopBinding(HRESULT result, LPCWSTR) {
+  stopped_ = true;
+  stopResult_ = result;
+  if (binding_ != nullptr) {
+    binding_->Release();
+    binding_ = nullptr;
+  }
+  return S_OK;
+}
 // Every attempt asks the server: the URL cache could hand back a captive
-// portal's page or an older installer again and again. Neither
+// portal's page or an older installer again and again. The binding is
+// asynchronous and the body is pulled from its stream by OnDataAvailable, so
+// that every byte reaches the partial file as it arrives (a binding to a
+// file would keep it in a cache file until the end). Neither
 // BINDF_SILENTOPERATION nor BINDF_NO_UI: the system's credentials prompt
 // must be allowed.
 STDMETHODIMP CBindCBHttpCallback::GetBindInfo(DWORD* flags, BINDINFO* info) {
   if (flags == nullptr || info == nullptr) return E_INVALIDARG;
-  *flags = BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE;
+  *flags = BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULLDATA | BINDF_GETNEWESTVERSION |
+           BINDF_NOWRITECACHE;
   // A plain GET with nothing extra: every field zero (BINDVERB_GET is 0),
   // within the size the caller gave.
   const ULONG size = info->cbSize;
@@ -195,25 +378,50 @@ STDMETHODIMP CBindCBHttpCallback::GetBindInfo(DWORD* flags, BINDINFO* info) {
   info->cbSize = size;
   return S_OK;
 }
-STDMETHODIMP CBindCBHttpCallback::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) {
-  return E_NOTIMPL;
+// Reads what the stream holds now (E_PENDING: wait for the next call;
+// S_FALSE: the end) and hands it to the attempt. A piece it cannot keep
+// aborts the binding.
+STDMETHODIMP CBindCBHttpCallback::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM* medium) {
+  if (medium == nullptr || medium->tymed != TYMED_ISTREAM || medium->pstm == nullptr) return S_OK;
+  if (buffer_.empty()) buffer_.resize(kBodyReadChunk);
+  for (;;) {
+    ULONG read = 0;
+    const HRESULT result =
+        medium->pstm->Read(buffer_.data(), static_cast<ULONG>(buffer_.size()), &read);
+    if (read > 0 && sink_ != nullptr && !sink_->Body(buffer_.data(), read)) {
+      AbortBinding();
+      return E_ABORT;
+    }
+    if (result != S_OK || read == 0) return S_OK;
+  }
 }
 STDMETHODIMP CBindCBHttpCallback::OnObjectAvailable(REFIID, IUnknown*) { return E_NOTIMPL; }
 
-// The request goes out as urlmon builds it.
+// The request goes out as urlmon builds it, with the attempt's own headers
+// (a range to resume) added in memory of COM's task allocator, which the
+// caller frees.
 STDMETHODIMP CBindCBHttpCallback::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
                                                        LPWSTR* additionalHeaders) {
-  if (additionalHeaders != nullptr) *additionalHeaders = nullptr;
+  if (additionalHeaders == nullptr) return E_INVALIDARG;
+  *additionalHeaders = nullptr;
+  const std::wstring headers = sink_ != nullptr ? sink_->RequestHeaders() : std::wstring();
+  if (headers.empty()) return S_OK;
+  const std::size_t bytes = (headers.size() + 1) * sizeof(wchar_t);
+  auto* copy = static_cast<wchar_t*>(::CoTaskMemAlloc(bytes));
+  if (copy == nullptr) return E_OUTOFMEMORY;
+  std::memcpy(copy, headers.c_str(), bytes);
+  *additionalHeaders = copy;
   return S_OK;
 }
 
 // Told once per response that the transfer goes on with (the last one
 // counts: after a credentials prompt, the answer to the repeated request).
-STDMETHODIMP CBindCBHttpCallback::OnResponse(DWORD status, LPCWSTR, LPCWSTR,
+STDMETHODIMP CBindCBHttpCallback::OnResponse(DWORD status, LPCWSTR responseHeaders, LPCWSTR,
                                              LPWSTR* additionalRequestHeaders) {
   counts_.httpStatus = status;
   if (additionalRequestHeaders != nullptr) *additionalRequestHeaders = nullptr;
-  return S_OK;
+  if (sink_ == nullptr) return S_OK;
+  return sink_->Response(status, responseHeaders != nullptr ? responseHeaders : L"");
 }
 
 // The prompt's owner is the dialog, a window of the main thread, which runs

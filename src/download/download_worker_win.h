@@ -5,6 +5,8 @@
 #include <urlmon.h>
 #include <windows.h>
 
+#include <vector>
+
 #include "download/download_worker.h"
 #include "platform/com.h"
 
@@ -27,13 +29,14 @@ unsigned DownloadThreadProc(void* parameter);
 void DeleteUrlCacheEntryOnSystem(const std::wstring& url);
 
 // The download's bind status callback. It moves the progress bar as the
-// download reports progress, asks for a fresh copy from the server in its
-// bind information, notes the HTTP status of the response (IHttpNegotiate,
-// adding no headers), gives the download dialog as the owner of the
-// system's prompts (IWindowForBindingUI: a proxy or server that asks for
-// credentials gets the system's prompt) and refuses every security problem
-// without a prompt (IHttpSecurity). The moniker finds these through
-// QueryInterface or IServiceProvider::QueryService.
+// download reports progress, asks for an asynchronous binding whose body it
+// pulls itself, fresh from the server, hands the attempt's request headers
+// (a range to resume), the response's status and headers and every piece of
+// the body to the attempt's TransferSink (IHttpNegotiate; OnDataAvailable),
+// notes when the binding has stopped and with what result, gives the download dialog as the owner
+// of the system's prompts (IWindowForBindingUI: a proxy or server that asks for credentials gets
+// the system's prompt) and refuses every security problem without a prompt (IHttpSecurity). The
+// moniker finds these through QueryInterface or IServiceProvider::QueryService.
 //
 // It lives on the heap for one download, together with the stall guard that
 // urlmon holds (BindCallbacks in download_worker_win.cpp), and counts the
@@ -65,6 +68,14 @@ class CBindCBHttpCallback final : public IBindStatusCallback,
   ~CBindCBHttpCallback() = default;
   CBindCBHttpCallback(const CBindCBHttpCallback&) = delete;
   CBindCBHttpCallback& operator=(const CBindCBHttpCallback&) = delete;
+
+  // The attempt that the request, the response and the body belong to.
+  void SetSink(TransferSink* sink) { sink_ = sink; }
+  // Whether OnStopBinding has come, and its result.
+  bool Stopped() const { return stopped_; }
+  HRESULT StopResult() const { return stopResult_; }
+  // Aborts the binding while it runs (a body that cannot be kept).
+  void AbortBinding();
 
   // Names the object that urlmon holds (the stall guard, which passes every
   // call through) as this object's IUnknown and IBindStatusCallback, so
@@ -111,6 +122,12 @@ class CBindCBHttpCallback final : public IBindStatusCallback,
   IBindStatusCallback* outer_ = this;
   PromptObserver* prompts_ = nullptr;
   TransferCounts counts_;
+  TransferSink* sink_ = nullptr;
+  // Held from OnStartBinding to OnStopBinding.
+  IBinding* binding_ = nullptr;
+  bool stopped_ = false;
+  HRESULT stopResult_ = E_FAIL;
+  std::vector<std::uint8_t> buffer_;
 };
 
 }  // namespace tarnix::win

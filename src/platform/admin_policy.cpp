@@ -98,14 +98,6 @@ bool IsAddressCharacter(wchar_t c) {
          c == L':' || c == L'.';
 }
 
-bool StartsWithIgnoringCase(std::wstring_view text, std::wstring_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (AsciiLower(text[i]) != prefix[i]) return false;
-  }
-  return true;
-}
-
 // "host", "host:port", "[address]" or "[address]:port".
 bool IsValidAuthority(std::wstring_view authority) {
   std::wstring_view rest = authority;

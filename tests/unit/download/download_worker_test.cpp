@@ -6,8 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "download/bind_answers.h"
+#include "download/progress.h"
 #include "fakes/fake_installer_trust.h"
 #include "fakes/fake_log.h"
+#include "fakes/fake_transfer_files.h"
 
 namespace tarnix {
 namespace {
@@ -16,20 +19,28 @@ using testing::FakeInstallerTrust;
 using testing::RecordedLog;
 
 const std::wstring kShippedPath = L"D:\\Offline\\TarnixSetup.exe";
+constexpr long kNotFound = static_cast<std::int32_t>(0x800C0005u);  // INET_E_RESOURCE_NOT_FOUND
+constexpr long kCut = static_cast<std::int32_t>(0x800C0007u);       // INET_E_DATA_NOT_AVAILABLE
 
-// Records every call in the log it shares with the trust fake, and keeps
-// the installer file it is handed. COM joins and leaves go to a log of their
-// own, with the number of shared-log entries before them.
-class FakeDownloadPlatform : public DownloadPlatform {
+// What the server (or the network) does with one request.
+struct Answer {
+  std::uint32_t status = 200;
+  std::wstring headers = L"Content-Length: 1000\r\nETag: \"v1\"\r\n";
+  std::size_t bodyBytes = 1000;  // of the file, from the first byte asked for
+  long result = 0;               // the binding's result
+};
+
+// Records every call in the log it shares with the trust fake, keeps the
+// installer file it is handed, and plays scripted answers into each
+// transfer's sink over an in-memory folder. COM joins and leaves go to a log
+// of their own, with the number of shared-log entries before them.
+class FakeDownloadPlatform : public testing::WithFakeFiles<DownloadPlatform> {
  public:
   explicit FakeDownloadPlatform(std::vector<std::wstring>& sharedLog) : log(sharedLog) {}
-  long result = 0;
   long comResult = kComOk;
-  // Results of the first attempts, in order; `result` answers the rest.
-  std::vector<long> results;
-  std::uint32_t bytes = 1000;
-  // What the progress reports said in the first attempts; {bytes, 1000} in the rest.
-  std::vector<TransferCounts> transfers;
+  // The answers to the first attempts, in order; `answer` answers the rest.
+  std::vector<Answer> answers;
+  Answer answer;
   std::uint32_t tick = 0;
   int attempts = 0;
   InstallerFile handedOver;
@@ -39,13 +50,20 @@ class FakeDownloadPlatform : public DownloadPlatform {
   std::vector<std::wstring>& log;
   std::vector<std::wstring> com;
 
-  long DownloadToFile(const std::wstring& url, const std::wstring& path,
-                      TransferCounts* counts) override {
-    log.push_back(L"download " + url + L" -> " + path);
+  long Transfer(const std::wstring& url, TransferSink& sink, TransferCounts* counts) override {
+    const std::wstring headers = sink.RequestHeaders();
+    log.push_back(L"transfer " + url + (headers.empty() ? L"" : L" with " + headers));
     tick += 250;  // every attempt takes a quarter of a second
     std::size_t index = static_cast<std::size_t>(attempts++);
-    *counts = index < transfers.size() ? transfers[index] : TransferCounts{bytes, 1000, 200};
-    return index < results.size() ? results[index] : result;
+    const Answer& a = index < answers.size() ? answers[index] : answer;
+    counts->httpStatus = a.status;
+    if (a.status != 0 && sink.Response(a.status, a.headers) != kResultOk) return kResultAbort;
+    const std::string body(a.bodyBytes, 'x');
+    if (!body.empty() &&
+        !sink.Body(reinterpret_cast<const std::uint8_t*>(body.data()), body.size()))
+      return kResultAbort;
+    counts->received = static_cast<std::uint32_t>(a.bodyBytes);
+    return a.result;
   }
   void DeleteCacheEntry(const std::wstring& url) override { log.push_back(L"uncache " + url); }
   void SetProgress(int position) override { log.push_back(L"bar " + std::to_wstring(position)); }
@@ -54,22 +72,18 @@ class FakeDownloadPlatform : public DownloadPlatform {
     tick += milliseconds;
   }
   std::uint32_t TickMs() override { return tick; }
-  // Sizes of the downloaded file after the first attempts (kUnreadable: the
-  // query fails); 1000 after the rest.
-  static constexpr std::uint64_t kUnreadable = ~std::uint64_t{0};
-  std::vector<std::uint64_t> sizes;
   bool QueryFileSize(const std::wstring& path, std::uint64_t* size) override {
     if (path == kShippedPath) {
       if (shippedPresent) *size = 5000;
       return shippedPresent;
     }
-    std::size_t index = static_cast<std::size_t>(attempts - 1);
-    std::uint64_t found = index < sizes.size() ? sizes[index] : 1000;
-    if (found == kUnreadable) return false;
-    *size = found;
-    return true;
+    std::uint64_t ignored = 0;
+    return files.QueryFile(path, size, &ignored);
   }
-  void RemoveFile(const std::wstring& path) override { log.push_back(L"remove " + path); }
+  void RemoveFile(const std::wstring& path) override {
+    log.push_back(L"remove " + path);
+    files.DeleteFile(path);
+  }
   void SignalFinished(InstallerFile installer, const std::wstring& path) override {
     log.push_back(L"signal");
     handedOver = std::move(installer);
@@ -93,111 +107,131 @@ struct Fixture {
 
 const DownloadJobRecord kJob{L"http://host/file", L"C:\\T\\TarnixSetup.exe", L""};
 const std::wstring kUncache = L"uncache http://host/file";
-const std::wstring kDownload = L"download http://host/file -> C:\\T\\TarnixSetup.exe";
+const std::wstring kDownload = L"transfer http://host/file";
 const std::wstring kOpen = L"open C:\\T\\TarnixSetup.exe";
 const std::wstring kVerify = L"verify C:\\T\\TarnixSetup.exe";
 const std::wstring kRemove = L"remove C:\\T\\TarnixSetup.exe";
 
+std::size_t CountOf(const std::vector<std::wstring>& log, const std::wstring& entry) {
+  return static_cast<std::size_t>(std::count(log.begin(), log.end(), entry));
+}
+
 TEST(RunDownload, ATrustedInstallerIsHandedOverStillOpenAndSignalledExactlyOnce) {
   Fixture f;
   RunDownload(kJob, L"Korvane", f.platform, f.trust);
-  EXPECT_EQ(f.log, (std::vector<std::wstring>{kUncache, kDownload, kOpen, L"read", L"read", L"read",
-                                              kVerify, L"signer", L"close state", L"signal"}));
+  EXPECT_EQ(f.log,
+            (std::vector<std::wstring>{kUncache, L"bar 0", kDownload, kOpen, L"read", L"read",
+                                       L"read", kVerify, L"signer", L"close state", L"signal"}));
   EXPECT_EQ(f.platform.handedOver.Get(), FakeInstallerTrust::kFile);
   EXPECT_EQ(f.platform.handedOverPath, kJob.path);
+  EXPECT_EQ(f.platform.files.files.size(), 1u);  // the installer alone: no partial file, no record
 }
 
-TEST(RunDownload, AnyResultButSOkIsTriedThreeTimesThenFailsOnceWithThePartialFileGone) {
-  // S_FALSE is a success code, but only S_OK counts; INET_E_RESOURCE_NOT_FOUND,
-  // and E_ABORT, which the stall guard's abort gives.
-  for (long result : {1L, static_cast<long>(0x800C0005u), static_cast<long>(0x80004004u)}) {
+TEST(RunDownload, AnAttemptIsLoggedAsItStartsAndAsItEnds) {
+  Fixture f;
+  RecordedLog lines;
+  RunDownload(kJob, L"Korvane", f.platform, f.trust);
+  EXPECT_EQ(lines.With(L"download attempt"),
+            (std::vector<std::wstring>{
+                L"download attempt 1 of 3: \"http://host/file\" from byte 0",
+                L"download attempt 1 of 3: result 0x00000000, HTTP status 200, 1000 bytes "
+                L"received, 250 ms"}));
+}
+
+TEST(RunDownload, FailedAttemptsAreTriedThreeTimesThenFailOnceWithNothingLeftBehind) {
+  // S_FALSE is a success code, but a body must arrive; INET_E_RESOURCE_NOT_FOUND
+  // without any response, and E_ABORT, which the stall guard's abort gives.
+  for (long result : {1L, kNotFound, kResultAbort}) {
     Fixture f;
     RecordedLog lines;
-    f.platform.result = result;
+    f.platform.answer = Answer{0, L"", 0, result};
     RunDownload(kJob, L"Korvane", f.platform, f.trust);
-    // Each attempt asks the server afresh and starts from an empty bar and no file.
-    EXPECT_EQ(f.log, (std::vector<std::wstring>{
-                         kUncache, kDownload, kRemove, L"pause 2000", L"bar 0",
-                         kUncache, kDownload, kRemove, L"pause 5000", L"bar 0",
-                         kUncache, kDownload, kRemove, L"message 下载失败！"}))
+    EXPECT_EQ(f.log,
+              (std::vector<std::wstring>{kUncache, L"bar 0", kDownload, L"pause 2000", kUncache,
+                                         L"bar 0", kDownload, L"pause 5000", kUncache, L"bar 0",
+                                         kDownload, L"message 下载失败！"}))
         << std::hex << result;
-    EXPECT_EQ(f.trust.Count(L"open C:\\T\\TarnixSetup.exe"), 0);
-    ASSERT_EQ(lines.With(L"download attempt").size(), 3u);
-    EXPECT_EQ(lines.With(L"download attempt")[2],
+    EXPECT_EQ(f.trust.Count(kOpen), 0);
+    EXPECT_TRUE(f.platform.files.files.empty());
+    ASSERT_EQ(lines.With(L"download attempt").size(), 6u);
+    EXPECT_EQ(lines.With(L"download attempt")[5],
               L"download attempt 3 of 3: result " + LogHex(static_cast<std::uint32_t>(result)) +
-                  L", HTTP status 200, 1000 bytes, 250 ms");
-    EXPECT_EQ(lines.With(L"pause"), (std::vector<std::wstring>{
-                                         L"download: pause of 2000 ms before attempt 2",
+                  L", no HTTP status, 0 bytes received, 250 ms, no HTTP response");
+    EXPECT_EQ(lines.With(L"pause"),
+              (std::vector<std::wstring>{L"download: pause of 2000 ms before attempt 2",
                                          L"download: pause of 5000 ms before attempt 3"}));
   }
 }
 
+// A 4xx is the server's last word, and the download ends at once; a 5xx, a
+// timed-out request, too many requests and a proxy that wants credentials
+// are tried again.
+TEST(RunDownload, AFinalStatusEndsTheDownloadAtOnceAndOtherErrorsAreTriedAgain) {
+  struct Case {
+    std::uint32_t status;
+    int attempts;
+  };
+  const Case cases[] = {{404, 1}, {403, 1}, {410, 1}, {401, 1}, {400, 1},
+                        {407, 3}, {408, 3}, {429, 3}, {500, 3}, {503, 3}};
+  for (const Case& c : cases) {
+    Fixture f;
+    RecordedLog lines;
+    // Wine hands an error's page over as success.
+    f.platform.answer = Answer{c.status, L"Content-Length: 180\r\n", 180, 0};
+    RunDownload(kJob, L"Korvane", f.platform, f.trust);
+    EXPECT_EQ(f.platform.attempts, c.attempts) << c.status;
+    EXPECT_EQ(CountOf(f.log, L"message 下载失败！"), 1u) << c.status;
+    EXPECT_EQ(f.trust.Count(kOpen), 0) << c.status;
+    EXPECT_FALSE(f.platform.files.Has(kJob.path)) << c.status;
+    EXPECT_EQ(lines.With(L"the server's answer is final").size(), c.attempts == 1 ? 1u : 0u)
+        << c.status;
+  }
+}
+
 TEST(RunDownload, ASuccessOnTheSecondOrThirdAttemptGoesOnToTheCheck) {
+  // The first failure came back as success with an empty body, as a reset
+  // can; the second (when there is one) with less than the announced total.
+  const Answer flawed[] = {Answer{200, L"Content-Length: 1000\r\n", 0, 0},
+                           Answer{200, L"Content-Length: 1000\r\n", 999, 0}};
   for (std::size_t failures : {1u, 2u}) {
     Fixture f;
-    // The first failure came back as success with an empty file, as a reset
-    // can; the second (when there is one) with less than the announced total.
-    f.platform.results.assign(failures, 0);
-    const std::uint64_t flawed[] = {0, 999};
-    f.platform.sizes.assign(flawed, flawed + failures);
+    RecordedLog lines;
+    f.platform.answers.assign(flawed, flawed + failures);
     RunDownload(kJob, L"Korvane", f.platform, f.trust);
     EXPECT_EQ(f.platform.attempts, static_cast<int>(failures) + 1);
     EXPECT_EQ(f.trust.Count(L"signal"), 1) << failures;
     EXPECT_TRUE(f.platform.handedOver.IsValid());
-    EXPECT_EQ(std::count(f.log.begin(), f.log.end(), L"message 下载失败！"), 0);
-    EXPECT_EQ(std::count(f.log.begin(), f.log.end(), L"bar 0"), static_cast<long>(failures));
-    // The file of the successful attempt stays; only failed attempts' files went.
-    EXPECT_EQ(std::count(f.log.begin(), f.log.end(), kRemove), static_cast<long>(failures));
+    EXPECT_EQ(CountOf(f.log, L"message 下载失败！"), 0u);
+    EXPECT_EQ(lines.With(L"download attempt 1 of 3: result")[0],
+              L"download attempt 1 of 3: result 0x00000000, HTTP status 200, 0 bytes received, "
+              L"250 ms, the file has 0 bytes of 1000 bytes");
   }
 }
 
-TEST(RunDownload, ASuccessThatLeftAFlawedFileIsAFailedAttemptLoggedWithWhatArrived) {
-  struct Case {
-    const char* name;
-    TransferCounts counts;  // of the first attempt
-    std::uint64_t size;     // of its file
-    const wchar_t* line;    // its log line
-  };
-  const Case cases[] = {
-      {"empty, no size announced", {0, 0}, 0,
-       L"download attempt 1 of 3: result 0x00000000, no HTTP status, 0 bytes, 250 ms, the file is "
-       L"empty"},
-      {"empty, a size announced", {0, 1000, 200}, 0,
-       L"download attempt 1 of 3: result 0x00000000, HTTP status 200, 0 bytes, 250 ms, the file is "
-       L"empty"},
-      {"short of the announced size", {999, 1000, 200}, 999,
-       L"download attempt 1 of 3: result 0x00000000, HTTP status 200, 999 bytes, 250 ms, the file "
-       L"has 999 of 1000 bytes"},
-      {"size unreadable", {1000, 0, 200}, FakeDownloadPlatform::kUnreadable,
-       L"download attempt 1 of 3: result 0x00000000, HTTP status 200, 1000 bytes, 250 ms, the "
-       L"file's size cannot be read"},
-      // Wine hands a proxy's 407 over as success with an empty file, and a
-      // 404's page as success with its bytes.
-      {"a proxy's 407 as success", {0, 0, 407}, 0,
-       L"download attempt 1 of 3: result 0x00000000, HTTP status 407, 0 bytes, 250 ms, an HTTP "
-       L"error status"},
-      {"a 404 page as success", {180, 180, 404}, 180,
-       L"download attempt 1 of 3: result 0x00000000, HTTP status 404, 180 bytes, 250 ms, an HTTP "
-       L"error status"},
-      {"a 503 page as success", {180, 180, 503}, 180,
-       L"download attempt 1 of 3: result 0x00000000, HTTP status 503, 180 bytes, 250 ms, an HTTP "
-       L"error status"},
-  };
-  for (const Case& c : cases) {
-    Fixture f;
-    RecordedLog lines;
-    f.platform.transfers = {c.counts, {1000, 0, 200}};  // the second: whole, no size announced
-    f.platform.sizes = {c.size};
-    RunDownload(kJob, L"Korvane", f.platform, f.trust);
-    EXPECT_EQ(f.platform.attempts, 2) << c.name;
-    EXPECT_EQ(f.trust.Count(L"signal"), 1) << c.name;
-    EXPECT_EQ(std::count(f.log.begin(), f.log.end(), kRemove), 1) << c.name;
-    EXPECT_EQ(lines.With(L"download attempt"),
-              (std::vector<std::wstring>{
-                  c.line,
-                  L"download attempt 2 of 3: result 0x00000000, HTTP status 200, 1000 bytes, 250 ms"}))
-        << c.name;
-  }
+// A cut transfer goes on from where it stopped in the next attempt, and the
+// bar starts there.
+TEST(RunDownload, TheAttemptAfterACutAsksForTheRestAndTheBarStartsWhereItStopped) {
+  Fixture f;
+  RecordedLog lines;
+  f.platform.answers = {
+      Answer{200, L"Content-Length: 1000\r\nETag: \"v1\"\r\n", 400, kCut},
+      Answer{206, L"Content-Range: bytes 400-999/1000\r\nContent-Length: 600\r\n", 600, 0}};
+  RunDownload(kJob, L"Korvane", f.platform, f.trust);
+  EXPECT_EQ(f.platform.attempts, 2);
+  EXPECT_EQ(CountOf(f.log, kDownload), 1u);
+  EXPECT_EQ(CountOf(f.log, kDownload + L" with Range: bytes=400-\r\nIf-Range: \"v1\"\r\n"), 1u);
+  EXPECT_EQ(CountOf(f.log, L"bar 40"), 1u);
+  EXPECT_EQ(f.platform.files.Bytes(kJob.path).size(), 1000u);
+  EXPECT_EQ(f.platform.handedOverPath, kJob.path);
+  EXPECT_EQ(lines.With(L"download attempt"),
+            (std::vector<std::wstring>{
+                L"download attempt 1 of 3: \"http://host/file\" from byte 0",
+                L"download attempt 1 of 3: result 0x800C0007, HTTP status 200, 400 bytes "
+                L"received, 250 ms, the file has 400 bytes of 1000 bytes; 400 bytes kept for a "
+                L"resume",
+                L"download attempt 2 of 3: \"http://host/file\" from byte 400",
+                L"download attempt 2 of 3: result 0x00000000, HTTP status 206, 600 bytes "
+                L"received, 250 ms"}));
 }
 
 TEST(RunDownload, AnInstallerThatFailsTheCheckIsClosedThenDeletedAndReportedAsAFailedDownload) {
@@ -222,6 +256,7 @@ TEST(RunDownload, AnInstallerThatFailsTheCheckIsClosedThenDeletedAndReportedAsAF
     EXPECT_EQ(f.platform.attempts, 1) << c.name;
     EXPECT_EQ(f.trust.Count(L"signal"), 0) << c.name;
     EXPECT_FALSE(f.platform.handedOver.IsValid()) << c.name;
+    EXPECT_FALSE(f.platform.files.Has(kJob.path)) << c.name;
     // Our own handle shares no deletion: it must be closed before the delete.
     std::vector<std::wstring> tail(f.log.end() - 2, f.log.end());
     EXPECT_EQ(tail, (std::vector<std::wstring>{kRemove, L"message 下载失败！"})) << c.name;
@@ -234,30 +269,26 @@ TEST(RunDownload, AnInstallerThatFailsTheCheckIsClosedThenDeletedAndReportedAsAF
   }
 }
 
-// Each download call, and nothing else, runs inside an apartment: the thread
+// Each transfer, and nothing else, runs inside an apartment: the thread
 // joins right before it, leaves right after it, and is outside for the
 // pauses, the check, the hand-over and the failure box.
 TEST(RunDownload, OnlyEachDownloadCallRunsInsideACOMApartmentAndAFailedJoinGoesOnWithout) {
   constexpr long kChangedMode = static_cast<std::int32_t>(0x80010106u);  // RPC_E_CHANGED_MODE
-  const long kNotFound = static_cast<long>(0x800C0005u);
   struct Case {
     long comResult;
     long downloadResult;
     bool joined;
   };
   const Case cases[] = {
-      {kComOk, 0, true},
-      {kComAlreadyInitialized, 0, true},
-      {kComOk, kNotFound, true},
-      {kChangedMode, 0, false},
-      {kComFailed, kNotFound, false},
+      {kComOk, 0, true},        {kComAlreadyInitialized, 0, true}, {kComOk, kNotFound, true},
+      {kChangedMode, 0, false}, {kComFailed, kNotFound, false},
   };
   for (const Case& c : cases) {
     Fixture f;
     f.platform.comResult = c.comResult;
-    f.platform.result = c.downloadResult;
+    if (c.downloadResult != 0) f.platform.answer = Answer{0, L"", 0, c.downloadResult};
     RunDownload(kJob, L"Korvane", f.platform, f.trust);
-    // A join right before each download line, and (when it joined) a leave
+    // A join right before each transfer line, and (when it joined) a leave
     // right after it, before anything else happens.
     std::vector<std::wstring> com;
     for (std::size_t i = 0; i < f.log.size(); ++i) {
@@ -287,18 +318,19 @@ TEST(RunDownload, AShippedInstallerThatPassesTheCheckIsHandedOverOpenWithoutADow
   RecordedLog lines;
   RunDownload(ShippedJob(), L"Korvane", f.platform, f.trust);
   // Checked exactly as a download; the bar goes to the end of the download's part.
-  EXPECT_EQ(f.log, (std::vector<std::wstring>{kOpenShipped, L"read", L"read", L"read",
-                                              kVerifyShipped, L"signer", L"close state",
-                                              L"bar 100", L"signal"}));
+  EXPECT_EQ(f.log,
+            (std::vector<std::wstring>{kOpenShipped, L"read", L"read", L"read", kVerifyShipped,
+                                       L"signer", L"close state", L"bar 100", L"signal"}));
   EXPECT_EQ(f.platform.attempts, 0);
   EXPECT_EQ(f.platform.handedOver.Get(), FakeInstallerTrust::kFile);
   EXPECT_EQ(f.platform.handedOverPath, kShippedPath);
-  EXPECT_EQ(lines.With(L"installer beside the launcher"),
-            (std::vector<std::wstring>{
-                L"installer beside the launcher: \"D:\\Offline\\TarnixSetup.exe\": 5000 bytes, "
-                L"checking",
-                L"installer beside the launcher: \"D:\\Offline\\TarnixSetup.exe\": used in place of "
-                L"a download"}));
+  EXPECT_EQ(
+      lines.With(L"installer beside the launcher"),
+      (std::vector<std::wstring>{
+          L"installer beside the launcher: \"D:\\Offline\\TarnixSetup.exe\": 5000 bytes, "
+          L"checking",
+          L"installer beside the launcher: \"D:\\Offline\\TarnixSetup.exe\": used in place of "
+          L"a download"}));
 }
 
 TEST(RunDownload, AShippedInstallerThatFailsTheCheckIsLeftAloneAndTheDownloadRunsAsBefore) {
@@ -314,13 +346,16 @@ TEST(RunDownload, AShippedInstallerThatFailsTheCheckIsLeftAloneAndTheDownloadRun
        false, false, L"\": none"},
       {"could not open (no access)",
        [](FakeInstallerTrust& t, FakeDownloadPlatform&) {
-         t.beforeOpen = [&t](const std::wstring& path) { t.openErrors = {path == kShippedPath ? 5u : 0u}; };
+         t.beforeOpen = [&t](const std::wstring& path) {
+           t.openErrors = {path == kShippedPath ? 5u : 0u};
+         };
        },
        true, false, L"\": could not open, downloading instead"},
       {"not a program",
        [](FakeInstallerTrust& t, FakeDownloadPlatform&) {
          t.beforeOpen = [&t](const std::wstring& path) {
-           t.bytes = path == kShippedPath ? std::vector<std::uint8_t>{'<', 'h'} : testing::SmallProgram();
+           t.bytes =
+               path == kShippedPath ? std::vector<std::uint8_t>{'<', 'h'} : testing::SmallProgram();
          };
        },
        true, true, L"\": not a program, downloading instead"},
@@ -351,8 +386,9 @@ TEST(RunDownload, AShippedInstallerThatFailsTheCheckIsLeftAloneAndTheDownloadRun
           << c.name;
     }
     ASSERT_FALSE(lines.With(L"installer beside the launcher").empty()) << c.name;
-    EXPECT_EQ(lines.With(L"installer beside the launcher").back(),
-              L"installer beside the launcher: \"D:\\Offline\\TarnixSetup.exe" + std::wstring(c.line))
+    EXPECT_EQ(
+        lines.With(L"installer beside the launcher").back(),
+        L"installer beside the launcher: \"D:\\Offline\\TarnixSetup.exe" + std::wstring(c.line))
         << c.name;
   }
 }
@@ -362,9 +398,9 @@ TEST(RunDownload, AFailedDownloadAfterAFailedShippedInstallerRemovesOnlyTheDownl
   f.trust.beforeOpen = [&f](const std::wstring& path) {
     f.trust.signer = path == kShippedPath ? L"Someone Else" : L"Korvane";
   };
-  f.platform.result = static_cast<long>(0x800C0005u);
+  f.platform.answer = Answer{0, L"", 0, kNotFound};
   RunDownload(ShippedJob(), L"Korvane", f.platform, f.trust);
-  EXPECT_EQ(f.trust.Count(kRemove), 3);
+  EXPECT_EQ(f.platform.attempts, 3);
   EXPECT_EQ(f.trust.Count(L"remove " + kShippedPath), 0);
   EXPECT_EQ(f.log.back(), L"message 下载失败！");
 }

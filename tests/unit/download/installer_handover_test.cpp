@@ -14,6 +14,7 @@
 #include "download/download_worker.h"
 #include "download/install_run.h"
 #include "fakes/fake_installer_trust.h"
+#include "fakes/fake_transfer_files.h"
 #include "platform/shell.h"
 
 namespace tarnix {
@@ -30,19 +31,22 @@ struct Process {
   std::wstring checkedPath;
 };
 
-class FakeDownloadPlatform : public DownloadPlatform {
+// A transfer gives a whole file, of no announced size.
+class FakeDownloadPlatform : public testing::WithFakeFiles<DownloadPlatform> {
  public:
   explicit FakeDownloadPlatform(Process& process) : process_(process) {}
-  long DownloadToFile(const std::wstring&, const std::wstring&, TransferCounts*) override {
+  long Transfer(const std::wstring&, TransferSink& sink, TransferCounts*) override {
     process_.log.push_back(L"download");
+    sink.Response(200, L"");
+    const std::uint8_t body[1000] = {};
+    sink.Body(body, sizeof(body));
     return 0;
   }
   void DeleteCacheEntry(const std::wstring&) override {}
   void SetProgress(int) override {}
   void Pause(std::uint32_t) override {}
   std::uint32_t TickMs() override { return 0; }
-  // A whole file (no size was announced); the one beside the launcher is
-  // there when the case ships one.
+  // The one beside the launcher is there when the case ships one.
   bool shipped = false;
   bool QueryFileSize(const std::wstring& path, std::uint64_t* size) override {
     *size = 1000;
@@ -54,7 +58,9 @@ class FakeDownloadPlatform : public DownloadPlatform {
     process_.checkedPath = path;
     process_.log.push_back(L"signal");
   }
-  void ShowMessage(UiText text) override { process_.log.push_back(UiTextIn(UiLanguage::kChinese, text)); }
+  void ShowMessage(UiText text) override {
+    process_.log.push_back(UiTextIn(UiLanguage::kChinese, text));
+  }
   long InitializeCom() override {
     process_.log.push_back(L"com init (download)");
     return kComOk;
@@ -98,7 +104,9 @@ class FakeInstallPlatform : public InstallPlatform, public FileQuery, public App
     return tarnix::StartProcess(shell_, parameters, file, wait);
   }
   void ReleaseInstaller() override { process_.checkedInstaller.Reset(); }
-  void ShowMessage(UiText text) override { process_.log.push_back(UiTextIn(UiLanguage::kChinese, text)); }
+  void ShowMessage(UiText text) override {
+    process_.log.push_back(UiTextIn(UiLanguage::kChinese, text));
+  }
   void InstallerStarting() override {}
   bool LaunchApp() override { return true; }
   void EnableDone() override {}
