@@ -762,6 +762,58 @@ def serve_cut(body, sent=64 * 1024):
     return route
 
 
+def serve_resumable(body, etag='"v1"', ranges=True, cut_after=None, sent=None, chunks=1, delay=0.0):
+    """A route that serves `body` as a file a download can resume: with the
+    ETag `etag` (None: none; a weak one is sent as given), and with `ranges`
+    a 206 of the rest for "Range: bytes=N-" whose If-Range names that ETag,
+    a 416 for a range past the end; any other request gets the whole file
+    with 200. With `cut_after` the answer breaks off (the connection shut)
+    after that many bytes of its body, its length announced whole. The body
+    goes in `chunks` pieces with `delay` seconds before each after the first.
+    `sent` (a list) gets the number of body bytes written for each request."""
+    def route(handler, server):
+        start = 0
+        asked = re.match(r"^bytes=(\d+)-$", handler.headers.get("Range", ""))
+        if ranges and asked and etag and handler.headers.get("If-Range") == etag:
+            start = int(asked.group(1))
+        if start >= len(body) and start:
+            handler.send_response(416)
+            handler.send_header("Content-Range", f"bytes */{len(body)}")
+            handler.send_header("Content-Length", "0")
+            handler.end_headers()
+            return
+        part = body[start:]
+        handler.send_response(206 if start else 200)
+        handler.send_header("Content-Type", "application/octet-stream")
+        handler.send_header("Content-Length", str(len(part)))
+        handler.send_header("Cache-Control", "no-store")
+        if start:
+            handler.send_header("Content-Range", f"bytes {start}-{len(body) - 1}/{len(body)}")
+        if ranges:
+            handler.send_header("Accept-Ranges", "bytes")
+        if etag:
+            handler.send_header("ETag", etag)
+        handler.end_headers()
+        limit = len(part) if cut_after is None else min(cut_after, len(part))
+        step = max(1, -(-limit // chunks))
+        written = 0
+        try:
+            for index, at in enumerate(range(0, limit, step)):
+                if index and delay:
+                    if server.stalled.wait(delay):
+                        break
+                handler.wfile.write(part[at:min(at + step, limit)])
+                handler.wfile.flush()
+                written = min(at + step, limit)
+        finally:
+            if sent is not None:
+                sent.append(written)
+        if limit < len(part):
+            handler.close_connection = True
+            handler.connection.shutdown(socket.SHUT_RDWR)
+    return route
+
+
 def serve_in_turn(*routes):
     """A route that answers the n-th request with routes[n] (the last one
     answers every request after it)."""

@@ -16,8 +16,8 @@ import urllib.parse
 import harness
 import signing
 from harness import (DOWNLOAD_PATH, PATHVAR_LINE, LauncherTestCase, build_setting, refused_proxy, send_body,
-                     serve_cut, serve_file, serve_html, serve_in_turn, serve_proxy_auth, serve_reset, serve_stall,
-                     serve_status, serving,
+                     serve_cut, serve_file, serve_html, serve_in_turn, serve_proxy_auth, serve_reset,
+                     serve_resumable, serve_stall, serve_status, serving,
                      texts, wait_until)
 
 DIALOG_TITLE = "TarnixDownload"
@@ -39,6 +39,11 @@ def download_requests(server):
     return [r for r in server.requests if r["path"].split("?")[0].endswith(DOWNLOAD_PATH)]
 
 
+def attempt_ends(lines):
+    """The log lines that end a download attempt (each also has one that starts it)."""
+    return [line for line in lines if line.startswith("download attempt") and ": result " in line]
+
+
 def buttons(window):
     return [child["id"] for child in window["children"] if child["class"].lower() == "button"]
 
@@ -57,8 +62,11 @@ class DownloadTest(LauncherTestCase):
         self.host_target = self.case_dir + "\\Tarnix\\TarnixHost.exe"
         self.temp_installer = os.path.join(self.wine.drive_c, "users", getpass.getuser(), "Temp",
                                            "TarnixSetup.exe")
-        if os.path.exists(self.temp_installer):
-            os.remove(self.temp_installer)
+        # The installer and what an earlier case's download left for a resume.
+        for leftover in (self.temp_installer, self.temp_installer + ".partial",
+                         self.temp_installer + ".partial.txt"):
+            if os.path.exists(leftover):
+                os.remove(leftover)
         # Wine's desktop process ends some time after its last window; bring it
         # up before the launcher starts, or its start-up eats the download.
         self.probe.windows()
@@ -291,13 +299,14 @@ class DownloadTest(LauncherTestCase):
             self.assertEqual(argv[0].replace("\\\\", "\\"), self.host_target)
 
     def test_a_failed_download_shows_one_message_and_the_dialog_stays(self):
-        # A failed transfer is tried three times; a page that arrived whole
-        # with status 200 is not. Each attempt's log line names the status the
-        # server or proxy answered with (Wine hands a 404's page, and a proxy's
-        # 407 as an empty file, over as success: the status fails them).
+        # A failed transfer is tried three times; a 404 is the server's last
+        # word, and a page that arrived whole with status 200 is not tried
+        # again either. Each attempt's log line names the status the server or
+        # proxy answered with (Wine hands a 404's page, and a proxy's 407 as
+        # an empty file, over as success: the status fails them).
         cases = {
-            "status 404": (serve_status(404), 3, "HTTP status 404"),
-            "status 404 with a page": (serve_html(404), 3, "HTTP status 404"),
+            "status 404": (serve_status(404), 1, "HTTP status 404"),
+            "status 404 with a page": (serve_html(404), 1, "HTTP status 404"),
             "a proxy that wants credentials (407)": (serve_proxy_auth(), 3, "HTTP status 407"),
             "HTML page with status 200": (serve_html(), 1, "HTTP status 200"),
             "refused connection": (None, None, "no HTTP status"),
@@ -315,7 +324,7 @@ class DownloadTest(LauncherTestCase):
                 if attempts is not None:
                     self.assertEqual(len(download_requests(server)), attempts, name)
                 lines = self.log_lines()
-                attempt_lines = [line for line in lines if line.startswith("download attempt")]
+                attempt_lines = attempt_ends(lines)
                 self.assertEqual(len(attempt_lines), attempts or 3, lines)
                 for line in attempt_lines:
                     self.assertRegex(line, r"^download attempt \d of 3: result 0x[0-9A-F]{8}, %s, " % status, name)
@@ -335,16 +344,16 @@ class DownloadTest(LauncherTestCase):
             self.assertIsNone(self.probe.find(MESSAGE_TITLE))
 
             lines = self.log_lines()
-            attempts = [line for line in lines if line.startswith("download attempt")]
+            attempts = attempt_ends(lines)
             self.assertEqual(len(attempts), 3, lines)
-            # A reset comes back as an error or, from Wine's stack at times, as
-            # success with an empty file; both are failed attempts, and no
-            # server answered them.
+            # A reset comes back as an error (or at times as a success without
+            # a response); either way a failed attempt that no server answered.
             for line in attempts[:2]:
-                self.assertRegex(line, r"^download attempt [12] of 3: result (0x8[0-9A-F]{7}, no HTTP status, \d+ "
-                                       r"bytes, \d+ ms|0x00000000, no HTTP status, 0 bytes, \d+ ms, the file is empty)$")
+                self.assertRegex(line, r"^download attempt [12] of 3: result 0x[0-9A-F]{8}, no HTTP status, 0 bytes "
+                                       r"received, \d+ ms, no HTTP response$")
             self.assertRegex(attempts[2],
-                             r"^download attempt 3 of 3: result 0x00000000, HTTP status 200, \d+ bytes, \d+ ms$")
+                             r"^download attempt 3 of 3: result 0x00000000, HTTP status 200, \d+ bytes received, "
+                             r"\d+ ms$")
             self.assertIn("download: pause of 2000 ms before attempt 2", lines)
             self.assertIn("download: pause of 5000 ms before attempt 3", lines)
             self.assertIn("installer check: trusted", lines)
@@ -365,9 +374,106 @@ class DownloadTest(LauncherTestCase):
             self.assertLess(control(dialog, PROGRESS_ID)["pos"], 100)
             self.assert_dialog_left_open_then_closed(launcher)
             lines = self.log_lines()
-            attempts = [line for line in lines if line.startswith("download attempt")]
-            self.assertEqual(len(attempts), 3, lines)
+            self.assertEqual(len(attempt_ends(lines)), 3, lines)
             self.assertIn("download failed after 3 attempts", lines)
+
+    def assert_installed_once_from(self, launcher, body):
+        """The launcher ended after one installer run, and that installer was
+        exactly `body`: a whole genuine file, never a splice of two."""
+        launcher.communicate(timeout=120)
+        self.assertEqual(launcher.returncode, 0)
+        self.assertEqual(len(self.installer_runs()), 1, "the installer runs once")
+        with open(self.temp_installer, "rb") as installed:
+            self.assertEqual(installed.read(), body)
+        self.assertFalse(os.path.exists(self.temp_installer + ".partial"))
+        self.assertFalse(os.path.exists(self.temp_installer + ".partial.txt"))
+
+    def test_a_transfer_cut_at_half_resumes_with_range_and_if_range_and_installs_once(self):
+        body = self.installer_body(size=1024 * 1024)
+        half = len(body) // 2
+        sent = []
+        with serving() as server:
+            server.routes[DOWNLOAD_PATH] = serve_in_turn(serve_resumable(body, cut_after=half, sent=sent),
+                                                         serve_resumable(body, sent=sent))
+            self.assert_installed_once_from(self.start_download(server.proxy), body)
+            requests = download_requests(server)
+            self.assertEqual(len(requests), 2, server.requests)
+            self.assertNotIn("Range", requests[0]["headers"])
+            self.assertEqual(requests[1]["headers"].get("Range"), f"bytes={half}-")
+            self.assertEqual(requests[1]["headers"].get("If-Range"), '"v1"')
+            self.assertLessEqual(sum(sent), 1.15 * len(body), sent)
+            lines = self.log_lines()
+            self.assertTrue(any(line.startswith("download attempt 2 of 3: \"http") and line.endswith(f" from byte {half}")
+                                for line in lines), lines)
+            self.assertRegex(attempt_ends(lines)[1], r"^download attempt 2 of 3: result 0x00000000, HTTP status 206, "
+                                                     rf"{len(body) - half} bytes received, ")
+
+    def test_after_a_cut_every_kind_of_server_ends_in_one_whole_genuine_installer(self):
+        # The bytes of the first answer are kept only where a later range can
+        # be checked against them; anything else starts over, never splices.
+        first = self.installer_body(size=512 * 1024)
+        other = signing.fake_installer(self.work, 600 * 1024, "expected")
+        half = len(first) // 2
+        cases = {
+            "a server without ranges": (serve_resumable(first, ranges=False, cut_after=half),
+                                        serve_resumable(first, ranges=False), first, True),
+            "the file changed between attempts": (serve_resumable(first, cut_after=half),
+                                                  serve_resumable(other, etag='"v2"'), other, True),
+            "a 416": (serve_resumable(first, cut_after=half), serve_status(416), first, True),
+            "a weak ETag": (serve_resumable(first, etag='W/"v1"', cut_after=half), serve_resumable(first),
+                            first, False),
+        }
+        for name, (cut, after, installed, ranged) in cases.items():
+            with self.subTest(name), serving() as server:
+                self.clear_log()
+                if os.path.exists(self.installer_log):
+                    os.remove(self.installer_log)
+                server.routes[DOWNLOAD_PATH] = serve_in_turn(cut, after, serve_resumable(installed))
+                self.assert_installed_once_from(self.start_download(server.proxy), installed)
+                requests = download_requests(server)
+                self.assertEqual("Range" in requests[1]["headers"], ranged, requests)
+                # A 416 drops the partial file; the next attempt asks for all.
+                self.assertEqual(len(requests), 3 if name == "a 416" else 2, requests)
+                if name == "a 416":
+                    self.assertNotIn("Range", requests[2]["headers"])
+                os.remove(self.temp_installer)
+
+    def test_a_launcher_killed_halfway_leaves_its_partial_file_for_the_next_one_to_resume(self):
+        body = self.installer_body(size=512 * 1024)
+        with serving() as server:
+            server.routes[DOWNLOAD_PATH] = serve_in_turn(serve_resumable(body, chunks=200, delay=0.1),
+                                                         serve_resumable(body))
+            killed = self.start_download(server.proxy)
+            # The attempt's start is in the log while it runs.
+            wait_until(lambda: any(line.startswith("download attempt 1 of 3: ") and line.endswith("from byte 0")
+                                   for line in self.log_lines()), timeout=30, what="the attempt's start line")
+            self.assertEqual(attempt_ends(self.log_lines()), [])
+            partial = self.temp_installer + ".partial"
+            wait_until(lambda: os.path.exists(partial) and os.path.getsize(partial) >= 64 * 1024, timeout=60,
+                       what="a part of the file")
+            killed.kill()
+            killed.communicate(timeout=30)
+            kept = os.path.getsize(partial)
+            self.assertLess(kept, len(body))
+            self.clear_log()
+            self.assert_installed_once_from(self.start_download(server.proxy), body)
+            resumed = download_requests(server)[1]["headers"]
+            self.assertEqual(resumed.get("Range"), f"bytes={kept}-", resumed)
+            self.assertIn(f"download: partial file of {kept} bytes of {len(body)} bytes kept, to be resumed",
+                          self.log_lines())
+
+    def test_a_partial_file_of_another_url_is_deleted_and_not_resumed(self):
+        body = self.installer_body()
+        with open(self.temp_installer + ".partial", "wb") as partial:
+            partial.write(body[:1000])
+        with open(self.temp_installer + ".partial.txt", "wb") as record:
+            record.write(b'tarnix-partial 1\r\nurl=http://mirror.example/TarnixSetup.exe\r\nvalidator="v1"\r\n'
+                         b"total=%d\r\n" % len(body))
+        with serving() as server:
+            server.routes[DOWNLOAD_PATH] = serve_resumable(body)
+            self.assert_installed_once_from(self.start_download(server.proxy), body)
+            self.assertNotIn("Range", download_requests(server)[0]["headers"])
+            self.assertIn("download: partial file of 1000 bytes deleted: it came from another URL", self.log_lines())
 
     def test_closing_the_dialog_while_it_waits_to_try_again_ends_the_process_at_once(self):
         with serving() as server:

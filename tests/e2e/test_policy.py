@@ -230,7 +230,7 @@ class PolicyTest(LauncherTestCase):
             # (Wine's WinINet tries each connection twice): the callback
             # refuses the security problem, which aborts the attempt.
             lines = self.log_lines()
-            attempts = [line for line in lines if line.startswith("download attempt")]
+            attempts = [line for line in lines if line.startswith("download attempt") and ": result " in line]
             self.assertEqual([line[:len("download attempt 1 of 3: result 0x80004004")] for line in attempts],
                              ["download attempt %d of 3: result 0x80004004" % n for n in (1, 2, 3)], attempts)
             refusals = [line for line in lines if re.fullmatch(r"download: security problem \d+ refused, no prompt", line)]
