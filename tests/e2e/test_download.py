@@ -408,35 +408,41 @@ class DownloadTest(LauncherTestCase):
             self.assertRegex(attempt_ends(lines)[1], r"^download attempt 2 of 3: result 0x00000000, HTTP status 206, "
                                                      rf"{len(body) - half} bytes received, ")
 
-    def test_after_a_cut_every_kind_of_server_ends_in_one_whole_genuine_installer(self):
-        # The bytes of the first answer are kept only where a later range can
-        # be checked against them; anything else starts over, never splices.
-        first = self.installer_body(size=512 * 1024)
+    def assert_a_cut_then(self, first, cut, after, installed, resumed, requests=2):
+        """A first answer `cut` that breaks off at half of `first`, then the
+        answer `after`, then the whole of `installed`: the launcher installs
+        exactly `installed`; the second request asks for a range only when
+        `resumed`. The bytes of a first answer are kept only where a later
+        range can be checked against them; anything else starts over, never
+        splices."""
+        with serving() as server:
+            server.routes[DOWNLOAD_PATH] = serve_in_turn(cut, after, serve_resumable(installed))
+            self.assert_installed_once_from(self.start_download(server.proxy), installed)
+            sent = download_requests(server)
+            self.assertEqual(len(sent), requests, sent)
+            self.assertEqual("Range" in sent[1]["headers"], resumed, sent)
+            self.assertNotIn("Range", sent[-1]["headers"] if requests == 3 else {}, sent)
+
+    def test_after_a_cut_a_server_without_ranges_sends_the_whole_installer_again(self):
+        body = self.installer_body(size=512 * 1024)
+        self.assert_a_cut_then(body, serve_resumable(body, ranges=False, cut_after=len(body) // 2),
+                               serve_resumable(body, ranges=False), body, resumed=True)
+
+    def test_after_a_cut_a_changed_file_is_taken_whole_and_never_spliced(self):
+        body = self.installer_body(size=512 * 1024)
         other = signing.fake_installer(self.work, 600 * 1024, "expected")
-        half = len(first) // 2
-        cases = {
-            "a server without ranges": (serve_resumable(first, ranges=False, cut_after=half),
-                                        serve_resumable(first, ranges=False), first, True),
-            "the file changed between attempts": (serve_resumable(first, cut_after=half),
-                                                  serve_resumable(other, etag='"v2"'), other, True),
-            "a 416": (serve_resumable(first, cut_after=half), serve_status(416), first, True),
-            "a weak ETag": (serve_resumable(first, etag='W/"v1"', cut_after=half), serve_resumable(first),
-                            first, False),
-        }
-        for name, (cut, after, installed, ranged) in cases.items():
-            with self.subTest(name), serving() as server:
-                self.clear_log()
-                if os.path.exists(self.installer_log):
-                    os.remove(self.installer_log)
-                server.routes[DOWNLOAD_PATH] = serve_in_turn(cut, after, serve_resumable(installed))
-                self.assert_installed_once_from(self.start_download(server.proxy), installed)
-                requests = download_requests(server)
-                self.assertEqual("Range" in requests[1]["headers"], ranged, requests)
-                # A 416 drops the partial file; the next attempt asks for all.
-                self.assertEqual(len(requests), 3 if name == "a 416" else 2, requests)
-                if name == "a 416":
-                    self.assertNotIn("Range", requests[2]["headers"])
-                os.remove(self.temp_installer)
+        self.assert_a_cut_then(body, serve_resumable(body, cut_after=len(body) // 2),
+                               serve_resumable(other, etag='"v2"'), other, resumed=True)
+
+    def test_after_a_cut_a_416_drops_the_partial_file_and_the_next_attempt_starts_over(self):
+        body = self.installer_body(size=512 * 1024)
+        self.assert_a_cut_then(body, serve_resumable(body, cut_after=len(body) // 2), serve_status(416), body,
+                               resumed=True, requests=3)
+
+    def test_after_a_cut_with_a_weak_etag_the_next_attempt_starts_over(self):
+        body = self.installer_body(size=512 * 1024)
+        self.assert_a_cut_then(body, serve_resumable(body, etag='W/"v1"', cut_after=len(body) // 2),
+                               serve_resumable(body), body, resumed=False)
 
     def test_a_launcher_killed_halfway_leaves_its_partial_file_for_the_next_one_to_resume(self):
         body = self.installer_body(size=512 * 1024)
