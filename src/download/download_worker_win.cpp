@@ -213,7 +213,7 @@ STDMETHODIMP CBindCBHttpCallback::OnResponse(DWORD status, LPCWSTR, LPCWSTR,
                                              LPWSTR* additionalRequestHeaders) {
   counts_.httpStatus = status;
   if (additionalRequestHeaders != nullptr) *additionalRequestHeaders = nullptr;
-  return S_OK;
+  return AnswerResponse(status);
 }
 
 // The prompt's owner is the dialog, a window of the main thread, which runs
@@ -231,7 +231,7 @@ STDMETHODIMP CBindCBHttpCallback::GetWindow(REFGUID, HWND* window) {
 }
 
 STDMETHODIMP CBindCBHttpCallback::OnSecurityProblem(DWORD problem) {
-  return RefuseSecurityProblem(problem);
+  return AnswerSecurityProblem(problem);
 }
 
 }  // namespace tarnix::win

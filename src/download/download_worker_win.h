@@ -32,8 +32,8 @@ void DeleteUrlCacheEntryOnSystem(const std::wstring& url);
 // adding no headers), gives the download dialog as the owner of the
 // system's prompts (IWindowForBindingUI: a proxy or server that asks for
 // credentials gets the system's prompt) and refuses every security problem
-// without a prompt (IHttpSecurity). The moniker finds these through
-// QueryInterface or IServiceProvider::QueryService.
+// but a redirect from http to https without a prompt (IHttpSecurity). The
+// moniker finds these through QueryInterface or IServiceProvider::QueryService.
 //
 // It lives on the heap for one download, together with the stall guard that
 // urlmon holds (BindCallbacks in download_worker_win.cpp), and counts the

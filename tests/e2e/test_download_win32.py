@@ -78,6 +78,9 @@ class DownloadWin32Test(LauncherTestCase):
         # problem is refused (E_ABORT); no headers are added; the status is kept.
         expected.append("window=0x00000001 hwnd=0 security=0x80004004 begin=0x00000000 headers=0 "
                         "response=0x00000000 status=407")
+        # A redirect to https goes on (RPC_E_RETRY), one to http is refused;
+        # a 404 ends the transfer (E_ABORT) and its status is kept.
+        expected.append("to-https=0x80010109 to-http=0x80004004 not-found=0x80004004 status=404")
         # Each answer carried a reference (released by the holder), so the
         # object ends with its creator's release and not before it.
         expected.append("references last=0 freed=1 early=0")

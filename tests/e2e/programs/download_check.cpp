@@ -13,7 +13,9 @@
 //       asked for IUnknown, gives the guard's IUnknown), then the answers of
 //       the callback's own methods outside a dialog:
 //       "window=0xR hwnd=0|1 security=0xR begin=0xR headers=0|1
-//        response=0xR status=S", and, once every answer is released, the
+//        response=0xR status=S", the answers to a redirect to https and to
+//       http and to a 404: "to-https=0xR to-http=0xR not-found=0xR status=S",
+//       and, once every answer is released, the
 //       creator's release: "references last=N freed=0|1 early=0|1" (last:
 //       Release's count; freed: the object's end was called; early: it was
 //       called before the creator's release)
@@ -158,6 +160,14 @@ int Interfaces() {
       static_cast<unsigned long>(securityResult), static_cast<unsigned long>(begin),
       headers != nullptr ? 1 : 0, static_cast<unsigned long>(response),
       static_cast<unsigned long>(callback.Counts().httpStatus));
+  HRESULT toHttps = security->OnSecurityProblem(ERROR_INTERNET_HTTP_TO_HTTPS_ON_REDIR);
+  HRESULT toHttp = security->OnSecurityProblem(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
+  more = reinterpret_cast<LPWSTR>(1);
+  HRESULT notFound = negotiate->OnResponse(404, L"HTTP/1.1 404 Not Found\r\n", nullptr, &more);
+  std::printf("to-https=0x%08lx to-http=0x%08lx not-found=0x%08lx status=%lu\n",
+              static_cast<unsigned long>(toHttps), static_cast<unsigned long>(toHttp),
+              static_cast<unsigned long>(notFound),
+              static_cast<unsigned long>(callback.Counts().httpStatus));
   // Every answer carried a reference and has given it back: only the
   // creator's is left, and its release ends the object.
   windows->Release();
