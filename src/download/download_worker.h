@@ -7,6 +7,7 @@
 
 #include "download/installer_trust.h"
 #include "platform/com.h"
+#include "platform/file_identity.h"
 #include "platform/ui_text.h"
 
 namespace tarnix {
@@ -18,6 +19,8 @@ struct DownloadJobRecord {
   // The installer shipped beside the launcher, tried before any download;
   // empty: none to look for.
   std::wstring shippedPath;
+  // The launcher's own file, never taken for the shipped installer.
+  std::wstring launcherPath;
 };
 
 // A failed download is tried again, up to kDownloadAttempts in all, after
@@ -33,8 +36,10 @@ struct TransferCounts {
 };
 
 // The download thread joins a COM apartment through the ComLibrary side for
-// each download call: the URL moniker is a COM binding.
-class DownloadPlatform : public ComLibrary {
+// each download call: the URL moniker is a COM binding. The file identities
+// tell the installer beside the launcher from the launcher's own file and the
+// download's.
+class DownloadPlatform : public ComLibrary, public FileIdentitySource {
  public:
   // URLDownloadToFileW of `url` into `path` with the progress callback; its
   // result. *counts: what the callback's progress reports said.

@@ -13,6 +13,7 @@
 #include "download/shipped_installer.h"
 #include "download/stall_guard_win.h"
 #include "platform/com_win.h"
+#include "platform/file_identity_win.h"
 #include "platform/message_box_win.h"
 #include "platform/thread_win.h"
 #include "platform/win_handles_win.h"
@@ -93,6 +94,9 @@ class Win32DownloadPlatform final : public DownloadPlatform {
     return true;
   }
   void RemoveFile(const std::wstring& path) override { ::DeleteFileW(path.c_str()); }
+  bool QueryFileIdentity(const std::wstring& path, FileIdentity* identity) override {
+    return QueryFileIdentityOnSystem(path, identity);
+  }
   void SignalFinished(InstallerFile installer, const std::wstring& path) override {
     // The handle moves from this thread's trust adapter, which ends with the
     // thread, to the process-wide owner that the installer run closes.
@@ -123,7 +127,8 @@ void StartDownload(CUseThreadDownloadDlg& dialog) {
   DownloadJob.url = dialog.m_strUrl;
   DownloadJob.path = dialog.m_strPath;
   Win32ModulePath module;
-  DownloadJob.shippedPath = ShippedInstallerPath(LauncherFilePath(module));
+  DownloadJob.launcherPath = LauncherFilePath(module);
+  DownloadJob.shippedPath = ShippedInstallerPath(DownloadJob.launcherPath);
   // Without the event the two threads cannot hand over; starting them would
   // only let the installer run before its download ended.
   if (!downloadFinished.IsValid()) {
