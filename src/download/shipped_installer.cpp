@@ -58,11 +58,15 @@ std::wstring NotAShippedInstaller(FileIdentitySource& files, const std::wstring&
                                   const std::wstring& launcherPath,
                                   const std::wstring& downloadPath) {
   const std::optional<FileIdentity> shipped = IdentityOf(files, shippedPath);
+  // Without the shipped file's identity the text decides: the others are not asked.
+  auto identityOf = [&](const std::wstring& path) {
+    return shipped ? IdentityOf(files, path) : std::nullopt;
+  };
   // The launcher first: in the temporary folder, a launcher saved under the
   // installer's name is both.
-  if (SameFile(shippedPath, shipped, launcherPath, IdentityOf(files, launcherPath)))
+  if (SameFile(shippedPath, shipped, launcherPath, identityOf(launcherPath)))
     return L" is the launcher itself";
-  if (SameFile(shippedPath, shipped, downloadPath, IdentityOf(files, downloadPath)))
+  if (SameFile(shippedPath, shipped, downloadPath, identityOf(downloadPath)))
     return L" is the download's own file (the launcher runs from the temporary folder)";
   return {};
 }
