@@ -122,8 +122,10 @@ InstallerFile CheckShippedInstaller(const DownloadJobRecord& job,
                                     InstallerTrust& trust) {
   const std::wstring prefix = L"installer beside the launcher: " + LogQuoted(job.shippedPath);
   if (job.shippedPath.empty()) return {};
-  if (SamePathText(job.shippedPath, job.path)) {
-    LogLine(prefix + L" is the download's own file (the launcher runs from the temporary folder)");
+  if (std::wstring reason =
+          NotAShippedInstaller(platform, job.shippedPath, job.launcherPath, job.path);
+      !reason.empty()) {
+    LogLine(prefix + reason);
     return {};
   }
   std::uint64_t size = 0;

@@ -8,6 +8,7 @@
 #include "download/installer_trust.h"
 #include "download/resumable_transfer.h"
 #include "platform/com.h"
+#include "platform/file_identity.h"
 #include "platform/ui_text.h"
 
 namespace tarnix {
@@ -19,6 +20,8 @@ struct DownloadJobRecord {
   // The installer shipped beside the launcher, tried before any download;
   // empty: none to look for.
   std::wstring shippedPath;
+  // The launcher's own file, never taken for the shipped installer.
+  std::wstring launcherPath;
 };
 
 // A failed download is tried again, up to kDownloadAttempts in all, after
@@ -42,8 +45,10 @@ bool IsFinalHttpStatus(std::uint32_t status);
 
 // The download thread joins a COM apartment through the ComLibrary side for
 // each transfer: the URL moniker is a COM binding. The file calls of the
-// partial download are the TransferFiles side.
-class DownloadPlatform : public ComLibrary, public TransferFiles {
+// partial download are the TransferFiles side; the file identities tell the
+// installer beside the launcher from the launcher's own file and the
+// download's.
+class DownloadPlatform : public ComLibrary, public TransferFiles, public FileIdentitySource {
  public:
   // One transfer of `url` through the URL moniker, its request headers,
   // response and body going through `sink`; the binding's result (S_OK when

@@ -13,6 +13,7 @@
 #include "download/shipped_installer.h"
 #include "download/stall_guard_win.h"
 #include "platform/com_win.h"
+#include "platform/file_identity_win.h"
 #include "platform/message_box_win.h"
 #include "platform/thread_win.h"
 #include "platform/win_handles_win.h"
@@ -241,6 +242,9 @@ class Win32DownloadPlatform final : public DownloadPlatform {
     }
     return std::make_unique<Win32DataWriter>(std::move(file));
   }
+  bool QueryFileIdentity(const std::wstring& path, FileIdentity* identity) override {
+    return QueryFileIdentityOnSystem(path, identity);
+  }
   void SignalFinished(InstallerFile installer, const std::wstring& path) override {
     // The handle moves from this thread's trust adapter, which ends with the
     // thread, to the process-wide owner that the installer run closes.
@@ -271,7 +275,8 @@ void StartDownload(CUseThreadDownloadDlg& dialog) {
   DownloadJob.url = dialog.m_strUrl;
   DownloadJob.path = dialog.m_strPath;
   Win32ModulePath module;
-  DownloadJob.shippedPath = ShippedInstallerPath(LauncherFilePath(module));
+  DownloadJob.launcherPath = LauncherFilePath(module);
+  DownloadJob.shippedPath = ShippedInstallerPath(DownloadJob.launcherPath);
   // Without the event the two threads cannot hand over; starting them would
   // only let the installer run before its download ended.
   if (!downloadFinished.IsValid()) {
@@ -420,7 +425,7 @@ STDMETHODIMP CBindCBHttpCallback::OnResponse(DWORD status, LPCWSTR responseHeade
                                              LPWSTR* additionalRequestHeaders) {
   counts_.httpStatus = status;
   if (additionalRequestHeaders != nullptr) *additionalRequestHeaders = nullptr;
-  if (sink_ == nullptr) return S_OK;
+  if (sink_ == nullptr) return AnswerResponse(status);
   return sink_->Response(status, responseHeaders != nullptr ? responseHeaders : L"");
 }
 
@@ -439,7 +444,7 @@ STDMETHODIMP CBindCBHttpCallback::GetWindow(REFGUID, HWND* window) {
 }
 
 STDMETHODIMP CBindCBHttpCallback::OnSecurityProblem(DWORD problem) {
-  return RefuseSecurityProblem(problem);
+  return AnswerSecurityProblem(problem);
 }
 
 }  // namespace tarnix::win

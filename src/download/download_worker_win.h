@@ -33,9 +33,11 @@ void DeleteUrlCacheEntryOnSystem(const std::wstring& url);
 // pulls itself, fresh from the server, hands the attempt's request headers
 // (a range to resume), the response's status and headers and every piece of
 // the body to the attempt's TransferSink (IHttpNegotiate; OnDataAvailable),
-// notes when the binding has stopped and with what result, gives the download dialog as the owner
-// of the system's prompts (IWindowForBindingUI: a proxy or server that asks for credentials gets
-// the system's prompt) and refuses every security problem without a prompt (IHttpSecurity). The
+// notes when the binding has stopped and with what result, gives the
+// download dialog as the owner of the system's prompts (IWindowForBindingUI:
+// a proxy or server that asks for credentials gets the system's prompt) and
+// refuses every security problem but a redirect from http to https without
+// a prompt (IHttpSecurity). The
 // moniker finds these through QueryInterface or IServiceProvider::QueryService.
 //
 // It lives on the heap for one download, together with the stall guard that

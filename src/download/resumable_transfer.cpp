@@ -81,11 +81,9 @@ long ResumableTransfer::Response(std::uint32_t status, std::wstring_view headers
   response_ = ParseResponseFacts(status, headers);
   const BodyUse use = DecideBodyUse(resume_ ? offset_ : 0, resume_ ? resume_->total : 0, response_);
   UseBody(use);
-  // A body of no use is not worth its transfer; but a 401 or 407 may be sent
-  // again with the credentials the system's prompt asks for.
-  const bool credentials = status == 401 || status == 407;
-  const bool useless = use_ == BodyUse::kStartOver || (status >= 400 && !credentials);
-  return useless ? kResultAbort : kResultOk;
+  // A range that does not fit is of no use; an error status is answered as
+  // the callback answers every one.
+  return use_ == BodyUse::kStartOver ? kResultAbort : AnswerResponse(status);
 }
 
 void ResumableTransfer::UseBody(BodyUse use) {

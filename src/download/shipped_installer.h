@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_identity.h"
+
 namespace tarnix {
 
 class ModulePathSource {
@@ -26,9 +28,20 @@ std::wstring LauncherFilePath(ModulePathSource& source);
 // no folder.
 std::wstring ShippedInstallerPath(const std::wstring& launcherPath);
 
-// True when both paths are the same text but for the case of ASCII letters:
-// the launcher in the temporary folder itself finds the download's own file
-// beside it, which is not a shipped installer.
+// True when both paths are the same text but for the case of ASCII letters.
 bool SamePathText(const std::wstring& a, const std::wstring& b);
+
+// Why the file at `shippedPath` is no installer shipped beside the launcher,
+// as the log says it after the path: " is the launcher itself" (a launcher
+// saved under the installer's name would run itself, and wait for itself),
+// or " is the download's own file (...)" (the launcher in the temporary
+// folder finds the download's file beside it); empty when it is neither.
+// Two paths name the same file when their identities (FileIdentitySource)
+// are equal, whatever their spelling; where either identity cannot be read
+// (no file there, no access, a file system that gives no file index), when
+// their texts are the same but for case (SamePathText).
+std::wstring NotAShippedInstaller(FileIdentitySource& files, const std::wstring& shippedPath,
+                                  const std::wstring& launcherPath,
+                                  const std::wstring& downloadPath);
 
 }  // namespace tarnix

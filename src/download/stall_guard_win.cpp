@@ -8,6 +8,11 @@
 namespace tarnix::win {
 namespace {
 
+// The data codes of the progress reports, which the portable watch mirrors.
+static_assert(kBindStatusBeginDownloadData == BINDSTATUS_BEGINDOWNLOADDATA);
+static_assert(kBindStatusDownloadingData == BINDSTATUS_DOWNLOADINGDATA);
+static_assert(kBindStatusEndDownloadData == BINDSTATUS_ENDDOWNLOADDATA);
+
 // A tick count, a manual-reset event that the watch's thread waits on, and
 // one that the download thread waits on for an abort under way.
 class Win32StallWatchPlatform final : public StallWatchPlatform {
@@ -108,7 +113,7 @@ STDMETHODIMP StallGuard::OnLowResource(DWORD reserved) { return inner_.OnLowReso
 
 STDMETHODIMP StallGuard::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
                                     LPCWSTR statusText) {
-  if (watch_) watch_->NoteData();
+  if (watch_) watch_->NoteProgress(statusCode, progress);
   return inner_.OnProgress(progress, progressMax, statusCode, statusText);
 }
 

@@ -15,11 +15,11 @@ namespace tarnix::win {
 // Passes every call through to `inner` unchanged, so urlmon sees exactly the
 // callback's answers (the callback names the guard as its IUnknown and
 // IBindStatusCallback), and on the side feeds a StallWatch: the binding, and
-// when data last arrived. The download then fails like any other once it
-// has received nothing for kStallLimitMs.
-// When the moniker asks for its window (a prompt comes), the watch counts
-// the silence from then, and not at all while the prompt stands (the dialog
-// disabled): the user may take longer than the limit (StallWatch::Hold).
+// the progress reports, of which only those of data count. The download then
+// fails like any other once it has received nothing for kStallLimitMs.
+// When the moniker asks for its window (a prompt may come), the watch does
+// not count the silence while the prompt stands (the dialog disabled): the
+// user may take longer than the limit (StallWatch::Hold).
 // Its AddRef and Release are the callback's: the two share one count.
 class StallGuard final : public IBindStatusCallback, private PromptObserver {
  public:

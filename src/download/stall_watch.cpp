@@ -28,10 +28,15 @@ void StallWatch::NoteData() {
   held_.store(false);
 }
 
-void StallWatch::Hold() {
-  lastData_.store(platform_->TickMs());
-  held_.store(true);
+void StallWatch::NoteProgress(std::uint32_t statusCode, std::uint32_t progress) {
+  if (!ReportsData(statusCode, progress, lastDataProgress_)) return;
+  lastDataProgress_ = progress;
+  NoteData();
 }
+
+// The silence is restarted by the watch thread alone, and only when it sees
+// the prompt standing.
+void StallWatch::Hold() { held_.store(true); }
 
 void StallWatch::Stop() {
   Phase before = phase_.exchange(Phase::Stopped);

@@ -2,6 +2,9 @@
 // The watch that fails a stalled download. The download thread notes when
 // data arrives; a thread of the watch's own checks now and then and aborts
 // the download's binding once nothing has arrived for the stall limit.
+// Only data counts: a progress report that tells a step of the request
+// (finding the server, connecting, a redirect) restarts nothing, so that a
+// request that keeps going round without a byte still ends.
 //
 // Nothing ever waits for the watch without a bound: an abort may need the
 // download thread (the binding belongs to it), so the binding's end stops
@@ -26,6 +29,25 @@ inline constexpr std::uint32_t kStallCheckMs = 1000;
 // How long the download thread waits, after the download call, for an abort
 // under way to return.
 inline constexpr std::uint32_t kStallAbortWaitMs = 5000;
+
+// The progress reports' status codes that tell of received data
+// (BINDSTATUS_BEGINDOWNLOADDATA, _DOWNLOADINGDATA, _ENDDOWNLOADDATA); their
+// progress is the count of bytes received. Every other code tells a step of
+// the request.
+inline constexpr std::uint32_t kBindStatusBeginDownloadData = 4;
+inline constexpr std::uint32_t kBindStatusDownloadingData = 5;
+inline constexpr std::uint32_t kBindStatusEndDownloadData = 6;
+
+// Whether a progress report (IBindStatusCallback::OnProgress) tells of new
+// data: a data code whose byte count moved since the last report that did
+// (`lastDataProgress`, 0 before the first). The count only grows, but it is
+// 32 bits wide and wraps past 4 GiB, so any move counts.
+constexpr bool ReportsData(std::uint32_t statusCode, std::uint32_t progress,
+                           std::uint32_t lastDataProgress) {
+  return (statusCode == kBindStatusBeginDownloadData || statusCode == kBindStatusDownloadingData ||
+          statusCode == kBindStatusEndDownloadData) &&
+         progress != lastDataProgress;
+}
 
 // The download's binding, as the watch stops it.
 class StallBinding {
@@ -74,12 +96,18 @@ class StallWatch {
   void SetBinding(std::unique_ptr<StallBinding> binding);
   // Download thread: data arrived. Ends a Hold.
   void NoteData();
+  // Download thread: a progress report. NoteData when it tells of new data
+  // (ReportsData); any other report changes nothing, neither the silence
+  // nor a Hold: urlmon delivers its reports through a standing prompt's own
+  // modal loop too.
+  void NoteProgress(std::uint32_t statusCode, std::uint32_t progress);
   // Download thread: the system is about to ask the user (a credentials
-  // prompt). The silence counts from now, and not at all while the prompt
-  // stands (PromptStands): the user may take longer than the limit. Once it
-  // has closed, the limit counts afresh from the last moment it was seen, so
-  // a repeated request that then stalls, or a prompt that never came, still
-  // fails the download.
+  // prompt). While the prompt stands (PromptStands), the silence does not
+  // count: the user may take longer than the limit. Once it has closed, the
+  // limit counts afresh from the last moment it was seen, so a repeated
+  // request that then stalls still fails the download. The request itself
+  // restarts nothing: after one that brought no prompt (or a loop of them)
+  // the silence still counts from the last data. Only data ends the hold.
   void Hold();
   // Download thread: ends the watch without waiting for it. Unless an abort
   // is under way, the binding is released here, on its own thread. Repeating
@@ -108,6 +136,8 @@ class StallWatch {
   std::atomic<bool> hasBinding_{false};
   std::atomic<std::uint32_t> lastData_;
   std::atomic<bool> held_{false};
+  // Download thread only: the byte count of the last report of data.
+  std::uint32_t lastDataProgress_ = 0;
   std::atomic<Phase> phase_{Phase::Watching};
   // Download thread only: its Stop met an abort under way, whose binding it
   // has not released yet.

@@ -259,6 +259,29 @@ class DownloadTest(LauncherTestCase):
         with open(shipped, "rb") as kept:
             self.assertEqual(kept.read(), foreign)
 
+    def test_a_launcher_saved_as_the_installer_does_not_run_itself_and_downloads(self):
+        """A launcher saved as TarnixSetup.exe finds its own file where the
+        installer beside it would be: it downloads instead of starting
+        itself elevated."""
+        folder = self.wine.unix_path(self.case_dir + "\\saved")
+        os.makedirs(folder)
+        copy = os.path.join(folder, "TarnixSetup.exe")
+        shutil.copy(harness.LAUNCHER, copy)
+        with serving() as server:
+            server.routes[DOWNLOAD_PATH] = serve_file(self.installer_body())
+            launcher = self.start_download(server.proxy, launcher=copy)
+            launcher.communicate(timeout=60)
+            self.assertEqual(launcher.returncode, 0)
+            self.assertEqual(len(download_requests(server)), 1, server.requests)
+        runs = self.installer_runs()
+        self.assertEqual(len(runs), 1, "the downloaded installer runs once")
+        self.assertRegex(runs[0].strip(), r'^"?[A-Z]:\\users\\.*\\Temp\\TarnixSetup\.exe"?$')
+        lines = self.log_lines()
+        saved_windows = self.case_dir + "\\saved\\TarnixSetup.exe"
+        self.assertIn('installer beside the launcher: "%s" is the launcher itself' % saved_windows, lines)
+        opened = [line for line in lines if line.startswith("installer check: opened")]
+        self.assertEqual(len(opened), 1, "only the download is checked: %s" % lines)
+
     def test_the_dialog_speaks_the_users_language_and_shows_its_texts_whole_at_96_and_144_dpi(self):
         # Wine reads the resolution from the user's LogPixels as each process
         # starts; the launcher and the probe are both aware of it.

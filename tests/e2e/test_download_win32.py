@@ -1,8 +1,9 @@
 """The download thread's Win32 pieces under Wine, through the launcher's own
 code in a helper program: what the progress callback asks of urlmon in its
-bind information, and the removal of the URL's cache entry before each
-attempt. (Wine's urlmon fetches from the server and writes the cache on every
-download whatever the flags ask, so their effect cannot be shown here.)"""
+bind information, the removal of the URL's cache entry before each attempt,
+and the query of a file's identity. (Wine's urlmon fetches from the server and
+writes the cache on every download whatever the flags ask, so their effect
+cannot be shown here.)"""
 
 import os
 import re
@@ -78,10 +79,24 @@ class DownloadWin32Test(LauncherTestCase):
         # problem is refused (E_ABORT); no headers are added; the status is kept.
         expected.append("window=0x00000001 hwnd=0 security=0x80004004 begin=0x00000000 headers=0 "
                         "response=0x00000000 status=407")
+        # A redirect to https goes on (RPC_E_RETRY), one to http is refused;
+        # a 404 ends the transfer (E_ABORT) and its status is kept.
+        expected.append("to-https=0x80010109 to-http=0x80004004 not-found=0x80004004 status=404")
         # Each answer carried a reference (released by the holder), so the
         # object ends with its creator's release and not before it.
         expected.append("references last=0 freed=1 early=0")
         self.assertEqual(lines, expected)
+
+    def test_a_files_identity_is_the_same_whatever_the_spelling_of_its_path(self):
+        """The launcher's identity query (attribute access, every share mode):
+        the short 8.3 path, a doubled backslash, a \\\\?\\ prefix and upper case
+        name the same file, another file does not, a missing one has none, and
+        neither a running program's file nor one held without sharing stops it."""
+        folder = self.case_dir + "\\Long folder name"
+        os.makedirs(self.wine.unix_path(folder))
+        self.assertEqual(self.check("identity", folder),
+                         ["short-differs=1 index=1 short=1 doubled=1 prefixed=1 case=1 other=0 missing=none "
+                          "running=read held=1"])
 
     def test_the_urls_cache_entry_is_removed_and_no_other(self):
         self.assertEqual(self.check("uncache", URL), ["before=present after=missing other=present"])

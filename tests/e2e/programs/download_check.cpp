@@ -13,13 +13,23 @@
 //       asked for IUnknown, gives the guard's IUnknown), then the answers of
 //       the callback's own methods outside a dialog:
 //       "window=0xR hwnd=0|1 security=0xR begin=0xR headers=0|1
-//        response=0xR status=S", and, once every answer is released, the
+//        response=0xR status=S", the answers to a redirect to https and to
+//       http and to a 404: "to-https=0xR to-http=0xR not-found=0xR status=S",
+//       and, once every answer is released, the
 //       creator's release: "references last=N freed=0|1 early=0|1" (last:
 //       Release's count; freed: the object's end was called; early: it was
 //       called before the creator's release)
 //   download_check uncache URL        makes a cache entry for URL and one for
 //       URL?other, runs the launcher's removal of URL and prints
 //       "before=... after=... other=..." (present, missing or errorN)
+//   download_check identity FOLDER    writes FOLDER\\TarnixSetup.exe and
+//       FOLDER\\other.exe and prints "short-differs=0|1 index=0|1" (the
+//       short path is another text; the file index is not 0), then for
+//       each other spelling of the file's path (its short path, a doubled
+//       backslash, a \\?\ prefix, upper case), the other file, a missing
+//       one and the file while another opener shares nothing with it,
+//       "NAME=1|0|none" (the same identity, another, none read) and
+//       "running=read|none" for this program's own file
 //
 // Exit code: 0 when the steps ran, 9 on wrong arguments, 1 when a step that
 // sets the test up failed.
@@ -34,10 +44,12 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <cwctype>
 #include <string>
 
 #include "download/download_worker_win.h"
 #include "download/stall_guard_win.h"
+#include "platform/file_identity_win.h"
 
 namespace {
 
@@ -158,6 +170,14 @@ int Interfaces() {
       static_cast<unsigned long>(securityResult), static_cast<unsigned long>(begin),
       headers != nullptr ? 1 : 0, static_cast<unsigned long>(response),
       static_cast<unsigned long>(callback.Counts().httpStatus));
+  HRESULT toHttps = security->OnSecurityProblem(ERROR_INTERNET_HTTP_TO_HTTPS_ON_REDIR);
+  HRESULT toHttp = security->OnSecurityProblem(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
+  more = reinterpret_cast<LPWSTR>(1);
+  HRESULT notFound = negotiate->OnResponse(404, L"HTTP/1.1 404 Not Found\r\n", nullptr, &more);
+  std::printf("to-https=0x%08lx to-http=0x%08lx not-found=0x%08lx status=%lu\n",
+              static_cast<unsigned long>(toHttps), static_cast<unsigned long>(toHttp),
+              static_cast<unsigned long>(notFound),
+              static_cast<unsigned long>(callback.Counts().httpStatus));
   // Every answer carried a reference and has given it back: only the
   // creator's is left, and its release ends the object.
   windows->Release();
@@ -205,6 +225,62 @@ int Uncache(const std::wstring& url) {
   return 0;
 }
 
+// "name=1" when `path` has the identity `base`, "name=0" when another,
+// "name=none" when none could be read.
+std::string IdentityField(const char* name, const std::wstring& path,
+                          const tarnix::FileIdentity& base) {
+  tarnix::FileIdentity identity;
+  if (!tarnix::win::QueryFileIdentityOnSystem(path, &identity)) return std::string(name) + "=none";
+  return std::string(name) + (identity == base ? "=1" : "=0");
+}
+
+bool WriteNewFile(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL wrote = WriteFile(file, "MZ", 2, &written, nullptr);
+  CloseHandle(file);
+  return wrote != FALSE;
+}
+
+int Identity(const std::wstring& folder) {
+  const std::wstring base = folder + L"\\TarnixSetup.exe";
+  if (!WriteNewFile(base) || !WriteNewFile(folder + L"\\other.exe")) return 1;
+  tarnix::FileIdentity identity;
+  if (!tarnix::win::QueryFileIdentityOnSystem(base, &identity)) return 1;
+  wchar_t shortPath[MAX_PATH] = {};
+  DWORD shortLength = GetShortPathNameW(base.c_str(), shortPath, MAX_PATH);
+  if (shortLength == 0 || shortLength >= MAX_PATH) return 1;
+  std::wstring upper = base;
+  for (wchar_t& c : upper) c = static_cast<wchar_t>(towupper(c));
+  wchar_t own[MAX_PATH] = {};
+  if (GetModuleFileNameW(nullptr, own, MAX_PATH) == 0) return 1;
+  tarnix::FileIdentity ownIdentity;
+  std::string fields[] = {
+      IdentityField("short", shortPath, identity),
+      IdentityField("doubled", folder + L"\\\\TarnixSetup.exe", identity),
+      IdentityField("prefixed", L"\\\\?\\" + base, identity),
+      IdentityField("case", upper, identity),
+      IdentityField("other", folder + L"\\other.exe", identity),
+      IdentityField("missing", folder + L"\\missing.exe", identity),
+      std::string("running=") +
+          (tarnix::win::QueryFileIdentityOnSystem(own, &ownIdentity) ? "read" : "none"),
+      "held=none",
+  };
+  // Held by another opener that shares nothing.
+  HANDLE held = CreateFileW(base.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (held == INVALID_HANDLE_VALUE) return 1;
+  fields[7] = IdentityField("held", base, identity);
+  CloseHandle(held);
+  std::printf("short-differs=%d index=%d", std::wstring(shortPath) != base ? 1 : 0,
+              identity.fileIndex != 0 ? 1 : 0);
+  for (const std::string& field : fields) std::printf(" %s", field.c_str());
+  std::printf("\n");
+  return 0;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -219,6 +295,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     code = Interfaces();
   } else if (mode == L"uncache" && argc == 3) {
     code = Uncache(argv[2]);
+  } else if (mode == L"identity" && argc == 3) {
+    code = Identity(argv[2]);
   }
   std::fflush(stdout);
   LocalFree(argv);

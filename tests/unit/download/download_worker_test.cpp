@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,14 @@ class FakeDownloadPlatform : public testing::WithFakeFiles<DownloadPlatform> {
     log.push_back(L"remove " + path);
     files.DeleteFile(path);
   }
+  // File identities by path; a path not here has none that can be read.
+  std::map<std::wstring, FileIdentity> identities;
+  bool QueryFileIdentity(const std::wstring& path, FileIdentity* identity) override {
+    auto found = identities.find(path);
+    if (found == identities.end()) return false;
+    *identity = found->second;
+    return true;
+  }
   void SignalFinished(InstallerFile installer, const std::wstring& path) override {
     log.push_back(L"signal");
     handedOver = std::move(installer);
@@ -105,7 +114,7 @@ struct Fixture {
   FakeDownloadPlatform platform{log};
 };
 
-const DownloadJobRecord kJob{L"http://host/file", L"C:\\T\\TarnixSetup.exe", L""};
+const DownloadJobRecord kJob{L"http://host/file", L"C:\\T\\TarnixSetup.exe", L"", L""};
 const std::wstring kUncache = L"uncache http://host/file";
 const std::wstring kDownload = L"transfer http://host/file";
 const std::wstring kOpen = L"open C:\\T\\TarnixSetup.exe";
@@ -307,6 +316,7 @@ TEST(RunDownload, OnlyEachDownloadCallRunsInsideACOMApartmentAndAFailedJoinGoesO
 DownloadJobRecord ShippedJob() {
   DownloadJobRecord job = kJob;
   job.shippedPath = kShippedPath;
+  job.launcherPath = L"D:\\Offline\\TarnixLauncher.exe";
   return job;
 }
 
@@ -405,17 +415,55 @@ TEST(RunDownload, AFailedDownloadAfterAFailedShippedInstallerRemovesOnlyTheDownl
   EXPECT_EQ(f.log.back(), L"message 下载失败！");
 }
 
-TEST(RunDownload, ALauncherInTheTemporaryFolderTakesTheFileThereForTheDownloadsOwn) {
-  // The same file by another spelling of its case.
-  Fixture f;
-  RecordedLog lines;
-  DownloadJobRecord job = kJob;
-  job.shippedPath = L"c:\\t\\tarnixsetup.EXE";
-  RunDownload(job, L"Korvane", f.platform, f.trust);
-  EXPECT_EQ(f.trust.Count(L"open " + job.shippedPath), 0);
-  EXPECT_EQ(f.platform.attempts, 1);
-  EXPECT_EQ(f.platform.handedOverPath, kJob.path);
-  EXPECT_EQ(lines.With(L"installer beside the launcher").size(), 1u);
+// The launcher never runs itself as the installer, nor takes the download's
+// own file for one shipped beside it: the file is not opened, the download
+// runs, and the log says what was found.
+TEST(RunDownload, TheLauncherItselfOrTheDownloadsOwnFileIsNoShippedInstaller) {
+  const FileIdentity same{0xC0FFEE, 77};
+  struct Case {
+    const char* name;
+    std::wstring launcherPath;
+    std::wstring shippedPath;
+    std::map<std::wstring, FileIdentity> identities;
+    const wchar_t* line;
+  } cases[] = {
+      {"the launcher saved as TarnixSetup.exe",
+       L"D:\\Offline\\TarnixSetup.exe",
+       L"D:\\Offline\\TarnixSetup.exe",
+       {},
+       L" is the launcher itself"},
+      {"the launcher so saved, started by its short path",
+       L"D:\\OFFLIN~1\\TARNIX~1.EXE",
+       L"D:\\OFFLIN~1\\TarnixSetup.exe",
+       {{L"D:\\OFFLIN~1\\TARNIX~1.EXE", same}, {L"D:\\OFFLIN~1\\TarnixSetup.exe", same}},
+       L" is the launcher itself"},
+      {"the launcher in the temporary folder, by another case",
+       L"c:\\t\\TarnixLauncher.exe",
+       L"c:\\t\\tarnixsetup.EXE",
+       {},
+       L" is the download's own file (the launcher runs from the temporary folder)"},
+      {"the launcher in the temporary folder, by its long path",
+       L"C:\\Temp Files\\TarnixLauncher.exe",
+       L"C:\\Temp Files\\TarnixSetup.exe",
+       {{L"C:\\Temp Files\\TarnixSetup.exe", same}, {kJob.path, same}},
+       L" is the download's own file (the launcher runs from the temporary folder)"},
+  };
+  for (const Case& c : cases) {
+    Fixture f;
+    RecordedLog lines;
+    DownloadJobRecord job = kJob;
+    job.launcherPath = c.launcherPath;
+    job.shippedPath = c.shippedPath;
+    f.platform.identities = c.identities;
+    RunDownload(job, L"Korvane", f.platform, f.trust);
+    EXPECT_EQ(f.trust.Count(L"open " + job.shippedPath), 0) << c.name;
+    EXPECT_EQ(f.platform.attempts, 1) << c.name;
+    EXPECT_EQ(f.platform.handedOverPath, kJob.path) << c.name;
+    EXPECT_EQ(lines.With(L"installer beside the launcher"),
+              std::vector<std::wstring>{L"installer beside the launcher: \"" + c.shippedPath +
+                                        L"\"" + c.line})
+        << c.name;
+  }
 }
 
 }  // namespace

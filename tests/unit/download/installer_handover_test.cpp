@@ -53,6 +53,8 @@ class FakeDownloadPlatform : public testing::WithFakeFiles<DownloadPlatform> {
     return shipped || path != kShippedPath;
   }
   void RemoveFile(const std::wstring&) override { process_.log.push_back(L"remove"); }
+  // No identities: the paths are compared as text.
+  bool QueryFileIdentity(const std::wstring&, FileIdentity*) override { return false; }
   void SignalFinished(InstallerFile installer, const std::wstring& path) override {
     process_.checkedInstaller = std::move(installer);
     process_.checkedPath = path;
@@ -125,8 +127,9 @@ TEST(InstallerHandOver, TheCheckedHandleIsHeldFromTheCheckUntilTheInstallerHasEn
     FakeInstallerTrust trust(process.log);
     FakeDownloadPlatform download(process);
     download.shipped = shipped;
-    RunDownload({L"http://host/file", L"C:\\T\\TarnixSetup.exe", kShippedPath}, L"Korvane",
-                download, trust);
+    RunDownload(
+        {L"http://host/file", L"C:\\T\\TarnixSetup.exe", kShippedPath, L"E:\\TarnixLauncher.exe"},
+        L"Korvane", download, trust);
 
     FakeInstallPlatform install(process);
     InstallStages stages;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <vector>
 
 namespace tarnix {
@@ -83,6 +84,114 @@ TEST(SamePathText, IgnoresTheCaseOfAsciiLettersOnly) {
   // '[' is 'Z' + 1 and '@' is 'A' - 1: no letters.
   EXPECT_FALSE(SamePathText(L"[", L"{"));
   EXPECT_FALSE(SamePathText(L"@", L"`"));
+}
+
+// Answers identities from a table of paths; every other path cannot be read.
+class FakeFileIdentities : public FileIdentitySource {
+ public:
+  std::map<std::wstring, FileIdentity> files;
+  bool QueryFileIdentity(const std::wstring& path, FileIdentity* identity) override {
+    auto found = files.find(path);
+    if (found == files.end()) return false;
+    *identity = found->second;
+    return true;
+  }
+};
+
+TEST(NotAShippedInstaller, ComparesFileIdentitiesAndTheTextWhereAnIdentityCannotBeRead) {
+  const std::wstring shipped = L"D:\\Offline\\TarnixSetup.exe";
+  const std::wstring launcher = L"D:\\Offline\\TarnixLauncher.exe";
+  const std::wstring temp = L"C:\\Users\\Ann\\AppData\\Local\\Temp\\TarnixSetup.exe";
+  const std::wstring launcherItself = L" is the launcher itself";
+  const std::wstring downloadsOwn =
+      L" is the download's own file (the launcher runs from the temporary folder)";
+  const FileIdentity a{0x1234, 42};
+  const FileIdentity b{0x1234, 43};
+  struct Case {
+    const char* name;
+    std::wstring shipped, launcher, download;
+    std::map<std::wstring, FileIdentity> files;
+    std::wstring reason;
+  } cases[] = {
+      {"an installer of its own",
+       shipped,
+       launcher,
+       temp,
+       {{shipped, a}, {launcher, b}, {temp, FileIdentity{0x5678, 42}}},
+       L""},
+      {"the launcher saved as the installer",
+       shipped,
+       shipped,
+       temp,
+       {{shipped, a}},
+       launcherItself},
+      // Saved as TarnixSetup.exe in "D:\\Offline kit" and started by its short path.
+      {"the launcher by its short 8.3 path",
+       L"D:\\OFFLIN~1\\TarnixSetup.exe",
+       L"D:\\OFFLIN~1\\TARNIX~1.EXE",
+       temp,
+       {{L"D:\\OFFLIN~1\\TarnixSetup.exe", a}, {L"D:\\OFFLIN~1\\TARNIX~1.EXE", a}},
+       launcherItself},
+      {"a launcher so saved in the temporary folder is the launcher first",
+       temp,
+       temp,
+       temp,
+       {{temp, a}},
+       launcherItself},
+      {"the download's file by the short form of TEMP",
+       L"C:\\Users\\Ann Lee\\AppData\\Local\\Temp\\TarnixSetup.exe",
+       L"C:\\Users\\Ann Lee\\AppData\\Local\\Temp\\TarnixLauncher.exe",
+       L"C:\\Users\\ANNLEE~1\\AppData\\Local\\Temp\\TarnixSetup.exe",
+       {{L"C:\\Users\\Ann Lee\\AppData\\Local\\Temp\\TarnixSetup.exe", b},
+        {L"C:\\Users\\Ann Lee\\AppData\\Local\\Temp\\TarnixLauncher.exe", a},
+        {L"C:\\Users\\ANNLEE~1\\AppData\\Local\\Temp\\TarnixSetup.exe", b}},
+       downloadsOwn},
+      {"the download's file by a TEMP with a trailing backslash",
+       L"C:\\Temp\\TarnixSetup.exe",
+       L"C:\\Temp\\TarnixLauncher.exe",
+       L"C:\\Temp\\\\TarnixSetup.exe",
+       {{L"C:\\Temp\\TarnixSetup.exe", b}, {L"C:\\Temp\\\\TarnixSetup.exe", b}},
+       downloadsOwn},
+      {"the download's file by a \\\\?\\ prefix",
+       L"C:\\Temp\\TarnixSetup.exe",
+       L"C:\\Temp\\TarnixLauncher.exe",
+       L"\\\\?\\C:\\Temp\\TarnixSetup.exe",
+       {{L"C:\\Temp\\TarnixSetup.exe", b}, {L"\\\\?\\C:\\Temp\\TarnixSetup.exe", b}},
+       downloadsOwn},
+      // Without identities, the text decides, as it did before identities.
+      {"no identities: the download's file by another case",
+       L"c:\\t\\tarnixsetup.EXE",
+       L"c:\\t\\TarnixLauncher.exe",
+       L"C:\\T\\TarnixSetup.exe",
+       {},
+       downloadsOwn},
+      {"no identities: the launcher saved as the installer",
+       shipped,
+       shipped,
+       temp,
+       {},
+       launcherItself},
+      {"no identities: an installer of its own", shipped, launcher, temp, {}, L""},
+      {"only the installer's identity: by text", shipped, launcher, temp, {{shipped, a}}, L""},
+      {"only the launcher's identity: by text",
+       shipped,
+       L"D:\\OFFLIN~1\\TARNIX~1.EXE",
+       temp,
+       {{L"D:\\OFFLIN~1\\TARNIX~1.EXE", a}},
+       L""},
+      // A network file system may answer file index 0 for every file: no identity.
+      {"file index 0 everywhere: by text",
+       shipped,
+       launcher,
+       temp,
+       {{shipped, FileIdentity{7, 0}}, {launcher, FileIdentity{7, 0}}, {temp, FileIdentity{7, 0}}},
+       L""},
+  };
+  for (const Case& c : cases) {
+    FakeFileIdentities files;
+    files.files = c.files;
+    EXPECT_EQ(NotAShippedInstaller(files, c.shipped, c.launcher, c.download), c.reason) << c.name;
+  }
 }
 
 }  // namespace

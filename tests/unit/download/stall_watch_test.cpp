@@ -19,6 +19,33 @@ using ::testing::ElementsAreArray;
 
 constexpr std::uint32_t kLimit = 60000;
 constexpr std::uint32_t kCheck = 1000;
+// Status codes of progress reports that tell a step of the request, not data
+// (BINDSTATUS_CONNECTING, _SENDINGREQUEST, _MIMETYPEAVAILABLE).
+constexpr std::uint32_t kConnecting = 2;
+constexpr std::uint32_t kSendingRequest = 11;
+constexpr std::uint32_t kMimeTypeAvailable = 13;
+
+TEST(ReportsData, OnlyADataCodeWhoseByteCountMovedTellsOfData) {
+  struct Case {
+    const char* name;
+    std::uint32_t code;
+    std::uint32_t progress;
+    std::uint32_t lastDataProgress;
+    bool data;
+  } cases[] = {
+      {"the first bytes", kBindStatusBeginDownloadData, 4096, 0, true},
+      {"more bytes", kBindStatusDownloadingData, 8192, 4096, true},
+      {"the last bytes", kBindStatusEndDownloadData, 9000, 8192, true},
+      {"a data code without new bytes", kBindStatusDownloadingData, 8192, 8192, false},
+      {"the end of an empty body", kBindStatusEndDownloadData, 0, 0, false},
+      {"the count wrapped past 4 GiB", kBindStatusDownloadingData, 100, 0xFFFFF000u, true},
+      {"connecting", kConnecting, 0, 0, false},
+      {"a step of the request with a count", kSendingRequest, 5000, 4096, false},
+      {"the MIME type", kMimeTypeAvailable, 0, 4096, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ReportsData(c.code, c.progress, c.lastDataProgress), c.data) << c.name;
+}
 
 // Virtual time for a watch run on the test's thread: every wait that is not
 // stopped lets its time pass and then runs `during`, which plays the download
@@ -98,10 +125,21 @@ TEST(StallWatchTest, AbortsOnceAfterTheLimitWithoutDataAndReleasesTheBindingOnce
        0,
        true,
        [](StallWatch& w, std::uint32_t t) {
-         w.NoteData();
+         w.NoteProgress(kBindStatusDownloadingData, t);
          if (t == 3 * kLimit) w.Stop();
        },
        {"released at 180000"}},
+      // Reports keep coming, but none with new bytes: a step of the request,
+      // or a data code that repeats its count.
+      {"reports without new data after the first bytes",
+       0,
+       true,
+       [](StallWatch& w, std::uint32_t t) {
+         if (t == 1000) w.NoteProgress(kBindStatusBeginDownloadData, 4096);
+         w.NoteProgress(kBindStatusDownloadingData, 4096);
+         w.NoteProgress(kSendingRequest, 0);
+       },
+       {"abort at 61000", "released at 61000"}},
       {"no data at all", 0, true, nullptr, {"abort at 60000", "released at 60000"}},
       {"data, then silence",
        0,
@@ -159,14 +197,20 @@ TEST(StallWatchTest, AbortsOnceAfterTheLimitWithoutDataAndReleasesTheBindingOnce
        },
        {"released at 30000"}},
       // A credentials prompt stands while the user types: no abort, however
-      // long; once it has closed the limit counts afresh.
-      {"a prompt answered after five minutes, data, then silence",
+      // long; once it has closed the limit counts afresh. urlmon delivers its
+      // status reports through the prompt's own modal loop: they end neither
+      // the hold nor the prompt's time.
+      {"a prompt answered after five minutes while status reports arrive, data, then silence",
        0,
        true,
        [](StallWatch& w, std::uint32_t t) {
-         if (t <= 5000) w.NoteData();
+         if (t <= 5000) w.NoteProgress(kBindStatusDownloadingData, t);
          if (t == 10000) w.Hold();
-         if (t == 312000) w.NoteData();
+         if (t > 10000 && t < 310000) {
+           w.NoteProgress(kConnecting, 0);
+           w.NoteProgress(kBindStatusDownloadingData, 5000);
+         }
+         if (t == 312000) w.NoteProgress(kBindStatusEndDownloadData, 6000);
        },
        {"abort at 372000", "released at 372000"},
        [](std::uint32_t t) { return t > 10000 && t < 310000; }},
@@ -181,7 +225,7 @@ TEST(StallWatchTest, AbortsOnceAfterTheLimitWithoutDataAndReleasesTheBindingOnce
        {"abort at 370000", "released at 370000"},
        [](std::uint32_t t) { return t > 10000 && t <= 310000; }},
       // Asked for a window, the system showed no prompt after all: the
-      // silence counts from the request.
+      // request restarts nothing, the silence counts from the last data.
       {"a window asked for, no prompt shown",
        0,
        true,
@@ -189,7 +233,18 @@ TEST(StallWatchTest, AbortsOnceAfterTheLimitWithoutDataAndReleasesTheBindingOnce
          if (t <= 5000) w.NoteData();
          if (t == 30000) w.Hold();
        },
-       {"abort at 90000", "released at 90000"}},
+       {"abort at 65000", "released at 65000"}},
+      {"window requests in a loop, no prompt, no data",
+       0,
+       true,
+       [](StallWatch& w, std::uint32_t t) {
+         if (t <= 5000) w.NoteProgress(kBindStatusDownloadingData, t);
+         if (t > 5000) {
+           w.Hold();
+           w.NoteProgress(kSendingRequest, 0);
+         }
+       },
+       {"abort at 65000", "released at 65000"}},
       {"a prompt left open until the dialog goes",
        0,
        true,
