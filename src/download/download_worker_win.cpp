@@ -15,6 +15,7 @@
 #include "platform/com_win.h"
 #include "platform/message_box_win.h"
 #include "platform/thread_win.h"
+#include "platform/ui_text_win.h"
 #include "platform/win_handles_win.h"
 
 namespace tarnix::win {
@@ -172,12 +173,35 @@ STDMETHODIMP CBindCBHttpCallback::OnStartBinding(DWORD, IBinding*) { return E_NO
 STDMETHODIMP CBindCBHttpCallback::GetPriority(LONG*) { return E_NOTIMPL; }
 STDMETHODIMP CBindCBHttpCallback::OnLowResource(DWORD) { return E_NOTIMPL; }
 
-STDMETHODIMP CBindCBHttpCallback::OnProgress(ULONG ulProgress, ULONG ulProgressMax, ULONG,
-                                             LPCWSTR) {
+STDMETHODIMP CBindCBHttpCallback::OnProgress(ULONG ulProgress, ULONG ulProgressMax,
+                                             ULONG ulStatusCode, LPCWSTR) {
   if (ulProgress > counts_.received) counts_.received = ulProgress;
   if (ulProgressMax > counts_.announced) counts_.announced = ulProgressMax;
+  switch (ulStatusCode) {
+    case BINDSTATUS_BEGINDOWNLOADDATA:
+    case BINDSTATUS_DOWNLOADINGDATA:
+    case BINDSTATUS_ENDDOWNLOADDATA:
+      ShowTransferFigures(ulProgress, ulProgressMax);
+      break;
+    default:  // the steps before the data (finding, connecting, redirecting) count no bytes
+      break;
+  }
   ProgressBarSink bar;
   return ReportProgress(bar, ulProgress, ulProgressMax);
+}
+
+// The figures count from the attempt's first data, so that the time spent
+// connecting is no part of the rate. Every attempt starts from byte 0 of the
+// file today, with nothing already there.
+void CBindCBHttpCallback::ShowTransferFigures(ULONG received, ULONG total) {
+  const std::uint32_t now = ::GetTickCount();
+  if (!figures_) {
+    figures_.emplace(UserUiLanguage());
+    figures_->StartAttempt(now, 0, total);
+  }
+  if (std::optional<std::wstring> line = figures_->Update(now, received)) {
+    transferLine.SetText(line->c_str());
+  }
 }
 
 STDMETHODIMP CBindCBHttpCallback::OnStopBinding(HRESULT, LPCWSTR) { return E_NOTIMPL; }

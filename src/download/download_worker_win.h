@@ -5,7 +5,10 @@
 #include <urlmon.h>
 #include <windows.h>
 
+#include <optional>
+
 #include "download/download_worker.h"
+#include "download/transfer_figures.h"
 #include "platform/com.h"
 
 namespace tarnix::win {
@@ -106,11 +109,16 @@ class CBindCBHttpCallback final : public IBindStatusCallback,
 
  private:
   BindCallbackInterfaces Interfaces();
+  // The line under the bar, from a report of data: `received` of `total`
+  // bytes (0: unknown) of this attempt's transfer.
+  void ShowTransferFigures(ULONG received, ULONG total);
 
   ComReferenceCount references_;
   IBindStatusCallback* outer_ = this;
   PromptObserver* prompts_ = nullptr;
   TransferCounts counts_;
+  // Started by the attempt's first report of data.
+  std::optional<TransferFigures> figures_;
 };
 
 }  // namespace tarnix::win
