@@ -30,7 +30,8 @@ unsigned DownloadThreadProc(void* parameter);
 void DeleteUrlCacheEntryOnSystem(const std::wstring& url);
 
 // The download's bind status callback. It moves the progress bar as the
-// download reports progress, asks for a fresh copy from the server in its
+// download reports progress (and sets the line under it from the reports of
+// data, TransferFigures), asks for a fresh copy from the server in its
 // bind information, notes the HTTP status of the response (IHttpNegotiate,
 // adding no headers), gives the download dialog as the owner of the
 // system's prompts (IWindowForBindingUI: a proxy or server that asks for
