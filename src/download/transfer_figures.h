@@ -70,10 +70,10 @@ class TransferFigures {
   void StartAttempt(std::uint32_t tickMs, std::uint64_t alreadyThere, std::uint64_t total);
 
   // `received` bytes of the whole file (the bytes already there included)
-  // at the reading `tickMs`. Returns the line to show when it is due and
-  // differs from the one shown last: the first update of an attempt, then at
-  // most every kFiguresIntervalMs, and always once the total is reached.
-  // Nothing otherwise.
+  // at the reading `tickMs`. Returns the line to show: always at the
+  // attempt's first update; after that only a line that differs from the one
+  // shown last, at most every kFiguresIntervalMs, and at once when the total
+  // is reached. Nothing otherwise.
   std::optional<std::wstring> Update(std::uint32_t tickMs, std::uint64_t received);
 
  private:
