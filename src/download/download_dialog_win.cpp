@@ -32,6 +32,7 @@ CUseThreadDownloadDlg::CUseThreadDownloadDlg(AppLaunch& launch)
 void CUseThreadDownloadDlg::DoDataExchange() {
   progressBar.Bind(GetSafeHwnd(), IDC_DOWNLOAD_PROGRESS);
   doneButton.Bind(GetSafeHwnd(), IDOK);
+  transferLine.Bind(GetSafeHwnd(), IDC_TRANSFER_LINE);
 }
 
 BOOL CUseThreadDownloadDlg::OnInitDialog() {

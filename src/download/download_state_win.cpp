@@ -4,6 +4,7 @@ namespace tarnix::win {
 
 CProgressCtrl progressBar;
 CButton doneButton;
+CStatic transferLine;
 
 // Created before start-up and never destroyed: the worker threads may still
 // read the job or wait on the event when the process ends, so these must not

@@ -15,6 +15,8 @@ namespace tarnix::win {
 // Bound to the download dialog's controls when it initialises.
 extern CProgressCtrl progressBar;
 extern CButton doneButton;
+// The line under the bar: what has arrived (empty until the first figures).
+extern CStatic transferLine;
 
 // Filled by StartDownload before the download thread starts; then only read.
 extern DownloadJobRecord& DownloadJob;

@@ -44,6 +44,7 @@ AttemptVerdict DownloadOnce(const DownloadJobRecord& job, int attempt, DownloadP
   ResumableTransfer transfer(job.url, job.path, platform);
   const std::uint64_t from = transfer.Prepare();
   platform.SetProgress(BarPosition(from, transfer.KnownTotal()));
+  platform.ShowStart(from, transfer.KnownTotal());
   if (transfer.AlreadyWhole()) {
     LogLine(AttemptName(attempt) + L": the partial file is whole already; no request");
     AttemptEnd end = transfer.Finish(kResultOk);

@@ -59,6 +59,9 @@ class DownloadPlatform : public ComLibrary, public TransferFiles, public FileIde
   virtual void DeleteCacheEntry(const std::wstring& url) = 0;
   // PBM_SETPOS on the dialog's bar.
   virtual void SetProgress(int position) = 0;
+  // The line under the bar as an attempt starts: the bytes already there of
+  // the total (0: unknown), without a time left; empty when nothing is there.
+  virtual void ShowStart(std::uint64_t alreadyThere, std::uint64_t total) = 0;
   // GetTickCount.
   virtual std::uint32_t TickMs() = 0;
   // GetFileAttributesExW's size of the file at `path`. False when it cannot be read.

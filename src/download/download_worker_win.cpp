@@ -16,6 +16,7 @@
 #include "platform/file_identity_win.h"
 #include "platform/message_box_win.h"
 #include "platform/thread_win.h"
+#include "platform/ui_text_win.h"
 #include "platform/win_handles_win.h"
 
 namespace tarnix::win {
@@ -162,6 +163,12 @@ class Win32DownloadPlatform final : public DownloadPlatform {
   }
   void DeleteCacheEntry(const std::wstring& url) override { DeleteUrlCacheEntryOnSystem(url); }
   void SetProgress(int position) override { progressBar.SetPos(position); }
+  void ShowStart(std::uint64_t alreadyThere, std::uint64_t total) override {
+    const std::wstring line =
+        alreadyThere == 0 ? std::wstring()
+                          : FormatTransferLine(UserUiLanguage(), alreadyThere, total, std::nullopt);
+    transferLine.SetText(line.c_str());
+  }
   void Pause(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
   std::uint32_t TickMs() override { return ::GetTickCount(); }
   bool QueryFileSize(const std::wstring& path, std::uint64_t* size) override {
@@ -335,9 +342,10 @@ void CBindCBHttpCallback::AbortBinding() {
 STDMETHODIMP CBindCBHttpCallback::GetPriority(LONG*) { return E_NOTIMPL; }
 STDMETHODIMP CBindCBHttpCallback::OnLowResource(DWORD) { return E_NOTIMPL; }
 
-// The bar shows the whole file: after a resume the bytes already there count.
-STDMETHODIMP CBindCBHttpCallback::OnProgress(ULONG ulProgress, ULONG ulProgressMax, ULONG,
-                                             LPCWSTR) {
+// The bar and the line under it show the whole file: after a resume the
+// bytes already there count.
+STDMETHODIMP CBindCBHttpCallback::OnProgress(ULONG ulProgress, ULONG ulProgressMax,
+                                             ULONG ulStatusCode, LPCWSTR) {
   if (ulProgress > counts_.received) counts_.received = ulProgress;
   if (ulProgressMax > counts_.announced) counts_.announced = ulProgressMax;
   std::uint64_t received = ulProgress;
@@ -347,6 +355,15 @@ STDMETHODIMP CBindCBHttpCallback::OnProgress(ULONG ulProgress, ULONG ulProgressM
     received = file.received;
     total = file.total;
   }
+  switch (ulStatusCode) {
+    case BINDSTATUS_BEGINDOWNLOADDATA:
+    case BINDSTATUS_DOWNLOADINGDATA:
+    case BINDSTATUS_ENDDOWNLOADDATA:
+      ShowTransferFigures(received >= ulProgress ? received - ulProgress : 0, received, total);
+      break;
+    default:  // the steps before the data (finding, connecting, redirecting) count no bytes
+      break;
+  }
   while (total > 0xFFFFFFFFull) {
     total >>= 1;
     received >>= 1;
@@ -354,6 +371,22 @@ STDMETHODIMP CBindCBHttpCallback::OnProgress(ULONG ulProgress, ULONG ulProgressM
   ProgressBarSink bar;
   return ReportProgress(bar, static_cast<std::uint32_t>(received),
                         static_cast<std::uint32_t>(total));
+}
+
+// The figures count from the attempt's first data, so that the time spent
+// connecting is no part of the rate; the bytes already there (a resume) are
+// shown but not counted in the rate.
+void CBindCBHttpCallback::ShowTransferFigures(std::uint64_t alreadyThere, std::uint64_t received,
+                                              std::uint64_t total) {
+  const std::uint32_t now = ::GetTickCount();
+  if (!figures_ || figuresBase_ != alreadyThere) {
+    figures_.emplace(UserUiLanguage());
+    figures_->StartAttempt(now, alreadyThere, total);
+    figuresBase_ = alreadyThere;
+  }
+  if (std::optional<std::wstring> line = figures_->Update(now, received)) {
+    transferLine.SetText(line->c_str());
+  }
 }
 
 STDMETHODIMP CBindCBHttpCallback::OnStopBinding(HRESULT result, LPCWSTR) {

@@ -5,9 +5,11 @@
 #include <urlmon.h>
 #include <windows.h>
 
+#include <optional>
 #include <vector>
 
 #include "download/download_worker.h"
+#include "download/transfer_figures.h"
 #include "platform/com.h"
 
 namespace tarnix::win {
@@ -29,7 +31,8 @@ unsigned DownloadThreadProc(void* parameter);
 void DeleteUrlCacheEntryOnSystem(const std::wstring& url);
 
 // The download's bind status callback. It moves the progress bar as the
-// download reports progress, asks for an asynchronous binding whose body it
+// download reports progress (and sets the line under it from the reports of
+// data, TransferFigures), asks for an asynchronous binding whose body it
 // pulls itself, fresh from the server, hands the attempt's request headers
 // (a range to resume), the response's status and headers and every piece of
 // the body to the attempt's TransferSink (IHttpNegotiate; OnDataAvailable),
@@ -37,8 +40,8 @@ void DeleteUrlCacheEntryOnSystem(const std::wstring& url);
 // download dialog as the owner of the system's prompts (IWindowForBindingUI:
 // a proxy or server that asks for credentials gets the system's prompt) and
 // refuses every security problem but a redirect from http to https without
-// a prompt (IHttpSecurity). The
-// moniker finds these through QueryInterface or IServiceProvider::QueryService.
+// a prompt (IHttpSecurity). The moniker finds these through QueryInterface
+// or IServiceProvider::QueryService.
 //
 // It lives on the heap for one download, together with the stall guard that
 // urlmon holds (BindCallbacks in download_worker_win.cpp), and counts the
@@ -119,6 +122,11 @@ class CBindCBHttpCallback final : public IBindStatusCallback,
 
  private:
   BindCallbackInterfaces Interfaces();
+  // The line under the bar, from a report of data: `received` of `total`
+  // bytes (0: unknown) of the whole file, `alreadyThere` of them from
+  // before this attempt.
+  void ShowTransferFigures(std::uint64_t alreadyThere, std::uint64_t received,
+                           std::uint64_t total);
 
   ComReferenceCount references_;
   IBindStatusCallback* outer_ = this;
@@ -130,6 +138,10 @@ class CBindCBHttpCallback final : public IBindStatusCallback,
   bool stopped_ = false;
   HRESULT stopResult_ = E_FAIL;
   std::vector<std::uint8_t> buffer_;
+  // Started by the attempt's first report of data, again when the bytes
+  // already there change (a whole file sent in answer to a range).
+  std::optional<TransferFigures> figures_;
+  std::uint64_t figuresBase_ = 0;
 };
 
 }  // namespace tarnix::win

@@ -23,6 +23,10 @@ void CProgressCtrl::SetPos(int position) const {
   ::SendMessageW(hwnd_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
+void CStatic::SetText(const wchar_t* text) const {
+  ::SendMessageW(hwnd_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}
+
 INT_PTR CDialogEx::DoModal() {
   return ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId_), parent_,
                            &CDialogEx::DialogProc, reinterpret_cast<LPARAM>(this));

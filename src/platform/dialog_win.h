@@ -38,6 +38,12 @@ class CProgressCtrl : public CWndControl {
 
 class CButton : public CWndControl {};
 
+class CStatic : public CWndControl {
+ public:
+  // WM_SETTEXT, sent: returns after the control's thread has handled it.
+  void SetText(const wchar_t* text) const;
+};
+
 // A modal dialog made from a dialog template of the program's resources.
 class CDialogEx {
  public:

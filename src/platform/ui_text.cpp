@@ -19,6 +19,12 @@ constexpr const wchar_t* kTexts[kTextCount][kLanguageCount] = {
     {L"下载线程创建失败！", L"The download could not be started."},
     {L"下载的进度：", L"Download progress:"},
     {L"完成", L"Done"},
+    {L"已下载 %1 MB", L"%1 MB"},
+    {L"已下载 %1 MB / %2 MB", L"%1 MB of %2 MB"},
+    {L"已下载 %1 MB / %2 MB，剩余约 %3", L"%1 MB of %2 MB, about %3 left"},
+    {L"%1 秒", L"%1 s"},
+    {L"%1 分钟", L"%1 min"},
+    {L"%1 小时", L"%1 h"},
 };
 
 }  // namespace
@@ -30,6 +36,22 @@ UiLanguage UiLanguageFor(std::uint16_t languageId) {
 
 const wchar_t* UiTextIn(UiLanguage language, UiText text) {
   return kTexts[static_cast<std::size_t>(text)][static_cast<std::size_t>(language)];
+}
+
+std::wstring FillUiText(const wchar_t* pattern, std::initializer_list<std::wstring_view> values) {
+  std::wstring filled;
+  for (const wchar_t* p = pattern; *p != L'\0'; ++p) {
+    if (p[0] == L'%' && p[1] >= L'1' && p[1] <= L'9') {
+      const auto index = static_cast<std::size_t>(p[1] - L'1');
+      if (index < values.size()) {
+        filled += values.begin()[index];
+        ++p;
+        continue;
+      }
+    }
+    filled += *p;
+  }
+  return filled;
 }
 
 }  // namespace tarnix

@@ -5,6 +5,9 @@
 // texts of this table: they are the same in every language.
 
 #include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
 
 namespace tarnix {
 
@@ -15,6 +18,14 @@ enum class UiText {
   kDownloadThreadFailed,
   kProgressLabel,  // the download dialog's label before the bar
   kDoneButton,     // the download dialog's button
+  // The line under the download dialog's bar (patterns: %1, %2, %3 stand for
+  // the values, in any order a language needs; sizes in MB with one decimal).
+  kTransferReceived,         // %1: MB received, the total unknown
+  kTransferOfTotal,          // %1 MB received of %2 MB
+  kTransferOfTotalTimeLeft,  // as kTransferOfTotal, %3: one of the times below
+  kTimeLeftSeconds,          // %1: a number of seconds
+  kTimeLeftMinutes,          // %1: a number of minutes
+  kTimeLeftHours,            // %1: a number of hours
   kCount
 };
 
@@ -28,5 +39,10 @@ UiLanguage UiLanguageFor(std::uint16_t languageId);
 
 // The text in the language; never null.
 const wchar_t* UiTextIn(UiLanguage language, UiText text);
+
+// `pattern` with each "%1" to "%9" replaced by that value (the first, second...
+// of `values`); a "%" followed by anything else, or by a number without a
+// value, stays as it is.
+std::wstring FillUiText(const wchar_t* pattern, std::initializer_list<std::wstring_view> values);
 
 }  // namespace tarnix

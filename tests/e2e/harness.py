@@ -392,9 +392,22 @@ class Probe:
         """For each static and button of the window titled `title`: its text's
         size on one line in the font of dialog template `template_id` of `exe`
         (a Windows path), and its client area's size, keyed by control id."""
-        result = self.wine.run(self.exe, ["fits", title, exe, str(template_id)], timeout=15)
+        return {line["id"]: line for line in self._fits(title, exe, template_id, ())}
+
+    def sample_fits(self, title, exe, template_id, samples):
+        """For each (control id, text) of `samples`: the text's size on one line,
+        measured as `fits` measures, and that control's client area; a list,
+        in the order of `samples`."""
+        return [line for line in self._fits(title, exe, template_id, samples) if line.get("sample")]
+
+    def _fits(self, title, exe, template_id, samples):
+        args = ["fits", title, exe, str(template_id)]
+        for control_id, text in samples:
+            args += [str(control_id), text]
+        # A UTF-8 character type, so that Wine passes the texts on whole.
+        result = self.wine.run(self.exe, args, env={"LC_CTYPE": "C.UTF-8"}, timeout=15)
         assert result.returncode == 0, f"fits {title!r}: exit code {result.returncode}"
-        return {line["id"]: line for line in map(json.loads, result.stdout.splitlines()) if line}
+        return [json.loads(line) for line in result.stdout.splitlines() if line]
 
     def dismiss(self, title, control_id):
         """Clicks `control_id` in the window titled `title` and waits until the

@@ -15,6 +15,7 @@ X64 = os.path.join(ROOT, "build", "mingw-x64", "TarnixLauncher.exe")
 # from the system directory; an import added or dropped changes the README too.
 PROMISED_IMPORTS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll"}
 RT_ICON, RT_GROUP_ICON, IDR_MAINFRAME = 3, 14, 128
+SHIPPED_SIZE_LIMIT = 256 * 1024  # the shipped file's bytes, icon and resources included
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 
 
@@ -58,6 +59,10 @@ class BinaryTest(unittest.TestCase):
             with self.subTest(path=path):
                 require_built(path)
                 self.assertEqual(imports(path, objdump), PROMISED_IMPORTS)
+
+    def test_the_shipped_file_stays_within_its_size_limit(self):
+        require_built(SHIPPED)
+        self.assertLessEqual(os.path.getsize(SHIPPED), SHIPPED_SIZE_LIMIT)
 
     def test_shipped_file_is_a_32_bit_gui_program(self):
         require_built(SHIPPED)

@@ -9,6 +9,7 @@ import getpass
 import os
 import re
 import shutil
+import threading
 import time
 import unittest
 import urllib.parse
@@ -26,13 +27,33 @@ DOWNLOAD_FAILED = "下载失败！"
 RUN_APP_FAILED = "运行App失败！"
 PROGRESS_ID = 1002
 LABEL_ID = 1001
+LINE_ID = 1003  # the line under the bar: what has arrived
 DONE_ID = 1
 DIALOG_TEMPLATE = 102
 DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
+# The line under the bar in each language, as patterns: the MB received (group
+# 1), the total, and the time left.
+LINE_PATTERNS = {
+    "en": (r"(\d+\.\d) MB of {total} MB", r", about \d+ (s|min) left"),
+    "zh": (r"已下载 (\d+\.\d) MB / {total} MB", r"，剩余约 \d+ (秒|分钟)"),
+}
+# The widest lines a download of up to 10 GB can show, in each language.
+LONGEST_LINES = {
+    "en": ("9999.9 MB of 9999.9 MB, about 55 min left", "9999.9 MB of 9999.9 MB, about 100 h left"),
+    "zh": ("已下载 9999.9 MB / 9999.9 MB，剩余约 55 分钟", "已下载 9999.9 MB / 9999.9 MB，剩余约 100 小时"),
+}
 
 
 def control(window, control_id):
     return next(child for child in window["children"] if child["id"] == control_id)
+
+
+def language_of(ui):
+    return "zh" if ui == harness.CHINESE_UI else "en"
+
+
+def line_of(window):
+    return control(window, LINE_ID)["text"]
 
 
 def download_requests(server):
@@ -131,11 +152,14 @@ class DownloadTest(LauncherTestCase):
                                  f"installer ran: {os.path.exists(self.installer_log)}, "
                                  f"windows {self.probe.windows()}") from None
 
-    def assert_texts_whole(self, dialog_title=DIALOG_TITLE):
-        """Each static and button of the dialog holds its text on one line."""
+    def assert_texts_whole(self, dialog_title=DIALOG_TITLE, samples=()):
+        """Each static and button of the dialog holds its text on one line, and
+        so does each of `samples` ((control id, text)) in its control."""
         launcher = "Z:" + harness.LAUNCHER.replace("/", "\\")
         fits = self.probe.fits(dialog_title, launcher, DIALOG_TEMPLATE)
-        for size in fits.values():
+        sample_fits = self.probe.sample_fits(dialog_title, launcher, DIALOG_TEMPLATE, samples) if samples else []
+        self.assertEqual([size["text"] for size in sample_fits], [text for _, text in samples])
+        for size in [*fits.values(), *sample_fits]:
             self.assertLessEqual(size["text_width"], size["width"], size)
             self.assertLessEqual(size["text_height"], size["height"], size)
         return fits
@@ -289,6 +313,7 @@ class DownloadTest(LauncherTestCase):
         cases = (
             (harness.ENGLISH_UI, 96, ("Download progress:", "Done")),
             (harness.ENGLISH_UI, 144, ("Download progress:", "Done")),
+            (harness.CHINESE_UI, 96, ("下载的进度：", "完成")),
             (harness.CHINESE_UI, 144, ("下载的进度：", "完成")),
         )
         for language, dpi, expected in cases:
@@ -296,12 +321,50 @@ class DownloadTest(LauncherTestCase):
                 self.wine.reg_add(DESKTOP_KEY, "LogPixels", str(dpi), kind="REG_DWORD")
                 server.routes[DOWNLOAD_PATH] = serve_stall(self.installer_body())
                 launcher = self.start_download(server.proxy, env=language)
-                dialog = self.wait_for_dialog(launcher, server)
+                # Once the first bytes have arrived: the line under the bar has its figures.
+                dialog = self.wait_for_dialog(launcher, server, where=line_of)
                 self.assertEqual(dialog["title"], DIALOG_TITLE)
                 self.assertEqual((control(dialog, LABEL_ID)["text"], control(dialog, DONE_ID)["text"]), expected)
-                fits = self.assert_texts_whole()
+                figures, _ = LINE_PATTERNS[language_of(language)]
+                # 256 KiB read as 0.3 MB (0.25, rounded half up).
+                self.assertRegex(line_of(dialog), "^" + figures.format(total=r"0\.3") + "$")
+                fits = self.assert_texts_whole(
+                    samples=[(LINE_ID, line) for line in LONGEST_LINES[language_of(language)]])
                 # At 144 dpi the controls are half as big again as at 96: the resolution took.
                 self.assertGreaterEqual(fits[LABEL_ID]["width"], 200 if dpi == 144 else 0, fits)
+                launcher.kill()
+                launcher.communicate(timeout=30)
+
+    def test_the_line_under_the_bar_shows_the_megabytes_of_the_total_then_the_time_left_in_both_languages(self):
+        size = 2621440  # 2.5 MB of 1,048,576 bytes
+        body = self.installer_body(size)
+        for language in (harness.ENGLISH_UI, harness.CHINESE_UI):
+            with self.subTest(language=language), serving() as server:
+                gate = threading.Event()
+                # About 8 s once the gate opens: 40 pieces of 64 KiB, 0.2 s apart.
+                trickle = serve_file(body, chunks=40, delay=0.2)
+
+                def gated(handler, server, trickle=trickle, gate=gate):
+                    gate.wait(60)
+                    trickle(handler, server)
+                server.routes[DOWNLOAD_PATH] = gated
+                launcher = self.start_download(server.proxy, env=language)
+                self.addCleanup(gate.set)
+                # Asked, nothing answered yet: the line is empty.
+                dialog = self.wait_for_dialog(launcher, server, where=lambda w: download_requests(server))
+                self.assertEqual(line_of(dialog), "")
+                gate.set()
+                figures, time_left = LINE_PATTERNS[language_of(language)]
+                figures = figures.format(total=r"2\.5")
+
+                def part_way(pattern):
+                    def check(window):
+                        match = re.fullmatch(pattern, line_of(window))
+                        return match is not None and float(match[1]) < 2.5
+                    return check
+                # Part-way with the total, and then, once the rate is known, the time left.
+                self.wait_for_dialog(launcher, server, where=part_way(figures + f"({time_left})?"))
+                self.wait_for_dialog(launcher, server, where=part_way(figures + time_left))
                 launcher.kill()
                 launcher.communicate(timeout=30)
 

@@ -18,13 +18,18 @@
 //                                 ended
 //   winprobe foreground           the foreground window as one JSON object
 //                                 (title, class, process id), or null
-//   winprobe fits TITLE EXE ID    for each static and button of the window
+//   winprobe fits TITLE EXE ID [CONTROL TEXT]...
+//                                 for each static and button of the window
 //                                 titled TITLE, one JSON object: its id, the
 //                                 size of its text on one line and the size of
 //                                 its client area. The text is measured with
 //                                 the font of dialog template ID of the program
 //                                 EXE, made in this process (a font handle does
-//                                 not cross processes), at the same resolution
+//                                 not cross processes), at the same resolution.
+//                                 Then for each pair CONTROL TEXT, TEXT measured
+//                                 so against control CONTROL's client area, as
+//                                 an object with "sample":true: a text the
+//                                 control may show later
 //
 // Exit code 0 on success, 2 when the window or control was not found, 3 when
 // the thread of a dismissed window was still running after the wait.
@@ -215,7 +220,19 @@ int Foreground() {
 
 INT_PTR CALLBACK QuietDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
-int Fits(const wchar_t* title, const wchar_t* exe, int templateId) {
+std::string FitLine(HDC dc, HWND control, const std::wstring& text, bool sample) {
+  SIZE size = {};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  RECT client = {};
+  GetClientRect(control, &client);
+  return "{\"id\":" + std::to_string(GetDlgCtrlID(control)) + ",\"text\":" + Json(text) +
+         ",\"text_width\":" + std::to_string(size.cx) + ",\"text_height\":" + std::to_string(size.cy) +
+         ",\"width\":" + std::to_string(client.right - client.left) +
+         ",\"height\":" + std::to_string(client.bottom - client.top) + (sample ? ",\"sample\":true}\n" : "}\n");
+}
+
+// `samples` holds `sampleCount` pairs of a control id and a text.
+int Fits(const wchar_t* title, const wchar_t* exe, int templateId, wchar_t** samples, int sampleCount) {
   // As the launcher is, so that both see the same resolution.
   using SetProcessDPIAwareFunction = BOOL(WINAPI*)();
   auto setAware = reinterpret_cast<SetProcessDPIAwareFunction>(
@@ -235,15 +252,16 @@ int Fits(const wchar_t* title, const wchar_t* exe, int templateId) {
   for (HWND child : Children(window)) {
     std::wstring className = ClassOf(child);
     if (lstrcmpiW(className.c_str(), L"Static") != 0 && lstrcmpiW(className.c_str(), L"Button") != 0) continue;
-    std::wstring text = TextOf(child);
-    SIZE size = {};
-    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    RECT client = {};
-    GetClientRect(child, &client);
-    out += "{\"id\":" + std::to_string(GetDlgCtrlID(child)) + ",\"text\":" + Json(text) +
-           ",\"text_width\":" + std::to_string(size.cx) + ",\"text_height\":" + std::to_string(size.cy) +
-           ",\"width\":" + std::to_string(client.right - client.left) +
-           ",\"height\":" + std::to_string(client.bottom - client.top) + "}\n";
+    out += FitLine(dc, child, TextOf(child), false);
+  }
+  bool found = true;
+  for (int i = 0; i < sampleCount; ++i) {
+    HWND control = GetDlgItem(window, _wtoi(samples[2 * i]));
+    if (control == nullptr) {
+      found = false;
+      continue;
+    }
+    out += FitLine(dc, control, samples[2 * i + 1], true);
   }
   SelectObject(dc, old);
   ReleaseDC(copy, dc);
@@ -251,7 +269,7 @@ int Fits(const wchar_t* title, const wchar_t* exe, int templateId) {
   FreeLibrary(module);
   std::fputs(out.c_str(), stdout);
   std::fflush(stdout);
-  return 0;
+  return found ? 0 : 2;
 }
 
 }  // namespace
@@ -276,8 +294,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     result = Front(argv[2]);
   } else if (command == L"foreground") {
     result = Foreground();
-  } else if (command == L"fits" && argc == 5) {
-    result = Fits(argv[2], argv[3], _wtoi(argv[4]));
+  } else if (command == L"fits" && argc >= 5 && (argc - 5) % 2 == 0) {
+    result = Fits(argv[2], argv[3], _wtoi(argv[4]), argv + 5, (argc - 5) / 2);
   }
   LocalFree(argv);
   return result;

@@ -68,6 +68,10 @@ class FakeDownloadPlatform : public testing::WithFakeFiles<DownloadPlatform> {
   }
   void DeleteCacheEntry(const std::wstring& url) override { log.push_back(L"uncache " + url); }
   void SetProgress(int position) override { log.push_back(L"bar " + std::to_wstring(position)); }
+  std::vector<std::wstring> lines;  // what the line under the bar showed as attempts started
+  void ShowStart(std::uint64_t alreadyThere, std::uint64_t total) override {
+    lines.push_back(std::to_wstring(alreadyThere) + L" of " + std::to_wstring(total));
+  }
   void Pause(std::uint32_t milliseconds) override {
     log.push_back(L"pause " + std::to_wstring(milliseconds));
     tick += milliseconds;
@@ -230,6 +234,7 @@ TEST(RunDownload, TheAttemptAfterACutAsksForTheRestAndTheBarStartsWhereItStopped
   EXPECT_EQ(CountOf(f.log, kDownload), 1u);
   EXPECT_EQ(CountOf(f.log, kDownload + L" with Range: bytes=400-\r\nIf-Range: \"v1\"\r\n"), 1u);
   EXPECT_EQ(CountOf(f.log, L"bar 40"), 1u);
+  EXPECT_EQ(f.platform.lines, (std::vector<std::wstring>{L"0 of 0", L"400 of 1000"}));
   EXPECT_EQ(f.platform.files.Bytes(kJob.path).size(), 1000u);
   EXPECT_EQ(f.platform.handedOverPath, kJob.path);
   EXPECT_EQ(lines.With(L"download attempt"),

@@ -44,6 +44,7 @@ class FakeDownloadPlatform : public testing::WithFakeFiles<DownloadPlatform> {
   }
   void DeleteCacheEntry(const std::wstring&) override {}
   void SetProgress(int) override {}
+  void ShowStart(std::uint64_t, std::uint64_t) override {}
   void Pause(std::uint32_t) override {}
   std::uint32_t TickMs() override { return 0; }
   // The one beside the launcher is there when the case ships one.

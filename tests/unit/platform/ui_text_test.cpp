@@ -60,5 +60,26 @@ TEST(UiTextTest, TheChineseTextsAreTodaysAndEveryTextHasEveryLanguage) {
   }
 }
 
+TEST(UiTextTest, FillReplacesNumberedPlaceholdersInAnyOrderAndLeavesOtherPercentSigns) {
+  struct Case {
+    const wchar_t* pattern;
+    const wchar_t* filled;
+  };
+  const Case cases[] = {
+      {L"%1 MB of %2 MB", L"a MB of bb MB"},
+      {L"%2 / %1", L"bb / a"},  // a language may need another order
+      {L"%1%2%1", L"abba"},
+      {L"100% done", L"100% done"},  // not a placeholder
+      {L"%3 and %0", L"%3 and %0"},  // no third value; %0 is none
+      {L"ends in %", L"ends in %"},
+      {L"", L""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FillUiText(c.pattern, {L"a", L"bb"}), c.filled) << c.pattern;
+  }
+  // A value is put in as it is, never read as a pattern itself.
+  EXPECT_EQ(FillUiText(L"%1 %2", {L"%2", L"x"}), L"%2 x");
+}
+
 }  // namespace
 }  // namespace tarnix
