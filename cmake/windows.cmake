@@ -34,6 +34,18 @@ if(TARNIX_DIST_DIR)
     COMMAND ${CMAKE_COMMAND} -E make_directory "${TARNIX_DIST_DIR}"
     COMMAND ${CMAKE_COMMAND} -E copy "$<TARGET_FILE:TarnixLauncher>" "${TARNIX_DIST_DIR}/"
     COMMENT "Copying the launcher to ${TARNIX_DIST_DIR}")
+  # The settings the launcher was built with, beside it: a release ships this
+  # file, and whoever rebuilds the release to compare its bytes configures
+  # with the same values. Part of the launcher's target, so that building the
+  # launcher alone brings it along.
+  tarnix_write_build_settings("${CMAKE_BINARY_DIR}/build-settings.txt")
+  add_custom_command(OUTPUT "${TARNIX_DIST_DIR}/build-settings.txt"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${TARNIX_DIST_DIR}"
+    COMMAND ${CMAKE_COMMAND} -E copy "${CMAKE_BINARY_DIR}/build-settings.txt" "${TARNIX_DIST_DIR}/"
+    DEPENDS "${CMAKE_BINARY_DIR}/build-settings.txt"
+    COMMENT "Copying the build-time settings to ${TARNIX_DIST_DIR}")
+  add_custom_target(TarnixBuildSettings DEPENDS "${TARNIX_DIST_DIR}/build-settings.txt")
+  add_dependencies(TarnixLauncher TarnixBuildSettings)
 endif()
 
 # Helper programs of the end-to-end tests (fake host, fake installer, window probe...).

@@ -9,9 +9,13 @@ The design is one set of shapes on a 128 x 128 grid. Each pixel of every size
 is the average of a square of samples spread over its area, so edges are
 smooth at every size. Standard library only; the same bytes on every run.
 
-Usage: make_icon.py [icon path] [--preview FOLDER]
-  --preview writes each image also as icon-<size>.png into FOLDER, for a look.
+Usage: make_icon.py [--preview FOLDER] [ICON]
+  ICON       the icon file to write (default src/app/launcher.ico)
+  --preview  writes each image also as icon-<size>.png into FOLDER, for a look
+An option it does not know, or a second path, ends it with status 2 before
+anything is written.
 """
+import argparse
 import struct
 import sys
 import zlib
@@ -159,23 +163,28 @@ def icon_file(images):
     return directory + entries + b"".join(data for _, data in images)
 
 
+def parse_arguments(arguments):
+    parser = argparse.ArgumentParser(
+        prog="make_icon.py", description="Draws the launcher's icon and writes it as a .ico file.")
+    parser.add_argument("icon", nargs="?", default="src/app/launcher.ico",
+                        help="the icon file to write (default: %(default)s)")
+    parser.add_argument("--preview", metavar="FOLDER",
+                        help="also write each image as icon-<size>.png into FOLDER")
+    # Exits with status 2 and a message on an unknown option: a stray "--help"
+    # or "-o" must never become the name of the file written.
+    return parser.parse_args(arguments)
+
+
 def main(arguments):
-    path = "src/app/launcher.ico"
-    preview = None
-    while arguments:
-        argument = arguments.pop(0)
-        if argument == "--preview":
-            preview = arguments.pop(0)
-        else:
-            path = argument
+    options = parse_arguments(arguments)
     rendered = {size: render(size) for size in BITMAP_SIZES + (PNG_SIZE,)}
     images = [(size, bitmap_image(rendered[size])) for size in BITMAP_SIZES]
     images.append((PNG_SIZE, png_image(rendered[PNG_SIZE])))
-    with open(path, "wb") as out:
+    with open(options.icon, "wb") as out:
         out.write(icon_file(images))
-    if preview:
+    if options.preview:
         for size, rows in rendered.items():
-            with open(f"{preview}/icon-{size}.png", "wb") as out:
+            with open(f"{options.preview}/icon-{size}.png", "wb") as out:
                 out.write(png_image(rows))
 
 

@@ -26,9 +26,8 @@ HKEY AsParent(RegistryParent parent) {
 // Whether this process is a 32-bit one on 64-bit Windows. IsWow64Process
 // is looked up: XP before SP2 lacks it, and has no WOW64 either.
 bool RunsUnderWow64() {
-  using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-  auto isWow64 =
-      LookUpExport<IsWow64ProcessFn>(::GetModuleHandleW(L"kernel32.dll"), "IsWow64Process");
+  auto isWow64 = LookUpExport<decltype(&::IsWow64Process)>(::GetModuleHandleW(L"kernel32.dll"),
+                                                           "IsWow64Process");
   BOOL result = FALSE;
   return isWow64 != nullptr && isWow64(::GetCurrentProcess(), &result) && result;
 }

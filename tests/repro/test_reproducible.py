@@ -15,10 +15,10 @@ TARGET = "TarnixLauncher"
 COPY = os.path.join(ROOT, "build", "repro-check", "second-tree")
 # What the top of a checkout holds besides the source: build output and version control.
 NOT_SOURCE = {"build", "dist", ".git"}
-# Build-time settings that a distributor may give on the command line; the
-# second build takes them from the first one's cache.
-SETTINGS = ("TARNIX_DOWNLOAD_URL", "TARNIX_REPORT_URL", "TARNIX_DOWNLOAD_STALL_SECONDS",
-            "TARNIX_INSTALLER_SIGNER")
+# The build-time settings beside the shipped launcher, one NAME=value line
+# each: the second build is configured from them, as a verifier configures a
+# rebuild of a release.
+SETTINGS_FILE = os.path.join("dist", "build-settings.txt")
 # PE header fields that a link time or a signature changes, by offset from the
 # PE signature: a failure names them.
 PE_FIELDS = {8: "TimeDateStamp", 24 + 64: "CheckSum"}
@@ -51,21 +51,28 @@ def read(path):
 
 
 def build(tree, settings=()):
-    """Configures the shipping preset in tree and builds the launcher alone."""
-    run(["cmake", "--preset", PRESET] + [f"-D{name}={value}" for name, value in settings], tree)
+    """Configures the shipping preset in tree (settings: NAME=value lines) and
+    builds the launcher alone, which brings its settings file along."""
+    run(["cmake", "--preset", PRESET] + [f"-D{line}" for line in settings], tree)
     run(["cmake", "--build", "--preset", PRESET, "--target", TARGET, "--", f"-j{os.cpu_count() or 2}"], tree)
     return os.path.join(tree, "build", PRESET, TARGET + ".exe")
 
 
-def cached_settings(tree):
-    """The build-time settings in tree's shipping build cache, as (name, value) pairs."""
-    settings = []
+def shipped_settings(tree):
+    """The lines of the settings file beside tree's shipped launcher."""
+    with open(os.path.join(tree, SETTINGS_FILE), encoding="utf-8") as file:
+        return file.read().splitlines()
+
+
+def cached_values(tree, names):
+    """{name: value} of the named variables in tree's shipping build cache."""
+    values = {}
     with open(os.path.join(tree, "build", PRESET, "CMakeCache.txt"), encoding="utf-8") as cache:
         for line in cache:
             name, _, value = line.rstrip("\n").partition("=")
-            if name.split(":")[0] in SETTINGS:
-                settings.append((name, value))
-    return settings
+            if name.split(":")[0] in names:
+                values[name.split(":")[0]] = value
+    return values
 
 
 def copy_source(source, target):
@@ -96,10 +103,14 @@ class ReproducibleTest(unittest.TestCase):
         require_tools(TOOLS)
         # The first build: the shipping build itself, brought up to date.
         first = build(ROOT)
+        settings = shipped_settings(ROOT)
+        named = dict(line.split("=", 1) for line in settings)
+        self.assertEqual(named, cached_values(ROOT, named), "the settings file names the cache's values")
         copy_source(ROOT, COPY)
-        second = build(COPY, cached_settings(ROOT))
+        second = build(COPY, settings)
         diff = differences(read(first), read(second))
         self.assertEqual(diff[:20], [], f"{first} and {second} differ at {len(diff)} places")
+        self.assertEqual(shipped_settings(COPY), settings)
         shutil.rmtree(COPY, ignore_errors=True)
 
     def test_signed_file_without_its_signature_is_the_unsigned_file(self):
