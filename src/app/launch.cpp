@@ -122,7 +122,9 @@ std::wstring FitWindowSize(std::wstring_view windowSize, WorkArea workArea) {
   return FormatSize(width, height);
 }
 
-std::wstring DoubleBackslashes(std::wstring_view path) { return ReplaceAll(std::wstring(path), L"\\", L"\\\\"); }
+std::wstring DoubleBackslashes(std::wstring_view path) {
+  return ReplaceAll(std::wstring(path), L"\\", L"\\\\");
+}
 
 std::wstring QuoteCommandLineValue(std::wstring_view value) {
   if (value.find_first_of(L" \t") == std::wstring_view::npos) return std::wstring(value);
@@ -207,6 +209,16 @@ bool LaunchAndFinishReport(const LaunchEnvironment& environment,
                            const std::function<void(UiText text)>& showFailure) {
   if (!LaunchApp(environment)) showFailure(kRunAppFailedText);
   return environment.reporter == nullptr || environment.reporter->WaitForLaunchReport();
+}
+
+std::wstring StartLogLine(std::wstring_view arguments, std::wstring_view version,
+                          std::wstring_view installerUrl, std::wstring_view policySource) {
+  std::wstring line = L"launcher started with " + LogQuoted(arguments) + L": version ";
+  line += version;
+  line += L", download URL " + LogQuoted(installerUrl);
+  line += policySource.empty() ? std::wstring(L" (built in)")
+                               : L" (from " + std::wstring(policySource) + L")";
+  return line;
 }
 
 }  // namespace tarnix

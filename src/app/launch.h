@@ -71,6 +71,13 @@ struct LaunchEnvironment {
 // Only A to Z change, as the C run-time's wide lower-casing does by default.
 std::wstring LowerCaseAscii(std::wstring_view text);
 
+// Every launch's first log line: the command line after the program's name,
+// the launcher's version, and the installer's URL in force with what set it
+// (`policySource`, the policy value; empty: built in), so that support reads
+// from the first line which launcher ran against which server.
+std::wstring StartLogLine(std::wstring_view arguments, std::wstring_view version,
+                          std::wstring_view installerUrl, std::wstring_view policySource);
+
 // Reads "--appname=", "--appwindowsize=" and "--appversion=" from the
 // lower-cased command line into `options`. A "--" that starts none of them
 // is skipped and parsing goes on at the next "--", so hostile input always

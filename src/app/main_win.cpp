@@ -1,12 +1,16 @@
 // The program's entry: the application object and its start-up flow.
 
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 #include "app/host_lookup.h"
 #include "app/install_lock_win.h"
+#include "app/launch.h"
 #include "app/launch_win.h"
+#include "app/launcher_version.h"
 #include "download/download_dialog_win.h"
+#include "download/installer_location.h"
+#include "platform/admin_policy.h"
 #include "platform/app_framework_win.h"
 #include "platform/file_query_win.h"
 #include "platform/launch_log_win.h"
@@ -41,6 +45,9 @@ class CUseThreadDownloadApp final : public CWinApp {
  public:
   CUseThreadDownloadApp() { m_dwRestartManagerSupportFlags = kRestartManagerSupportRestart; }
 
+  // The installer's URL in force, chosen before the log's first line, which names it.
+  void SetInstallerUrl(std::wstring url) { installerUrl_ = std::move(url); }
+
   // Always FALSE: the launcher has no message loop of its own and ends as
   // soon as this returns, or earlier: from the installer-run thread, or
   // after the download dialog's close.
@@ -60,8 +67,9 @@ class CUseThreadDownloadApp final : public CWinApp {
       RegisterCommonControls();
       // While the installer runs, its windows wait for the user: a second
       // launcher's wait then brings nothing of this one in front of them.
-      RunDownloadDialog(*new Win32AppLaunch([&lock] { lock.WithdrawHolder(); },
-                                            [&lock] { lock.Release(); }));
+      RunDownloadDialog(
+          *new Win32AppLaunch([&lock] { lock.WithdrawHolder(); }, [&lock] { lock.Release(); }),
+          installerUrl_);
       lock.Release();
       // The dialog was closed. A download the close cut short (inside WinINet,
       // or in a pause between attempts), an installer run still returning,
@@ -77,6 +85,9 @@ class CUseThreadDownloadApp final : public CWinApp {
     if (!LaunchAndFinishReportOnSystem()) EndProcessOnSystem(false, 0);
     return FALSE;
   }
+
+ private:
+  std::wstring installerUrl_;
 };
 
 }  // namespace tarnix::win
@@ -89,7 +100,18 @@ tarnix::win::CUseThreadDownloadApp theApp;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
   tarnix::win::HardenDllSearchPath();
+  // The first line names the installer's URL in force: the policy is read
+  // before it, and what the reading logs follows it.
+  tarnix::HeldLogLines held;
+  tarnix::SetProcessLog(&held);
+  tarnix::win::Win32Registry registry;
+  std::wstring policySource;
+  std::wstring url = tarnix::ChooseInstallerUrl(registry, tarnix::kDownloadUrl, &policySource);
+  tarnix::SetProcessLog(nullptr);
   tarnix::win::OpenProcessLogOnSystem();
-  tarnix::LogLine(L"launcher started with " + tarnix::LogQuoted(arguments != nullptr ? arguments : L""));
+  tarnix::LogLine(tarnix::StartLogLine(arguments != nullptr ? arguments : L"",
+                                       L"" TARNIX_VERSION_TEXT, url, policySource));
+  for (const std::wstring& line : held.lines) tarnix::LogLine(line);
+  theApp.SetInstallerUrl(std::move(url));
   return theApp.Run(instance, arguments);
 }

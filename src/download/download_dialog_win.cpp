@@ -7,18 +7,15 @@
 #include "download/download_state_win.h"
 #include "download/download_worker_win.h"
 #include "download/installer_location.h"
-#include "platform/admin_policy.h"
 #include "platform/app_framework_win.h"
-#include "platform/registry_win.h"
 #include "platform/thread_win.h"
 #include "platform/ui_text_win.h"
 
 namespace tarnix::win {
 
-CUseThreadDownloadDlg::CUseThreadDownloadDlg(AppLaunch& launch)
+CUseThreadDownloadDlg::CUseThreadDownloadDlg(AppLaunch& launch, std::wstring url)
     : CDialogEx(IDD_DOWNLOAD_DIALOG), launch_(launch) {
-  Win32Registry registry;
-  m_strUrl = ChooseInstallerUrl(registry, kDownloadUrl);
+  m_strUrl = std::move(url);
   m_strPath = InstallerPath(::_wgetenv(kTempVariableName));
   // "%ls" is the standard spelling of "%S": the wide path, converted for the
   // narrow stream. No line break follows. Written out at once: this process
@@ -94,8 +91,8 @@ void CUseThreadDownloadDlg::OnDoneClicked() {
   EndDialog(IDCANCEL);
 }
 
-void RunDownloadDialog(AppLaunch& launch) {
-  CUseThreadDownloadDlg dialog(launch);
+void RunDownloadDialog(AppLaunch& launch, const std::wstring& url) {
+  CUseThreadDownloadDlg dialog(launch, url);
   dialog.DoModal();
   if (CWinApp* app = AfxGetApp()) app->m_hMainWnd = nullptr;
   // The dialog is gone from the screen. From the installer's start on, the

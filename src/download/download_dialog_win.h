@@ -14,7 +14,8 @@ class CUseThreadDownloadDlg final : public CDialogEx {
   // Template 102 without a parent; the URL, the installer path from "TEMP",
   // the trace "pathvar=<path>." on standard output and the icon. `launch`
   // is what the installation hands over to; it must outlive every thread.
-  explicit CUseThreadDownloadDlg(AppLaunch& launch);
+  // `url`: the installer's URL in force (built in, or a policy's).
+  CUseThreadDownloadDlg(AppLaunch& launch, std::wstring url);
   ~CUseThreadDownloadDlg() override = default;
 
   HICON m_hIcon = nullptr;
@@ -45,6 +46,6 @@ class CUseThreadDownloadDlg final : public CDialogEx {
 // started, only once it has ended (the host is then not started). A close
 // after the installer's end never returns: the installer-run thread ends the
 // process once the host's start and its report are over.
-void RunDownloadDialog(AppLaunch& launch);
+void RunDownloadDialog(AppLaunch& launch, const std::wstring& url);
 
 }  // namespace tarnix::win

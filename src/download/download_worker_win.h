@@ -125,8 +125,7 @@ class CBindCBHttpCallback final : public IBindStatusCallback,
   // The line under the bar, from a report of data: `received` of `total`
   // bytes (0: unknown) of the whole file, `alreadyThere` of them from
   // before this attempt.
-  void ShowTransferFigures(std::uint64_t alreadyThere, std::uint64_t received,
-                           std::uint64_t total);
+  void ShowTransferFigures(std::uint64_t alreadyThere, std::uint64_t received, std::uint64_t total);
 
   ComReferenceCount references_;
   IBindStatusCallback* outer_ = this;

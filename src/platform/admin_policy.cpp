@@ -159,7 +159,9 @@ bool IsUsageReportAllowed(Registry& registry) {
   return true;
 }
 
-std::wstring ChooseInstallerUrl(Registry& registry, const std::wstring& builtIn) {
+std::wstring ChooseInstallerUrl(Registry& registry, const std::wstring& builtIn,
+                                std::wstring* source) {
+  if (source != nullptr) source->clear();
   for (const PolicyKey& key : kPolicyKeys) {
     std::uint8_t data[kUrlBufferBytes];
     std::uint32_t size = sizeof(data);
@@ -176,8 +178,10 @@ std::wstring ChooseInstallerUrl(Registry& registry, const std::wstring& builtIn)
                          LogQuoted(Printable(url.substr(0, 300))));
       continue;
     }
-    LogLine(L"policy: installer URL " + LogQuoted(url) + L" from " + kInstallerUrlValueName +
-            L" in " + key.name + kPolicyKeyPath);
+    const std::wstring where =
+        std::wstring(kInstallerUrlValueName) + L" in " + key.name + kPolicyKeyPath;
+    LogLine(L"policy: installer URL " + LogQuoted(url) + L" from " + where);
+    if (source != nullptr) *source = where;
     return url;
   }
   return builtIn;

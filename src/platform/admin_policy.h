@@ -34,7 +34,10 @@ bool IsAcceptedPolicyUrl(std::wstring_view url);
 bool IsUsageReportAllowed(Registry& registry);
 
 // The installer's URL: the policy's InstallerUrl (a REG_SZ that
-// IsAcceptedPolicyUrl accepts), logged; else `builtIn`.
-std::wstring ChooseInstallerUrl(Registry& registry, const std::wstring& builtIn);
+// IsAcceptedPolicyUrl accepts), logged; else `builtIn`. *source (when given)
+// names the value that set it ("InstallerUrl in HKEY_...\SOFTWARE\..."), or
+// is empty for the built-in URL.
+std::wstring ChooseInstallerUrl(Registry& registry, const std::wstring& builtIn,
+                                std::wstring* source = nullptr);
 
 }  // namespace tarnix

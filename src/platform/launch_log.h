@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/unique_handle.h"
 #include "platform/win32_values.h"
@@ -76,10 +77,10 @@ class LogPlatform {
   virtual void CloseMutex(LogMutexHandle mutex) = 0;
 };
 
-using UniqueLogFile =
-    UniqueHandle<ApiHandleTraits<LogPlatform, LogFileHandle, kInvalidHandleValue, &LogPlatform::Close>>;
-using UniqueLogMutex =
-    UniqueHandle<ApiHandleTraits<LogPlatform, LogMutexHandle, LogMutexHandle{0}, &LogPlatform::CloseMutex>>;
+using UniqueLogFile = UniqueHandle<
+    ApiHandleTraits<LogPlatform, LogFileHandle, kInvalidHandleValue, &LogPlatform::Close>>;
+using UniqueLogMutex = UniqueHandle<
+    ApiHandleTraits<LogPlatform, LogMutexHandle, LogMutexHandle{0}, &LogPlatform::CloseMutex>>;
 
 // Where LogLine's lines go.
 class LogSink {
@@ -128,6 +129,14 @@ class LaunchLog final : public LogSink {
   std::uint32_t processId_;
   UniqueLogMutex mutex_;
   UniqueLogFile file_;
+};
+
+// Lines kept in memory, to be written once the log is open (the first line
+// names what is read before it).
+class HeldLogLines final : public LogSink {
+ public:
+  std::vector<std::wstring> lines;
+  void WriteLine(std::wstring_view text) override { lines.emplace_back(text); }
 };
 
 // The process's log, installed once at start-up before any other thread runs;

@@ -167,7 +167,10 @@ class DirectLaunchTest(LauncherTestCase):
         entries = harness.read_launch_log(self.wine)
         self.assertEqual(len({pid for pid, _ in entries}), 1, entries)
         lines = [text for _, text in entries]
-        self.assertEqual(lines[0], 'launcher started with "--appname=Logged --appversion=2.0.1 --appwindowsize=800x600"')
+        # The first line names the version and the installer's URL in force (no policy here).
+        self.assertRegex(lines[0], r'^launcher started with "--appname=Logged --appversion=2\.0\.1 '
+                                   r'--appwindowsize=800x600": version 1\.0\.0\.86, download URL "http[^"]+" '
+                                   r'\(built in\)$')
         self.assertIn('host lookup: "%s" version "1.0.0.78": present' % host, lines)
         self.assertIn('launch: appname "logged", appversion "2.0.1", appwindowsize "800x600" fitted to 800x600, '
                       'folder "%s"' % folder, lines)

@@ -153,8 +153,11 @@ class PolicyTest(LauncherTestCase):
         self.assertEqual(launcher.returncode, 0)
         _, argv, _ = self.host_record()
         self.assertEqual(argv[0].replace("\\\\", "\\"), self.host_target)
-        self.assertIn('policy: installer URL "%s" from InstallerUrl in HKEY_LOCAL_MACHINE\\%s' % (url, POLICY_KEY),
-                      self.log_lines())
+        lines = self.log_lines()
+        self.assertIn('policy: installer URL "%s" from InstallerUrl in HKEY_LOCAL_MACHINE\\%s' % (url, POLICY_KEY), lines)
+        # The first line names the URL in force and the policy that set it.
+        self.assertTrue(lines[0].endswith(', download URL "%s" (from InstallerUrl in HKEY_LOCAL_MACHINE\\%s)'
+                                          % (url, POLICY_KEY)), lines[0])
         return [request["path"] for request in server.requests]
 
     # --- UsageReport ---

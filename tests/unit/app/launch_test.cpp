@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "app/host_lookup.h"
-#include "platform/admin_policy.h"
 #include "fakes/fake_launch_platform.h"
 #include "fakes/fake_log.h"
 #include "fakes/fake_registry.h"
+#include "platform/admin_policy.h"
 
 namespace tarnix {
 namespace {
@@ -36,10 +36,10 @@ TEST(ParseLaunchSwitches, ReadsTheThreeSwitchesInAnyOrderAndCase) {
       {L"--appversion=2.0.1 --appname=Foo --appwindowsize=800x600", L"foo", L"2.0.1", L"800x600"},
       {L"--APPNAME=MyApp", L"myapp", L"1.0.0.1", L""},
       {L"junk before --appname=a between --appversion=3", L"a", L"3", L""},
-      {L"--appname= --appversion= ", L"", L"", L""},        // present but empty
-      {L"--appname=foo", L"foo", L"1.0.0.1", L""},           // value runs to the end
-      {L"--appname=a --appname=b", L"b", L"1.0.0.1", L""},   // the later one wins
-      {L"--appname=a\tb", L"a\tb", L"1.0.0.1", L""},         // a tab does not end a value
+      {L"--appname= --appversion= ", L"", L"", L""},                   // present but empty
+      {L"--appname=foo", L"foo", L"1.0.0.1", L""},                     // value runs to the end
+      {L"--appname=a --appname=b", L"b", L"1.0.0.1", L""},             // the later one wins
+      {L"--appname=a\tb", L"a\tb", L"1.0.0.1", L""},                   // a tab does not end a value
       {L"--appwindowsize= \t800X600\t", L"default", L"1.0.0.1", L""},  // blank ends it first
       {L"--appwindowsize=\t800X600\t ", L"default", L"1.0.0.1", L"800x600"},
       {L"--appwindowsize=\t", L"default", L"1.0.0.1", L""},
@@ -162,9 +162,12 @@ TEST(BuildHostArguments, KeepsPlainPathsAsTheyAreAndQuotesPathsWithBlanks) {
 
 TEST(BuildHostArguments, EveryFolderSurvivesTheHostsSplitting) {
   const std::wstring folders[] = {
-      L"C:\\Apps\\Demo",     L"C:\\",
-      L"C:\\My Apps",        L"C:\\My Apps\\",
-      L"C:\\a\tb\\\\",       L"D:\\我的 应用\\x",
+      L"C:\\Apps\\Demo",
+      L"C:\\",
+      L"C:\\My Apps",
+      L"C:\\My Apps\\",
+      L"C:\\a\tb\\\\",
+      L"D:\\我的 应用\\x",
       L"\\\\server\\share\\with space",
       L"C:\\odd\" --no-sandbox \"x",  // not a legal Windows path, but still one argument
       L"C:\\a b\\\\\"\\",
@@ -292,7 +295,8 @@ TEST_F(LaunchAppTest, AFolderTooLongForTheBufferLeavesThePathEmpty) {
   InstallHost(L"C:\\h.exe");
   session.currentDirectory = L"C:\\" + std::wstring(257, L'd');  // 260 units: one too many
   EXPECT_TRUE(Launch());
-  EXPECT_EQ(shell.starts[0].parameters, L"--load-apps= --tarnix-host-window-size=1920x1040 --no-sandbox");
+  EXPECT_EQ(shell.starts[0].parameters,
+            L"--load-apps= --tarnix-host-window-size=1920x1040 --no-sandbox");
   session.currentDirectory = L"C:\\" + std::wstring(256, L'd');  // 259 units fit
   EXPECT_TRUE(Launch());
   EXPECT_EQ(shell.starts[1].parameters.find(L"--load-apps=C:\\ddd"), 0u);
@@ -351,7 +355,8 @@ TEST_F(LaunchAppTest, APolicyThatTurnsTheReportOffStartsOnlyTheHost) {
   EXPECT_TRUE(LaunchDirectly());
   EXPECT_TRUE(reporter.reports.empty());
   // The wait finds no report to wait for.
-  EXPECT_EQ(log, (std::vector<std::wstring>{L"work area read", L"host started", L"report waited for"}));
+  EXPECT_EQ(log,
+            (std::vector<std::wstring>{L"work area read", L"host started", L"report waited for"}));
   EXPECT_EQ(policyLog.With(L"the usage report is turned off").size(), 1u);
 
   registry.SetDword(RegistryHive::LocalMachine, kPolicyKeyPath, kUsageReportValueName, 1);
@@ -391,14 +396,23 @@ TEST_F(LaunchAppTest, TheDirectBranchWaitsForTheReportOnlyAfterTheHostOrItsFailu
     std::vector<std::wstring> log;
   };
   const Case cases[] = {
-      {"started", true, true, true,
+      {"started",
+       true,
+       true,
+       true,
        {L"report prepared", L"work area read", L"host started", L"report started",
         L"report waited for"}},
-      {"report still running", true, true, false,
+      {"report still running",
+       true,
+       true,
+       false,
        {L"report prepared", L"work area read", L"host started", L"report started",
         L"report waited for"}},
       // The message does not wait for the report.
-      {"start refused", true, false, true,
+      {"start refused",
+       true,
+       false,
+       true,
        {L"report prepared", L"work area read", L"host started", L"report started",
         L"message 运行App失败！", L"report waited for"}},
       {"no host", false, true, true, {L"message 运行App失败！", L"report waited for"}},
@@ -412,6 +426,23 @@ TEST_F(LaunchAppTest, TheDirectBranchWaitsForTheReportOnlyAfterTheHostOrItsFailu
     EXPECT_EQ(LaunchDirectly(), c.reportEnds) << c.name;
     EXPECT_EQ(log, c.log) << c.name;
   }
+}
+
+}  // namespace
+}  // namespace tarnix
+
+namespace tarnix {
+namespace {
+
+TEST(StartLogLine, NamesTheVersionAndTheInstallersUrlWithWhatSetIt) {
+  EXPECT_EQ(StartLogLine(L"--appname=A", L"1.0.0.86", L"http://d.example/f", L""),
+            L"launcher started with \"--appname=A\": version 1.0.0.86, download URL "
+            L"\"http://d.example/f\" (built in)");
+  EXPECT_EQ(
+      StartLogLine(L"", L"1.0.0.86", L"https://m.example/f",
+                   L"InstallerUrl in HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Korvane\\Tarnix"),
+      L"launcher started with \"\": version 1.0.0.86, download URL \"https://m.example/f\" "
+      L"(from InstallerUrl in HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Korvane\\Tarnix)");
 }
 
 }  // namespace

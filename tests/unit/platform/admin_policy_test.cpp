@@ -235,7 +235,17 @@ TEST(ChooseInstallerUrl, TakesTheFirstValidUrlMachineFirstAndLogsWhatItIgnores) 
     FakeRegistry registry;
     Place(registry, kInstallerUrlValueName, c.values);
     RecordedLog log;
-    EXPECT_EQ(ChooseInstallerUrl(registry, kBuiltIn), c.expected);
+    std::wstring source = L"stale";
+    EXPECT_EQ(ChooseInstallerUrl(registry, kBuiltIn, &source), c.expected);
+    // What set the URL, for the log's first line: the value in its key, or nothing.
+    if (c.expected == kBuiltIn) {
+      EXPECT_EQ(source, L"");
+    } else {
+      EXPECT_EQ(source,
+                std::wstring(L"InstallerUrl in ") +
+                    (c.expected == mirror ? L"HKEY_LOCAL_MACHINE\\" : L"HKEY_CURRENT_USER\\") +
+                    kPolicyKeyPath);
+    }
     if (c.logged != nullptr) {
       EXPECT_EQ(log.With(c.logged).size(), 1u) << (log.lines.empty() ? L"" : log.lines.front());
     } else {
