@@ -29,7 +29,7 @@ int BarPosition(std::uint64_t received, std::uint64_t total) {
       .value_or(0);
 }
 
-enum class AttemptVerdict { kWhole, kTryAgain, kFinal };
+enum class AttemptVerdict { kWhole, kWholeAppended, kTryAgain, kFinal };
 
 std::wstring AttemptName(int attempt) {
   return L"download attempt " + std::to_wstring(attempt) + L" of " +
@@ -42,14 +42,19 @@ std::wstring AttemptName(int attempt) {
 AttemptVerdict DownloadOnce(const DownloadJobRecord& job, int attempt, DownloadPlatform& platform) {
   platform.DeleteCacheEntry(job.url);
   ResumableTransfer transfer(job.url, job.path, platform);
-  const std::uint64_t from = transfer.Prepare();
+  bool opened = false;
+  const std::uint64_t from = transfer.Prepare(&opened);
+  if (!opened) {
+    LogLine(AttemptName(attempt) + L": no request, " + transfer.Finish(kResultOk).flaw);
+    return AttemptVerdict::kTryAgain;
+  }
   platform.SetProgress(BarPosition(from, transfer.KnownTotal()));
   platform.ShowStart(from, transfer.KnownTotal());
   if (transfer.AlreadyWhole()) {
     LogLine(AttemptName(attempt) + L": the partial file is whole already; no request");
     AttemptEnd end = transfer.Finish(kResultOk);
     if (!end.flaw.empty()) LogLine(AttemptName(attempt) + L": " + end.flaw);
-    return end.whole ? AttemptVerdict::kWhole : AttemptVerdict::kTryAgain;
+    return end.whole ? AttemptVerdict::kWholeAppended : AttemptVerdict::kTryAgain;
   }
   LogLine(AttemptName(attempt) + L": " + LogQuoted(job.url) + L" from byte " +
           std::to_wstring(from));
@@ -67,23 +72,26 @@ AttemptVerdict DownloadOnce(const DownloadJobRecord& job, int attempt, DownloadP
   if (!end.flaw.empty()) line += L", " + end.flaw;
   if (end.kept != 0) line += L"; " + std::to_wstring(end.kept) + L" bytes kept for a resume";
   LogLine(line);
-  if (end.whole) return AttemptVerdict::kWhole;
+  if (end.whole) return end.appended ? AttemptVerdict::kWholeAppended : AttemptVerdict::kWhole;
   return IsFinalHttpStatus(status) ? AttemptVerdict::kFinal : AttemptVerdict::kTryAgain;
 }
 
-// Downloads with retries; false when every attempt failed or the server's
+enum class DownloadEnd { kWhole, kWholeAppended, kFailed };
+
+// Downloads with retries; kFailed when every attempt failed or the server's
 // answer was final.
-bool DownloadWithRetries(const DownloadJobRecord& job, DownloadPlatform& platform) {
+DownloadEnd DownloadWithRetries(const DownloadJobRecord& job, DownloadPlatform& platform) {
   for (int attempt = 1;; ++attempt) {
     const AttemptVerdict verdict = DownloadOnce(job, attempt, platform);
-    if (verdict == AttemptVerdict::kWhole) return true;
+    if (verdict == AttemptVerdict::kWhole) return DownloadEnd::kWhole;
+    if (verdict == AttemptVerdict::kWholeAppended) return DownloadEnd::kWholeAppended;
     if (verdict == AttemptVerdict::kFinal) {
       LogLine(L"download failed: the server's answer is final; no further attempt");
-      return false;
+      return DownloadEnd::kFailed;
     }
     if (attempt == kDownloadAttempts) {
       LogLine(L"download failed after " + std::to_wstring(kDownloadAttempts) + L" attempts");
-      return false;
+      return DownloadEnd::kFailed;
     }
     const std::uint32_t pause = kDownloadRetryPausesMs[attempt - 1];
     LogLine(L"download: pause of " + std::to_wstring(pause) + L" ms before attempt " +
@@ -154,21 +162,37 @@ void RunDownload(const DownloadJobRecord& job, const std::wstring& expectedSigne
     platform.SignalFinished(std::move(shipped), job.shippedPath);
     return;
   }
-  if (!DownloadWithRetries(job, platform)) {
+  // A launcher saved as the download's own file (TarnixSetup.exe in the
+  // temporary folder) would have the download moved onto itself.
+  if (!job.launcherPath.empty() && IsSameFile(platform, job.path, job.launcherPath)) {
+    LogLine(L"download: " + LogQuoted(job.path) +
+            L" is the launcher itself; nothing is downloaded");
     platform.ShowMessage(kDownloadFailedText);
     return;
   }
   // The installer is started elevated: only a program from the expected
   // signer may go on, not an error page a server answered with status 200
-  // nor whatever someone on the way substituted.
-  InstallerCheck check = CheckInstaller(trust, job.path, expectedSigner);
-  LogLine(std::wstring(L"installer check: ") + VerdictText(check.verdict));
-  if (check.verdict != InstallerVerdict::kTrusted) {
+  // nor whatever someone on the way substituted. A file put together from
+  // more than one transfer that fails the check may be a bad splice (a file
+  // changed on a server that ignores If-Range, a partial file's tail lost in
+  // a power cut): it is downloaded whole once more. A whole file that fails
+  // would come again the same: that is final.
+  for (bool wholeAgain = false;; wholeAgain = true) {
+    const DownloadEnd end = DownloadWithRetries(job, platform);
+    if (end == DownloadEnd::kFailed) break;
+    InstallerCheck check = CheckInstaller(trust, job.path, expectedSigner);
+    LogLine(std::wstring(L"installer check: ") + VerdictText(check.verdict));
+    if (check.verdict == InstallerVerdict::kTrusted) {
+      platform.SignalFinished(std::move(check.file), job.path);
+      return;
+    }
     platform.RemoveFile(job.path);  // the check has closed the file already
-    platform.ShowMessage(kDownloadFailedText);
-    return;
+    if (end != DownloadEnd::kWholeAppended || wholeAgain) break;
+    LogLine(
+        L"download: the file put together from a resumed transfer failed the check; "
+        L"downloading it whole once more");
   }
-  platform.SignalFinished(std::move(check.file), job.path);
+  platform.ShowMessage(kDownloadFailedText);
 }
 
 }  // namespace tarnix

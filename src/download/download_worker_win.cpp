@@ -14,8 +14,10 @@
 #include "download/stall_guard_win.h"
 #include "platform/com_win.h"
 #include "platform/file_identity_win.h"
+#include "platform/launch_log.h"
 #include "platform/message_box_win.h"
 #include "platform/thread_win.h"
+#include "platform/tick_count.h"
 #include "platform/ui_text_win.h"
 #include "platform/win_handles_win.h"
 
@@ -56,7 +58,7 @@ class ProgressBarSink final : public ProgressSink {
 
 // The download's bind status callback and the stall guard in front of it,
 // on the heap: the guard is what urlmon holds, and a reference it keeps past
-// URLDownloadToFileW's return must still find both. The last Release, on
+// the transfer's return must still find both. The last Release, on
 // whichever thread, frees them.
 struct BindCallbacks {
   BindCallbacks() : callback(&Free, this), guard(callback) {}
@@ -83,6 +85,17 @@ class Win32DataWriter final : public DataWriter {
     return true;
   }
   bool Flush() override { return ::FlushFileBuffers(file_.Get()) != FALSE; }
+  bool Size(std::uint64_t* size) override {
+    LARGE_INTEGER value;
+    if (!::GetFileSizeEx(file_.Get(), &value) || value.QuadPart < 0) return false;
+    *size = static_cast<std::uint64_t>(value.QuadPart);
+    return true;
+  }
+  bool Truncate() override {
+    LARGE_INTEGER start = {};
+    return ::SetFilePointerEx(file_.Get(), start, nullptr, FILE_BEGIN) &&
+           ::SetEndOfFile(file_.Get());
+  }
 
  private:
   UniqueFile file_;
@@ -90,21 +103,63 @@ class Win32DataWriter final : public DataWriter {
 
 std::uint64_t Join(DWORD high, DWORD low) { return (static_cast<std::uint64_t>(high) << 32) | low; }
 
+constexpr wchar_t kAbortWindowClass[] = L"TarnixDownloadAbort";
+
+LRESULT CALLBACK AbortWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != kAbortBindingMessage) return ::DefWindowProcW(window, message, wParam, lParam);
+  auto* callback =
+      reinterpret_cast<CBindCBHttpCallback*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (callback != nullptr) callback->AbortBinding();
+  return 0;
+}
+
+// A message-only window of the download thread, through which the stall
+// watch's thread asks for the binding's abort: the binding may be called on
+// its own thread only, and a window's message reaches it from any message
+// loop that runs there (a prompt's modal loop drops a thread's own messages).
+UniqueWindow CreateAbortWindow(CBindCBHttpCallback& callback) {
+  const HINSTANCE module = ::GetModuleHandleW(nullptr);
+  static const ATOM windowClass = [module] {
+    WNDCLASSW description = {};
+    description.lpfnWndProc = &AbortWindowProc;
+    description.hInstance = module;
+    description.lpszClassName = kAbortWindowClass;
+    return ::RegisterClassW(&description);
+  }();
+  if (windowClass == 0) return UniqueWindow();
+  UniqueWindow window(::CreateWindowExW(0, kAbortWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                        nullptr, module, nullptr));
+  if (window)
+    ::SetWindowLongPtrW(window.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&callback));
+  return window;
+}
+
 // The binding's calls come to this thread through its apartment's messages:
-// they are handled until the binding has stopped. A WM_QUIT (never posted to
-// this thread by the launcher) is put back for whoever loops next, and the
-// binding is aborted.
+// they are handled until the binding has stopped. Once its abort has been
+// asked for, the binding gets kStallAbortWaitMs to stop; one that does not
+// is left. A WM_QUIT (never posted to this thread by the launcher) is put
+// back for whoever loops next, and the binding is aborted.
 void HandleMessagesUntilStopped(CBindCBHttpCallback& callback) {
-  MSG message;
   while (!callback.Stopped()) {
-    const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
-    if (got == 0) ::PostQuitMessage(static_cast<int>(message.wParam));
-    if (got <= 0) {
+    DWORD wait = INFINITE;
+    if (callback.AbortRequested()) {
+      wait = TicksLeft(callback.AbortTick(), ::GetTickCount(), kStallAbortWaitMs);
+      if (wait == 0) return;
+    }
+    if (::MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT) == WAIT_FAILED) {
       callback.AbortBinding();
       return;
     }
-    ::TranslateMessage(&message);
-    ::DispatchMessageW(&message);
+    MSG message;
+    while (!callback.Stopped() && ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        ::PostQuitMessage(static_cast<int>(message.wParam));
+        callback.AbortBinding();
+        return;
+      }
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
   }
 }
 
@@ -121,7 +176,8 @@ HRESULT BindAndWait(HMODULE urlmon, const std::wstring& url, StallGuard& guard,
   IBindCtx* context = nullptr;
   result = createContext(0, &guard, nullptr, &context);
   if (SUCCEEDED(result) && context != nullptr) {
-    guard.Start();
+    const UniqueWindow abortWindow = CreateAbortWindow(callback);
+    guard.Start(abortWindow.Get());
     void* stream = nullptr;
     result = moniker->BindToStorage(context, nullptr, __uuidof(IStream), &stream);
     if (stream != nullptr) static_cast<IStream*>(stream)->Release();
@@ -226,26 +282,24 @@ class Win32DownloadPlatform final : public DownloadPlatform {
     const DWORD error = ::GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
   }
-  bool MoveReplacing(const std::wstring& from, const std::wstring& to) override {
-    return ::MoveFileExW(from.c_str(), to.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  std::uint32_t MoveReplacing(const std::wstring& from, const std::wstring& to) override {
+    if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return 0;
+    const DWORD error = ::GetLastError();
+    return error != 0 ? error : ERROR_GEN_FAILURE;
   }
   // Readers may look (a scanner), nobody else writes: the installation's
   // lock keeps other launchers away, and a file of the name that someone
-  // else holds for writing fails the open.
+  // else holds for writing fails the open. Writes go to the end.
   std::unique_ptr<DataWriter> OpenForWriting(const std::wstring& path,
-                                             std::uint64_t offset) override {
+                                             std::uint32_t* error) override {
     UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  offset == 0 ? CREATE_ALWAYS : OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) return nullptr;
-    if (offset != 0) {
-      LARGE_INTEGER size;
-      LARGE_INTEGER end = {};
-      if (!::GetFileSizeEx(file.Get(), &size) ||
-          static_cast<std::uint64_t>(size.QuadPart) != offset ||
-          !::SetFilePointerEx(file.Get(), end, nullptr, FILE_END))
-        return nullptr;
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER end = {};
+    if (!file.IsValid() || !::SetFilePointerEx(file.Get(), end, nullptr, FILE_END)) {
+      const DWORD last = ::GetLastError();
+      *error = last != 0 ? last : ERROR_GEN_FAILURE;
+      return nullptr;
     }
     return std::make_unique<Win32DataWriter>(std::move(file));
   }
@@ -337,7 +391,18 @@ STDMETHODIMP CBindCBHttpCallback::OnStartBinding(DWORD, IBinding* binding) {
 }
 
 void CBindCBHttpCallback::AbortBinding() {
-  if (binding_ != nullptr) binding_->Abort();
+  if (!abortRequested_) {
+    abortRequested_ = true;
+    abortTick_ = ::GetTickCount();
+  }
+  if (binding_ == nullptr) return;
+  // OnStopBinding may come inside Abort and let go of binding_.
+  IBinding* binding = binding_;
+  binding->AddRef();
+  const HRESULT result = binding->Abort();
+  binding->Release();
+  if (FAILED(result))
+    LogLine(L"download: the binding's abort failed, " + LogHex(static_cast<std::uint32_t>(result)));
 }
 STDMETHODIMP CBindCBHttpCallback::GetPriority(LONG*) { return E_NOTIMPL; }
 STDMETHODIMP CBindCBHttpCallback::OnLowResource(DWORD) { return E_NOTIMPL; }
@@ -426,6 +491,7 @@ STDMETHODIMP CBindCBHttpCallback::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGM
     ULONG read = 0;
     const HRESULT result =
         medium->pstm->Read(buffer_.data(), static_cast<ULONG>(buffer_.size()), &read);
+    bytesRead_ += read;
     if (read > 0 && sink_ != nullptr && !sink_->Body(buffer_.data(), read)) {
       AbortBinding();
       return E_ABORT;

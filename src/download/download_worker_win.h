@@ -30,6 +30,10 @@ unsigned DownloadThreadProc(void* parameter);
 // a URL without an entry is no failure.
 void DeleteUrlCacheEntryOnSystem(const std::wstring& url);
 
+// The message that asks the download thread's abort window to abort the
+// binding (posted by the stall watch's thread).
+inline constexpr UINT kAbortBindingMessage = WM_APP + 1;
+
 // The download's bind status callback. It moves the progress bar as the
 // download reports progress (and sets the line under it from the reports of
 // data, TransferFigures), asks for an asynchronous binding whose body it
@@ -46,11 +50,11 @@ void DeleteUrlCacheEntryOnSystem(const std::wstring& url);
 // It lives on the heap for one download, together with the stall guard that
 // urlmon holds (BindCallbacks in download_worker_win.cpp), and counts the
 // references of both (ComReferenceCount): urlmon may release them after
-// URLDownloadToFileW has returned, as a binding that a stalled download's
-// abort still holds does when it ends; the last Release frees the pair. The
-// calls of the download come on the download thread, inside its apartment,
-// within the URLDownloadToFileW call; a prompt runs its modal loop there,
-// owned by the dialog of the main thread.
+// the transfer has returned, as a binding that an abort still holds does
+// when it ends; the last Release frees the pair. The calls of the download
+// come on the download thread, inside its apartment, while that thread
+// handles its messages until the binding has stopped; a prompt runs its
+// modal loop there, owned by the dialog of the main thread.
 // Told when the moniker asks for the window of a prompt, right before the
 // prompt; the stall guard holds its watch then.
 class PromptObserver {
@@ -79,8 +83,14 @@ class CBindCBHttpCallback final : public IBindStatusCallback,
   // Whether OnStopBinding has come, and its result.
   bool Stopped() const { return stopped_; }
   HRESULT StopResult() const { return stopResult_; }
-  // Aborts the binding while it runs (a body that cannot be kept).
+  // Aborts the binding while it runs (a body that cannot be kept, a stall);
+  // on the download thread only.
   void AbortBinding();
+  // Whether AbortBinding was called, and at which tick.
+  bool AbortRequested() const { return abortRequested_; }
+  DWORD AbortTick() const { return abortTick_; }
+  // Body bytes read from the binding's stream so far.
+  std::uint64_t BytesRead() const { return bytesRead_; }
 
   // Names the object that urlmon holds (the stall guard, which passes every
   // call through) as this object's IUnknown and IBindStatusCallback, so
@@ -136,6 +146,9 @@ class CBindCBHttpCallback final : public IBindStatusCallback,
   IBinding* binding_ = nullptr;
   bool stopped_ = false;
   HRESULT stopResult_ = E_FAIL;
+  bool abortRequested_ = false;
+  DWORD abortTick_ = 0;
+  std::uint64_t bytesRead_ = 0;
   std::vector<std::uint8_t> buffer_;
   // Started by the attempt's first report of data, again when the bytes
   // already there change (a whole file sent in answer to a range).

@@ -97,7 +97,7 @@ InstallationEnd RunInstallation(InstallPlatform& platform, FileQuery& files, App
   // The host is up (or its failure told): nothing on screen waits for the report.
   platform.HideDialog();
   return app.WaitForLaunchReport() ? InstallationEnd::kReportFinished
-                                    : InstallationEnd::kReportMayStillRun;
+                                   : InstallationEnd::kReportMayStillRun;
 }
 
 }  // namespace tarnix

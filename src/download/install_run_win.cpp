@@ -29,7 +29,6 @@ class Win32InstallPlatform final : public InstallPlatform {
   void HideDialog() override { ::ShowWindow(DownloadDialogWindow(), SW_HIDE); }
 };
 
-
 }  // namespace
 
 unsigned InstallThreadProc(void* parameter) {

@@ -65,7 +65,8 @@ InstallerCheck CheckInstaller(InstallerTrust& trust, const std::wstring& path,
 
   HandleFileBytes bytes(trust, file.Get());
   bool program = IsPeImage(bytes);
-  LogLine(program ? L"installer check: a Windows program" : L"installer check: not a Windows program");
+  LogLine(program ? L"installer check: a Windows program"
+                  : L"installer check: not a Windows program");
   if (!program) {
     check.verdict = InstallerVerdict::kNotAProgram;
     return check;

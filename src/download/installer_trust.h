@@ -19,8 +19,6 @@ using TrustFile = std::uintptr_t;
 // WinVerifyTrust's state data (hWVTStateData); 0 is none.
 using TrustState = std::uintptr_t;
 
-inline constexpr std::uint32_t kErrorSharingViolation = 32;  // ERROR_SHARING_VIOLATION
-
 // An open that meets a sharing violation (the download still holding the
 // file, or an antivirus scanner, which may hold a fresh file for seconds) is
 // tried again every 100 ms for up to 30 seconds.

@@ -192,11 +192,12 @@ BodyUse DecideBodyUse(std::uint64_t offset, std::uint64_t recordedTotal,
     case 200:
       return BodyUse::kTakeWhole;
     case 206: {
-      // Only the rest that was asked for, of the file that was recorded, fits:
-      // anything else would splice two files.
+      // Only bytes from where the partial file ends, of the file that was
+      // recorded, fit: anything else would splice two files. A server that
+      // sends less than the whole rest is appended to and asked again.
       const bool fits = offset > 0 && !response.encoded && response.rangeFirst == offset &&
-                        response.rangeTotal == recordedTotal &&
-                        response.rangeLast == recordedTotal - 1;
+                        response.rangeTotal == recordedTotal && response.rangeLast &&
+                        *response.rangeLast < recordedTotal;
       return fits ? BodyUse::kAppend : BodyUse::kStartOver;
     }
     case 416:

@@ -75,7 +75,7 @@ std::wstring ResumeRequestHeaders(std::uint64_t offset, const std::wstring& vali
 
 // What an attempt does with a response's body.
 enum class BodyUse {
-  kAppend,     // a 206 with exactly the asked rest: appended to the partial file
+  kAppend,     // a 206 from the asked byte of the recorded file: appended to the partial file
   kTakeWhole,  // a 200: the whole file, written from byte 0 (any partial file dropped)
   kStartOver,  // a 416, or a 206 that does not fit: the partial file dropped, the attempt failed
   kDiscard,    // an error status or none: the body is not the installer; the partial file stays

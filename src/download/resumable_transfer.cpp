@@ -13,6 +13,10 @@ constexpr std::uint64_t kFileTimeUnitsPerDay = 24ull * 60 * 60 * 10'000'000;
 
 std::wstring Bytes(std::uint64_t count) { return std::to_wstring(count) + L" bytes"; }
 
+bool IsHeldByAnother(std::uint32_t error) {
+  return error == kErrorSharingViolation || error == kErrorAccessDenied;
+}
+
 }  // namespace
 
 ResumableTransfer::ResumableTransfer(std::wstring url, const std::wstring& installerPath,
@@ -27,13 +31,34 @@ ResumableTransfer::~ResumableTransfer() = default;
 
 // The record goes first and comes back last, so that no record ever names
 // bytes that are not the file it describes.
+void ResumableTransfer::ForgetRecord() {
+  files_.DeleteFile(recordPath_);
+  resume_.reset();
+  offset_ = 0;
+}
+
+// Only once the file is closed: a file deleted while open keeps its name
+// until the last handle goes, and no new file of that name can be made.
 void ResumableTransfer::Drop() {
   writer_.reset();
   files_.DeleteFile(recordPath_);
   files_.DeleteFile(partialPath_);
 }
 
-std::uint64_t ResumableTransfer::Prepare() {
+// A scanner that looks at the fresh file may hold it for a while.
+bool ResumableTransfer::OpenPartial() {
+  std::uint32_t error = 0;
+  for (int attempt = 1; attempt <= kPartialFileAttempts; ++attempt) {
+    writer_ = files_.OpenForWriting(partialPath_, &error);
+    if (writer_ || !IsHeldByAnother(error)) break;
+    if (attempt < kPartialFileAttempts) files_.Pause(kPartialFileRetryPauseMs);
+  }
+  if (!writer_)
+    LogLine(L"download: the partial file cannot be opened, error " + std::to_wstring(error));
+  return writer_ != nullptr;
+}
+
+std::uint64_t ResumableTransfer::Prepare(bool* opened) {
   offset_ = 0;
   resume_.reset();
   std::uint64_t size = 0;
@@ -43,25 +68,35 @@ std::uint64_t ResumableTransfer::Prepare() {
   std::optional<PartialRecord> record;
   if (files_.ReadSmallFile(recordPath_, kPartialRecordMaxBytes, &bytes))
     record = ParsePartialRecord(bytes);
-  if (!present || size == 0) {
-    // A record without bytes (or bytes gone) resumes nothing.
-    if (present || record) Drop();
-    return 0;
-  }
-  const std::uint64_t now = files_.CurrentFileTime();
   std::wstring reason;
-  if (!record) {
-    reason = L"it has no record of its own";
-  } else if (record->url != url_) {
-    reason = L"it came from another URL";
-  } else if (size > record->total) {
-    reason = L"it is longer than its total of " + Bytes(record->total);
-  } else if (now > written && now - written > kPartialMaxAgeDays * kFileTimeUnitsPerDay) {
-    reason = L"it is older than " + std::to_wstring(kPartialMaxAgeDays) + L" days";
+  if (present && size > 0) {
+    const std::uint64_t now = files_.CurrentFileTime();
+    if (!record) {
+      reason = L"it has no record of its own";
+    } else if (record->url != url_) {
+      reason = L"it came from another URL";
+    } else if (size > record->total) {
+      reason = L"it is longer than its total of " + Bytes(record->total);
+    } else if (now > written && now - written > kPartialMaxAgeDays * kFileTimeUnitsPerDay) {
+      reason = L"it is older than " + std::to_wstring(kPartialMaxAgeDays) + L" days";
+    }
   }
-  if (!reason.empty()) {
-    LogLine(L"download: partial file of " + Bytes(size) + L" deleted: " + reason);
-    Drop();
+  opened_ = OpenPartial();
+  if (opened != nullptr) *opened = opened_;
+  if (!opened_) return 0;
+  std::uint64_t openSize = 0;
+  const bool resumable =
+      present && size > 0 && reason.empty() && writer_->Size(&openSize) && openSize == size;
+  if (!resumable) {
+    if (!reason.empty())
+      LogLine(L"download: partial file of " + Bytes(size) + L" dropped: " + reason);
+    // Emptied in place, not deleted: a fresh file is written into it.
+    ForgetRecord();
+    if (!writer_->Truncate()) {
+      writer_.reset();
+      opened_ = false;
+      if (opened != nullptr) *opened = false;
+    }
     return 0;
   }
   resume_ = record;
@@ -81,26 +116,20 @@ long ResumableTransfer::Response(std::uint32_t status, std::wstring_view headers
   response_ = ParseResponseFacts(status, headers);
   const BodyUse use = DecideBodyUse(resume_ ? offset_ : 0, resume_ ? resume_->total : 0, response_);
   UseBody(use);
-  // A range that does not fit is of no use; an error status is answered as
-  // the callback answers every one.
+  // A body that cannot be kept, or a range that does not fit, is of no use;
+  // an error status is answered as the callback answers every one.
+  if (!writer_ && (use == BodyUse::kAppend || use == BodyUse::kTakeWhole)) return kResultAbort;
   return use_ == BodyUse::kStartOver ? kResultAbort : AnswerResponse(status);
 }
 
 void ResumableTransfer::UseBody(BodyUse use) {
-  writer_.reset();
   written_ = 0;
   base_ = 0;
   total_.reset();
   use_ = use;
+  if (!writer_) return;
   switch (use) {
     case BodyUse::kAppend:
-      writer_ = files_.OpenForWriting(partialPath_, offset_);
-      if (!writer_) {
-        LogLine(L"download: the partial file cannot be opened to append; starting over");
-        Drop();
-        use_ = BodyUse::kStartOver;
-        return;
-      }
       base_ = offset_;
       total_ = resume_->total;
       return;
@@ -109,16 +138,13 @@ void ResumableTransfer::UseBody(BodyUse use) {
         LogLine(
             L"download: the server sent the whole file (HTTP status 200); the partial "
             L"file is replaced");
-      Drop();
-      resume_.reset();
-      offset_ = 0;
-      if (response_.contentLength && !response_.encoded) total_ = *response_.contentLength;
-      writer_ = files_.OpenForWriting(partialPath_, 0);
-      if (!writer_) {
+      ForgetRecord();
+      if (!writer_->Truncate()) {
         writeFailed_ = true;
         return;
       }
-      // The record comes after the empty file, so that it never counts old bytes.
+      if (response_.contentLength && !response_.encoded) total_ = *response_.contentLength;
+      // The record comes after the emptied file, so that it never counts old bytes.
       std::optional<PartialRecord> record = RecordForWholeBody(url_, response_);
       if (!record) {
         LogLine(
@@ -132,10 +158,9 @@ void ResumableTransfer::UseBody(BodyUse use) {
     }
     case BodyUse::kStartOver:
       LogLine(L"download: the server did not send the rest that was asked for (" +
-              HttpStatusText(response_.status) + L"); the partial file is deleted");
-      Drop();
-      resume_.reset();
-      offset_ = 0;
+              HttpStatusText(response_.status) + L"); the partial file is dropped");
+      ForgetRecord();
+      writer_->Truncate();
       return;
     case BodyUse::kDiscard:
       return;
@@ -143,8 +168,10 @@ void ResumableTransfer::UseBody(BodyUse use) {
 }
 
 bool ResumableTransfer::Body(const std::uint8_t* bytes, std::size_t size) {
+  // Data without a response is not HTTP: kept whole, unless a range was
+  // asked for, whose rest must never pass for the whole file.
+  if (!use_) UseBody(resume_ ? BodyUse::kStartOver : BodyUse::kTakeWhole);
   if (use_ == BodyUse::kDiscard || use_ == BodyUse::kStartOver) return true;
-  if (!use_) UseBody(BodyUse::kTakeWhole);  // data without a response: not HTTP; kept whole
   if (!writer_ || writeFailed_ || !writer_->Write(bytes, size)) {
     writeFailed_ = true;
     return false;
@@ -165,12 +192,26 @@ TransferSink::FileProgress ResumableTransfer::Progress(std::uint32_t progress,
   return file;
 }
 
+bool ResumableTransfer::MoveIntoPlace(std::uint32_t* error) {
+  for (int attempt = 1; attempt <= kPartialFileAttempts; ++attempt) {
+    *error = files_.MoveReplacing(partialPath_, installerPath_);
+    if (*error == 0) return true;
+    if (!IsHeldByAnother(*error)) return false;
+    if (attempt < kPartialFileAttempts) files_.Pause(kPartialFileRetryPauseMs);
+  }
+  return false;
+}
+
 AttemptEnd ResumableTransfer::Finish(long result) {
   AttemptEnd end;
   end.written = written_;
   const bool bodyKept = use_ == BodyUse::kAppend || use_ == BodyUse::kTakeWhole;
   if (bodyKept && writer_ && !writer_->Flush()) writeFailed_ = true;
   writer_.reset();
+  if (!opened_) {
+    end.flaw = L"the partial file cannot be opened";
+    return end;
+  }
   if (writeFailed_) {
     end.flaw = L"the partial file could not be written";
     Drop();
@@ -182,6 +223,7 @@ AttemptEnd ResumableTransfer::Finish(long result) {
   const bool alreadyWhole = !use_ && AlreadyWhole();
   if (!bodyKept && !alreadyWhole) {
     end.kept = resume_ ? size : 0;
+    if (!resume_) Drop();
     end.flaw = use_ == BodyUse::kStartOver ? L"the rest asked for did not come"
                : response_.status >= 400   ? L"an HTTP error status"
                : response_.status == 0     ? L"no HTTP response"
@@ -212,19 +254,18 @@ AttemptEnd ResumableTransfer::Finish(long result) {
     }
     return end;
   }
-  bool moved = files_.MoveReplacing(partialPath_, installerPath_);
-  for (int attempt = 1; !moved && attempt < kInstallerMoveAttempts; ++attempt) {
-    files_.Pause(kInstallerMoveRetryPauseMs);
-    moved = files_.MoveReplacing(partialPath_, installerPath_);
-  }
-  if (!moved) {
-    end.flaw = L"the whole file could not be moved to " + installerPath_;
+  std::uint32_t error = 0;
+  if (!MoveIntoPlace(&error)) {
+    end.flaw = L"the whole file could not be moved to " + LogQuoted(installerPath_) + L", error " +
+               std::to_wstring(error);
     end.kept = resumable ? size : 0;
     if (!resumable) Drop();
     return end;
   }
   files_.DeleteFile(recordPath_);
   end.whole = true;
+  // A whole file found already there was put together by an earlier launch.
+  end.appended = use_ == BodyUse::kAppend || alreadyWhole;
   return end;
 }
 

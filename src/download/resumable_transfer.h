@@ -10,23 +10,29 @@
 #include <string_view>
 
 #include "download/partial_download.h"
+#include "platform/win32_values.h"
 
 namespace tarnix {
 
-// The whole file's move to the installer's path, refused while another
-// program (a scanner looking at the fresh file) holds either file, is tried
-// this often, this far apart.
-inline constexpr int kInstallerMoveAttempts = 20;
-inline constexpr std::uint32_t kInstallerMoveRetryPauseMs = 250;
+// The partial file, held by another program (a scanner looking at a fresh
+// file) when it is opened, or the whole file when it is moved to the
+// installer's path, is tried this often, this far apart: 30 s in all, as
+// long as the installer check waits for its open.
+inline constexpr int kPartialFileAttempts = 120;
+inline constexpr std::uint32_t kPartialFileRetryPauseMs = 250;
 
-// A file open for writing at its end.
+// The partial file, open for writing; closed with the object.
 class DataWriter {
  public:
-  // Closes the file.
   virtual ~DataWriter() = default;
-  // WriteFile until all of `bytes` is written. False on any failure.
+  // GetFileSizeEx. False on failure.
+  virtual bool Size(std::uint64_t* size) = 0;
+  // Empties the file in place (SetFilePointerEx to 0, SetEndOfFile): no
+  // delete, so no other program's handle on it can refuse a new file.
+  virtual bool Truncate() = 0;
+  // WriteFile at the end until all of `bytes` is written. False on any failure.
   virtual bool Write(const std::uint8_t* bytes, std::size_t size) = 0;
-  // FlushFileBuffers, so that a power cut keeps what the record counts.
+  // FlushFileBuffers, so that a power cut keeps what was written.
   virtual bool Flush() = 0;
 };
 
@@ -46,16 +52,16 @@ class TransferFiles {
   virtual bool WriteSmallFile(const std::wstring& path, std::string_view bytes) = 0;
   // DeleteFileW. True when the file is gone (or was never there).
   virtual bool DeleteFile(const std::wstring& path) = 0;
-  // MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH).
-  virtual bool MoveReplacing(const std::wstring& from, const std::wstring& to) = 0;
+  // MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH):
+  // 0, or the error (GetLastError).
+  virtual std::uint32_t MoveReplacing(const std::wstring& from, const std::wstring& to) = 0;
+  // CreateFileW(GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS): the file,
+  // positioned at its end; nothing and *error (GetLastError) on failure.
+  virtual std::unique_ptr<DataWriter> OpenForWriting(const std::wstring& path,
+                                                     std::uint32_t* error) = 0;
   // Sleep. The dialog stays responsive: its own thread handles a close,
   // which ends the process, this thread included.
   virtual void Pause(std::uint32_t milliseconds) = 0;
-  // Opens `path` for writing at byte `offset`: 0 creates or empties it; any
-  // other offset requires the file to hold exactly that many bytes, and
-  // writes follow them. Nothing on failure.
-  virtual std::unique_ptr<DataWriter> OpenForWriting(const std::wstring& path,
-                                                     std::uint64_t offset) = 0;
 };
 
 // What the download's callback hands to the attempt.
@@ -85,6 +91,7 @@ struct AttemptEnd {
   std::uint64_t written = 0;  // body bytes kept by this attempt
   std::uint64_t kept = 0;     // bytes of the partial file left for the next attempt
   std::wstring flaw;          // why it is not whole, for the log; empty when whole
+  bool appended = false;      // whole, and put together from more than one transfer
 };
 
 class ResumableTransfer final : public TransferSink {
@@ -94,10 +101,13 @@ class ResumableTransfer final : public TransferSink {
   ResumableTransfer(std::wstring url, const std::wstring& installerPath, TransferFiles& files);
   ~ResumableTransfer() override;
 
-  // Before the request: keeps a partial file that can be resumed and drops
-  // any other (logged: another URL, no record, older than kPartialMaxAgeDays,
-  // longer than its total). Returns the byte the request starts from.
-  std::uint64_t Prepare();
+  // Before the request: opens the partial file (waiting while another
+  // program holds it), keeps what can be resumed and empties any other
+  // (logged: another URL, no record, older than kPartialMaxAgeDays, longer
+  // than its total). Returns the byte the request starts from; false in
+  // *opened when the partial file cannot be opened (the attempt then makes
+  // no request and fails, keeping what is there).
+  std::uint64_t Prepare(bool* opened = nullptr);
   // True when the partial file already holds the whole file (a launcher
   // stopped between the last byte and the move): Finish needs no request.
   bool AlreadyWhole() const;
@@ -120,7 +130,10 @@ class ResumableTransfer final : public TransferSink {
 
  private:
   void Drop();
+  void ForgetRecord();
   void UseBody(BodyUse use);
+  bool OpenPartial();
+  bool MoveIntoPlace(std::uint32_t* error);
 
   const std::wstring url_;
   const std::wstring installerPath_;
@@ -137,6 +150,7 @@ class ResumableTransfer final : public TransferSink {
   std::uint64_t base_ = 0;  // bytes of the file before the body
   std::uint64_t written_ = 0;
   bool writeFailed_ = false;
+  bool opened_ = false;
 };
 
 }  // namespace tarnix

@@ -71,4 +71,8 @@ std::wstring NotAShippedInstaller(FileIdentitySource& files, const std::wstring&
   return {};
 }
 
+bool IsSameFile(FileIdentitySource& files, const std::wstring& a, const std::wstring& b) {
+  return SameFile(a, IdentityOf(files, a), b, IdentityOf(files, b));
+}
+
 }  // namespace tarnix

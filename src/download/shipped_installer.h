@@ -40,6 +40,9 @@ bool SamePathText(const std::wstring& a, const std::wstring& b);
 // are equal, whatever their spelling; where either identity cannot be read
 // (no file there, no access, a file system that gives no file index), when
 // their texts are the same but for case (SamePathText).
+// Whether `a` and `b` name the same file, by the rule above.
+bool IsSameFile(FileIdentitySource& files, const std::wstring& a, const std::wstring& b);
+
 std::wstring NotAShippedInstaller(FileIdentitySource& files, const std::wstring& shippedPath,
                                   const std::wstring& launcherPath,
                                   const std::wstring& downloadPath);

@@ -46,17 +46,17 @@ class Win32StallWatchPlatform final : public StallWatchPlatform {
 };
 
 // Holds a reference to urlmon's binding for as long as the watch may abort it.
+// The binding belongs to the download thread's apartment, where only that
+// thread may call it: the watch asks for the abort with a message to a
+// window of the download thread, which aborts there (AbortWindow). It holds
+// no reference of the binding's, so nothing of it is released here either.
 class Win32StallBinding final : public StallBinding {
  public:
-  explicit Win32StallBinding(IBinding* binding) : binding_(binding) { binding_->AddRef(); }
-  ~Win32StallBinding() override { binding_->Release(); }
-  Win32StallBinding(const Win32StallBinding&) = delete;
-  Win32StallBinding& operator=(const Win32StallBinding&) = delete;
-
-  void Abort() override { binding_->Abort(); }
+  explicit Win32StallBinding(HWND abortWindow) : abortWindow_(abortWindow) {}
+  void Abort() override { ::PostMessageW(abortWindow_, kAbortBindingMessage, 0, 0); }
 
  private:
-  IBinding* binding_;
+  HWND abortWindow_;
 };
 
 // The watch's thread: its parameter is a heap-held share of the watch.
@@ -69,8 +69,9 @@ unsigned RunStallWatch(void* parameter) {
 
 }  // namespace
 
-bool StallGuard::Start() {
-  if (kStallLimitMs == 0) return false;
+bool StallGuard::Start(HWND abortWindow) {
+  abortWindow_ = abortWindow;
+  if (kStallLimitMs == 0 || abortWindow == nullptr) return false;
   auto platform = std::make_unique<Win32StallWatchPlatform>();
   if (!platform->IsValid()) return false;
   watch_ = std::make_shared<StallWatch>(kStallLimitMs, kStallCheckMs, std::move(platform));
@@ -103,8 +104,8 @@ STDMETHODIMP_(ULONG) StallGuard::AddRef() { return inner_.AddRef(); }
 STDMETHODIMP_(ULONG) StallGuard::Release() { return inner_.Release(); }
 
 STDMETHODIMP StallGuard::OnStartBinding(DWORD reserved, IBinding* binding) {
-  if (watch_ && binding != nullptr)
-    watch_->SetBinding(std::make_unique<Win32StallBinding>(binding));
+  if (watch_ && binding != nullptr && abortWindow_ != nullptr)
+    watch_->SetBinding(std::make_unique<Win32StallBinding>(abortWindow_));
   return inner_.OnStartBinding(reserved, binding);
 }
 
@@ -129,8 +130,12 @@ STDMETHODIMP StallGuard::GetBindInfo(DWORD* flags, BINDINFO* info) {
 
 STDMETHODIMP StallGuard::OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format,
                                          STGMEDIUM* medium) {
-  if (watch_) watch_->NoteData();
-  return inner_.OnDataAvailable(flags, size, format, medium);
+  // Data only when bytes were read: a notification whose stream has nothing
+  // yet (E_PENDING) is none.
+  const std::uint64_t before = inner_.BytesRead();
+  const HRESULT result = inner_.OnDataAvailable(flags, size, format, medium);
+  if (watch_ && inner_.BytesRead() != before) watch_->NoteData();
+  return result;
 }
 
 STDMETHODIMP StallGuard::OnObjectAvailable(REFIID riid, IUnknown* object) {

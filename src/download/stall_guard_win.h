@@ -28,9 +28,11 @@ class StallGuard final : public IBindStatusCallback, private PromptObserver {
   StallGuard(const StallGuard&) = delete;
   StallGuard& operator=(const StallGuard&) = delete;
 
-  // Starts the watch's thread. False when the limit is 0 or the system gave
-  // no event or thread: the download then runs without a stall limit.
-  bool Start();
+  // Starts the watch's thread, which aborts the binding by posting
+  // kAbortBindingMessage to `abortWindow` (a window of the download thread).
+  // False when the limit is 0, or the system gave no event or thread: the
+  // download then runs without a stall limit.
+  bool Start(HWND abortWindow);
   // Ends the watch once the download call has returned (inside the thread's
   // apartment): waits only for an abort under way, for kStallAbortWaitMs at
   // most; the guard keeps passing calls through.
@@ -55,6 +57,7 @@ class StallGuard final : public IBindStatusCallback, private PromptObserver {
 
   CBindCBHttpCallback& inner_;
   std::shared_ptr<StallWatch> watch_;
+  HWND abortWindow_ = nullptr;
 };
 
 }  // namespace tarnix::win

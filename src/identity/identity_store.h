@@ -36,8 +36,6 @@ inline constexpr std::uint32_t kFileAttributeDirectory = 0x10u;
 inline constexpr std::uint32_t kStatModeDirectory = 0x4000u;  // _S_IFDIR
 // GetLastError values the store acts on.
 inline constexpr std::uint32_t kErrorFileNotFound = 2u;
-inline constexpr std::uint32_t kErrorAccessDenied = 5u;
-inline constexpr std::uint32_t kErrorSharingViolation = 32u;
 inline constexpr std::uint32_t kErrorLockViolation = 33u;
 inline constexpr std::uint32_t kErrorFileExists = 80u;
 inline constexpr std::uint32_t kErrorAlreadyExists = 183u;

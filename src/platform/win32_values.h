@@ -22,12 +22,16 @@ inline constexpr std::uint32_t kFileShareRead = 0x1u;        // FILE_SHARE_READ
 inline constexpr std::uint32_t kFileShareWrite = 0x2u;       // FILE_SHARE_WRITE
 inline constexpr std::uint32_t kFileShareDelete = 0x4u;      // FILE_SHARE_DELETE
 
+// GetLastError's answers for a file that another program holds.
+inline constexpr std::uint32_t kErrorAccessDenied = 5u;       // ERROR_ACCESS_DENIED
+inline constexpr std::uint32_t kErrorSharingViolation = 32u;  // ERROR_SHARING_VIOLATION
+
 // WaitForSingleObject's answers and time-out.
-inline constexpr std::uint32_t kWaitObject0 = 0x0u;        // WAIT_OBJECT_0
-inline constexpr std::uint32_t kWaitAbandoned = 0x80u;     // WAIT_ABANDONED
-inline constexpr std::uint32_t kWaitTimeout = 0x102u;      // WAIT_TIMEOUT
-inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;  // WAIT_FAILED
-inline constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu; // INFINITE
+inline constexpr std::uint32_t kWaitObject0 = 0x0u;         // WAIT_OBJECT_0
+inline constexpr std::uint32_t kWaitAbandoned = 0x80u;      // WAIT_ABANDONED
+inline constexpr std::uint32_t kWaitTimeout = 0x102u;       // WAIT_TIMEOUT
+inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;   // WAIT_FAILED
+inline constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;  // INFINITE
 
 // A wait on a mutex that gave it to the caller: released, or abandoned by a
 // holder that ended (which counts as released).

@@ -11,6 +11,8 @@ namespace tarnix {
 static_assert(sizeof(HANDLE) == sizeof(std::uintptr_t));
 static_assert(kInvalidHandleValue == static_cast<std::uintptr_t>(LONG_PTR{-1}));
 static_assert(kMaxPath == MAX_PATH);
+static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED);
+static_assert(kErrorSharingViolation == ERROR_SHARING_VIOLATION);
 static_assert(kGenericRead == GENERIC_READ);
 static_assert(kGenericWrite == GENERIC_WRITE);
 static_assert(kFileShareRead == FILE_SHARE_READ);

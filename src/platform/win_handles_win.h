@@ -29,6 +29,8 @@ inline HANDLE InvalidHandleValue() { return INVALID_HANDLE_VALUE; }
 inline void CloseKernelHandle(HANDLE h) { ::CloseHandle(h); }
 inline HMODULE NullModule() { return nullptr; }
 inline void ReleaseModule(HMODULE h) { ::FreeLibrary(h); }
+inline HWND NullWindow() { return nullptr; }
+inline void DestroyWindowOfThread(HWND h) { ::DestroyWindow(h); }
 inline void* NullView() { return nullptr; }
 inline void UnmapView(void* view) { ::UnmapViewOfFile(view); }
 
@@ -37,6 +39,8 @@ using UniqueFile = UniqueHandle<WinTraits<HANDLE, InvalidHandleValue, CloseKerne
 // Processes, threads, events: invalid at NULL.
 using UniqueKernelHandle = UniqueHandle<WinTraits<HANDLE, NullHandle, CloseKernelHandle>>;
 using UniqueModule = UniqueHandle<WinTraits<HMODULE, NullModule, ReleaseModule>>;
+// A window that the creating thread destroys: invalid at NULL.
+using UniqueWindow = UniqueHandle<WinTraits<HWND, NullWindow, DestroyWindowOfThread>>;
 // A view of a file mapping (MapViewOfFile): invalid at NULL.
 using UniqueMappedView = UniqueHandle<WinTraits<void*, NullView, UnmapView>>;
 

@@ -554,7 +554,7 @@ class DownloadTest(LauncherTestCase):
             self.assertIn(f"download: partial file of {kept} bytes of {len(body)} bytes kept, to be resumed",
                           self.log_lines())
 
-    def test_a_partial_file_of_another_url_is_deleted_and_not_resumed(self):
+    def test_a_partial_file_of_another_url_is_dropped_and_not_resumed(self):
         body = self.installer_body()
         with open(self.temp_installer + ".partial", "wb") as partial:
             partial.write(body[:1000])
@@ -565,7 +565,7 @@ class DownloadTest(LauncherTestCase):
             server.routes[DOWNLOAD_PATH] = serve_resumable(body)
             self.assert_installed_once_from(self.start_download(server.proxy), body)
             self.assertNotIn("Range", download_requests(server)[0]["headers"])
-            self.assertIn("download: partial file of 1000 bytes deleted: it came from another URL", self.log_lines())
+            self.assertIn("download: partial file of 1000 bytes dropped: it came from another URL", self.log_lines())
 
     def test_closing_the_dialog_while_it_waits_to_try_again_ends_the_process_at_once(self):
         with serving() as server:

@@ -248,6 +248,55 @@ TEST(RunDownload, TheAttemptAfterACutAsksForTheRestAndTheBarStartsWhereItStopped
                 L"received, 250 ms"}));
 }
 
+// A file put together from two transfers that fails the check may be a bad
+// splice: it is downloaded whole once more, and only once.
+TEST(RunDownload, AResumedFileThatFailsTheCheckIsDownloadedWholeOnceMore) {
+  for (bool secondAlsoFails : {false, true}) {
+    Fixture f;
+    RecordedLog lines;
+    const Answer cut{200, L"Content-Length: 1000\r\nETag: \"v1\"\r\n", 400, kCut};
+    const Answer rest{206, L"Content-Range: bytes 400-999/1000\r\nContent-Length: 600\r\n", 600, 0};
+    f.platform.answers = {cut, rest};
+    int checks = 0;
+    f.trust.beforeOpen = [&](const std::wstring&) {
+      f.trust.signer = ++checks == 1 || secondAlsoFails ? L"Someone Else" : L"Korvane";
+    };
+    RunDownload(kJob, L"Korvane", f.platform, f.trust);
+    EXPECT_EQ(f.platform.attempts, 3) << secondAlsoFails;  // the cut, the rest, the whole file
+    EXPECT_EQ(CountOf(f.log, kDownload), 2u) << secondAlsoFails;
+    EXPECT_EQ(checks, 2) << secondAlsoFails;
+    EXPECT_EQ(lines.With(L"downloading it whole once more").size(), 1u);
+    EXPECT_EQ(f.trust.Count(L"signal"), secondAlsoFails ? 0 : 1);
+    EXPECT_EQ(CountOf(f.log, L"message 下载失败！"), secondAlsoFails ? 1u : 0u);
+  }
+}
+
+TEST(RunDownload, ALauncherThatIsTheDownloadsOwnFileDownloadsNothing) {
+  Fixture f;
+  RecordedLog lines;
+  DownloadJobRecord job = kJob;
+  job.launcherPath = L"C:\\T\\TARNIX~1.EXE";  // the same file by its short name
+  f.platform.identities = {{kJob.path, FileIdentity{7, 42}},
+                           {job.launcherPath, FileIdentity{7, 42}}};
+  RunDownload(job, L"Korvane", f.platform, f.trust);
+  EXPECT_EQ(f.platform.attempts, 0);
+  EXPECT_EQ(f.log.back(), L"message 下载失败！");
+  EXPECT_EQ(lines.With(L"is the launcher itself; nothing is downloaded").size(), 1u);
+}
+
+TEST(RunDownload, APartialFileThatCannotBeOpenedFailsTheAttemptWithoutARequest) {
+  Fixture f;
+  RecordedLog lines;
+  f.platform.files.opensRefused = kPartialFileAttempts;  // held for all of the first attempt
+  f.platform.files.openError = 5;  // access denied, waited for like a sharing violation
+  RunDownload(kJob, L"Korvane", f.platform, f.trust);
+  EXPECT_EQ(f.platform.attempts, 1);  // one request: the first attempt made none
+  EXPECT_EQ(
+      lines.With(L"download attempt 1 of 3: no request, the partial file cannot be opened").size(),
+      1u);
+  EXPECT_EQ(f.trust.Count(L"signal"), 1);
+}
+
 TEST(RunDownload, AnInstallerThatFailsTheCheckIsClosedThenDeletedAndReportedAsAFailedDownload) {
   struct Case {
     const char* name;

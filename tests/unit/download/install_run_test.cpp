@@ -78,8 +78,8 @@ TEST(RunInstallation, RunsTheInstallerLaunchesHidesTheDialogWaitsForTheReportAnd
   EXPECT_EQ(RunInstallation(platform, platform, platform, platform.stages),
             InstallationEnd::kReportFinished);
   EXPECT_EQ(platform.calls,
-            (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart,
-                                       L"release", L"pos 200", L"launch", L"enable done",
+            (std::vector<std::wstring>{L"wait", L"pos 150", kAttributes, L"pos 180", kStarting,
+                                       kStart, L"release", L"pos 200", L"launch", L"enable done",
                                        L"hide dialog", L"wait for report"}));
 }
 
@@ -98,16 +98,19 @@ TEST(RunInstallation, FailuresAreReportedAndTheHandOverStillHappens) {
     std::vector<std::wstring> calls;
   };
   const Case cases[] = {
-      {false, true,
+      {false,
+       true,
        {L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart, L"release",
         L"message 安装Tarnix失败！", L"pos 200", L"launch", L"enable done", L"hide dialog",
         L"wait for report"}},
       // The message does not wait for the report; the dialog goes only after it.
-      {true, false,
-       {L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart, L"release", L"pos 200", L"launch",
-        L"message 运行App失败！", L"enable done", L"hide dialog", L"wait for report"}},
+      {true,
+       false,
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart, L"release", L"pos 200",
+        L"launch", L"message 运行App失败！", L"enable done", L"hide dialog", L"wait for report"}},
       // A refused elevation prompt: the host is still missing, so both boxes, in order.
-      {false, false,
+      {false,
+       false,
        {L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart, L"release",
         L"message 安装Tarnix失败！", L"pos 200", L"launch", L"message 运行App失败！",
         L"enable done", L"hide dialog", L"wait for report"}},
@@ -157,26 +160,44 @@ TEST(RunInstallation, AClosedDialogDecidesWhetherTheInstallerStartsAndTheLaunchF
     std::vector<std::wstring> calls;
   };
   const Case cases[] = {
-      {"during the download", L"wait", true, InstallationEnd::kThreadReturns,
+      {"during the download",
+       L"wait",
+       true,
+       InstallationEnd::kThreadReturns,
        {L"wait", L"close: end now", L"pos 150", kAttributes, L"pos 180", L"release"}},
       // The last moment before the start: the close wins, no installer runs.
-      {"right before the installer's start", L"pos 180", true, InstallationEnd::kThreadReturns,
+      {"right before the installer's start",
+       L"pos 180",
+       true,
+       InstallationEnd::kThreadReturns,
        {L"wait", L"pos 150", kAttributes, L"pos 180", L"close: end now", L"release"}},
-      {"while the installer runs", kStart, true, InstallationEnd::kThreadReturns,
-       {L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart, L"close: wait for installer",
-        L"release"}},
+      {"while the installer runs",
+       kStart,
+       true,
+       InstallationEnd::kThreadReturns,
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart,
+        L"close: wait for installer", L"release"}},
       // A refused elevation after the close: no box either, nothing is on screen.
-      {"while the start is refused", kStart, false, InstallationEnd::kThreadReturns,
-       {L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart, L"close: wait for installer",
-        L"release"}},
+      {"while the start is refused",
+       kStart,
+       false,
+       InstallationEnd::kThreadReturns,
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart,
+        L"close: wait for installer", L"release"}},
       // The host's elevation prompt is up.
-      {"while the host is being started", L"launch", true, InstallationEnd::kReportFinished,
-       {L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart, L"release", L"pos 200", L"launch",
-        L"close: wait for launch", L"enable done", L"hide dialog", L"wait for report"}},
-      {"right after the installer's end", L"pos 200", false, InstallationEnd::kReportFinished,
+      {"while the host is being started",
+       L"launch",
+       true,
+       InstallationEnd::kReportFinished,
+       {L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart, L"release", L"pos 200",
+        L"launch", L"close: wait for launch", L"enable done", L"hide dialog", L"wait for report"}},
+      {"right after the installer's end",
+       L"pos 200",
+       false,
+       InstallationEnd::kReportFinished,
        {L"wait", L"pos 150", kAttributes, L"pos 180", kStarting, kStart, L"release",
-        L"message 安装Tarnix失败！", L"pos 200", L"close: wait for launch", L"launch", L"enable done",
-        L"hide dialog", L"wait for report"}},
+        L"message 安装Tarnix失败！", L"pos 200", L"close: wait for launch", L"launch",
+        L"enable done", L"hide dialog", L"wait for report"}},
   };
   for (const Case& c : cases) {
     testing::RecordedLog log;
@@ -278,17 +299,23 @@ TEST(FinishClosedDialog, TheDialogsThreadGoesOnOnlyOnceTheInstallRunIsDone) {
     std::wstring closeLine;
     std::vector<std::wstring> events;
   };
-  const std::wstring kInstallerLine = L"log: dialog closed while the installer runs; waiting for it";
+  const std::wstring kInstallerLine =
+      L"log: dialog closed while the installer runs; waiting for it";
   const std::wstring kLaunchLine =
       L"log: dialog closed while the host is being started; waiting for the launch";
   const Case cases[] = {
-      {"while the installer runs", L"installer", kInstallerLine,
+      {"while the installer runs",
+       L"installer",
+       kInstallerLine,
        {L"installer begins", kInstallerLine, L"installer ends",
-        L"log: installer ended after the dialog closed; the host is not started", L"dialog's thread goes on"}},
+        L"log: installer ended after the dialog closed; the host is not started",
+        L"dialog's thread goes on"}},
       // The host's elevation prompt is up: its report and store write follow.
-      {"while the host is being started", L"host start", kLaunchLine,
-       {L"installer begins", L"installer ends", L"host start begins", kLaunchLine, L"host start ends",
-        L"report over", L"dialog's thread goes on"}},
+      {"while the host is being started",
+       L"host start",
+       kLaunchLine,
+       {L"installer begins", L"installer ends", L"host start begins", kLaunchLine,
+        L"host start ends", L"report over", L"dialog's thread goes on"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -173,19 +173,28 @@ TEST(CheckInstaller, TheLogNamesEveryStepWithItsResult) {
     std::vector<std::wstring> lines;
   };
   const Case cases[] = {
-      {"held twice by a scanner, then trusted", [](FakeInstallerTrust& t) { t.openErrors = {32, 32, 0}; },
+      {"held twice by a scanner, then trusted",
+       [](FakeInstallerTrust& t) {
+         t.openErrors = {32, 32, 0};
+       },
        {L"installer check: opened after 2 sharing retries", L"installer check: a Windows program",
         L"installer check: WinVerifyTrust 0x00000000",
         L"installer check: signer \"Korvane\", expected \"Korvane\""}},
-      {"no access", [](FakeInstallerTrust& t) { t.openErrors = {5}; },
+      {"no access",
+       [](FakeInstallerTrust& t) { t.openErrors = {5}; },
        {L"installer check: not opened, error 5, after 0 sharing retries"}},
-      {"an HTML page", [](FakeInstallerTrust& t) { t.bytes = {'<', 'h'}; },
+      {"an HTML page",
+       [](FakeInstallerTrust& t) {
+         t.bytes = {'<', 'h'};
+       },
        {L"installer check: opened after 0 sharing retries",
         L"installer check: not a Windows program"}},
-      {"untrusted root", [](FakeInstallerTrust& t) { t.verifyResult = static_cast<long>(0x800B0109u); },
+      {"untrusted root",
+       [](FakeInstallerTrust& t) { t.verifyResult = static_cast<long>(0x800B0109u); },
        {L"installer check: opened after 0 sharing retries", L"installer check: a Windows program",
         L"installer check: WinVerifyTrust 0x800B0109"}},
-      {"no certificate", [](FakeInstallerTrust& t) { t.signer = std::nullopt; },
+      {"no certificate",
+       [](FakeInstallerTrust& t) { t.signer = std::nullopt; },
        {L"installer check: opened after 0 sharing retries", L"installer check: a Windows program",
         L"installer check: WinVerifyTrust 0x00000000", L"installer check: no signer name"}},
   };

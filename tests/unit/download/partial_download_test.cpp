@@ -141,7 +141,9 @@ TEST(DecideBodyUse, StatusHeadersAndPartialStateDecideAppendTakeWholeStartOverOr
       {400, 1000, 206, L"Content-Range: bytes 400-999/2000\r\n",
        BodyUse::kStartOver},  // changed file
       {400, 1000, 206, L"Content-Range: bytes 400-799/1000\r\n",
-       BodyUse::kStartOver},  // not the rest
+       BodyUse::kAppend},  // a part of the rest: appended, the rest asked for again
+      {400, 1000, 206, L"Content-Range: bytes 400-1000/1000\r\n",
+       BodyUse::kStartOver},  // past the end
       {400, 1000, 206, L"Content-Range: bytes 400-999/*\r\n", BodyUse::kStartOver},
       {400, 1000, 206, L"", BodyUse::kStartOver},
       {400, 1000, 206, L"Content-Range: bytes 400-999/1000\r\nContent-Encoding: gzip\r\n",

@@ -47,15 +47,17 @@ TEST(IsPeImage, AcceptsOnlyAnMzHeaderPointingAtAPeSignatureInsideTheFile) {
       {"negative e_lfanew", DosFile(0x200, 0xFFFFFFF0u), false},
       {"wrong signature", DosFile(0x200, 0x80, {"PE\0\1", 4}), false},
       {"NE program", DosFile(0x200, 0x80, {"NE\0\0", 4}), false},
-      {"lower-case magic", [] {
+      {"lower-case magic",
+       [] {
          Bytes file = DosFile(0x200, 0x80);
          file[0] = 'm';
          file[1] = 'z';
          return file;
        }(),
        false},
-      {"HTML error page", Text("<!DOCTYPE html><html><body>404 Not Found</body></html>"
-                               "<!-- padding so the page is longer than a DOS header -->"),
+      {"HTML error page",
+       Text("<!DOCTYPE html><html><body>404 Not Found</body></html>"
+            "<!-- padding so the page is longer than a DOS header -->"),
        false},
   };
   for (const Case& c : cases) {

@@ -17,13 +17,13 @@ TEST(ProgressPosition, TruncatesInDoublePrecisionWithoutClamping) {
   };
   const Case cases[] = {
       {50, 200, 25},
-      {1, 3, 33},                     // truncation, not rounding
-      {2, 3, 66},                     // 66.67 is not rounded up
+      {1, 3, 33},  // truncation, not rounding
+      {2, 3, 66},  // 66.67 is not rounded up
       {0, 200, 0},
       {4294967295u, 4294967295u, 100},  // no 32-bit overflow in progress * 100
       {4294967294u, 4294967295u, 99},   // just below the maximum stays below 100
-      {300, 200, 150},                // above the total: no clamping
-      {4294967295u, 1, INT_MAX},      // far beyond any int: held, not undefined
+      {300, 200, 150},                  // above the total: no clamping
+      {4294967295u, 1, INT_MAX},        // far beyond any int: held, not undefined
   };
   for (const Case& c : cases) {
     std::optional<int> position = ProgressPosition(c.progress, c.max);

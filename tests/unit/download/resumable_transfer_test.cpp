@@ -214,7 +214,7 @@ TEST(ResumableTransfer, WithoutAStrongValidatorACutTransferStartsOverFromZero) {
   }
 }
 
-TEST(ResumableTransfer, APartialFileThatCannotBeResumedIsDeletedBeforeTheRequest) {
+TEST(ResumableTransfer, APartialFileThatCannotBeResumedIsDroppedBeforeTheRequest) {
   struct Case {
     const char* name;
     std::wstring url;       // of this launch
@@ -243,12 +243,13 @@ TEST(ResumableTransfer, APartialFileThatCannotBeResumedIsDeletedBeforeTheRequest
       EXPECT_TRUE(files.Has(kPartial)) << c.name;
       continue;
     }
+    // Emptied in place for this attempt's bytes, its record gone.
     EXPECT_EQ(from, 0u) << c.name;
-    EXPECT_FALSE(files.Has(kPartial)) << c.name;
+    EXPECT_EQ(files.Bytes(kPartial), "") << c.name;
     EXPECT_FALSE(files.Has(kRecord)) << c.name;
-    ASSERT_EQ(lines.With(L"deleted").size(), 1u) << c.name;
-    EXPECT_EQ(lines.With(L"deleted")[0], L"download: partial file of " + std::to_wstring(c.size) +
-                                             L" bytes deleted: " + c.reason)
+    ASSERT_EQ(lines.With(L"dropped").size(), 1u) << c.name;
+    EXPECT_EQ(lines.With(L"dropped")[0], L"download: partial file of " + std::to_wstring(c.size) +
+                                             L" bytes dropped: " + c.reason)
         << c.name;
   }
 }
@@ -267,12 +268,13 @@ TEST(ResumableTransfer, AWholePartialFileLeftByAStoppedLauncherIsMovedWithoutARe
 
 TEST(ResumableTransfer,
      TheMoveIntoPlaceIsRetriedWhileRefusedAndAFileThatStaysHeldIsKeptForTheNextAttempt) {
-  for (int refused : {3, kInstallerMoveAttempts}) {
+  for (int refused : {3, kPartialFileAttempts}) {
     FakeTransferFiles files;
+    RecordedLog lines;
     Server server;
     files.movesRefused = refused;
     Attempt attempt = RunAttempt(files, server);
-    const bool moved = refused < kInstallerMoveAttempts;
+    const bool moved = refused < kPartialFileAttempts;
     EXPECT_EQ(attempt.end.whole, moved) << refused;
     EXPECT_EQ(files.pauses.size(), static_cast<std::size_t>(moved ? refused : refused - 1));
     EXPECT_EQ(files.Has(kPath), moved) << refused;
@@ -281,10 +283,59 @@ TEST(ResumableTransfer,
     EXPECT_EQ(files.Has(kPartial), !moved) << refused;
     if (!moved) {
       EXPECT_EQ(attempt.end.kept, 1000u);
-      EXPECT_TRUE(RunAttempt(files, server).end.whole);
+      EXPECT_EQ(attempt.end.flaw,
+                L"the whole file could not be moved to \"C:\\T\\TarnixSetup.exe\", error 32");
+      const Attempt next = RunAttempt(files, server);
+      EXPECT_TRUE(next.end.whole);
+      EXPECT_TRUE(next.end.appended);  // put together earlier: checked as such
       EXPECT_EQ(files.Bytes(kPath), server.file);
     }
   }
+  // Another error than a held file is not waited for.
+  FakeTransferFiles files;
+  Server server;
+  files.movesRefused = 1;
+  files.moveError = 3;  // ERROR_PATH_NOT_FOUND
+  EXPECT_FALSE(RunAttempt(files, server).end.whole);
+  EXPECT_TRUE(files.pauses.empty());
+}
+
+TEST(ResumableTransfer, APartialFileHeldByAnotherProgramIsWaitedForAndNeverDroppedForIt) {
+  for (int refused : {5, kPartialFileAttempts}) {
+    FakeTransferFiles files;
+    RecordedLog lines;
+    files.Put(kPartial, Content('a', 500));
+    files.Put(kRecord, *FormatPartialRecord({kUrl, L"\"v1\"", 1000}));
+    files.opensRefused = refused;
+    ResumableTransfer transfer(kUrl, kPath, files);
+    bool opened = true;
+    const std::uint64_t from = transfer.Prepare(&opened);
+    const bool waitedEnough = refused < kPartialFileAttempts;
+    EXPECT_EQ(opened, waitedEnough) << refused;
+    EXPECT_EQ(from, waitedEnough ? 500u : 0u) << refused;
+    if (!waitedEnough) {
+      const AttemptEnd end = transfer.Finish(kResultOk);
+      EXPECT_EQ(end.flaw, L"the partial file cannot be opened");
+      EXPECT_EQ(lines.With(L"cannot be opened, error 32").size(), 1u);
+    }
+    // What is there stays either way.
+    EXPECT_EQ(files.Bytes(kPartial), Content('a', 500)) << refused;
+    EXPECT_TRUE(files.Has(kRecord)) << refused;
+  }
+}
+
+TEST(ResumableTransfer, BodyBytesWithoutAResponseNeverPassForTheWholeFileAfterARangeRequest) {
+  FakeTransferFiles files;
+  files.Put(kPartial, Content('a', 500));
+  files.Put(kRecord, *FormatPartialRecord({kUrl, L"\"v1\"", 1000}));
+  ResumableTransfer transfer(kUrl, kPath, files);
+  EXPECT_EQ(transfer.Prepare(), 500u);
+  const std::string rest = Content('a', 1000).substr(500);
+  EXPECT_TRUE(transfer.Body(reinterpret_cast<const std::uint8_t*>(rest.data()), rest.size()));
+  const AttemptEnd end = transfer.Finish(kResultOk);
+  EXPECT_FALSE(end.whole);
+  EXPECT_FALSE(files.Has(kPath));
+  EXPECT_FALSE(files.Has(kPartial));
 }
 
 TEST(ResumableTransfer, AWriteThatFailsAbortsTheBodyAndDropsThePartialFile) {

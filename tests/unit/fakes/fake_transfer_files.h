@@ -24,11 +24,14 @@ class FakeTransferFiles : public TransferFiles {
   };
   std::map<std::wstring, File> files;
   std::uint64_t now = 400 * kDay;
-  // MoveReplacing fails this many times before it works.
+  // MoveReplacing fails with moveError this many times before it works.
   int movesRefused = 0;
+  std::uint32_t moveError = kErrorSharingViolation;
+  // OpenForWriting fails with openError this many times before it works.
+  int opensRefused = 0;
+  std::uint32_t openError = kErrorSharingViolation;
   // A write that would take a file past this many bytes fails.
   std::uint64_t diskFullAt = ~std::uint64_t{0};
-  bool openFails = false;
   std::vector<std::uint32_t> pauses;
 
   void Put(const std::wstring& path, std::string bytes, std::uint64_t written = 0) {
@@ -63,23 +66,31 @@ class FakeTransferFiles : public TransferFiles {
     files.erase(path);
     return true;
   }
-  bool MoveReplacing(const std::wstring& from, const std::wstring& to) override {
+  std::uint32_t MoveReplacing(const std::wstring& from, const std::wstring& to) override {
     if (movesRefused > 0) {
       --movesRefused;
-      return false;
+      return moveError;
     }
     auto found = files.find(from);
-    if (found == files.end()) return false;
+    if (found == files.end()) return 2;  // ERROR_FILE_NOT_FOUND
     File moved = found->second;
     files.erase(found);
     files[to] = moved;
-    return true;
+    return 0;
   }
   void Pause(std::uint32_t milliseconds) override { pauses.push_back(milliseconds); }
 
   class Writer final : public DataWriter {
    public:
     Writer(FakeTransferFiles& owner, std::wstring path) : owner_(owner), path_(std::move(path)) {}
+    bool Size(std::uint64_t* size) override {
+      *size = owner_.files[path_].bytes.size();
+      return true;
+    }
+    bool Truncate() override {
+      owner_.files[path_].bytes.clear();
+      return true;
+    }
     bool Write(const std::uint8_t* bytes, std::size_t size) override {
       File& file = owner_.files[path_];
       if (file.bytes.size() + size > owner_.diskFullAt) return false;
@@ -94,13 +105,13 @@ class FakeTransferFiles : public TransferFiles {
     std::wstring path_;
   };
   std::unique_ptr<DataWriter> OpenForWriting(const std::wstring& path,
-                                             std::uint64_t offset) override {
-    if (openFails) return nullptr;
-    if (offset == 0) {
-      Put(path, "");
-    } else if (!Has(path) || files[path].bytes.size() != offset) {
+                                             std::uint32_t* error) override {
+    if (opensRefused > 0) {
+      --opensRefused;
+      *error = openError;
       return nullptr;
     }
+    if (!Has(path)) Put(path, "");
     return std::make_unique<Writer>(*this, path);
   }
 };
@@ -122,12 +133,12 @@ class WithFakeFiles : public Platform {
     return files.WriteSmallFile(path, bytes);
   }
   bool DeleteFile(const std::wstring& path) override { return files.DeleteFile(path); }
-  bool MoveReplacing(const std::wstring& from, const std::wstring& to) override {
+  std::uint32_t MoveReplacing(const std::wstring& from, const std::wstring& to) override {
     return files.MoveReplacing(from, to);
   }
   std::unique_ptr<DataWriter> OpenForWriting(const std::wstring& path,
-                                             std::uint64_t offset) override {
-    return files.OpenForWriting(path, offset);
+                                             std::uint32_t* error) override {
+    return files.OpenForWriting(path, error);
   }
 };
 
