@@ -15,6 +15,9 @@ from harness import LauncherTestCase
 CHECK = os.path.join(harness.PROGRAMS, "download_check.exe")
 URL = "http://tarnix-cache.test" + harness.DOWNLOAD_PATH
 
+BINDF_ASYNCHRONOUS = 0x1
+BINDF_ASYNCSTORAGE = 0x2
+BINDF_PULLDATA = 0x80
 BINDF_GETNEWESTVERSION = 0x10
 BINDF_NOWRITECACHE = 0x20
 E_INVALIDARG = 0x80070057
@@ -34,7 +37,7 @@ class DownloadWin32Test(LauncherTestCase):
         self.assertEqual(result.returncode, 0, result.stderr[-2000:])
         return result.stdout.splitlines()
 
-    def test_bind_information_asks_for_a_fresh_copy_within_the_callers_size(self):
+    def test_bind_information_asks_for_a_pulled_fresh_copy_within_the_callers_size(self):
         lines = self.check("bindinfo")
         records = [BIND_LINE.match(line) for line in lines[:-2]]
         self.assertTrue(records and all(records), lines)
@@ -43,7 +46,9 @@ class DownloadWin32Test(LauncherTestCase):
             size, cb_size, zero_end, fill_start, struct = map(int, (size, cb_size, zero_end, fill_start, struct))
             with self.subTest(size=size, struct=struct):
                 self.assertEqual(int(result, 16), 0)
-                self.assertEqual(int(flags, 16), BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE)
+                # An asynchronous binding whose body the callback pulls, fresh from the server.
+                self.assertEqual(int(flags, 16), BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULLDATA |
+                                 BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE)
                 # The caller's size stays; every field within it and within
                 # the record is zero (a plain GET); the bytes beyond are the caller's.
                 self.assertEqual(cb_size, size)
