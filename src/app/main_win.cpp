@@ -1,7 +1,8 @@
 // The program's entry: the application object and its start-up flow.
 
-#include <commctrl.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <commctrl.h>
 
 #include "app/host_lookup.h"
 #include "app/install_lock_win.h"
