@@ -29,7 +29,7 @@ inline constexpr std::uint32_t kRateTimeConstantMs = 5000;
 inline constexpr double kTimeLeftFallTolerance = 0.1;
 inline constexpr double kTimeLeftRiseTolerance = 0.15;
 // An estimate beyond this many seconds (100 h) is no estimate: not shown.
-inline constexpr double kTimeLeftLimitSeconds = 100.0 * 3600.0;
+inline constexpr std::uint32_t kTimeLeftLimitSeconds = 100 * 3600;
 
 enum class TimeUnit { kSeconds, kMinutes, kHours };
 
