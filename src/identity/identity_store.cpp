@@ -13,10 +13,15 @@ namespace {
 constexpr std::uint32_t kRecordVersion1 = 1;
 constexpr std::uint32_t kRecordVersion2 = 2;
 constexpr std::size_t kVersionOffset = 0;
+constexpr std::size_t kVersionSize = 4;
 constexpr std::size_t kIdentityOffset = 4;
 constexpr std::size_t kAdapterBindingOffset = 20;
 constexpr std::size_t kDiskBindingOffset = 36;
 constexpr std::size_t kBlockSize = 16;
+// A marked record with the copy after it.
+constexpr std::size_t kRewriteSize = kStoreRewriteCopyOffset + kStoreRecordV2Size;
+// GetFileSize's answer on failure (INVALID_FILE_SIZE); a store is never that large.
+constexpr std::uint32_t kInvalidFileSize = 0xFFFFFFFFu;
 
 using StoreFileTraits = ApiHandleTraits<StoreFileSystem, StoreHandle, kInvalidHandleValue,
                                         &StoreFileSystem::CloseHandle>;
@@ -50,11 +55,19 @@ bool IsHeldError(std::uint32_t error) {
   return error == kErrorSharingViolation || error == kErrorLockViolation;
 }
 
-// A read counts only when every byte asked for arrives. A failed ReadFile
-// leaves its error in `*error`.
+// The only refusals of an open that say no file stands there: none by that
+// name, or no folder along the path. Any other (access denied on a redirected
+// folder, a network error) leaves the file's record unknown.
+bool IsMissingError(std::uint32_t error) {
+  return error == kErrorFileNotFound || error == kErrorPathNotFound;
+}
+
+// A read counts only when every byte asked for arrives. False otherwise, with
+// ReadFile's error in `*error`, or 0 where the file ends first.
 bool ReadExact(StoreFileSystem& files, const StoreFile& file, std::uint8_t* buffer,
                std::size_t size, std::uint32_t* error) {
   std::uint32_t read = 0;
+  *error = 0;
   return files.ReadFile(file.Get(), buffer, static_cast<std::uint32_t>(size), &read, error) &&
          read == size;
 }
@@ -83,6 +96,25 @@ void CopyBlock(std::span<const std::uint8_t> bytes, std::size_t offset,
   std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), N, block.begin());
 }
 
+// The record of version 1 or 2 at the start of `bytes`.
+std::optional<StoreRecord> ParseRecordAtStart(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < kVersionSize) return std::nullopt;
+  StoreRecord record;
+  record.version = ReadLittleEndian32(bytes, kVersionOffset);
+  if (record.version == kRecordVersion1) {
+    if (bytes.size() < kStoreRecordV1Size) return std::nullopt;
+    CopyBlock(bytes, kIdentityOffset, record.identity);
+  } else if (record.version == kRecordVersion2) {
+    if (bytes.size() < kStoreRecordV2Size) return std::nullopt;
+    CopyBlock(bytes, kIdentityOffset, record.identity);
+    CopyBlock(bytes, kAdapterBindingOffset, record.adapterBinding);
+    CopyBlock(bytes, kDiskBindingOffset, record.diskBinding);
+  } else {
+    return std::nullopt;
+  }
+  return record;
+}
+
 template <std::size_t N, std::size_t M>
 void PutBlock(std::array<std::uint8_t, M>& record, std::size_t offset,
               const std::array<std::uint8_t, N>& block) {
@@ -90,29 +122,47 @@ void PutBlock(std::array<std::uint8_t, M>& record, std::size_t offset,
 }
 
 // Reads the record of an open store file with exact reads in file order: the
-// version, then the identity and, for version 2, the two bindings. A failed
-// ReadFile leaves its error in `*error`.
-std::optional<StoreRecord> ReadRecord(StoreFileSystem& files, const StoreFile& file,
-                                      std::uint32_t* error) {
-  if (files.GetFileSize(file.Get()) < kStoreRecordV1Size) return std::nullopt;
-  std::array<std::uint8_t, kStoreRecordV2Size> bytes{};
-  if (!ReadExact(files, file, bytes.data() + kVersionOffset, 4, error)) return std::nullopt;
-  std::uint32_t version = ReadLittleEndian32(bytes, kVersionOffset);
-  std::size_t size = 0;
-  if (version == kRecordVersion1) {
-    if (!ReadExact(files, file, bytes.data() + kIdentityOffset, kBlockSize, error)) {
-      return std::nullopt;
-    }
-    size = kStoreRecordV1Size;
-  } else if (version == kRecordVersion2) {
-    for (std::size_t offset : {kIdentityOffset, kAdapterBindingOffset, kDiskBindingOffset}) {
-      if (!ReadExact(files, file, bytes.data() + offset, kBlockSize, error)) return std::nullopt;
-    }
-    size = kStoreRecordV2Size;
-  } else {
-    return std::nullopt;
+// version, then the identity and, for version 2, the two bindings; under the
+// rewrite mark, the rest of the marked record and then the copy after it, in
+// the same blocks. True when the file was read, `record` then holding its
+// whole record, if any; false when the size query or a ReadFile failed, with
+// ReadFile's error in `*error` (kErrorGenFailure for the size query).
+bool ReadRecord(StoreFileSystem& files, const StoreFile& file, std::optional<StoreRecord>& record,
+                std::uint32_t* error) {
+  record.reset();
+  *error = 0;
+  const std::uint32_t size = files.GetFileSize(file.Get());
+  if (size == kInvalidFileSize) {
+    *error = kErrorGenFailure;
+    return false;
   }
-  return ParseStoreRecord(std::span<const std::uint8_t>(bytes.data(), size));
+  if (size < kStoreRecordV1Size) return true;
+  std::array<std::uint8_t, kRewriteSize> bytes{};
+  // Each block's read: false when the file ends first or the read fails.
+  auto readBlock = [&](std::size_t offset, std::size_t count) {
+    return ReadExact(files, file, bytes.data() + offset, count, error);
+  };
+  if (!readBlock(kVersionOffset, kVersionSize)) return *error == 0;
+  const std::uint32_t version = ReadLittleEndian32(bytes, kVersionOffset);
+  std::size_t end = 0;
+  if (version == kRecordVersion1) {
+    if (!readBlock(kIdentityOffset, kBlockSize)) return *error == 0;
+    end = kStoreRecordV1Size;
+  } else if (version == kRecordVersion2 || version == kStoreRewriteMark) {
+    const std::size_t copies = version == kStoreRewriteMark ? 2 : 1;
+    for (std::size_t copy = 0; copy < copies; ++copy) {
+      const std::size_t base = copy * kStoreRewriteCopyOffset;
+      if (copy > 0 && !readBlock(base + kVersionOffset, kVersionSize)) return *error == 0;
+      for (std::size_t offset : {kIdentityOffset, kAdapterBindingOffset, kDiskBindingOffset}) {
+        if (!readBlock(base + offset, kBlockSize)) return *error == 0;
+      }
+    }
+    end = copies == 2 ? kRewriteSize : kStoreRecordV2Size;
+  } else {
+    return true;
+  }
+  record = ParseStoreRecord(std::span<const std::uint8_t>(bytes.data(), end));
+  return true;
 }
 
 // The temporary and backup file of one writer of the store at `path`.
@@ -164,27 +214,29 @@ std::size_t NameStart(const std::wstring& path) { return path.rfind(L'\\') + 1; 
 
 enum class FileRead {
   Opened,   // the file was read: `record` holds its whole record, if any
-  Missing,  // the file could not be opened: none stands, or this account may not read it
-  Held,     // another process held the file throughout the retries
+  Missing,  // no file stands at the path, or no folder along it
+  Unknown,  // held by another process throughout the retries, or not readable for another
+            // reason: whatever record it holds is unknown
 };
 
 // Reads the whole record of a known version that the file at `path` holds.
 // An open or read refused with a sharing or lock violation (a launcher
 // writing the file in place, a scanner) is tried again a few times, the file
-// closed during each pause.
+// closed during each pause; one refused otherwise is not.
 FileRead ReadRecordAt(StoreFileSystem& files, const std::wstring& path,
                       std::optional<StoreRecord>& record) {
+  record.reset();
+  // Without a folder there is nothing to read: a bare name would be looked
+  // for in the current directory.
+  if (path.empty()) return FileRead::Missing;
   for (std::uint32_t retry = 0;; ++retry) {
     std::uint32_t error = 0;
     {
       StoreFile file = OpenForReading(files, path, &error);
-      if (file) {
-        record = ReadRecord(files, file, &error);
-        if (!IsHeldError(error)) return FileRead::Opened;
-      }
+      if (!file && IsMissingError(error)) return FileRead::Missing;
+      if (file && ReadRecord(files, file, record, &error)) return FileRead::Opened;
     }
-    if (!IsHeldError(error)) return FileRead::Missing;
-    if (retry == kStoreHeldReadRetries) return FileRead::Held;
+    if (!IsHeldError(error) || retry == kStoreHeldReadRetries) return FileRead::Unknown;
     files.Sleep(kStoreHeldReadRetryPauseMs);
   }
 }
@@ -223,22 +275,26 @@ StoreFile CreateTemporaryFile(StoreFileSystem& files, const std::wstring& path,
 }
 
 // Puts a copy of `record` at `path` through a temporary file of this
-// launcher's own, never over a store that stands there by then. The copy is
-// this account's file, with the folder's inherited rights.
-void PutCopyInPlace(StoreFileSystem& files, const std::wstring& path, const StoreRecord& record) {
+// launcher's own, never over a store that stands there by then: the move
+// replaces nothing, so of two launchers doing this at once one copy stands
+// and the other is deleted. The copy is this account's file, with the
+// folder's inherited rights. True when this copy stands at `path`.
+bool PutCopyInPlace(StoreFileSystem& files, const std::wstring& path, const StoreRecord& record) {
+  // Without a folder, the temporary name would land in the current directory.
+  if (path.empty()) return false;
   WriterFiles names;
   bool complete = false;
   {
     StoreFile file = CreateTemporaryFile(files, path, names);
-    if (!file) return;
+    if (!file) return false;
     const std::vector<std::uint8_t> bytes = RecordBytes(record);
     complete =
         WriteExact(files, file, bytes.data(), bytes.size()) && files.FlushFileBuffers(file.Get());
     // Closed before the move: Windows moves no file that is open.
   }
-  if (!complete || !files.MoveFileExW(names.temp, path, kMoveFileWriteThrough)) {
-    files.DeleteFileW(names.temp);
-  }
+  if (complete && files.MoveFileExW(names.temp, path, kMoveFileWriteThrough)) return true;
+  files.DeleteFileW(names.temp);
+  return false;
 }
 
 // A writer cut between the two renames of its replace (a launcher terminated
@@ -249,7 +305,8 @@ void PutCopyInPlace(StoreFileSystem& files, const std::wstring& path, const Stor
 // finds the backup gone or the store in place, and then reads that store.
 // The search pattern also matches short names, so every name is checked.
 // False when the newest backup that may hold a whole record is held by
-// another process (an older one does not go back in its place then).
+// another process or cannot be read (an older one does not go back in its
+// place then).
 bool RestoreNewestBackup(StoreFileSystem& files, const std::wstring& path) {
   // Without a folder, the pattern would search the current directory.
   if (path.empty()) return true;
@@ -275,13 +332,12 @@ bool RestoreNewestBackup(StoreFileSystem& files, const std::wstring& path) {
   // Newest first (a backup keeps the time its store was written); equal
   // times by name, so that two readers choose the same one.
   std::sort(backups.begin(), backups.end(), [](const Backup& a, const Backup& b) {
-    return a.lastWriteTime != b.lastWriteTime ? a.lastWriteTime > b.lastWriteTime
-                                              : a.name < b.name;
+    return a.lastWriteTime != b.lastWriteTime ? a.lastWriteTime > b.lastWriteTime : a.name < b.name;
   });
   for (const Backup& backup : backups) {
     std::wstring backupPath = path.substr(0, nameStart) + backup.name;
     std::optional<StoreRecord> record;
-    if (ReadRecordAt(files, backupPath, record) == FileRead::Held) return false;
+    if (ReadRecordAt(files, backupPath, record) == FileRead::Unknown) return false;
     if (!record) continue;
     // Without MOVEFILE_REPLACE_EXISTING: a store that stands by now is newer.
     if (files.MoveFileExW(backupPath, path, kMoveFileWriteThrough)) return true;
@@ -297,45 +353,64 @@ bool RestoreNewestBackup(StoreFileSystem& files, const std::wstring& path) {
 }
 
 // Puts a writer's backup back where no file stands at `path`; true when a
-// file stands there then. `held` is set when the backup to put back is held.
+// file stands there then. `held` is set when the backup to put back is held
+// or cannot be read.
 bool RestoredFromBackup(StoreFileSystem& files, const std::wstring& path, bool& held) {
   held = !RestoreNewestBackup(files, path);
   return FileExists(files, path);
 }
 
-// Reads the store's record: the common file, else the per-user one. A
-// missing store is first looked for among the writers' backups. A per-user
-// file with no common file beside it is copied to the common place and, once
-// the copy is there, deleted. Held as soon as the file that counts is held.
+// Moves the record of the per-user store at `perUserPath` to the common
+// place at `commonPath`, where none stood: a copy goes there through a
+// temporary file of this launcher's own and a move that replaces nothing, so
+// that a store another launcher puts there at the same moment (its own copy
+// of the same record, or a record it writes) is never overwritten. Whatever
+// stands there then counts, read again; the per-user file is deleted once
+// this launcher's copy stands (one that cannot be deleted is harmless: the
+// common one wins). Where no copy can be made there (a folder this account
+// may not write), the per-user record counts where it is.
+FileRead MovePerUserRecord(StoreFileSystem& files, const std::wstring& perUserPath,
+                           const std::wstring& commonPath, std::optional<StoreRecord>& record) {
+  std::optional<StoreRecord> perUser;
+  FileRead read = ReadRecordAt(files, perUserPath, perUser);
+  if (read == FileRead::Missing) {
+    // Gone since it was seen: another launcher moved it to the common place.
+    read = ReadRecordAt(files, commonPath, record);
+    return read == FileRead::Missing ? FileRead::Unknown : read;
+  }
+  if (read == FileRead::Unknown || !perUser) return read;
+  const bool copied = PutCopyInPlace(files, commonPath, *perUser);
+  read = ReadRecordAt(files, commonPath, record);
+  if (read == FileRead::Missing) {
+    record = perUser;
+    return FileRead::Opened;
+  }
+  if (copied && read == FileRead::Opened) files.DeleteFileW(perUserPath);
+  return read;
+}
+
+// Reads the store's record: the common file, else the per-user one, whose
+// record then moves to the common place. A missing store is first looked
+// for among the writers' backups. Unknown as soon as the file that counts
+// cannot be read, and where a common store comes and goes under the read
+// (another launcher between the two renames of its replace).
 FileRead ReadStoreRecord(StoreFileSystem& files, std::optional<StoreRecord>& record) {
-  std::wstring commonPath = GetIdentityStorePath(files, StoreLocation::Common);
+  const std::wstring commonPath = GetIdentityStorePath(files, StoreLocation::Common);
   FileRead read = ReadRecordAt(files, commonPath, record);
   if (read != FileRead::Missing) return read;
-  // A common file that stands but cannot be opened (this account may not
-  // read it) leaves the per-user file to be read where it is.
-  bool commonStands = FileExists(files, commonPath);
   bool held = false;
-  if (!commonStands) {
-    if (RestoredFromBackup(files, commonPath, held)) {
-      read = ReadRecordAt(files, commonPath, record);
-      if (read != FileRead::Missing) return read;
-      commonStands = true;
-    } else if (held) {
-      return FileRead::Held;
-    }
+  if (RestoredFromBackup(files, commonPath, held)) {
+    // Put back, or put there by another launcher since the first open.
+    read = ReadRecordAt(files, commonPath, record);
+    return read == FileRead::Missing ? FileRead::Unknown : read;
   }
+  if (held) return FileRead::Unknown;
 
-  std::wstring perUserPath = GetIdentityStorePath(files, StoreLocation::PerUser);
-  bool moved = false;
-  if (!commonStands &&
-      (FileExists(files, perUserPath) || RestoredFromBackup(files, perUserPath, held))) {
-    moved = files.CopyFileW(perUserPath, commonPath, false);
-    // A per-user file that cannot be deleted is harmless: the common one wins.
-    if (moved) files.DeleteFileW(perUserPath);
-  } else if (held) {
-    return FileRead::Held;
+  const std::wstring perUserPath = GetIdentityStorePath(files, StoreLocation::PerUser);
+  if (!FileExists(files, perUserPath) && !RestoredFromBackup(files, perUserPath, held)) {
+    return held ? FileRead::Unknown : FileRead::Missing;
   }
-  return ReadRecordAt(files, moved ? commonPath : perUserPath, record);
+  return MovePerUserRecord(files, perUserPath, commonPath, record);
 }
 
 enum class PlaceResult {
@@ -354,38 +429,65 @@ bool WriteRecord(StoreFileSystem& files, const StoreFile& file,
          WriteExact(files, file, record.data() + kDiskBindingOffset, kBlockSize);
 }
 
-// The `size` bytes of the record at `offset`, written at that offset.
-bool WriteRecordPart(StoreFileSystem& files, const StoreFile& file,
-                     const std::array<std::uint8_t, kStoreRecordV2Size>& record, std::size_t offset,
-                     std::size_t size) {
+// Writes the `size` bytes at `data` at `offset` in the file.
+bool WriteAt(StoreFileSystem& files, const StoreFile& file, std::size_t offset,
+             const std::uint8_t* data, std::size_t size) {
   return files.SetFilePointer(file.Get(), static_cast<std::uint32_t>(offset)) &&
-         WriteExact(files, file, record.data() + offset, size);
+         WriteExact(files, file, data, size);
+}
+
+// Makes the record of a store whose rewrite in place was cut after its mark
+// whole again from the copy after it: the record's bytes after the version,
+// a flush, then the version 2 over the mark and a flush. Until then the copy
+// holds the only whole record, and the next rewrite may not overwrite it. A
+// store without the mark, or with the mark but no whole version-2 copy
+// (which reads as no record), is left as it is. The handle is at the start
+// of the file. False when a read or write fails.
+bool CompleteCutRewrite(StoreFileSystem& files, const StoreFile& file) {
+  std::array<std::uint8_t, kStoreRecordV2Size> copy{};
+  std::uint32_t error = 0;
+  if (!ReadExact(files, file, copy.data(), kVersionSize, &error)) return error == 0;
+  if (ReadLittleEndian32(copy, kVersionOffset) != kStoreRewriteMark) return true;
+  if (!files.SetFilePointer(file.Get(), static_cast<std::uint32_t>(kStoreRewriteCopyOffset))) {
+    return false;
+  }
+  if (!ReadExact(files, file, copy.data(), copy.size(), &error)) return error == 0;
+  if (ReadLittleEndian32(copy, kVersionOffset) != kRecordVersion2) return true;
+  return WriteAt(files, file, kIdentityOffset, copy.data() + kIdentityOffset,
+                 copy.size() - kIdentityOffset) &&
+         files.FlushFileBuffers(file.Get()) &&
+         WriteAt(files, file, kVersionOffset, copy.data() + kVersionOffset, kVersionSize) &&
+         files.FlushFileBuffers(file.Get());
 }
 
 // Writes the record over the store at `path` in place. The file keeps its
-// owner and rights and needs only the right to write. It is not truncated:
-// the identity and the bindings go in first, then a flush, and the version
-// last, which alone makes the new record count. Until then the old version
-// reads the old extent: a version-1 record (only ever rewritten with its own
-// identity) reads as before, its bindings written past its end; a version-2
-// record, rewritten because neither binding matched, keeps its old bindings
-// until the end and so still reads as not found, the new identity included.
-// A write cut anywhere (a failure, the end of the report's budget) thus reads
-// as the old record or the new one; bytes past the record are ignored.
-// Nothing else may open the store meanwhile, so no reader sees the record
-// part-way. A store that another process holds open is being read or written
-// at this moment: the record is not taken elsewhere then. Where no store
-// stands, the file is made, and deleted again when the write fails (so that
-// it hides no backup that a reader would put back).
+// owner and rights. It is not truncated, and the record is never written
+// where the version it sits under counts: a copy of the new record goes
+// right after the old one (past every reader's record), a flush, then the
+// rewrite mark in the version, which makes the copy count, a flush, the
+// record's bytes after the version, a flush, and the version 2 last, which
+// makes the record count, and a flush. The version (4 bytes in the file's
+// first sector, written by one call) cannot be half written, so a write cut
+// anywhere (a failure, the end of the report's budget, a power cut that
+// loses what was not flushed) reads as the old record or the new one, the
+// version 2 over a version-2 record included. Readers that know no mark take
+// the marked file for no record, for the moment it lasts. A store whose
+// earlier rewrite was cut is first completed from its copy. Nothing else may
+// open the store meanwhile, so no reader sees the record part-way. A store
+// that another process holds open is being read or written at this moment:
+// the record is not taken elsewhere then. Where no store stands, the file is
+// made, and deleted again when the write fails (so that it hides no backup
+// that a reader would put back).
 PlaceResult WriteRecordInPlace(StoreFileSystem& files, const std::wstring& path,
                                const std::array<std::uint8_t, kStoreRecordV2Size>& record) {
+  constexpr std::uint32_t kReadWrite = kGenericRead | kGenericWrite;
   std::uint32_t error = 0;
   bool created = false;
   bool written = false;
   {
-    StoreFile file = OpenFile(files, path, kGenericWrite, kFileShareNone, kOpenExisting, &error);
+    StoreFile file = OpenFile(files, path, kReadWrite, kFileShareNone, kOpenExisting, &error);
     if (!file && error == kErrorFileNotFound) {
-      file = OpenFile(files, path, kGenericWrite, kFileShareNone, kCreateNew, &error);
+      file = OpenFile(files, path, kReadWrite, kFileShareNone, kCreateNew, &error);
       created = file.IsValid();
     }
     if (!file) {
@@ -393,10 +495,17 @@ PlaceResult WriteRecordInPlace(StoreFileSystem& files, const std::wstring& path,
       bool held = IsHeldError(error) || error == kErrorFileExists;
       return held ? PlaceResult::Failed : PlaceResult::Refused;
     }
-    written = WriteRecordPart(files, file, record, kIdentityOffset, kBlockSize) &&
-              WriteExact(files, file, record.data() + kAdapterBindingOffset, 2 * kBlockSize) &&
+    std::array<std::uint8_t, kVersionSize> mark{};
+    StoreLittleEndian<std::uint32_t>(mark.data(), kStoreRewriteMark);
+    written = (created || CompleteCutRewrite(files, file)) &&
+              WriteAt(files, file, kStoreRewriteCopyOffset, record.data(), record.size()) &&
               files.FlushFileBuffers(file.Get()) &&
-              WriteRecordPart(files, file, record, kVersionOffset, 4) &&
+              WriteAt(files, file, kVersionOffset, mark.data(), mark.size()) &&
+              files.FlushFileBuffers(file.Get()) &&
+              WriteAt(files, file, kIdentityOffset, record.data() + kIdentityOffset,
+                      record.size() - kIdentityOffset) &&
+              files.FlushFileBuffers(file.Get()) &&
+              WriteAt(files, file, kVersionOffset, record.data() + kVersionOffset, kVersionSize) &&
               files.FlushFileBuffers(file.Get());
   }
   if (written) return PlaceResult::Written;
@@ -552,21 +661,15 @@ std::string FormatAdapterText(const AdapterAddress& address) {
 std::array<std::uint8_t, 16> BindingHash(std::string_view text) { return Md5(text); }
 
 std::optional<StoreRecord> ParseStoreRecord(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() < 4) return std::nullopt;
-  StoreRecord record;
-  record.version = ReadLittleEndian32(bytes, kVersionOffset);
-  if (record.version == kRecordVersion1) {
-    if (bytes.size() < kStoreRecordV1Size) return std::nullopt;
-    CopyBlock(bytes, kIdentityOffset, record.identity);
-  } else if (record.version == kRecordVersion2) {
-    if (bytes.size() < kStoreRecordV2Size) return std::nullopt;
-    CopyBlock(bytes, kIdentityOffset, record.identity);
-    CopyBlock(bytes, kAdapterBindingOffset, record.adapterBinding);
-    CopyBlock(bytes, kDiskBindingOffset, record.diskBinding);
-  } else {
-    return std::nullopt;
+  if (bytes.size() >= kVersionSize &&
+      ReadLittleEndian32(bytes, kVersionOffset) == kStoreRewriteMark) {
+    if (bytes.size() < kRewriteSize) return std::nullopt;
+    std::optional<StoreRecord> copy = ParseRecordAtStart(bytes.subspan(kStoreRewriteCopyOffset));
+    if (!copy || copy->version != kRecordVersion2) return std::nullopt;
+    copy->rewriteCut = true;
+    return copy;
   }
-  return record;
+  return ParseRecordAtStart(bytes);
 }
 
 std::array<std::uint8_t, kStoreRecordV2Size> BuildStoreRecord(const MachineId& identity,
@@ -686,7 +789,7 @@ StoreLookup ReadIdentityStore(StoreFileSystem& files, std::string_view adapterTe
                               std::string_view diskSerial, MachineId& identity, bool& mustRewrite) {
   mustRewrite = false;
   std::optional<StoreRecord> record;
-  if (ReadStoreRecord(files, record) == FileRead::Held) return StoreLookup::Held;
+  if (ReadStoreRecord(files, record) == FileRead::Unknown) return StoreLookup::Held;
   if (!record) return StoreLookup::NotFound;
 
   if (record->version == kRecordVersion1) {
@@ -701,6 +804,8 @@ StoreLookup ReadIdentityStore(StoreFileSystem& files, std::string_view adapterTe
     return StoreLookup::NotFound;
   }
   identity = record->identity;
+  // The record stands only in the copy of a cut rewrite: it is written whole.
+  mustRewrite = record->rewriteCut;
   return StoreLookup::Found;
 }
 

@@ -36,7 +36,9 @@ inline constexpr std::uint32_t kFileAttributeDirectory = 0x10u;
 inline constexpr std::uint32_t kStatModeDirectory = 0x4000u;  // _S_IFDIR
 // GetLastError values the store acts on.
 inline constexpr std::uint32_t kErrorFileNotFound = 2u;
+inline constexpr std::uint32_t kErrorPathNotFound = 3u;
 inline constexpr std::uint32_t kErrorAccessDenied = 5u;
+inline constexpr std::uint32_t kErrorGenFailure = 31u;
 inline constexpr std::uint32_t kErrorSharingViolation = 32u;
 inline constexpr std::uint32_t kErrorLockViolation = 33u;
 inline constexpr std::uint32_t kErrorFileExists = 80u;
@@ -62,12 +64,13 @@ class StoreFileSystem {
   virtual bool GetSpecialFolderPath(wchar_t* buffer, int csidl, bool create) = 0;
 
   // CreateFileW without security attributes or template. Returns
-  // kInvalidHandleValue on failure, with GetLastError() in `*error`.
+  // kInvalidHandleValue on failure, with GetLastError() in `*error` (never 0
+  // then).
   virtual StoreHandle CreateFileW(const std::wstring& path, std::uint32_t access,
                                   std::uint32_t shareMode, std::uint32_t disposition,
                                   std::uint32_t flags, std::uint32_t* error) = 0;
   // ReadFile: false on failure, with GetLastError() in `*error` (0 on
-  // success); *read is the count that arrived.
+  // success, never 0 on failure); *read is the count that arrived.
   virtual bool ReadFile(StoreHandle file, void* buffer, std::uint32_t size, std::uint32_t* read,
                         std::uint32_t* error) = 0;
   // WriteFile: false on failure; *written is the count that was written.
@@ -88,8 +91,7 @@ class StoreFileSystem {
   virtual bool FindNextFileW(StoreHandle search, StoreFindData* found) = 0;
   virtual void FindClose(StoreHandle search) = 0;
 
-  // CopyFileW, DeleteFileW, MoveFileExW: false on failure.
-  virtual bool CopyFileW(const std::wstring& from, const std::wstring& to, bool failIfExists) = 0;
+  // DeleteFileW, MoveFileExW: false on failure.
   virtual bool DeleteFileW(const std::wstring& path) = 0;
   virtual bool MoveFileExW(const std::wstring& from, const std::wstring& to,
                            std::uint32_t flags) = 0;
@@ -162,15 +164,26 @@ struct StoreRecord {
   MachineId identity{};
   std::array<std::uint8_t, 16> adapterBinding{};  // version 2 only
   std::array<std::uint8_t, 16> diskBinding{};     // version 2 only
+  // Read from the copy after the record: a rewrite in place was cut after
+  // its mark, so the record at the start of the file is not whole.
+  bool rewriteCut = false;
 };
 
 inline constexpr std::size_t kStoreRecordV1Size = 20;
 inline constexpr std::size_t kStoreRecordV2Size = 52;
+// A rewrite in place first puts a whole copy of the new record right after
+// the record, then marks the record's version (0x80 | 2) while it writes the
+// record over; until the version is written back, the copy counts. Readers
+// of the two versions take the mark for an unknown version.
+inline constexpr std::uint32_t kStoreRewriteMark = 0x82u;
+inline constexpr std::size_t kStoreRewriteCopyOffset = kStoreRecordV2Size;
 
 // Decodes the record at the start of `bytes` (little-endian version at 0,
-// identity at 4, adapter binding at 20, disk binding at 36). Bytes after the
-// record are ignored. Empty when the bytes are too few for the version or the
-// version is neither 1 nor 2.
+// identity at 4, adapter binding at 20, disk binding at 36); under the
+// rewrite mark, the version-2 record at kStoreRewriteCopyOffset instead
+// (with `rewriteCut` set). Bytes after the record are ignored. Empty when
+// the bytes are too few for the version or the version is neither 1 nor 2
+// (nor the mark with a whole version-2 copy after it).
 std::optional<StoreRecord> ParseStoreRecord(std::span<const std::uint8_t> bytes);
 
 // The 52 bytes of a version-2 record.
@@ -206,23 +219,29 @@ std::wstring GetIdentityStorePath(StoreFileSystem& files, StoreLocation location
 enum class StoreLookup {
   Found,     // a record gave the identity
   NotFound,  // no store, no whole record, or a record of other hardware: a new identity is stored
-  Held,      // another process held the store (or the backup to put back) throughout the
-             // read's retries: its record is unknown, so nothing may be written over it
+  Held,      // the store (or the backup to put back) was held by another process throughout the
+             // read's retries, or could not be read for a reason other than its absence (access
+             // denied, a network error): its record is unknown, so nothing may be written over it
 };
 
 // Looks the identity up in the store. Returns Found and fills `identity` when
 // a version-2 record matches at least one binding, or a version-1 record was
-// read (then `mustRewrite` is set). Otherwise leaves `identity` untouched.
-// `mustRewrite` is cleared at entry. An open or read refused with a sharing
-// or lock violation is tried again kStoreHeldReadRetries times,
-// kStoreHeldReadRetryPauseMs apart; still refused, the result is Held. Where no file
-// stands at a store's path but a writer's backup of it holds a whole record
-// (a writer cut between the two renames of its replace), the newest such
-// backup is first moved back into place, never over a store that another
-// launcher has put there meanwhile (a backup that this account may read but
-// not rename, such as another user's in the common folder, is copied into
-// place instead and left). A per-user file with no common file
-// beside it is then moved to the common place. The store is opened sharing
+// read; `mustRewrite` is then set for a version-1 record and for one read
+// from the copy of a cut rewrite. Otherwise leaves `identity` untouched.
+// `mustRewrite` is cleared at entry. Only a file (or folder) that is not
+// there counts as missing. An open or read refused with a sharing or lock
+// violation is tried again kStoreHeldReadRetries times,
+// kStoreHeldReadRetryPauseMs apart; still refused, or refused for any other
+// reason, the result is Held. Where no file stands at a store's path but a
+// writer's backup of it holds a whole record (a writer cut between the two
+// renames of its replace), the newest such backup is first moved back into
+// place, never over a store that another launcher has put there meanwhile (a
+// backup that this account may read but not rename, such as another user's
+// in the common folder, is copied into place instead and left). The record
+// of a per-user file with no common file beside it is then copied to the
+// common place, never over a common store that another launcher has put
+// there meanwhile; whatever stands there then counts, and the per-user file
+// is deleted once this launcher's copy stands. The store is opened sharing
 // reading and deletion, so another process may replace it meanwhile.
 StoreLookup ReadIdentityStore(StoreFileSystem& files, std::string_view adapterText,
                               std::string_view diskSerial, MachineId& identity, bool& mustRewrite);
@@ -237,13 +256,17 @@ StoreLookup ReadIdentityStore(StoreFileSystem& files, std::string_view adapterTe
 // touch each other's files. A replacement that fails part-way is completed
 // with a move; where it is refused (no right to delete the store, no right to
 // create files beside it), the record is written over the store file in
-// place, without truncating it, bindings first and the version last, so that
-// a write cut anywhere leaves the old record readable; a replace refused with
-// a sharing violation is first tried again for a few seconds. No temporary or backup file is left
-// behind while the record stands, and the writer's files of the store older than a day (of a killed
-// writer) are removed, a backup only while a store stands. Returns
-// true only when the whole record is in place; false also when another
-// process holds the store open while the record would be written in place.
+// place, without truncating it: a copy of the new record after the old one
+// first, then the rewrite mark in the version, the record, and the version
+// last, each step flushed, so that a write cut anywhere leaves the old record
+// or the new one (a store whose earlier rewrite was cut is first completed
+// from its copy); a replace refused with a sharing violation is first tried
+// again for a few seconds. No temporary or backup file is left behind while
+// the record stands, and the writer's files of the store older than a day
+// (of a killed writer) are removed, a backup only while a store stands.
+// Returns true only when the whole record is in place; false also when
+// another process holds the store open while the record would be written in
+// place.
 bool WriteIdentityStore(StoreFileSystem& files, std::string_view diskSerial,
                         std::string_view adapterText, const MachineId& identity);
 
