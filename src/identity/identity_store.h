@@ -3,132 +3,21 @@
 // application-data folder, which keeps the machine identity from run to run
 // and binds it to a hash of the adapter text and of the disk serial text.
 //
-// All file-system access goes through StoreFileSystem, shaped like the Win32
-// and C run-time calls it stands for, so the Win32 side is a pass-through.
+// All file-system access goes through StoreFileSystem (identity_store_io.h).
+// The record's layout is in identity_store_record.h, the store's place in
+// identity_store_path.h; the look-up is in identity_store.cpp, the write in
+// identity_store_write.cpp.
 
-#include <array>
-#include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <span>
-#include <string>
 #include <string_view>
 
+#include "identity/identity_store_io.h"
+#include "identity/identity_store_path.h"
+#include "identity/identity_store_record.h"
 #include "identity/identity_types.h"
-#include "platform/win32_values.h"
 
 namespace tarnix {
 
-// Opaque file and search handles; kInvalidHandleValue when none.
-using StoreHandle = std::uintptr_t;
-
-// Win32 values the store passes through its file-system interface.
-inline constexpr int kCsidlAppData = 0x001A;        // CSIDL_APPDATA
-inline constexpr int kCsidlCommonAppData = 0x0023;  // CSIDL_COMMON_APPDATA
-inline constexpr std::uint32_t kFileShareNone = 0u;
-inline constexpr std::uint32_t kDelete = 0x00010000u;  // DELETE
-inline constexpr std::uint32_t kCreateNew = 1u;
-inline constexpr std::uint32_t kCreateAlways = 2u;
-inline constexpr std::uint32_t kOpenExisting = 3u;
-inline constexpr std::uint32_t kMoveFileReplaceExisting = 0x1u;
-inline constexpr std::uint32_t kMoveFileWriteThrough = 0x8u;
-inline constexpr std::uint32_t kFileAttributeDirectory = 0x10u;
-inline constexpr std::uint32_t kStatModeDirectory = 0x4000u;  // _S_IFDIR
-// GetLastError values the store acts on.
-inline constexpr std::uint32_t kErrorFileNotFound = 2u;
-inline constexpr std::uint32_t kErrorPathNotFound = 3u;
-inline constexpr std::uint32_t kErrorAccessDenied = 5u;
-inline constexpr std::uint32_t kErrorGenFailure = 31u;
-inline constexpr std::uint32_t kErrorSharingViolation = 32u;
-inline constexpr std::uint32_t kErrorLockViolation = 33u;
-inline constexpr std::uint32_t kErrorFileExists = 80u;
-inline constexpr std::uint32_t kErrorAlreadyExists = 183u;
-inline constexpr std::uint32_t kErrorUnableToRemoveReplaced = 1175u;
-inline constexpr std::uint32_t kErrorUnableToMoveReplacement = 1176u;
-inline constexpr std::uint32_t kErrorUnableToMoveReplacement2 = 1177u;
-
-// What FindFirstFileW and FindNextFileW tell of one entry.
-struct StoreFindData {
-  std::wstring fileName;            // cFileName
-  std::uint32_t attributes = 0;     // dwFileAttributes
-  std::uint64_t lastWriteTime = 0;  // ftLastWriteTime: 100 ns units since 1601
-};
-
-class StoreFileSystem {
- public:
-  virtual ~StoreFileSystem() = default;
-
-  // SHGetSpecialFolderPathW(no owner, buffer, csidl, create): writes the
-  // folder's path with a terminating zero into `buffer` (kMaxPath units).
-  // Returns false on failure.
-  virtual bool GetSpecialFolderPath(wchar_t* buffer, int csidl, bool create) = 0;
-
-  // CreateFileW without security attributes or template. Returns
-  // kInvalidHandleValue on failure, with GetLastError() in `*error` (never 0
-  // then).
-  virtual StoreHandle CreateFileW(const std::wstring& path, std::uint32_t access,
-                                  std::uint32_t shareMode, std::uint32_t disposition,
-                                  std::uint32_t flags, std::uint32_t* error) = 0;
-  // ReadFile: false on failure, with GetLastError() in `*error` (0 on
-  // success, never 0 on failure); *read is the count that arrived.
-  virtual bool ReadFile(StoreHandle file, void* buffer, std::uint32_t size, std::uint32_t* read,
-                        std::uint32_t* error) = 0;
-  // WriteFile: false on failure; *written is the count that was written.
-  virtual bool WriteFile(StoreHandle file, const void* data, std::uint32_t size,
-                         std::uint32_t* written) = 0;
-  // SetFilePointer(file, offset, no high part, FILE_BEGIN): false on failure.
-  virtual bool SetFilePointer(StoreHandle file, std::uint32_t offset) = 0;
-  // FlushFileBuffers: false on failure.
-  virtual bool FlushFileBuffers(StoreHandle file) = 0;
-  // GetFileSize without the high part: the low 32 bits, 0xFFFFFFFF on failure.
-  virtual std::uint32_t GetFileSize(StoreHandle file) = 0;
-  virtual void CloseHandle(StoreHandle file) = 0;
-
-  // FindFirstFileW: kInvalidHandleValue when nothing matches; otherwise the
-  // first entry in `*found`. The last part of `path` may hold wildcards.
-  virtual StoreHandle FindFirstFileW(const std::wstring& path, StoreFindData* found) = 0;
-  // FindNextFileW: false when no entry is left.
-  virtual bool FindNextFileW(StoreHandle search, StoreFindData* found) = 0;
-  virtual void FindClose(StoreHandle search) = 0;
-
-  // DeleteFileW, MoveFileExW: false on failure.
-  virtual bool DeleteFileW(const std::wstring& path) = 0;
-  virtual bool MoveFileExW(const std::wstring& from, const std::wstring& to,
-                           std::uint32_t flags) = 0;
-  // ReplaceFileW(replaced, replacement, backup, flags): the replacement
-  // takes the replaced file's name, owner, access rights and attributes, and
-  // the replaced file goes to the backup name (none when empty). Returns 0 on
-  // success, else GetLastError(), never 0. A failure may leave the files
-  // part-way: ERROR_UNABLE_TO_MOVE_REPLACEMENT (the replaced file gone, or
-  // with a backup name both files under their names),
-  // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 (the replaced file at the backup name),
-  // anything else (both files under their names).
-  virtual std::uint32_t ReplaceFileW(const std::wstring& replaced, const std::wstring& replacement,
-                                     const std::wstring& backup, std::uint32_t flags) = 0;
-
-  // GetSystemTimeAsFileTime: 100 ns units since 1601.
-  virtual std::uint64_t GetSystemTimeAsFileTime() = 0;
-  // GetCurrentProcessId and GetCurrentThreadId: what makes a writer's file
-  // names its own.
-  virtual std::uint32_t GetCurrentProcessId() = 0;
-  virtual std::uint32_t GetCurrentThreadId() = 0;
-
-  // Sleep: suspends the calling thread for `milliseconds`.
-  virtual void Sleep(std::uint32_t milliseconds) = 0;
-
-  // _wstat: true and the st_mode bits in *mode when the query succeeds.
-  virtual bool Stat(const std::wstring& path, std::uint32_t* mode) = 0;
-  // _wmkdir: true when the folder was created.
-  virtual bool MakeDirectory(const std::wstring& path) = 0;
-};
-
-enum class StoreLocation {
-  Common,   // CSIDL_COMMON_APPDATA: tried first for reading and writing
-  PerUser,  // CSIDL_APPDATA: the fallback, and the source of the one-time move
-};
-
-inline constexpr wchar_t kStoreFolderPart[] = L"\\Korvane\\Common";
-inline constexpr wchar_t kStoreFileName[] = L"\\Global.db";
 // A writer's own files beside the store: "Global.db." + its unique part
 // (process id, thread id and attempt, 8 hexadecimal digits each:
 // "00000f3c-00000a10-00000000")
@@ -151,69 +40,6 @@ inline constexpr std::uint32_t kStoreReplaceRetryPauseMs = 500;
 // many times, this long apart, before the read gives up as held.
 inline constexpr std::uint32_t kStoreHeldReadRetries = 4;
 inline constexpr std::uint32_t kStoreHeldReadRetryPauseMs = 250;
-
-// The 12 lowercase hexadecimal digits of the address's 6 bytes, in order.
-std::string FormatAdapterText(const AdapterAddress& address);
-
-// MD5 of the text's bytes, zero bytes included, no terminator.
-std::array<std::uint8_t, 16> BindingHash(std::string_view text);
-
-// One store record as read or written.
-struct StoreRecord {
-  std::uint32_t version = 0;  // 1 (legacy, no bindings) or 2
-  MachineId identity{};
-  std::array<std::uint8_t, 16> adapterBinding{};  // version 2 only
-  std::array<std::uint8_t, 16> diskBinding{};     // version 2 only
-  // Read from the copy after the record: a rewrite in place was cut after
-  // its mark, so the record at the start of the file is not whole.
-  bool rewriteCut = false;
-};
-
-inline constexpr std::size_t kStoreRecordV1Size = 20;
-inline constexpr std::size_t kStoreRecordV2Size = 52;
-// A rewrite in place first puts a whole copy of the new record right after
-// the record, then marks the record's version (0x80 | 2) while it writes the
-// record over; until the version is written back, the copy counts. Readers
-// of the two versions take the mark for an unknown version.
-inline constexpr std::uint32_t kStoreRewriteMark = 0x82u;
-inline constexpr std::size_t kStoreRewriteCopyOffset = kStoreRecordV2Size;
-
-// Decodes the record at the start of `bytes` (little-endian version at 0,
-// identity at 4, adapter binding at 20, disk binding at 36); under the
-// rewrite mark, the version-2 record at kStoreRewriteCopyOffset instead
-// (with `rewriteCut` set). Bytes after the record are ignored. Empty when
-// the bytes are too few for the version or the version is neither 1 nor 2
-// (nor the mark with a whole version-2 copy after it).
-std::optional<StoreRecord> ParseStoreRecord(std::span<const std::uint8_t> bytes);
-
-// The 52 bytes of a version-2 record.
-std::array<std::uint8_t, kStoreRecordV2Size> BuildStoreRecord(const MachineId& identity,
-                                                              std::string_view adapterText,
-                                                              std::string_view diskSerial);
-
-// The C run-time's path splitter (_wsplitpath_s) for `path`, with the buffer
-// sizes given in characters including the terminator. A part that does not
-// fit empties all four parts and makes the result false.
-struct SplitPathParts {
-  std::wstring drive, directory, fileName, extension;
-};
-bool SplitPath(std::wstring_view path, SplitPathParts& parts, std::size_t driveSize = 3,
-               std::size_t directorySize = 256, std::size_t fileNameSize = 256,
-               std::size_t extensionSize = 256);
-
-// True when `path` names an existing directory. A trailing "\" is dropped and
-// a bare drive "X:" becomes "X:\" before the status query.
-bool IsDirectoryPath(StoreFileSystem& files, const std::wstring& path);
-
-// Creates every missing folder along `path`, from the drive root down. False
-// when the path is empty, its drive root is not a directory, its directory
-// part is empty or does not fit in 255 characters, or a creation fails.
-bool CreateDirectoryChain(StoreFileSystem& files, const std::wstring& path);
-
-// The full path of "Global.db" for `location`, creating the special folder
-// and the "\Korvane\Common" chain below it when missing. Empty when the
-// special folder cannot be obtained.
-std::wstring GetIdentityStorePath(StoreFileSystem& files, StoreLocation location);
 
 // What a look-up in the store found.
 enum class StoreLookup {

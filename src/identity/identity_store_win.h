@@ -1,5 +1,5 @@
 #pragma once
-#include "identity/identity_store.h"
+#include "identity/identity_store_io.h"
 
 namespace tarnix::win {
 
