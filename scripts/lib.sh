@@ -5,7 +5,7 @@ set -euo pipefail
 TARNIX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$TARNIX_ROOT"
 
-TARNIX_BUILD_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
+TARNIX_BUILD_PACKAGES=(cmake ninja-build g++ clang clang-tidy libclang-rt-14-dev libgtest-dev libgmock-dev
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 python3)
 TARNIX_WINE_PACKAGES=(wine wine64 wine32:i386 xvfb xauth fonts-wqy-microhei imagemagick locales)
 # Wine takes its ANSI code page from the locale (zh_CN.UTF-8: 936, en_US.UTF-8:

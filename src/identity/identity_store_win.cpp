@@ -13,6 +13,12 @@ namespace {
 HANDLE ToHandle(StoreHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 StoreHandle FromHandle(HANDLE handle) { return reinterpret_cast<StoreHandle>(handle); }
 
+// GetLastError after a failed call; a failure never reads as success.
+std::uint32_t LastErrorOfFailure() {
+  DWORD error = ::GetLastError();
+  return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+}
+
 std::uint64_t FromFileTime(const FILETIME& time) {
   return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
 }
@@ -38,7 +44,9 @@ static_assert(kMoveFileWriteThrough == MOVEFILE_WRITE_THROUGH);
 static_assert(kFileAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY);
 static_assert(kStatModeDirectory == _S_IFDIR);
 static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
+static_assert(kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
 static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED);
+static_assert(kErrorGenFailure == ERROR_GEN_FAILURE);
 static_assert(kErrorSharingViolation == ERROR_SHARING_VIOLATION);
 static_assert(kErrorLockViolation == ERROR_LOCK_VIOLATION);
 static_assert(kErrorFileExists == ERROR_FILE_EXISTS);
@@ -57,7 +65,7 @@ StoreHandle Win32StoreFileSystem::CreateFileW(const std::wstring& path, std::uin
                                               std::uint32_t flags, std::uint32_t* error) {
   HANDLE file =
       ::CreateFileW(path.c_str(), access, shareMode, nullptr, disposition, flags, nullptr);
-  *error = file == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
+  *error = file == INVALID_HANDLE_VALUE ? LastErrorOfFailure() : 0;
   return FromHandle(file);
 }
 
@@ -66,7 +74,7 @@ bool Win32StoreFileSystem::ReadFile(StoreHandle file, void* buffer, std::uint32_
   DWORD count = 0;
   BOOL ok = ::ReadFile(ToHandle(file), buffer, size, &count, nullptr);
   // A range another process locked fails with ERROR_LOCK_VIOLATION.
-  *error = ok ? 0 : ::GetLastError();
+  *error = ok ? 0 : LastErrorOfFailure();
   *read = count;
   return ok != FALSE;
 }
@@ -112,11 +120,6 @@ bool Win32StoreFileSystem::FindNextFileW(StoreHandle search, StoreFindData* foun
 
 void Win32StoreFileSystem::FindClose(StoreHandle search) { ::FindClose(ToHandle(search)); }
 
-bool Win32StoreFileSystem::CopyFileW(const std::wstring& from, const std::wstring& to,
-                                     bool failIfExists) {
-  return ::CopyFileW(from.c_str(), to.c_str(), failIfExists ? TRUE : FALSE) != FALSE;
-}
-
 bool Win32StoreFileSystem::DeleteFileW(const std::wstring& path) {
   return ::DeleteFileW(path.c_str()) != FALSE;
 }
@@ -134,9 +137,7 @@ std::uint32_t Win32StoreFileSystem::ReplaceFileW(const std::wstring& replaced,
                      backup.empty() ? nullptr : backup.c_str(), flags, nullptr, nullptr)) {
     return 0;
   }
-  DWORD error = ::GetLastError();
-  // A failure never reads as success.
-  return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+  return LastErrorOfFailure();
 }
 
 std::uint64_t Win32StoreFileSystem::GetSystemTimeAsFileTime() {

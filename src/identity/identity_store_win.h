@@ -1,5 +1,5 @@
 #pragma once
-#include "identity/identity_store.h"
+#include "identity/identity_store_io.h"
 
 namespace tarnix::win {
 
@@ -21,7 +21,6 @@ class Win32StoreFileSystem final : public StoreFileSystem {
   StoreHandle FindFirstFileW(const std::wstring& path, StoreFindData* found) override;
   bool FindNextFileW(StoreHandle search, StoreFindData* found) override;
   void FindClose(StoreHandle search) override;
-  bool CopyFileW(const std::wstring& from, const std::wstring& to, bool failIfExists) override;
   bool DeleteFileW(const std::wstring& path) override;
   bool MoveFileExW(const std::wstring& from, const std::wstring& to, std::uint32_t flags) override;
   std::uint32_t ReplaceFileW(const std::wstring& replaced, const std::wstring& replacement,

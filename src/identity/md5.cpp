@@ -29,7 +29,7 @@ constexpr std::uint32_t RotateLeft(std::uint32_t x, std::uint32_t n) {
 
 void ProcessBlock(std::uint32_t state[4], const std::uint8_t* block) {
   std::uint32_t m[16];
-  for (int i = 0; i < 16; ++i) m[i] = LoadLittleEndian<std::uint32_t>(block + 4 * i);
+  for (std::size_t i = 0; i < 16; ++i) m[i] = LoadLittleEndian<std::uint32_t>(block + 4 * i);
 
   std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   for (std::uint32_t i = 0; i < 64; ++i) {

@@ -17,7 +17,7 @@ namespace tarnix {
 inline constexpr wchar_t kLogFileName[] = L"TarnixLauncher.log";
 inline constexpr wchar_t kOldLogFileName[] = L"TarnixLauncher.log.1";
 // A log at or past this size is moved aside before the next line.
-inline constexpr std::uint64_t kLogSizeLimit = 1024 * 1024;
+inline constexpr std::uint64_t kLogSizeLimit = 1024ull * 1024;
 // While a full log cannot be moved aside (the older log is held open), lines
 // go on up to this size; a line that would take the log past it is dropped.
 inline constexpr std::uint64_t kLogHardLimit = 2 * kLogSizeLimit;

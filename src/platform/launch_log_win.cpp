@@ -1,6 +1,7 @@
 #include "platform/launch_log_win.h"
 
 #include <cstdlib>
+#include <memory>
 
 namespace tarnix::win {
 namespace {
@@ -71,10 +72,14 @@ void Win32LogPlatform::CloseMutex(LogMutexHandle mutex) { ::CloseHandle(AsHandle
 void OpenProcessLogOnSystem() {
   const wchar_t* temp = ::_wgetenv(L"TEMP");
   if (temp == nullptr || *temp == L'\0') return;
-  // Never destroyed: worker threads may still write while the process ends.
-  auto* platform = new Win32LogPlatform;
-  auto* log = new LaunchLog(*platform, temp, ::GetCurrentProcessId());
-  if (log->IsOpen()) SetProcessLog(log);
+  auto platform = std::make_unique<Win32LogPlatform>();
+  auto log = std::make_unique<LaunchLog>(*platform, temp, ::GetCurrentProcessId());
+  // A log that could not be opened goes again, before any other thread
+  // exists. An open one is never destroyed: worker threads may still write
+  // while the process ends.
+  if (!log->IsOpen()) return;
+  SetProcessLog(log.release());
+  static_cast<void>(platform.release());
 }
 
 }  // namespace tarnix::win

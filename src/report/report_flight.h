@@ -20,7 +20,8 @@ using ThreadHandle = std::uintptr_t;
 
 // What a ReportFlight needs of the system: a thread, a wait for its end, the
 // release of its handle and the tick counter, shaped like _beginthreadex,
-// WaitForSingleObject, CloseHandle and GetTickCount.
+// WaitForSingleObject (handling the messages sent to the waiting thread
+// meanwhile), CloseHandle and GetTickCount.
 class ReportFlightPlatform {
  public:
   using ThreadProc = unsigned (*)(void* parameter);
@@ -28,8 +29,9 @@ class ReportFlightPlatform {
   // Starts proc(parameter) on a new thread, running at once. Returns 0 when
   // no thread was created; proc then never runs.
   virtual ThreadHandle BeginThread(ThreadProc proc, void* parameter) = 0;
-  // Waits up to `timeoutMs` for the thread to end. True when it has ended;
-  // false when the time ran out or the wait failed.
+  // Waits up to `timeoutMs` for the thread to end, handling the messages that
+  // other threads send to the waiting thread's windows meanwhile. True when
+  // it has ended; false when the time ran out or the wait failed.
   virtual bool WaitForThread(ThreadHandle thread, std::uint32_t timeoutMs) = 0;
   // Releases the handle; the thread runs on.
   virtual void CloseThread(ThreadHandle thread) = 0;

@@ -13,7 +13,10 @@ ThreadHandle Win32ReportFlightPlatform::BeginThread(ThreadProc proc, void* param
 }
 
 bool Win32ReportFlightPlatform::WaitForThread(ThreadHandle thread, std::uint32_t timeoutMs) {
-  return ::WaitForSingleObject(reinterpret_cast<HANDLE>(thread), timeoutMs) == WAIT_OBJECT_0;
+  // The waiting thread has used the shell (it started the host), so a
+  // broadcast sent to its windows during the wait is handled, not left to
+  // hold back its sender.
+  return WaitHandlingSentMessages(reinterpret_cast<HANDLE>(thread), timeoutMs) == WAIT_OBJECT_0;
 }
 
 void Win32ReportFlightPlatform::CloseThread(ThreadHandle thread) {

@@ -31,10 +31,11 @@ const std::wstring kPerUserPath = kPerUserFolder + L"\\Global.db";
 // This writer's files: process 0x1234, thread 0x56, first attempt.
 const std::wstring kTempPath = kCommonPath + L".00001234-00000056-00000000.tmp";
 const std::wstring kBackupPath = kCommonPath + L".00001234-00000056-00000000.bak";
-// The store opened to be written in place (OPEN_EXISTING, never truncated),
-// and made where none stands (CREATE_NEW).
-const std::wstring kStoreInPlace = L"CreateFileW " + kCommonPath + L" 1073741824 0 3 0";
-const std::wstring kStoreMadeInPlace = L"CreateFileW " + kCommonPath + L" 1073741824 0 1 0";
+// The store opened to be written in place (reading and writing, sharing
+// nothing, OPEN_EXISTING: never truncated), and made where none stands
+// (CREATE_NEW).
+const std::wstring kStoreInPlace = L"CreateFileW " + kCommonPath + L" 3221225472 0 3 0";
+const std::wstring kStoreMadeInPlace = L"CreateFileW " + kCommonPath + L" 3221225472 0 1 0";
 
 const std::string kAdapterText = "1a2b3c4d5e6f";
 const std::string kSerial = "WD-WCAV12345678";
@@ -65,6 +66,24 @@ std::vector<std::uint8_t> Version2Record(const MachineId& id, std::string_view a
                                          std::string_view serial) {
   auto record = BuildStoreRecord(id, adapterText, serial);
   return std::vector<std::uint8_t>(record.begin(), record.end());
+}
+
+// What a write in place leaves: the record, and the copy of it after it.
+std::vector<std::uint8_t> WrittenInPlace(const std::vector<std::uint8_t>& record) {
+  std::vector<std::uint8_t> bytes = record;
+  bytes.insert(bytes.end(), record.begin(), record.end());
+  return bytes;
+}
+
+// What a rewrite in place cut after its mark leaves: `record` (filled up to
+// 52 bytes) under the rewrite mark, and `copy` after it.
+std::vector<std::uint8_t> CutRewrite(std::vector<std::uint8_t> record,
+                                     const std::vector<std::uint8_t>& copy) {
+  record.resize(std::max(record.size(), kStoreRewriteCopyOffset + copy.size()));
+  const auto mark = Bytes({0x82, 0, 0, 0});
+  std::copy(mark.begin(), mark.end(), record.begin());
+  std::copy(copy.begin(), copy.end(), record.begin() + kStoreRewriteCopyOffset);
+  return record;
 }
 
 TEST(FormatAdapterText, TwoLowercaseDigitsPerByteWithoutSeparator) {
@@ -138,6 +157,14 @@ TEST(StoreRecord, ParseAcceptsOnlyWholeRecordsOfVersionOneOrTwo) {
          return b;
        }(),
        std::nullopt},
+      // A cut rewrite in place: the copy after the marked record counts.
+      {"the rewrite mark and a version-2 copy", CutRewrite(Version2Record(kOtherId, "x", "y"), v2),
+       2},
+      {"the rewrite mark over a version-1 record", CutRewrite(Version1Record(kOtherId), v2), 2},
+      {"the rewrite mark and a copy of 51 bytes",
+       CutRewrite(v2, std::vector<std::uint8_t>(v2.begin(), v2.end() - 1)), std::nullopt},
+      {"the rewrite mark and a version-1 copy", CutRewrite(v2, v1), std::nullopt},
+      {"the rewrite mark alone", CutRewrite(v2, {}), std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -146,6 +173,7 @@ TEST(StoreRecord, ParseAcceptsOnlyWholeRecordsOfVersionOneOrTwo) {
     if (parsed) {
       EXPECT_EQ(parsed->version, *c.version);
       EXPECT_EQ(parsed->identity, kStoredId);
+      EXPECT_EQ(parsed->rewriteCut, c.bytes[0] == 0x82);
     }
   }
 }
@@ -318,6 +346,11 @@ TEST_F(StoreTest, ReadOutcomes) {
       {"empty file", {}, kSerial, false, false},
       {"version 0", version0, kSerial, false, false},
       {"version 3", version3, kSerial, false, false},
+      {"a rewrite cut after its mark is written again", CutRewrite(neither, v2), kSerial, true,
+       true},
+      {"a cut rewrite's copy of other hardware", CutRewrite(v2, neither), kSerial, false, false},
+      {"the rewrite mark without a whole copy", CutRewrite(v2, Bytes({2, 0, 0, 0})), kSerial, false,
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -358,38 +391,102 @@ TEST_F(StoreTest, NoFileAnywhereIsNotFoundAndCreatesOnlyTheFolderChains) {
   EXPECT_THAT(disk.FilesIn(kPerUserFolder), IsEmpty());
   EXPECT_TRUE(IsDirectoryPath(files, kCommonFolder));
   EXPECT_TRUE(IsDirectoryPath(files, kPerUserFolder));
-  EXPECT_THAT(files.CallsStartingWith(L"CopyFileW"), IsEmpty());
+  EXPECT_THAT(files.CallsStartingWith(L"MoveFileExW"), IsEmpty());
 }
 
-TEST_F(StoreTest, PerUserFileMovesToTheCommonPlace) {
-  auto record = Version2Record(kStoredId, kAdapterText, kSerial);
-  disk.Put(kPerUserPath, record);
-  MachineId identity{};
-  bool mustRewrite = false;
-  EXPECT_EQ(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite),
-            StoreLookup::Found);
-  EXPECT_EQ(identity, kStoredId);
-  EXPECT_EQ(disk.Contents(kCommonPath), record);
-  EXPECT_FALSE(disk.Exists(kPerUserPath));
-  EXPECT_THAT(files.CallsStartingWith(L"CopyFileW"),
-              ElementsAre(L"CopyFileW " + kPerUserPath + L" " + kCommonPath + L" 0"));
-  EXPECT_EQ(files.CallsStartingWith(L"CreateFileW").back(),
-            L"CreateFileW " + kCommonPath + L" 2147483648 5 3 0");
-}
-
-TEST_F(StoreTest, PerUserFileIsReadInPlaceWhenTheCopyFails) {
-  auto record = Version1Record(kStoredId);
-  disk.Put(kPerUserPath, record);
-  files.failCopy = true;
-  MachineId identity{};
-  bool mustRewrite = false;
-  EXPECT_EQ(ReadIdentityStore(files, kAdapterText, kSerial, identity, mustRewrite),
-            StoreLookup::Found);
-  EXPECT_TRUE(mustRewrite);
-  EXPECT_EQ(identity, kStoredId);
-  EXPECT_EQ(disk.Contents(kPerUserPath), record);
-  EXPECT_FALSE(disk.Exists(kCommonPath));
-  EXPECT_THAT(files.CallsStartingWith(L"DeleteFileW"), IsEmpty());
+// A per-user store with no common one beside it moves to the common place:
+// its record is copied there through a temporary file of the reader's own and
+// a move that replaces nothing, and the common place is read again. A store
+// that another launcher put there meanwhile (its own copy of the same record,
+// or a record of its own) is never overwritten, so two launchers moving at
+// once read the same identity. Where the common place takes no copy, the
+// per-user record counts where it is.
+TEST_F(StoreTest, PerUserStoreMovesToTheCommonPlaceWithoutOverwritingOne) {
+  const auto perUser = Version2Record(kStoredId, kAdapterText, kSerial);
+  const auto theirs = Version2Record(kThirdId, kAdapterText, kSerial);
+  enum class Meanwhile { Nothing, AnotherStore, SecondLauncherMoves, CommonNotWritable };
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> perUser;
+    Meanwhile meanwhile;
+    StoreLookup lookup;
+    MachineId identity;
+    bool mustRewrite;
+    std::vector<std::uint8_t> common;  // the common store afterwards; empty: none
+    bool perUserStays;
+  } cases[] = {
+      {"moved", perUser, Meanwhile::Nothing, StoreLookup::Found, kStoredId, false, perUser, false},
+      {"a version-1 record moved", Version1Record(kOtherId), Meanwhile::Nothing, StoreLookup::Found,
+       kOtherId, true, Version1Record(kOtherId), false},
+      {"another launcher's store first", perUser, Meanwhile::AnotherStore, StoreLookup::Found,
+       kThirdId, false, theirs, true},
+      {"a second launcher moving it at the same moment", perUser, Meanwhile::SecondLauncherMoves,
+       StoreLookup::Found, kStoredId, false, perUser, false},
+      {"no copy in the common place",
+       perUser,
+       Meanwhile::CommonNotWritable,
+       StoreLookup::Found,
+       kStoredId,
+       false,
+       {},
+       true},
+      {"no whole record to move",
+       Bytes({2, 0, 0, 0, 1}),
+       Meanwhile::Nothing,
+       StoreLookup::NotFound,
+       kOtherId,
+       false,
+       {},
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CommonStoreCase fresh;
+    fresh.disk.Put(kPerUserPath, c.perUser);
+    std::optional<StoreLookup> second;
+    MachineId secondIdentity{};
+    switch (c.meanwhile) {
+      case Meanwhile::Nothing:
+        break;
+      case Meanwhile::AnotherStore:
+        fresh.files.before[L"MoveFileExW"] = [&] { fresh.disk.Put(kCommonPath, theirs); };
+        break;
+      case Meanwhile::SecondLauncherMoves:
+        fresh.files.before[L"MoveFileExW"] = [&] {
+          bool rewrite = false;
+          second = ReadIdentityStore(fresh.files, kAdapterText, kSerial, secondIdentity, rewrite);
+        };
+        break;
+      case Meanwhile::CommonNotWritable:
+        fresh.files.readOnlyPrefix = kCommonFolder;
+        break;
+    }
+    MachineId identity = kOtherId;
+    bool mustRewrite = !c.mustRewrite;
+    EXPECT_EQ(ReadIdentityStore(fresh.files, kAdapterText, kSerial, identity, mustRewrite),
+              c.lookup);
+    EXPECT_EQ(identity, c.identity);
+    EXPECT_EQ(mustRewrite, c.mustRewrite);
+    if (second) {
+      EXPECT_EQ(*second, StoreLookup::Found);
+      EXPECT_EQ(secondIdentity, c.identity) << "both launchers read the same identity";
+    }
+    EXPECT_EQ(fresh.disk.Exists(kCommonPath), !c.common.empty());
+    if (!c.common.empty()) {
+      EXPECT_EQ(fresh.disk.Contents(kCommonPath), c.common);
+    }
+    EXPECT_THAT(fresh.disk.FilesIn(kCommonFolder),
+                c.common.empty() ? std::set<std::string>{} : std::set<std::string>{"Global.db"});
+    EXPECT_EQ(fresh.disk.Exists(kPerUserPath), c.perUserStays);
+    if (c.perUserStays) {
+      EXPECT_EQ(fresh.disk.Contents(kPerUserPath), c.perUser);
+    }
+    // Every move into the common place replaces nothing.
+    for (const auto& call : fresh.files.CallsStartingWith(L"MoveFileExW")) {
+      EXPECT_TRUE(call.ends_with(L" " + kCommonPath + L" 8")) << testing::Narrow(call);
+    }
+    EXPECT_EQ(fresh.files.OpenHandles(), 0u);
+  }
 }
 
 // The calls that create, close, move and delete files, in order.
@@ -545,10 +642,11 @@ TEST_F(StoreTest, ReplacementRefusedWritesTheStoreInPlace) {
     fresh.files.calls.clear();
 
     EXPECT_TRUE(WriteIdentityStore(fresh.files, kSerial, kAdapterText, kStoredId));
-    EXPECT_EQ(fresh.disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+    EXPECT_EQ(fresh.disk.Contents(kCommonPath),
+              WrittenInPlace(Version2Record(kStoredId, kAdapterText, kSerial)));
     EXPECT_EQ(fresh.disk.FilesIn(kCommonFolder), c.filesAfter);
     EXPECT_FALSE(fresh.disk.Exists(kPerUserPath)) << "the identity stays in the common place";
-    // The last file opened is the store itself, truncated and written whole.
+    // The last file opened is the store itself, to be written in place.
     EXPECT_EQ(fresh.files.CallsStartingWith(L"CreateFileW").back(),
               c.storeExists ? kStoreInPlace : kStoreMadeInPlace);
     EXPECT_EQ(fresh.files.OpenHandles(), 0u);
@@ -614,7 +712,8 @@ TEST_F(StoreTest, ReplacementStoppedPartWayIsCompleted) {
     fresh.files.calls.clear();
 
     EXPECT_TRUE(WriteIdentityStore(fresh.files, kSerial, kAdapterText, kStoredId));
-    EXPECT_EQ(fresh.disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+    const auto record = Version2Record(kStoredId, kAdapterText, kSerial);
+    EXPECT_EQ(fresh.disk.Contents(kCommonPath), c.inPlace ? WrittenInPlace(record) : record);
     EXPECT_THAT(fresh.disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
     EXPECT_FALSE(fresh.disk.Exists(kPerUserPath));
     EXPECT_EQ(fresh.files.OpenHandles(), 0u);
@@ -708,7 +807,7 @@ TEST_F(StoreTest, ReaderHoldingTheStoreDoesNotStopAReplace) {
   EXPECT_EQ(identity, kOtherId);
   EXPECT_TRUE(written);
   EXPECT_THAT(files.CallsStartingWith(L"ReplaceFileW"), ::testing::SizeIs(1));
-  EXPECT_THAT(files.CallsStartingWith(L"CreateFileW " + kCommonPath + L" 1073741824"), IsEmpty())
+  EXPECT_THAT(files.CallsStartingWith(L"CreateFileW " + kCommonPath + L" 3221225472"), IsEmpty())
       << "not written in place";
   EXPECT_EQ(disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
   EXPECT_THAT(disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
@@ -834,6 +933,79 @@ TEST_F(StoreTest, StoreHeldDuringTheReadIsReadAgainAndNeverTakenForMissing) {
   }
 }
 
+// A store that cannot be read for a reason other than its absence (access
+// denied on a redirected folder, a network error, a read that fails) is as
+// good as held: its record is unknown, so the look-up is Held at once (no
+// pause: this is no passing hold), looks nowhere else and changes nothing.
+// Only a file or folder that is not there counts as missing.
+TEST_F(StoreTest, StoreThatCannotBeReadIsTakenAsHeldNotAsMissing) {
+  const std::wstring kBackup = kCommonPath + L".00000e00-00000002-00000000.bak";
+  constexpr std::uint32_t kErrorUnexpectedNetworkError = 59;  // ERROR_UNEXP_NET_ERR
+  constexpr std::uint32_t kErrorNetworkNameDeleted = 64;      // ERROR_NETNAME_DELETED
+  struct Case {
+    const char* name;
+    std::wstring unreadable;  // the common store, the backup of a missing one, or the per-user one
+    std::uint32_t error;
+    bool onRead;  // the read fails, not the open
+    StoreLookup lookup;
+  } cases[] = {
+      {"access denied on the common store", kCommonPath, kErrorAccessDenied, false,
+       StoreLookup::Held},
+      {"a network error opening the common store", kCommonPath, kErrorUnexpectedNetworkError, false,
+       StoreLookup::Held},
+      {"a network error reading the common store", kCommonPath, kErrorNetworkNameDeleted, true,
+       StoreLookup::Held},
+      {"access denied on the backup of a missing store", kBackup, kErrorAccessDenied, false,
+       StoreLookup::Held},
+      {"access denied on the per-user store", kPerUserPath, kErrorAccessDenied, false,
+       StoreLookup::Held},
+      {"a read of the per-user store failing", kPerUserPath, kErrorNetworkNameDeleted, true,
+       StoreLookup::Held},
+      // The contrast: a folder that is not there is a missing store, and the
+      // per-user record counts.
+      {"no folder along the common store's path", kCommonPath, kErrorPathNotFound, false,
+       StoreLookup::Found},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CommonStoreCase fresh;
+    GetIdentityStorePath(fresh.files, StoreLocation::PerUser);
+    if (c.unreadable == kCommonPath && c.error != kErrorPathNotFound) {
+      fresh.disk.Put(kCommonPath, Version1Record(kOtherId));
+    }
+    if (c.unreadable == kBackup) {
+      fresh.disk.Put(kBackup, Version1Record(kOtherId));
+      fresh.disk.Age(kBackup, std::chrono::hours(48));
+    }
+    fresh.disk.Put(kPerUserPath, Version2Record(kThirdId, kAdapterText, kSerial));
+    const auto before =
+        std::make_pair(fresh.disk.FilesIn(kCommonFolder), fresh.disk.FilesIn(kPerUserFolder));
+    (c.onRead ? fresh.files.readErrors : fresh.files.openErrors)[c.unreadable] = c.error;
+    fresh.files.calls.clear();
+
+    MachineId identity = kStoredId;
+    bool mustRewrite = true;
+    EXPECT_EQ(ReadIdentityStore(fresh.files, kAdapterText, kSerial, identity, mustRewrite),
+              c.lookup);
+    EXPECT_FALSE(mustRewrite);
+    EXPECT_EQ(fresh.files.OpenHandles(), 0u);
+    if (c.lookup == StoreLookup::Found) {
+      EXPECT_EQ(identity, kThirdId);
+      continue;
+    }
+    EXPECT_EQ(identity, kStoredId);
+    EXPECT_THAT(fresh.files.CallsStartingWith(L"Sleep"), IsEmpty());
+    EXPECT_THAT(fresh.files.CallsStartingWith(L"MoveFileExW"), IsEmpty());
+    EXPECT_THAT(fresh.files.CallsStartingWith(L"DeleteFileW"), IsEmpty());
+    EXPECT_EQ(std::make_pair(fresh.disk.FilesIn(kCommonFolder), fresh.disk.FilesIn(kPerUserFolder)),
+              before);
+    if (c.unreadable == kCommonPath) {
+      EXPECT_THAT(fresh.files.CallsStartingWith(L"CreateFileW " + kPerUserPath), IsEmpty())
+          << "looks nowhere else";
+    }
+  }
+}
+
 // A scanner opens the fresh temporary file for a moment: the replace is
 // refused with a sharing violation and tried again after a pause, 5 times
 // 500 ms apart (6 calls in all), before the record is written in place.
@@ -878,7 +1050,8 @@ TEST_F(StoreTest, ReplaceRefusedWhileAScannerHoldsTheTemporaryFileIsRetried) {
         << "the scanner's open";
     EXPECT_EQ(scanner == kInvalidHandleValue, !c.inPlace) << "the scanner let go";
     if (scanner != kInvalidHandleValue) fresh.files.CloseHandle(scanner);
-    EXPECT_EQ(fresh.disk.Contents(kCommonPath), Version2Record(kStoredId, kAdapterText, kSerial));
+    const auto record = Version2Record(kStoredId, kAdapterText, kSerial);
+    EXPECT_EQ(fresh.disk.Contents(kCommonPath), c.inPlace ? WrittenInPlace(record) : record);
     EXPECT_THAT(fresh.disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
     EXPECT_THAT(fresh.files.CallsStartingWith(L"ReplaceFileW"), ::testing::SizeIs(c.replaces));
     EXPECT_EQ(fresh.files.CallsStartingWith(L"Sleep"),
@@ -1248,68 +1421,114 @@ TEST_F(StoreTest, WriteFailingPartWayKeepsTheOldRecordAndLeavesNoTemporaryFile) 
   }
 }
 
-// The write in place never truncates and puts the version last: cut after
-// any of its calls (the process ended at the end of the report's budget, a
-// write or flush that fails), the store reads as the old record did or as the
-// new one, never as absent where the old record was found, and the cut write
-// is not taken elsewhere. A version-1 record cut before its version still
-// reads as version 1 and is rewritten later; a version-2 record of other
-// hardware (the one that is rewritten with a new identity) still reads as
-// not found.
+// The write in place never truncates, and never writes a record where the
+// version it sits under counts: cut after any of its writing calls (the
+// process ended at the end of the report's budget, a write or flush that
+// fails), the store reads as the old record did or as the new one, on every
+// hardware alike (the present, the old record's, and each half of either),
+// so no new identity ever stands beside old bindings; and the cut write is
+// not taken elsewhere. A store whose earlier rewrite was cut after its mark
+// is first completed from its copy, so that the copy is never overwritten
+// while it holds the only whole record.
 TEST_F(StoreTest, WriteInPlaceCutAfterAnyCallLeavesTheOldRecordOrTheNewOne) {
+  const std::string kOldAdapter = "0a0b0c0d0e0f";
+  const std::string kOldSerial = "old serial";
   const auto newRecord = Version2Record(kStoredId, kAdapterText, kSerial);
   auto withTail = Version2Record(kOtherId, kAdapterText, kSerial);
   withTail.insert(withTail.end(), {9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9});
+  // Copy, flush, mark, flush, record, flush, version, flush: each write
+  // after its SetFilePointer. Completing a cut rewrite first: SetFilePointer
+  // to the copy (read), then the record, flush, version, flush.
+  constexpr std::size_t kRewriteCalls = 12;
+  constexpr std::size_t kCompletionCalls = 7;
   struct Old {
     const char* name;
-    std::vector<std::uint8_t> record;
-    std::optional<MachineId> reads;  // what the old record gives this hardware
+    std::vector<std::uint8_t> record;  // empty: no store (made in place)
+    std::size_t writingCalls;
   } olds[] = {
-      {"a version-1 record", Version1Record(kStoredId), kStoredId},
-      {"a version-1 record of another identity", Version1Record(kOtherId), kOtherId},
-      {"a version-2 record of other hardware",
-       Version2Record(kOtherId, "0a0b0c0d0e0f", "old serial"), std::nullopt},
-      {"a version-2 record of this adapter", Version2Record(kOtherId, kAdapterText, "old serial"),
-       kOtherId},
-      {"a version-2 record with 20 bytes after it", withTail, kOtherId},
+      {"no store", {}, kRewriteCalls},
+      {"a version-1 record", Version1Record(kStoredId), kRewriteCalls},
+      {"a version-1 record of another identity", Version1Record(kOtherId), kRewriteCalls},
+      {"a version-2 record of other hardware", Version2Record(kOtherId, kOldAdapter, kOldSerial),
+       kRewriteCalls},
+      {"a version-2 record of this adapter", Version2Record(kOtherId, kAdapterText, kOldSerial),
+       kRewriteCalls},
+      {"a version-2 record with 20 bytes after it", withTail, kRewriteCalls},
+      {"a rewrite cut after its mark",
+       CutRewrite(Version2Record(kThirdId, kAdapterText, kSerial),
+                  Version2Record(kOtherId, kOldAdapter, kOldSerial)),
+       kCompletionCalls + kRewriteCalls},
   };
-  // Position and write the identity, write the bindings, flush, position and
-  // write the version, flush.
-  constexpr std::size_t kWritingCalls = 7;
+  const std::pair<std::string, std::string> hardware[] = {{kAdapterText, kSerial},
+                                                          {kOldAdapter, kOldSerial},
+                                                          {kAdapterText, kOldSerial},
+                                                          {kOldAdapter, kSerial}};
+  // What a store of these bytes (none: no store) gives each hardware.
+  auto readsOf = [&](const std::vector<std::uint8_t>& bytes) {
+    std::vector<std::pair<StoreLookup, MachineId>> reads;
+    for (const auto& [adapter, serial] : hardware) {
+      CommonStoreCase reader;
+      if (!bytes.empty()) reader.disk.Put(kCommonPath, bytes);
+      MachineId identity{};
+      bool mustRewrite = false;
+      reads.emplace_back(ReadIdentityStore(reader.files, adapter, serial, identity, mustRewrite),
+                         identity);
+    }
+    return reads;
+  };
+  const auto readsOfNew = readsOf(newRecord);
   for (const auto& old : olds) {
-    for (std::size_t cut = 0; cut <= kWritingCalls; ++cut) {
+    const auto readsOfOld = readsOf(old.record);
+    for (std::size_t cut = 0;; ++cut) {
       SCOPED_TRACE(std::string(old.name) + ", cut after " + std::to_string(cut) + " calls");
+      ASSERT_LE(cut, old.writingCalls);
       CommonStoreCase fresh;
-      fresh.disk.Put(kCommonPath, old.record);
-      fresh.files.refuseNewFiles = true;  // no temporary file: the record goes in place
+      if (old.record.empty()) {
+        fresh.files.failMove = true;  // the temporary file cannot go in place: the store is made
+      } else {
+        fresh.disk.Put(kCommonPath, old.record);
+        fresh.files.refuseNewFiles = true;  // no temporary file: the record goes in place
+      }
       fresh.files.cutPath = kCommonPath;
       fresh.files.cutAfter = cut;
 
-      EXPECT_EQ(WriteIdentityStore(fresh.files, kSerial, kAdapterText, kStoredId),
-                cut == kWritingCalls);
+      const bool written = WriteIdentityStore(fresh.files, kSerial, kAdapterText, kStoredId);
       EXPECT_EQ(fresh.files.OpenHandles(), 0u);
-      EXPECT_THAT(fresh.disk.FilesIn(kCommonFolder), ElementsAre("Global.db"));
       EXPECT_FALSE(fresh.disk.Exists(kPerUserPath)) << "a cut write is not retried elsewhere";
-      auto contents = fresh.disk.Contents(kCommonPath);
+      const bool stands = fresh.disk.Exists(kCommonPath);
+      EXPECT_EQ(stands, written || !old.record.empty());
+      EXPECT_EQ(fresh.disk.FilesIn(kCommonFolder),
+                stands ? std::set<std::string>{"Global.db"} : std::set<std::string>{});
+      const auto contents = stands ? fresh.disk.Contents(kCommonPath) : std::vector<std::uint8_t>{};
       ASSERT_GE(contents.size(), old.record.size()) << "never truncated";
       if (cut == 0) {
         EXPECT_EQ(contents, old.record);
       }
 
-      fresh.files.cutAfter.reset();
-      MachineId identity = kThirdId;
-      bool mustRewrite = false;
-      StoreLookup found =
-          ReadIdentityStore(fresh.files, kAdapterText, kSerial, identity, mustRewrite);
-      bool readsAsNew = found == StoreLookup::Found && identity == kStoredId;
-      bool readsAsOld = old.reads ? found == StoreLookup::Found && identity == *old.reads
-                                  : found == StoreLookup::NotFound;
-      EXPECT_TRUE(readsAsNew || readsAsOld);
-      if (cut >= kWritingCalls - 1) {
-        // The version is written: the new record stands, whatever the flush did.
+      const auto reads = readsOf(contents);
+      EXPECT_TRUE(reads == readsOfOld || reads == readsOfNew)
+          << "neither the old nor the new record";
+      if (cut + 1 >= old.writingCalls && !old.record.empty()) {
+        // The version is written: the new record stands, whatever the flush
+        // did (a store made for the write goes again when the write fails).
         EXPECT_EQ(std::vector<std::uint8_t>(contents.begin(), contents.begin() + 52), newRecord);
-        EXPECT_FALSE(mustRewrite);
       }
+      if (!written) continue;
+      EXPECT_EQ(cut, old.writingCalls);
+      if (old.record.size() == 52) {
+        // The copy after the old record first; the version last.
+        std::vector<std::wstring> steps;
+        for (const auto& call : fresh.files.calls) {
+          for (const wchar_t* name : {L"SetFilePointer", L"WriteFile", L"FlushFileBuffers"}) {
+            if (call.starts_with(name)) steps.push_back(call);
+          }
+        }
+        EXPECT_THAT(steps, ElementsAre(L"SetFilePointer 52", L"WriteFile 52", L"FlushFileBuffers",
+                                       L"SetFilePointer 0", L"WriteFile 4", L"FlushFileBuffers",
+                                       L"SetFilePointer 4", L"WriteFile 48", L"FlushFileBuffers",
+                                       L"SetFilePointer 0", L"WriteFile 4", L"FlushFileBuffers"));
+      }
+      break;
     }
   }
 }

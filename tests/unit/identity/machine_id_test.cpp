@@ -245,6 +245,32 @@ TEST_F(MachineIdTest, StoreHeldByAnotherProcessIsNeverOverwritten) {
   }
 }
 
+// A store that cannot be read for a reason other than its absence (access
+// denied on a redirected folder) counts as held, not as missing: this run
+// reports the digest of the present hardware and writes nothing, and the next
+// run that can read the store gets the kept identity.
+TEST_F(MachineIdTest, UnreadableStoreIsNeverOverwritten) {
+  MachineId legacy = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6};
+  std::vector<std::uint8_t> bytes = {1, 0, 0, 0};
+  bytes.insert(bytes.end(), legacy.begin(), legacy.end());
+  GetIdentityStorePath(files, StoreLocation::Common);
+  disk.Put(kCommonPath, bytes);
+  sources.disk = DiskIdentity{"SER", "MOD", "FW"};
+  files.openErrors[kCommonPath] = kErrorAccessDenied;
+
+  EXPECT_EQ(Derive(), Md5("SER#MOD#FW#1a2b3c4d5e6f#QZR"));
+  EXPECT_EQ(disk.Contents(kCommonPath), bytes);
+  EXPECT_THAT(files.CallsStartingWith(L"WriteFile"), IsEmpty());
+  EXPECT_THAT(files.CallsStartingWith(L"MoveFileExW"), IsEmpty());
+  EXPECT_THAT(files.CallsStartingWith(L"ReplaceFileW"), IsEmpty());
+
+  files.openErrors.clear();
+  Base::GUID::CSeqIDGen nextRun;
+  MachineId id{};
+  EXPECT_TRUE(DeriveMachineId(nextRun, environment, id.data()));
+  EXPECT_EQ(id, legacy);
+}
+
 TEST_F(MachineIdTest, AcceptedVersion2RecordWinsOverAFreshDigestAndIsNotRewritten) {
   MachineId stored = {0xde, 0xad, 0xbe, 0xef};
   auto record = BuildStoreRecord(stored, "1a2b3c4d5e6f", "SER");

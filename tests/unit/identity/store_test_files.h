@@ -8,9 +8,10 @@
 //   allow, and a file that is open cannot be moved or replace another) and
 //   injects faults by flag (a folder that cannot be written, a file that may be
 //   written but not deleted, a folder where no file may be made, a disk that
-//   fills up after N bytes, a failed copy, move or flush, a replacement that
-//   stops part-way as documented, a store another process has locked, a
-//   write cut off after N calls), and
+//   fills up after N bytes, a failed move or flush, a replacement that stops
+//   part-way as documented, a store another process has locked, a file whose
+//   open or read fails with a given error, a write cut off after N calls),
+//   and
 //   runs a step of the test's own before a named call or between the two
 //   renames of a replace (another launcher at work).
 
@@ -108,12 +109,18 @@ class TempFolderFiles : public StoreFileSystem {
     auto host = Host(path);
     *error = kErrorFileNotFound;
     if (host.empty()) return kInvalidHandleValue;
-    int flags = (access & kGenericWrite) != 0 ? O_WRONLY : O_RDONLY;
+    int flags = (access & kGenericWrite) == 0  ? O_RDONLY
+                : (access & kGenericRead) != 0 ? O_RDWR
+                                               : O_WRONLY;
     if (disposition == kCreateAlways) flags |= O_CREAT | O_TRUNC;
     if (disposition == kCreateNew) flags |= O_CREAT | O_EXCL;
     int fd = ::open(host.c_str(), flags, 0644);
     if (fd < 0) {
+      // Windows tells a missing folder along the path from a missing file.
+      bool folderMissing = errno == ENOTDIR ||
+                           (errno == ENOENT && !std::filesystem::is_directory(host.parent_path()));
       *error = errno == EEXIST   ? kErrorFileExists
+               : folderMissing   ? kErrorPathNotFound
                : errno == ENOENT ? kErrorFileNotFound
                                  : kErrorAccessDenied;
       return kInvalidHandleValue;
@@ -178,12 +185,13 @@ class TempFolderFiles : public StoreFileSystem {
   }
   void FindClose(StoreHandle search) override { searches_.erase(search); }
 
-  bool CopyFileW(const std::wstring& from, const std::wstring& to, bool failIfExists) override {
+  // Copies `from` over `to` (not a call of the interface).
+  bool Copy(const std::wstring& from, const std::wstring& to) const {
     if (Host(from).empty() || Host(to).empty()) return false;
-    auto options = failIfExists ? std::filesystem::copy_options::none
-                                : std::filesystem::copy_options::overwrite_existing;
     std::error_code error;
-    return std::filesystem::copy_file(Host(from), Host(to), options, error) && !error;
+    return std::filesystem::copy_file(Host(from), Host(to),
+                                      std::filesystem::copy_options::overwrite_existing, error) &&
+           !error;
   }
   bool DeleteFileW(const std::wstring& path) override {
     return !Host(path).empty() && ::unlink(Host(path).c_str()) == 0;
@@ -310,7 +318,6 @@ class FaultyFiles : public StoreFileSystem {
   // A folder where this account may write existing files but make none:
   // every CREATE_NEW fails with ERROR_ACCESS_DENIED.
   bool refuseNewFiles = false;
-  bool failCopy = false;
   bool failFlush = false;
   bool failMove = false;
   // Files that cannot be moved (renamed) anywhere.
@@ -320,6 +327,10 @@ class FaultyFiles : public StoreFileSystem {
   // Files of which another process has locked every byte: reading or
   // writing them fails with ERROR_LOCK_VIOLATION.
   std::set<std::wstring> locked;
+  // Files whose every open fails with the given error (access denied on a
+  // redirected folder, a network error), and files whose every read does.
+  std::map<std::wstring, std::uint32_t> openErrors;
+  std::map<std::wstring, std::uint32_t> readErrors;
   // A write cut off: of the calls that write through a handle open for
   // writing on `cutPath` (SetFilePointer, WriteFile, FlushFileBuffers), the
   // first `cutAfter` go through and every later one fails doing nothing, as
@@ -357,6 +368,10 @@ class FaultyFiles : public StoreFileSystem {
       *error = kErrorAccessDenied;
       return kInvalidHandleValue;
     }
+    if (auto refused = openErrors.find(path); refused != openErrors.end()) {
+      *error = refused->second;
+      return kInvalidHandleValue;
+    }
     if (Conflicts(path, access, shareMode)) {
       *error = kErrorSharingViolation;
       return kInvalidHandleValue;
@@ -372,6 +387,13 @@ class FaultyFiles : public StoreFileSystem {
       *read = 0;
       *error = kErrorLockViolation;
       return false;
+    }
+    if (auto open = opens_.find(file); open != opens_.end()) {
+      if (auto failed = readErrors.find(open->second.path); failed != readErrors.end()) {
+        *read = 0;
+        *error = failed->second;
+        return false;
+      }
     }
     return base_.ReadFile(file, buffer, size, read, error);
   }
@@ -422,11 +444,6 @@ class FaultyFiles : public StoreFileSystem {
     Log(L"FindClose");
     --searches_;
     base_.FindClose(search);
-  }
-  bool CopyFileW(const std::wstring& from, const std::wstring& to, bool failIfExists) override {
-    Log(L"CopyFileW " + from + L" " + to + (failIfExists ? L" 1" : L" 0"));
-    if (failCopy || ReadOnly(to)) return false;
-    return base_.CopyFileW(from, to, failIfExists);
   }
   // A file is deleted through a handle with DELETE access: every handle open
   // on it must share deletion. (Windows keeps the name until the last handle
@@ -482,7 +499,7 @@ class FaultyFiles : public StoreFileSystem {
           Rename(replaced, backup);
           break;
         case Leaves::BackupCopy:
-          base_.CopyFileW(replaced, backup, false);
+          base_.Copy(replaced, backup);
           break;
       }
       return failure.error;
