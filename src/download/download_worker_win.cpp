@@ -48,7 +48,7 @@ class Win32ModulePath final : public ModulePathSource {
 };
 
 // The body is read from the binding's stream in pieces of this size.
-constexpr std::size_t kBodyReadChunk = 64 * 1024;
+constexpr std::size_t kBodyReadChunk = 65536;
 
 class ProgressBarSink final : public ProgressSink {
  public:
