@@ -177,6 +177,9 @@ HRESULT BindAndWait(HMODULE urlmon, const std::wstring& url, StallGuard& guard,
   result = createContext(0, &guard, nullptr, &context);
   if (SUCCEEDED(result) && context != nullptr) {
     const UniqueWindow abortWindow = CreateAbortWindow(callback);
+    if (!abortWindow)
+      LogLine(L"download: no window to abort a stalled transfer through, error " +
+              std::to_wstring(::GetLastError()) + L"; no stall limit for this attempt");
     guard.Start(abortWindow.Get());
     void* stream = nullptr;
     result = moniker->BindToStorage(context, nullptr, __uuidof(IStream), &stream);
@@ -413,13 +416,12 @@ STDMETHODIMP CBindCBHttpCallback::OnProgress(ULONG ulProgress, ULONG ulProgressM
                                              ULONG ulStatusCode, LPCWSTR) {
   if (ulProgress > counts_.received) counts_.received = ulProgress;
   if (ulProgressMax > counts_.announced) counts_.announced = ulProgressMax;
-  std::uint64_t received = ulProgress;
-  std::uint64_t total = ulProgressMax;
-  if (sink_ != nullptr) {
-    const TransferSink::FileProgress file = sink_->Progress(ulProgress, ulProgressMax);
-    received = file.received;
-    total = file.total;
-  }
+  // A binding left running after its attempt (its abort never ended it)
+  // shows nothing: the bar belongs to the next attempt.
+  if (sink_ == nullptr) return S_OK;
+  const TransferSink::FileProgress file = sink_->Progress(ulProgress, ulProgressMax);
+  std::uint64_t received = file.received;
+  std::uint64_t total = file.total;
   switch (ulStatusCode) {
     case BINDSTATUS_BEGINDOWNLOADDATA:
     case BINDSTATUS_DOWNLOADINGDATA:

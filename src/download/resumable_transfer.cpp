@@ -13,8 +13,10 @@ constexpr std::uint64_t kFileTimeUnitsPerDay = 24ull * 60 * 60 * 10'000'000;
 
 std::wstring Bytes(std::uint64_t count) { return std::to_wstring(count) + L" bytes"; }
 
-bool IsHeldByAnother(std::uint32_t error) {
-  return error == kErrorSharingViolation || error == kErrorAccessDenied;
+// Whether a refused open or move is worth another try after a pause.
+bool IsHeldByAnother(std::uint32_t error, int attempt) {
+  if (error == kErrorSharingViolation) return true;
+  return error == kErrorAccessDenied && attempt < kPartialAccessDeniedAttempts;
 }
 
 }  // namespace
@@ -50,7 +52,7 @@ bool ResumableTransfer::OpenPartial() {
   std::uint32_t error = 0;
   for (int attempt = 1; attempt <= kPartialFileAttempts; ++attempt) {
     writer_ = files_.OpenForWriting(partialPath_, &error);
-    if (writer_ || !IsHeldByAnother(error)) break;
+    if (writer_ || !IsHeldByAnother(error, attempt)) break;
     if (attempt < kPartialFileAttempts) files_.Pause(kPartialFileRetryPauseMs);
   }
   if (!writer_)
@@ -90,9 +92,15 @@ std::uint64_t ResumableTransfer::Prepare(bool* opened) {
   if (!resumable) {
     if (!reason.empty())
       LogLine(L"download: partial file of " + Bytes(size) + L" dropped: " + reason);
-    // Emptied in place, not deleted: a fresh file is written into it.
+    // Emptied in place, not deleted: a fresh file is written into it. A
+    // program that maps the file (a scanner) refuses that for a moment.
     ForgetRecord();
-    if (!writer_->Truncate()) {
+    bool emptied = writer_->Truncate();
+    for (int attempt = 1; !emptied && attempt < kPartialAccessDeniedAttempts; ++attempt) {
+      files_.Pause(kPartialFileRetryPauseMs);
+      emptied = writer_->Truncate();
+    }
+    if (!emptied) {
       writer_.reset();
       opened_ = false;
       if (opened != nullptr) *opened = false;
@@ -196,7 +204,7 @@ bool ResumableTransfer::MoveIntoPlace(std::uint32_t* error) {
   for (int attempt = 1; attempt <= kPartialFileAttempts; ++attempt) {
     *error = files_.MoveReplacing(partialPath_, installerPath_);
     if (*error == 0) return true;
-    if (!IsHeldByAnother(*error)) return false;
+    if (!IsHeldByAnother(*error, attempt)) return false;
     if (attempt < kPartialFileAttempts) files_.Pause(kPartialFileRetryPauseMs);
   }
   return false;

@@ -20,6 +20,10 @@ namespace tarnix {
 // long as the installer check waits for its open.
 inline constexpr int kPartialFileAttempts = 120;
 inline constexpr std::uint32_t kPartialFileRetryPauseMs = 250;
+// A refused access is waited for only this often: it clears within moments
+// when it is a delete still pending, and never when the folder or the file
+// is read-only.
+inline constexpr int kPartialAccessDeniedAttempts = 8;
 
 // The partial file, open for writing; closed with the object.
 class DataWriter {

@@ -2,6 +2,7 @@
 
 #include "download/download_state_win.h"
 #include "platform/com_win.h"
+#include "platform/launch_log.h"
 #include "platform/thread_win.h"
 #include "platform/win_handles_win.h"
 
@@ -45,7 +46,6 @@ class Win32StallWatchPlatform final : public StallWatchPlatform {
   UniqueKernelHandle abortEnded_;
 };
 
-// Holds a reference to urlmon's binding for as long as the watch may abort it.
 // The binding belongs to the download thread's apartment, where only that
 // thread may call it: the watch asks for the abort with a message to a
 // window of the download thread, which aborts there (AbortWindow). It holds
@@ -53,7 +53,13 @@ class Win32StallWatchPlatform final : public StallWatchPlatform {
 class Win32StallBinding final : public StallBinding {
  public:
   explicit Win32StallBinding(HWND abortWindow) : abortWindow_(abortWindow) {}
-  void Abort() override { ::PostMessageW(abortWindow_, kAbortBindingMessage, 0, 0); }
+  // A post that fails (the thread's message queue full) is logged: the
+  // download then ends only when the server ends it.
+  void Abort() override {
+    if (!::PostMessageW(abortWindow_, kAbortBindingMessage, 0, 0))
+      LogLine(L"download: the stall watch's abort could not be posted, error " +
+              std::to_wstring(::GetLastError()));
+  }
 
  private:
   HWND abortWindow_;

@@ -52,10 +52,10 @@ constexpr bool ReportsData(std::uint32_t statusCode, std::uint32_t progress,
 // The download's binding, as the watch stops it.
 class StallBinding {
  public:
-  // Releases the binding.
+  // Lets go of the binding (a reference it holds, if any).
   virtual ~StallBinding() = default;
-  // IBinding::Abort: the download then returns a failure. May wait for the
-  // download thread.
+  // Has the binding aborted (IBinding::Abort): the download then returns a
+  // failure. May wait for the download thread, or only ask it to abort.
   virtual void Abort() = 0;
 };
 

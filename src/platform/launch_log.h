@@ -139,8 +139,9 @@ class HeldLogLines final : public LogSink {
   void WriteLine(std::wstring_view text) override { lines.emplace_back(text); }
 };
 
-// The process's log, installed once at start-up before any other thread runs;
-// null (the default) discards every line.
+// The process's log, set at start-up before any other thread runs (lines
+// held until the log is open, then the log); null (the default) discards
+// every line.
 void SetProcessLog(LogSink* sink);
 // Writes one line to the process's log, if there is one.
 void LogLine(std::wstring_view text);

@@ -288,7 +288,6 @@ TEST(RunDownload, APartialFileThatCannotBeOpenedFailsTheAttemptWithoutARequest) 
   Fixture f;
   RecordedLog lines;
   f.platform.files.opensRefused = kPartialFileAttempts;  // held for all of the first attempt
-  f.platform.files.openError = 5;  // access denied, waited for like a sharing violation
   RunDownload(kJob, L"Korvane", f.platform, f.trust);
   EXPECT_EQ(f.platform.attempts, 1);  // one request: the first attempt made none
   EXPECT_EQ(

@@ -322,6 +322,16 @@ TEST(ResumableTransfer, APartialFileHeldByAnotherProgramIsWaitedForAndNeverDropp
     EXPECT_EQ(files.Bytes(kPartial), Content('a', 500)) << refused;
     EXPECT_TRUE(files.Has(kRecord)) << refused;
   }
+  // A refused access (a delete still pending clears at once; a read-only
+  // folder never) is waited for only briefly.
+  FakeTransferFiles files;
+  files.opensRefused = kPartialFileAttempts;
+  files.openError = kErrorAccessDenied;
+  ResumableTransfer transfer(kUrl, kPath, files);
+  bool opened = true;
+  transfer.Prepare(&opened);
+  EXPECT_FALSE(opened);
+  EXPECT_EQ(files.pauses.size(), static_cast<std::size_t>(kPartialAccessDeniedAttempts - 1));
 }
 
 TEST(ResumableTransfer, BodyBytesWithoutAResponseNeverPassForTheWholeFileAfterARangeRequest) {
