@@ -15,6 +15,7 @@ between them), read from the launch log's own time stamps.
 """
 
 import datetime
+import getpass
 import os
 import statistics
 import sys
@@ -43,9 +44,21 @@ def timed_file(body, times):
     return route
 
 
+def clear_download_leftovers(wine):
+    """Removes what a download leaves in the temporary folder (the installer,
+    the partial file and its record), so that no run resumes or reuses
+    another's bytes."""
+    installer = os.path.join(wine.drive_c, "users", getpass.getuser(), "Temp", "TarnixSetup.exe")
+    for leftover in (installer, installer + ".partial", installer + ".partial.txt"):
+        if os.path.exists(leftover):
+            os.remove(leftover)
+
+
 def run(wine, runs, figure, installer):
     """Times the launcher's download of `installer` (a signed program of
-    64 MiB) against a bare URLDownloadToFileW."""
+    64 MiB) against a bare URLDownloadToFileW. The launcher writes the body
+    into its partial file itself and updates the line under the bar as it
+    goes; it is stopped once the server has sent the last byte."""
     runs = max(runs, 5)
     for path in (harness.LAUNCHER, os.path.join(harness.PROGRAMS, "url_download.exe"),
                  os.path.join(harness.PROGRAMS, "winprobe.exe")):
@@ -67,6 +80,7 @@ def run(wine, runs, figure, installer):
             # The launcher: its transfer is timed on the server; then it is stopped.
             server.routes[harness.DOWNLOAD_PATH] = timed_file(body, launcher_times)
             count = len(launcher_times)
+            clear_download_leftovers(wine)
             launcher = wine.start(harness.LAUNCHER, cwd=wine.unix_path(folder), env=env)
             harness.wait_until(lambda: len(launcher_times) > count, timeout=300, what="the launcher's download")
             launcher.kill()
@@ -79,6 +93,7 @@ def run(wine, runs, figure, installer):
                               [url, "C:\\bench\\bare.bin"], env={"no_proxy": "127.0.0.1"}, timeout=300)
             if result.returncode != 0:
                 sys.exit(f"bare download failed: {result.returncode}")
+            clear_download_leftovers(wine)
             print(f"run {run + 1}: launcher {launcher_times[-1]:.3f} s, bare {bare_times[-1]:.3f} s", flush=True)
 
     launcher_median = statistics.median(launcher_times)
