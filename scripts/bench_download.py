@@ -5,7 +5,9 @@ transfer from the request to the last byte taken by the client (with a body
 this much larger than the socket buffers, the server's last write ends only
 when the client has read nearly everything, so this is the client's pace):
   - the launcher's download path: TarnixLauncher.exe with its dialog, the
-    progress callback and the stall guard, reached through http_proxy;
+    progress callback, the line under the bar and the stall guard, the body
+    written into the partial file by the launcher itself, reached through
+    http_proxy;
   - a bare URLDownloadToFileW of the same file without a callback.
 Runs are interleaved; prints the medians and their ratio (target: at most 1.1).
 
@@ -26,6 +28,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.p
 import harness  # noqa: E402
 
 CHUNK = 256 * 1024
+DIALOG_TITLE = "TarnixDownload"
+LINE_ID = 1003  # the line under the bar: what has arrived
 
 
 def timed_file(body, times):
@@ -71,7 +75,8 @@ def run(wine, runs, figure, installer):
     wine.reg_delete(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnix")
     folder = "C:\\bench"
     os.makedirs(wine.unix_path(folder), exist_ok=True)
-    launcher_times, bare_times = [], []
+    launcher_times, bare_times, lines = [], [], []
+    probe = harness.Probe(wine)
     with harness.serving() as server:
         # Stopping the launcher resets its idle connection; that is expected.
         server.httpd.handle_error = lambda request, address: None
@@ -83,6 +88,8 @@ def run(wine, runs, figure, installer):
             clear_download_leftovers(wine)
             launcher = wine.start(harness.LAUNCHER, cwd=wine.unix_path(folder), env=env)
             harness.wait_until(lambda: len(launcher_times) > count, timeout=300, what="the launcher's download")
+            # Read after the timed transfer, so that the reading costs it nothing.
+            lines.append(line_under_the_bar(probe))
             launcher.kill()
             launcher.communicate(timeout=60)
 
@@ -94,7 +101,8 @@ def run(wine, runs, figure, installer):
             if result.returncode != 0:
                 sys.exit(f"bare download failed: {result.returncode}")
             clear_download_leftovers(wine)
-            print(f"run {run + 1}: launcher {launcher_times[-1]:.3f} s, bare {bare_times[-1]:.3f} s", flush=True)
+            print(f"run {run + 1}: launcher {launcher_times[-1]:.3f} s, bare {bare_times[-1]:.3f} s, "
+                  f"line under the bar {lines[-1]!r}", flush=True)
 
     launcher_median = statistics.median(launcher_times)
     bare_median = statistics.median(bare_times)
@@ -102,7 +110,21 @@ def run(wine, runs, figure, installer):
     print(f"64 MiB from 127.0.0.1, {runs} interleaved runs each")
     print(f"  launcher download path (dialog, progress callback): median {launcher_median:.3f} s")
     print(f"  bare URLDownloadToFileW without callback:            median {bare_median:.3f} s")
+    shown = sum(1 for line in lines if line and " MB" in line)
+    print(f"  the line under the bar showed the MB received in {shown} of {runs} runs")
+    if not shown:
+        print("  WARNING: the line under the bar never showed a figure; this ratio is not that of the "
+              "download path with the line updating")
     figure("ratio launcher download / bare URLDownloadToFileW", ratio, 1.1)
+
+
+def line_under_the_bar(probe):
+    """The text of the download dialog's line under the bar, or None where
+    the dialog is not up."""
+    window = probe.find(DIALOG_TITLE)
+    if window is None:
+        return None
+    return next((child["text"] for child in window["children"] if child["id"] == LINE_ID), None)
 
 
 def log_time(text):
