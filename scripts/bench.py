@@ -1,4 +1,8 @@
-"""The benchmarks behind scripts/bench. Each prints its figure and target."""
+"""The benchmarks behind scripts/bench. Each prints its figure and target.
+
+Arguments name the parts to run (default: all of them, in this order):
+size, launch, download, failure, resume, trust.
+"""
 
 import os
 import shutil
@@ -10,6 +14,7 @@ import harness  # noqa: E402
 
 import bench_download  # noqa: E402
 import bench_report  # noqa: E402
+import bench_resume  # noqa: E402
 import bench_trust  # noqa: E402
 
 RUNS = int(os.environ.get("TARNIX_BENCH_RUNS", "10"))
@@ -25,19 +30,35 @@ def file_size():
     report("size of dist/TarnixLauncher.exe, KiB", size, 256)
 
 
-def main():
-    file_size()
+PARTS = ("size", "launch", "download", "failure", "resume", "trust")
+
+
+def main(parts):
+    unknown = [part for part in parts if part not in PARTS]
+    if unknown:
+        sys.exit(f"unknown part: {', '.join(unknown)} (parts: {', '.join(PARTS)})")
+    chosen = set(parts or PARTS)
+    if "size" in chosen:
+        file_size()
+    if not chosen - {"size"}:
+        return
     work = tempfile.mkdtemp(prefix="tarnix-bench-")
     try:
         installer = bench_trust.signed_installer(work)
         with harness.session() as wine:
-            bench_report.run(wine, RUNS, report)
-            bench_download.run(wine, RUNS, report, installer)
-            bench_download.failure_time(wine, RUNS, report)
-            bench_trust.run(wine, RUNS, report, installer)
+            if "launch" in chosen:
+                bench_report.run(wine, RUNS, report)
+            if "download" in chosen:
+                bench_download.run(wine, RUNS, report, installer)
+            if "failure" in chosen:
+                bench_download.failure_time(wine, RUNS, report)
+            if "resume" in chosen:
+                bench_resume.run(wine, report, installer)
+            if "trust" in chosen:
+                bench_trust.run(wine, RUNS, report, installer)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":
-    main()
+    main(sys.argv[1:])

@@ -5,7 +5,9 @@ transfer from the request to the last byte taken by the client (with a body
 this much larger than the socket buffers, the server's last write ends only
 when the client has read nearly everything, so this is the client's pace):
   - the launcher's download path: TarnixLauncher.exe with its dialog, the
-    progress callback and the stall guard, reached through http_proxy;
+    progress callback, the line under the bar and the stall guard, the body
+    written into the partial file by the launcher itself, reached through
+    http_proxy;
   - a bare URLDownloadToFileW of the same file without a callback.
 Runs are interleaved; prints the medians and their ratio (target: at most 1.1).
 
@@ -15,6 +17,7 @@ between them), read from the launch log's own time stamps.
 """
 
 import datetime
+import getpass
 import os
 import statistics
 import sys
@@ -25,6 +28,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.p
 import harness  # noqa: E402
 
 CHUNK = 256 * 1024
+DIALOG_TITLE = "TarnixDownload"
+LINE_ID = 1003  # the line under the bar: what has arrived
 
 
 def timed_file(body, times):
@@ -43,9 +48,21 @@ def timed_file(body, times):
     return route
 
 
+def clear_download_leftovers(wine):
+    """Removes what a download leaves in the temporary folder (the installer,
+    the partial file and its record), so that no run resumes or reuses
+    another's bytes."""
+    installer = os.path.join(wine.drive_c, "users", getpass.getuser(), "Temp", "TarnixSetup.exe")
+    for leftover in (installer, installer + ".partial", installer + ".partial.txt"):
+        if os.path.exists(leftover):
+            os.remove(leftover)
+
+
 def run(wine, runs, figure, installer):
     """Times the launcher's download of `installer` (a signed program of
-    64 MiB) against a bare URLDownloadToFileW."""
+    64 MiB) against a bare URLDownloadToFileW. The launcher writes the body
+    into its partial file itself and updates the line under the bar as it
+    goes; it is stopped once the server has sent the last byte."""
     runs = max(runs, 5)
     for path in (harness.LAUNCHER, os.path.join(harness.PROGRAMS, "url_download.exe"),
                  os.path.join(harness.PROGRAMS, "winprobe.exe")):
@@ -58,7 +75,8 @@ def run(wine, runs, figure, installer):
     wine.reg_delete(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnix")
     folder = "C:\\bench"
     os.makedirs(wine.unix_path(folder), exist_ok=True)
-    launcher_times, bare_times = [], []
+    launcher_times, bare_times, lines = [], [], []
+    probe = harness.Probe(wine)
     with harness.serving() as server:
         # Stopping the launcher resets its idle connection; that is expected.
         server.httpd.handle_error = lambda request, address: None
@@ -67,8 +85,11 @@ def run(wine, runs, figure, installer):
             # The launcher: its transfer is timed on the server; then it is stopped.
             server.routes[harness.DOWNLOAD_PATH] = timed_file(body, launcher_times)
             count = len(launcher_times)
+            clear_download_leftovers(wine)
             launcher = wine.start(harness.LAUNCHER, cwd=wine.unix_path(folder), env=env)
             harness.wait_until(lambda: len(launcher_times) > count, timeout=300, what="the launcher's download")
+            # Read after the timed transfer, so that the reading costs it nothing.
+            lines.append(line_under_the_bar(probe))
             launcher.kill()
             launcher.communicate(timeout=60)
 
@@ -79,7 +100,9 @@ def run(wine, runs, figure, installer):
                               [url, "C:\\bench\\bare.bin"], env={"no_proxy": "127.0.0.1"}, timeout=300)
             if result.returncode != 0:
                 sys.exit(f"bare download failed: {result.returncode}")
-            print(f"run {run + 1}: launcher {launcher_times[-1]:.3f} s, bare {bare_times[-1]:.3f} s", flush=True)
+            clear_download_leftovers(wine)
+            print(f"run {run + 1}: launcher {launcher_times[-1]:.3f} s, bare {bare_times[-1]:.3f} s, "
+                  f"line under the bar {lines[-1]!r}", flush=True)
 
     launcher_median = statistics.median(launcher_times)
     bare_median = statistics.median(bare_times)
@@ -87,7 +110,21 @@ def run(wine, runs, figure, installer):
     print(f"64 MiB from 127.0.0.1, {runs} interleaved runs each")
     print(f"  launcher download path (dialog, progress callback): median {launcher_median:.3f} s")
     print(f"  bare URLDownloadToFileW without callback:            median {bare_median:.3f} s")
+    shown = sum(1 for line in lines if line and " MB" in line)
+    print(f"  the line under the bar showed the MB received in {shown} of {runs} runs")
+    if not shown:
+        print("  WARNING: the line under the bar never showed a figure; this ratio is not that of the "
+              "download path with the line updating")
     figure("ratio launcher download / bare URLDownloadToFileW", ratio, 1.1)
+
+
+def line_under_the_bar(probe):
+    """The text of the download dialog's line under the bar, or None where
+    the dialog is not up."""
+    window = probe.find(DIALOG_TITLE)
+    if window is None:
+        return None
+    return next((child["text"] for child in window["children"] if child["id"] == LINE_ID), None)
 
 
 def log_time(text):
