@@ -21,9 +21,10 @@ using namespace store_files;
 // that another launcher put there meanwhile: a second reader doing the same
 // finds the backup gone or the store in place, and then reads that store.
 // The search pattern also matches short names, so every name is checked.
-// False when the newest backup that may hold a whole record is held by
-// another process or cannot be read (an older one does not go back in its
-// place then).
+// False when the folder cannot be searched (access denied, a network error),
+// or the newest backup that may hold a whole record is held by another
+// process or cannot be read (an older one does not go back in its place
+// then).
 bool RestoreNewestBackup(StoreFileSystem& files, const std::wstring& path) {
   // Without a folder, the pattern would search the current directory.
   if (path.empty()) return true;
@@ -36,9 +37,10 @@ bool RestoreNewestBackup(StoreFileSystem& files, const std::wstring& path) {
   std::vector<Backup> backups;
   {
     StoreFindData found;
-    StoreSearch search(files.FindFirstFileW(path + L".*" + kStoreBackupSuffix, &found),
+    std::uint32_t error = 0;
+    StoreSearch search(files.FindFirstFileW(path + L".*" + kStoreBackupSuffix, &found, &error),
                        StoreSearchTraits{&files});
-    if (!search) return true;
+    if (!search) return IsNothingFoundError(error);
     do {
       if ((found.attributes & kFileAttributeDirectory) == 0 &&
           IsWriterBackupName(found.fileName, storeName)) {
@@ -69,12 +71,13 @@ bool RestoreNewestBackup(StoreFileSystem& files, const std::wstring& path) {
   return true;
 }
 
-// Puts a writer's backup back where no file stands at `path`; true when a
-// file stands there then. `held` is set when the backup to put back is held
-// or cannot be read.
-bool RestoredFromBackup(StoreFileSystem& files, const std::wstring& path, bool& held) {
-  held = !RestoreNewestBackup(files, path);
-  return FileExists(files, path);
+// Puts a writer's backup back where no file stands at `path`. Stands when a
+// file stands there then; Unknown when none does and the backup to put back
+// is held or cannot be read, or the folder cannot be searched.
+FileState RestoreFromBackup(StoreFileSystem& files, const std::wstring& path) {
+  const bool held = !RestoreNewestBackup(files, path);
+  const FileState state = LookUpFile(files, path);
+  return held && state == FileState::Missing ? FileState::Unknown : state;
 }
 
 // Moves the record of the per-user store at `perUserPath` to the common
@@ -109,23 +112,32 @@ FileRead MovePerUserRecord(StoreFileSystem& files, const std::wstring& perUserPa
 // Reads the store's record: the common file, else the per-user one, whose
 // record then moves to the common place. A missing store is first looked
 // for among the writers' backups. Unknown as soon as the file that counts
-// cannot be read, and where a common store comes and goes under the read
-// (another launcher between the two renames of its replace).
+// cannot be read or its folder cannot be searched, and where a common store
+// comes and goes under the read (another launcher between the two renames of
+// its replace).
 FileRead ReadStoreRecord(StoreFileSystem& files, std::optional<StoreRecord>& record) {
   const std::wstring commonPath = GetIdentityStorePath(files, StoreLocation::Common);
   FileRead read = ReadRecordAt(files, commonPath, record);
   if (read != FileRead::Missing) return read;
-  bool held = false;
-  if (RestoredFromBackup(files, commonPath, held)) {
-    // Put back, or put there by another launcher since the first open.
-    read = ReadRecordAt(files, commonPath, record);
-    return read == FileRead::Missing ? FileRead::Unknown : read;
+  switch (RestoreFromBackup(files, commonPath)) {
+    case FileState::Stands:
+      // Put back, or put there by another launcher since the first open.
+      read = ReadRecordAt(files, commonPath, record);
+      return read == FileRead::Missing ? FileRead::Unknown : read;
+    case FileState::Unknown:
+      return FileRead::Unknown;
+    case FileState::Missing:
+      break;
   }
-  if (held) return FileRead::Unknown;
 
   const std::wstring perUserPath = GetIdentityStorePath(files, StoreLocation::PerUser);
-  if (!FileExists(files, perUserPath) && !RestoredFromBackup(files, perUserPath, held)) {
-    return held ? FileRead::Unknown : FileRead::Missing;
+  FileState perUser = LookUpFile(files, perUserPath);
+  if (perUser == FileState::Missing) perUser = RestoreFromBackup(files, perUserPath);
+  if (perUser == FileState::Unknown) return FileRead::Unknown;
+  if (perUser == FileState::Missing) {
+    // Another launcher may have moved the per-user store to the common place
+    // since that was read: its record counts.
+    return ReadRecordAt(files, commonPath, record);
   }
   return MovePerUserRecord(files, perUserPath, commonPath, record);
 }
@@ -133,7 +145,8 @@ FileRead ReadStoreRecord(StoreFileSystem& files, std::optional<StoreRecord>& rec
 }  // namespace
 
 StoreLookup ReadIdentityStore(StoreFileSystem& files, std::string_view adapterText,
-                              std::string_view diskSerial, MachineId& identity, bool& mustRewrite) {
+                              std::string_view diskSerial, MachineId& identity, bool& mustRewrite,
+                              StoreRecord* accepted) {
   mustRewrite = false;
   std::optional<StoreRecord> record;
   if (ReadStoreRecord(files, record) == FileRead::Unknown) return StoreLookup::Held;
@@ -141,6 +154,7 @@ StoreLookup ReadIdentityStore(StoreFileSystem& files, std::string_view adapterTe
 
   if (record->version == kStoreVersion1) {
     identity = record->identity;
+    if (accepted != nullptr) *accepted = *record;
     mustRewrite = true;
     return StoreLookup::Found;
   }
@@ -151,6 +165,7 @@ StoreLookup ReadIdentityStore(StoreFileSystem& files, std::string_view adapterTe
     return StoreLookup::NotFound;
   }
   identity = record->identity;
+  if (accepted != nullptr) *accepted = *record;
   // The record stands only in the copy of a cut rewrite: it is written whole.
   mustRewrite = record->rewriteCut;
   return StoreLookup::Found;

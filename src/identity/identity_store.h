@@ -50,13 +50,16 @@ enum class StoreLookup {
              // denied, a network error): its record is unknown, so nothing may be written over it
 };
 
-// Looks the identity up in the store. Returns Found and fills `identity` when
-// a version-2 record matches at least one binding, or a version-1 record was
-// read; `mustRewrite` is then set for a version-1 record and for one read
-// from the copy of a cut rewrite. Otherwise leaves `identity` untouched.
-// `mustRewrite` is cleared at entry. Only a file (or folder) that is not
-// there counts as missing. An open or read refused with a sharing or lock
-// violation is tried again kStoreHeldReadRetries times,
+// Looks the identity up in the store. Returns Found and fills `identity` (and
+// `*accepted`, when given, with the record as read) when a version-2 record
+// matches at least one binding, or a version-1 record was read;
+// `mustRewrite` is then set for a version-1 record and for one read from the
+// copy of a cut rewrite. Otherwise leaves `identity` and `*accepted`
+// untouched. `mustRewrite` is cleared at entry. Only a file (or folder) that
+// is not there counts as missing, and a folder that cannot be searched
+// (access denied on an offline redirected folder, a network error) gives
+// Held as an unreadable store does. An open or read refused with a sharing
+// or lock violation is tried again kStoreHeldReadRetries times,
 // kStoreHeldReadRetryPauseMs apart; still refused, or refused for any other
 // reason, the result is Held. Where no file stands at a store's path but a
 // writer's backup of it holds a whole record (a writer cut between the two
@@ -67,10 +70,13 @@ enum class StoreLookup {
 // of a per-user file with no common file beside it is then copied to the
 // common place, never over a common store that another launcher has put
 // there meanwhile; whatever stands there then counts, and the per-user file
-// is deleted once this launcher's copy stands. The store is opened sharing
-// reading and deletion, so another process may replace it meanwhile.
+// is deleted once this launcher's copy stands; a per-user file gone meanwhile
+// (another launcher moved it) sends the read back to the common place. The
+// store is opened sharing reading and deletion, so another process may
+// replace it meanwhile.
 StoreLookup ReadIdentityStore(StoreFileSystem& files, std::string_view adapterText,
-                              std::string_view diskSerial, MachineId& identity, bool& mustRewrite);
+                              std::string_view diskSerial, MachineId& identity, bool& mustRewrite,
+                              StoreRecord* accepted = nullptr);
 
 // Writes a version-2 record to the common place, or to the per-user place
 // when the common file can be neither replaced nor written. The record goes
@@ -95,5 +101,11 @@ StoreLookup ReadIdentityStore(StoreFileSystem& files, std::string_view adapterTe
 // place.
 bool WriteIdentityStore(StoreFileSystem& files, std::string_view diskSerial,
                         std::string_view adapterText, const MachineId& identity);
+
+// Writes the version-2 `record` as it stands, its bindings included, the same
+// way: what completes a cut rewrite read from its copy, so that the record
+// keeps the bindings it was accepted on. False, writing nothing, for a record
+// of another version.
+bool WriteIdentityStore(StoreFileSystem& files, const StoreRecord& record);
 
 }  // namespace tarnix

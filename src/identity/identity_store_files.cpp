@@ -114,10 +114,21 @@ bool WriteExact(StoreFileSystem& files, const StoreFile& file, const std::uint8_
          written == size;
 }
 
-bool FileExists(StoreFileSystem& files, const std::wstring& path) {
+bool IsNothingFoundError(std::uint32_t error) {
+  return IsMissingError(error) || error == kErrorNoMoreFiles;
+}
+
+FileState LookUpFile(StoreFileSystem& files, const std::wstring& path) {
+  if (path.empty()) return FileState::Missing;
   StoreFindData found;
-  StoreSearch search(files.FindFirstFileW(path, &found), StoreSearchTraits{&files});
-  return search.IsValid();
+  std::uint32_t error = 0;
+  StoreSearch search(files.FindFirstFileW(path, &found, &error), StoreSearchTraits{&files});
+  if (search) return FileState::Stands;
+  return IsNothingFoundError(error) ? FileState::Missing : FileState::Unknown;
+}
+
+bool FileExists(StoreFileSystem& files, const std::wstring& path) {
+  return LookUpFile(files, path) == FileState::Stands;
 }
 
 bool IsWriterFileName(std::wstring_view name, std::wstring_view storeName) {

@@ -51,7 +51,22 @@ bool ReadExact(StoreFileSystem& files, const StoreFile& file, std::uint8_t* buff
 bool WriteExact(StoreFileSystem& files, const StoreFile& file, const std::uint8_t* data,
                 std::size_t size);
 
-// FindFirstFileW as an existence test.
+// The only refusals of a search that say nothing matches: no such file, no
+// folder along the path, no entry left. Any other (access denied on an
+// offline redirected folder, a network error) leaves the folder unknown.
+bool IsNothingFoundError(std::uint32_t error);
+
+enum class FileState {
+  Stands,   // a file or folder matches the path
+  Missing,  // nothing matches, or no folder along the path
+  Unknown,  // the folder could not be searched: whether a file stands there is unknown
+};
+
+// FindFirstFileW as an existence test. Missing, with no search, for an empty
+// path (a bare name would be looked for in the current directory).
+FileState LookUpFile(StoreFileSystem& files, const std::wstring& path);
+
+// True only where a file is known to stand at `path`.
 bool FileExists(StoreFileSystem& files, const std::wstring& path);
 
 enum class FileRead {

@@ -30,6 +30,7 @@ inline constexpr std::uint32_t kStatModeDirectory = 0x4000u;  // _S_IFDIR
 // kErrorSharingViolation of platform/win32_values.h).
 inline constexpr std::uint32_t kErrorFileNotFound = 2u;
 inline constexpr std::uint32_t kErrorPathNotFound = 3u;
+inline constexpr std::uint32_t kErrorNoMoreFiles = 18u;
 inline constexpr std::uint32_t kErrorGenFailure = 31u;
 inline constexpr std::uint32_t kErrorLockViolation = 33u;
 inline constexpr std::uint32_t kErrorFileExists = 80u;
@@ -75,9 +76,12 @@ class StoreFileSystem {
   virtual std::uint32_t GetFileSize(StoreHandle file) = 0;
   virtual void CloseHandle(StoreHandle file) = 0;
 
-  // FindFirstFileW: kInvalidHandleValue when nothing matches; otherwise the
-  // first entry in `*found`. The last part of `path` may hold wildcards.
-  virtual StoreHandle FindFirstFileW(const std::wstring& path, StoreFindData* found) = 0;
+  // FindFirstFileW: kInvalidHandleValue on failure, with GetLastError() in
+  // `*error` (never 0 then): nothing matches, or the folder could not be
+  // searched (access denied, a network error); otherwise the first entry in
+  // `*found` and 0 in `*error`. The last part of `path` may hold wildcards.
+  virtual StoreHandle FindFirstFileW(const std::wstring& path, StoreFindData* found,
+                                     std::uint32_t* error) = 0;
   // FindNextFileW: false when no entry is left.
   virtual bool FindNextFileW(StoreHandle search, StoreFindData* found) = 0;
   virtual void FindClose(StoreHandle search) = 0;

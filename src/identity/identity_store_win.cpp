@@ -45,6 +45,7 @@ static_assert(kFileAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY);
 static_assert(kStatModeDirectory == _S_IFDIR);
 static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
 static_assert(kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
+static_assert(kErrorNoMoreFiles == ERROR_NO_MORE_FILES);
 static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED);
 static_assert(kErrorGenFailure == ERROR_GEN_FAILURE);
 static_assert(kErrorSharingViolation == ERROR_SHARING_VIOLATION);
@@ -104,9 +105,13 @@ std::uint32_t Win32StoreFileSystem::GetFileSize(StoreHandle file) {
 
 void Win32StoreFileSystem::CloseHandle(StoreHandle file) { ::CloseHandle(ToHandle(file)); }
 
-StoreHandle Win32StoreFileSystem::FindFirstFileW(const std::wstring& path, StoreFindData* found) {
+StoreHandle Win32StoreFileSystem::FindFirstFileW(const std::wstring& path, StoreFindData* found,
+                                                 std::uint32_t* error) {
   WIN32_FIND_DATAW data;
   HANDLE search = ::FindFirstFileW(path.c_str(), &data);
+  // No match is ERROR_FILE_NOT_FOUND (ERROR_NO_MORE_FILES on some file
+  // systems); a folder that cannot be reached or listed fails otherwise.
+  *error = search == INVALID_HANDLE_VALUE ? LastErrorOfFailure() : 0;
   if (search != INVALID_HANDLE_VALUE) FillFindData(data, found);
   return FromHandle(search);
 }

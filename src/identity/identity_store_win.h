@@ -18,7 +18,8 @@ class Win32StoreFileSystem final : public StoreFileSystem {
   bool FlushFileBuffers(StoreHandle file) override;
   std::uint32_t GetFileSize(StoreHandle file) override;
   void CloseHandle(StoreHandle file) override;
-  StoreHandle FindFirstFileW(const std::wstring& path, StoreFindData* found) override;
+  StoreHandle FindFirstFileW(const std::wstring& path, StoreFindData* found,
+                             std::uint32_t* error) override;
   bool FindNextFileW(StoreHandle search, StoreFindData* found) override;
   void FindClose(StoreHandle search) override;
   bool DeleteFileW(const std::wstring& path) override;

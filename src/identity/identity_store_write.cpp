@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <array>
 #include <string>
+#include <vector>
 
 #include "identity/identity_store.h"
 #include "identity/identity_store_files.h"
@@ -125,7 +126,8 @@ void RemoveLeftoverWriterFiles(StoreFileSystem& files, const std::wstring& path)
   const std::size_t nameStart = NameStart(path);
   std::wstring_view storeName = std::wstring_view(path).substr(nameStart);
   StoreFindData found;
-  StoreSearch search(files.FindFirstFileW(path + L".*", &found), StoreSearchTraits{&files});
+  std::uint32_t error = 0;
+  StoreSearch search(files.FindFirstFileW(path + L".*", &found, &error), StoreSearchTraits{&files});
   if (!search) return;
   const std::uint64_t now = files.GetSystemTimeAsFileTime();
   do {
@@ -250,11 +252,9 @@ PlaceResult WriteRecordAt(StoreFileSystem& files, const std::wstring& path,
   return ReplaceRecordAt(files, path, record);
 }
 
-}  // namespace
-
-bool WriteIdentityStore(StoreFileSystem& files, std::string_view diskSerial,
-                        std::string_view adapterText, const MachineId& identity) {
-  auto record = BuildStoreRecord(identity, adapterText, diskSerial);
+// The common place first, the per-user one where the common one refuses.
+bool WriteRecordBytes(StoreFileSystem& files,
+                      const std::array<std::uint8_t, kStoreRecordV2Size>& record) {
   for (StoreLocation location : {StoreLocation::Common, StoreLocation::PerUser}) {
     switch (WriteRecordAt(files, GetIdentityStorePath(files, location), record)) {
       case PlaceResult::Written:
@@ -266,6 +266,21 @@ bool WriteIdentityStore(StoreFileSystem& files, std::string_view diskSerial,
     }
   }
   return false;
+}
+
+}  // namespace
+
+bool WriteIdentityStore(StoreFileSystem& files, std::string_view diskSerial,
+                        std::string_view adapterText, const MachineId& identity) {
+  return WriteRecordBytes(files, BuildStoreRecord(identity, adapterText, diskSerial));
+}
+
+bool WriteIdentityStore(StoreFileSystem& files, const StoreRecord& record) {
+  if (record.version != kStoreVersion2) return false;
+  const std::vector<std::uint8_t> bytes = StoreRecordBytes(record);
+  std::array<std::uint8_t, kStoreRecordV2Size> whole{};
+  std::copy(bytes.begin(), bytes.end(), whole.begin());
+  return WriteRecordBytes(files, whole);
 }
 
 }  // namespace tarnix

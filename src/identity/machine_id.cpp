@@ -84,10 +84,20 @@ bool DeriveMachineId(Base::GUID::CSeqIDGen& generator, IdentityEnvironment& envi
 
   MachineId identity{};
   bool mustRewrite = false;
-  switch (ReadIdentityStore(environment.files, adapterText, serial, identity, mustRewrite)) {
+  StoreRecord accepted;
+  switch (
+      ReadIdentityStore(environment.files, adapterText, serial, identity, mustRewrite, &accepted)) {
     case StoreLookup::Found:
-      // A legacy record is kept, now bound to the present hardware.
-      if (mustRewrite) WriteIdentityStore(environment.files, serial, adapterText, identity);
+      if (!mustRewrite) break;
+      if (accepted.rewriteCut) {
+        // The copy of a cut rewrite is written whole as it was accepted:
+        // rebound to the present hardware, it would keep the identity across
+        // a change that its own bindings do not survive.
+        WriteIdentityStore(environment.files, accepted);
+      } else {
+        // A legacy record is kept, now bound to the present hardware.
+        WriteIdentityStore(environment.files, serial, adapterText, identity);
+      }
       break;
     case StoreLookup::NotFound:
       identity = Md5(BuildHashInput(diskFound ? &disk : nullptr, adapterText));

@@ -399,12 +399,20 @@ TEST_F(StoreTest, NoFileAnywhereIsNotFoundAndCreatesOnlyTheFolderChains) {
 // a move that replaces nothing, and the common place is read again. A store
 // that another launcher put there meanwhile (its own copy of the same record,
 // or a record of its own) is never overwritten, so two launchers moving at
-// once read the same identity. Where the common place takes no copy, the
-// per-user record counts where it is.
+// once read the same identity, also where the second moves the whole store
+// after the first found no common store and before it looked for the
+// per-user one. Where the common place takes no copy, the per-user record
+// counts where it is.
 TEST_F(StoreTest, PerUserStoreMovesToTheCommonPlaceWithoutOverwritingOne) {
   const auto perUser = Version2Record(kStoredId, kAdapterText, kSerial);
   const auto theirs = Version2Record(kThirdId, kAdapterText, kSerial);
-  enum class Meanwhile { Nothing, AnotherStore, SecondLauncherMoves, CommonNotWritable };
+  enum class Meanwhile {
+    Nothing,
+    AnotherStore,
+    SecondLauncherMoves,
+    SecondLauncherMovesFirst,
+    CommonNotWritable
+  };
   struct Case {
     const char* name;
     std::vector<std::uint8_t> perUser;
@@ -422,6 +430,8 @@ TEST_F(StoreTest, PerUserStoreMovesToTheCommonPlaceWithoutOverwritingOne) {
        kThirdId, false, theirs, true},
       {"a second launcher moving it at the same moment", perUser, Meanwhile::SecondLauncherMoves,
        StoreLookup::Found, kStoredId, false, perUser, false},
+      {"a second launcher moving it before the per-user store is looked for", perUser,
+       Meanwhile::SecondLauncherMovesFirst, StoreLookup::Found, kStoredId, false, perUser, false},
       {"no copy in the common place",
        perUser,
        Meanwhile::CommonNotWritable,
@@ -452,7 +462,10 @@ TEST_F(StoreTest, PerUserStoreMovesToTheCommonPlaceWithoutOverwritingOne) {
         fresh.files.before[L"MoveFileExW"] = [&] { fresh.disk.Put(kCommonPath, theirs); };
         break;
       case Meanwhile::SecondLauncherMoves:
-        fresh.files.before[L"MoveFileExW"] = [&] {
+      case Meanwhile::SecondLauncherMovesFirst:
+        fresh.files.before[c.meanwhile == Meanwhile::SecondLauncherMoves
+                               ? L"MoveFileExW"
+                               : L"FindFirstFileW " + kPerUserPath] = [&] {
           bool rewrite = false;
           second = ReadIdentityStore(fresh.files, kAdapterText, kSerial, secondIdentity, rewrite);
         };
@@ -937,33 +950,52 @@ TEST_F(StoreTest, StoreHeldDuringTheReadIsReadAgainAndNeverTakenForMissing) {
 // denied on a redirected folder, a network error, a read that fails) is as
 // good as held: its record is unknown, so the look-up is Held at once (no
 // pause: this is no passing hold), looks nowhere else and changes nothing.
-// Only a file or folder that is not there counts as missing.
+// Only a file or folder that is not there counts as missing: a folder whose
+// search fails otherwise (an offline redirected folder, a share gone from the
+// network, a folder this account may not list) is as unknown as a store that
+// cannot be opened.
 TEST_F(StoreTest, StoreThatCannotBeReadIsTakenAsHeldNotAsMissing) {
   const std::wstring kBackup = kCommonPath + L".00000e00-00000002-00000000.bak";
+  constexpr std::uint32_t kErrorBadNetworkPath = 53;          // ERROR_BAD_NETPATH
   constexpr std::uint32_t kErrorUnexpectedNetworkError = 59;  // ERROR_UNEXP_NET_ERR
   constexpr std::uint32_t kErrorNetworkNameDeleted = 64;      // ERROR_NETNAME_DELETED
+  enum class Fails { Open, Read, Search };
   struct Case {
     const char* name;
-    std::wstring unreadable;  // the common store, the backup of a missing one, or the per-user one
+    // The common store, the backup of a missing one or the per-user store
+    // (opened or read); the common or the per-user folder (searched).
+    std::wstring unreadable;
     std::uint32_t error;
-    bool onRead;  // the read fails, not the open
+    Fails fails;
     StoreLookup lookup;
   } cases[] = {
-      {"access denied on the common store", kCommonPath, kErrorAccessDenied, false,
+      {"access denied on the common store", kCommonPath, kErrorAccessDenied, Fails::Open,
        StoreLookup::Held},
-      {"a network error opening the common store", kCommonPath, kErrorUnexpectedNetworkError, false,
+      {"a network error opening the common store", kCommonPath, kErrorUnexpectedNetworkError,
+       Fails::Open, StoreLookup::Held},
+      {"a network error reading the common store", kCommonPath, kErrorNetworkNameDeleted,
+       Fails::Read, StoreLookup::Held},
+      {"access denied on the backup of a missing store", kBackup, kErrorAccessDenied, Fails::Open,
        StoreLookup::Held},
-      {"a network error reading the common store", kCommonPath, kErrorNetworkNameDeleted, true,
+      {"access denied searching the common folder for backups", kCommonFolder, kErrorAccessDenied,
+       Fails::Search, StoreLookup::Held},
+      {"a network path not found searching the common folder for backups", kCommonFolder,
+       kErrorBadNetworkPath, Fails::Search, StoreLookup::Held},
+      {"access denied on the per-user store", kPerUserPath, kErrorAccessDenied, Fails::Open,
        StoreLookup::Held},
-      {"access denied on the backup of a missing store", kBackup, kErrorAccessDenied, false,
+      {"a read of the per-user store failing", kPerUserPath, kErrorNetworkNameDeleted, Fails::Read,
        StoreLookup::Held},
-      {"access denied on the per-user store", kPerUserPath, kErrorAccessDenied, false,
-       StoreLookup::Held},
-      {"a read of the per-user store failing", kPerUserPath, kErrorNetworkNameDeleted, true,
-       StoreLookup::Held},
-      // The contrast: a folder that is not there is a missing store, and the
-      // per-user record counts.
-      {"no folder along the common store's path", kCommonPath, kErrorPathNotFound, false,
+      {"access denied searching the per-user folder", kPerUserFolder, kErrorAccessDenied,
+       Fails::Search, StoreLookup::Held},
+      {"a network path not found searching the per-user folder", kPerUserFolder,
+       kErrorBadNetworkPath, Fails::Search, StoreLookup::Held},
+      {"the network name gone searching the per-user folder", kPerUserFolder,
+       kErrorNetworkNameDeleted, Fails::Search, StoreLookup::Held},
+      // The contrast: a folder that is not there, or a search that finds no
+      // entry, is a missing store, and the per-user record counts.
+      {"no folder along the common store's path", kCommonPath, kErrorPathNotFound, Fails::Open,
+       StoreLookup::Found},
+      {"no entry left searching the common folder", kCommonFolder, kErrorNoMoreFiles, Fails::Search,
        StoreLookup::Found},
   };
   for (const auto& c : cases) {
@@ -980,7 +1012,9 @@ TEST_F(StoreTest, StoreThatCannotBeReadIsTakenAsHeldNotAsMissing) {
     fresh.disk.Put(kPerUserPath, Version2Record(kThirdId, kAdapterText, kSerial));
     const auto before =
         std::make_pair(fresh.disk.FilesIn(kCommonFolder), fresh.disk.FilesIn(kPerUserFolder));
-    (c.onRead ? fresh.files.readErrors : fresh.files.openErrors)[c.unreadable] = c.error;
+    (c.fails == Fails::Read     ? fresh.files.readErrors
+     : c.fails == Fails::Search ? fresh.files.searchErrors
+                                : fresh.files.openErrors)[c.unreadable] = c.error;
     fresh.files.calls.clear();
 
     MachineId identity = kStoredId;
@@ -999,7 +1033,7 @@ TEST_F(StoreTest, StoreThatCannotBeReadIsTakenAsHeldNotAsMissing) {
     EXPECT_THAT(fresh.files.CallsStartingWith(L"DeleteFileW"), IsEmpty());
     EXPECT_EQ(std::make_pair(fresh.disk.FilesIn(kCommonFolder), fresh.disk.FilesIn(kPerUserFolder)),
               before);
-    if (c.unreadable == kCommonPath) {
+    if (c.unreadable == kCommonPath || c.unreadable == kCommonFolder) {
       EXPECT_THAT(fresh.files.CallsStartingWith(L"CreateFileW " + kPerUserPath), IsEmpty())
           << "looks nowhere else";
     }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "identity/md5.h"
 #include "store_test_files.h"
@@ -147,40 +148,62 @@ TEST_F(MachineIdTest, AdapterQueriesRunInOrderOnTheSameBytes) {
 // A legacy record is kept, also where a launcher terminated between the two
 // renames of its replace left it only at its backup name (two days old,
 // beside the new record at its temporary name): it is put back, and the store
-// holds it again, bound to the present hardware.
-TEST_F(MachineIdTest, StoredVersion1IdentityIsKeptAndRewrittenAsVersion2) {
+// holds it again, bound to the present hardware. A record read from the copy
+// of a cut rewrite in place, accepted on one binding, is written whole as it
+// was read: rebound, it would survive a change its own bindings do not.
+TEST_F(MachineIdTest, LegacyRecordIsReboundAndACutRewriteIsCompletedAsRead) {
   const std::wstring kBackup = kCommonPath + L".00000f3c-00000a10-00000000.bak";
   const std::wstring kKilledTemp = kCommonPath + L".00000f3c-00000a10-00000000.tmp";
   MachineId legacy = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6};
   std::vector<std::uint8_t> bytes = {1, 0, 0, 0};
   bytes.insert(bytes.end(), legacy.begin(), legacy.end());
-  for (bool atBackup : {false, true}) {
-    SCOPED_TRACE(atBackup ? "only at a killed writer's backup" : "in the store");
+  // A rewrite cut after its mark: the old record under the mark, and the
+  // copy after it, bound to this adapter and to a disk since replaced.
+  auto copy = BuildStoreRecord(legacy, "1a2b3c4d5e6f", "OLD SERIAL");
+  auto old = BuildStoreRecord(MachineId{0x77}, "0a0b0c0d0e0f", "OLD SERIAL");
+  std::vector<std::uint8_t> cut(old.begin(), old.end());
+  cut[0] = 0x82;
+  cut.insert(cut.end(), copy.begin(), copy.end());
+  enum class Where { Store, KilledWritersBackup };
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> stored;
+    Where where;
+    std::string diskBinding;  // the disk serial the record is bound to afterwards
+  } cases[] = {
+      {"a version-1 record in the store", bytes, Where::Store, "SER"},
+      {"a version-1 record only at a killed writer's backup", bytes, Where::KilledWritersBackup,
+       "SER"},
+      {"a cut rewrite's copy accepted on its adapter binding", cut, Where::Store, "OLD SERIAL"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     TempFolderFiles caseDisk;
     FaultyFiles caseFiles(caseDisk);
     IdentityEnvironment caseEnvironment{sources, caseFiles};
     Base::GUID::CSeqIDGen caseGenerator;
     GetIdentityStorePath(caseFiles, StoreLocation::Common);
     sources.disk = DiskIdentity{"SER", "MOD", "FW"};
-    if (atBackup) {
-      caseDisk.Put(kBackup, bytes);
+    if (c.where == Where::KilledWritersBackup) {
+      caseDisk.Put(kBackup, c.stored);
       caseDisk.Age(kBackup, std::chrono::hours(48));
-      auto cut = BuildStoreRecord(legacy, "1a2b3c4d5e6f", "SER");
-      caseDisk.Put(kKilledTemp, std::vector<std::uint8_t>(cut.begin(), cut.end()));
+      auto killed = BuildStoreRecord(legacy, "1a2b3c4d5e6f", "SER");
+      caseDisk.Put(kKilledTemp, std::vector<std::uint8_t>(killed.begin(), killed.end()));
     } else {
-      caseDisk.Put(kCommonPath, bytes);
+      caseDisk.Put(kCommonPath, c.stored);
     }
 
     MachineId id{};
     EXPECT_TRUE(DeriveMachineId(caseGenerator, caseEnvironment, id.data()));
     EXPECT_EQ(id, legacy);
     auto stored = caseDisk.Contents(kCommonPath);
+    ASSERT_EQ(stored.size(), 52u) << "a whole version-2 record, nothing after it";
     auto record = ParseStoreRecord(stored);
     ASSERT_TRUE(record);
     EXPECT_EQ(record->version, 2u);
     EXPECT_EQ(record->identity, legacy);
     EXPECT_EQ(record->adapterBinding, Md5("1a2b3c4d5e6f"));
-    EXPECT_EQ(record->diskBinding, Md5("SER"));
+    EXPECT_EQ(record->diskBinding, Md5(c.diskBinding));
     EXPECT_FALSE(caseDisk.Exists(kBackup));
     EXPECT_EQ(caseFiles.OpenHandles(), 0u);
   }

@@ -10,10 +10,10 @@
 //   written but not deleted, a folder where no file may be made, a disk that
 //   fills up after N bytes, a failed move or flush, a replacement that stops
 //   part-way as documented, a store another process has locked, a file whose
-//   open or read fails with a given error, a write cut off after N calls),
-//   and
-//   runs a step of the test's own before a named call or between the two
-//   renames of a replace (another launcher at work).
+//   open or read fails with a given error, a folder whose search does, a
+//   write cut off after N calls), and runs a step of the test's own before a
+//   named call (or a call with given arguments) or between the two renames of
+//   a replace (another launcher at work).
 
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -159,10 +159,15 @@ class TempFolderFiles : public StoreFileSystem {
   void CloseHandle(StoreHandle file) override { ::close(static_cast<int>(file)); }
 
   // Wildcards in the last part of the path match with the shell's rules
-  // ("*" and "?"); the entries come in the folder's order.
-  StoreHandle FindFirstFileW(const std::wstring& path, StoreFindData* found) override {
+  // ("*" and "?"); the entries come in the folder's order. No match fails
+  // with ERROR_FILE_NOT_FOUND, a missing folder with ERROR_PATH_NOT_FOUND.
+  StoreHandle FindFirstFileW(const std::wstring& path, StoreFindData* found,
+                             std::uint32_t* error) override {
     auto host = Host(path);
-    if (host.empty()) return kInvalidHandleValue;
+    *error = kErrorPathNotFound;
+    if (host.empty() || !std::filesystem::is_directory(host.parent_path())) {
+      return kInvalidHandleValue;
+    }
     std::vector<StoreFindData> entries;
     std::string pattern = host.filename().string();
     std::error_code ignored;
@@ -170,7 +175,9 @@ class TempFolderFiles : public StoreFileSystem {
       std::string name = entry.path().filename().string();
       if (::fnmatch(pattern.c_str(), name.c_str(), 0) == 0) entries.push_back(Entry(entry.path()));
     }
+    *error = kErrorFileNotFound;
     if (entries.empty()) return kInvalidHandleValue;
+    *error = 0;
     *found = entries.front();
     entries.erase(entries.begin());
     searches_[++lastSearch_] = std::move(entries);
@@ -331,6 +338,10 @@ class FaultyFiles : public StoreFileSystem {
   // redirected folder, a network error), and files whose every read does.
   std::map<std::wstring, std::uint32_t> openErrors;
   std::map<std::wstring, std::uint32_t> readErrors;
+  // Folders whose every search fails with the given error (an offline
+  // redirected folder, a share gone from the network, a folder this account
+  // may not list).
+  std::map<std::wstring, std::uint32_t> searchErrors;
   // A write cut off: of the calls that write through a handle open for
   // writing on `cutPath` (SetFilePointer, WriteFile, FlushFileBuffers), the
   // first `cutAfter` go through and every later one fails doing nothing, as
@@ -342,7 +353,8 @@ class FaultyFiles : public StoreFileSystem {
   // replacement takes its place (another launcher at that moment).
   std::function<void()> betweenReplaceRenames;
   // Run once, before the next call of that name ("ReplaceFileW", "ReadFile"
-  // ...): another process at work in between.
+  // ...) or of exactly that text as logged ("FindFirstFileW C:\...\Global.db"):
+  // another process at work in between.
   std::map<std::wstring, std::function<void()>> before;
 
   bool ReadOnly(const std::wstring& path) const {
@@ -430,9 +442,15 @@ class FaultyFiles : public StoreFileSystem {
     opens_.erase(file);
     base_.CloseHandle(file);
   }
-  StoreHandle FindFirstFileW(const std::wstring& path, StoreFindData* found) override {
+  StoreHandle FindFirstFileW(const std::wstring& path, StoreFindData* found,
+                             std::uint32_t* error) override {
     Log(L"FindFirstFileW " + path);
-    StoreHandle search = base_.FindFirstFileW(path, found);
+    if (auto refused = searchErrors.find(path.substr(0, path.rfind(L'\\')));
+        refused != searchErrors.end()) {
+      *error = refused->second;
+      return kInvalidHandleValue;
+    }
+    StoreHandle search = base_.FindFirstFileW(path, found, error);
     if (search != kInvalidHandleValue) ++searches_;
     return search;
   }
@@ -555,7 +573,8 @@ class FaultyFiles : public StoreFileSystem {
 
   void Log(const std::wstring& call) {
     calls.push_back(call);
-    auto step = before.find(call.substr(0, call.find(L' ')));
+    auto step = before.find(call);
+    if (step == before.end()) step = before.find(call.substr(0, call.find(L' ')));
     if (step == before.end()) return;
     std::function<void()> run = std::move(step->second);
     before.erase(step);
