@@ -13,10 +13,11 @@ target_compile_definitions(tarnix_logic PUBLIC ${TARNIX_WIN_DEFINES})
 # loader does not read an exe's time stamp; the PE checksum, which ld always
 # computes over the file, then follows from the content alone). Paths of the
 # source and build folders that reach the code (__FILE__, debug records) are
-# written relative to them.
+# written relative to them. No exceptions and no run-time type information: the
+# code uses neither, and the type records of every interface cost kilobytes.
 set(TARNIX_WIN_LINK_OPTIONS -static -static-libgcc -static-libstdc++ -municode
     -Wl,--gc-sections -Wl,--nxcompat -Wl,--dynamicbase -Wl,--no-insert-timestamp)
-target_compile_options(tarnix_logic PUBLIC -ffunction-sections -fdata-sections -fno-exceptions -fno-asynchronous-unwind-tables
+target_compile_options(tarnix_logic PUBLIC -ffunction-sections -fdata-sections -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     "-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=" "-ffile-prefix-map=${CMAKE_BINARY_DIR}/=")
 
 add_executable(TarnixLauncher WIN32 ${TARNIX_WIN_SOURCES} src/app/launcher.rc)
