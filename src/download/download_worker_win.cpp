@@ -513,7 +513,7 @@ STDMETHODIMP CBindCBHttpCallback::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
   const std::wstring headers = sink_ != nullptr ? sink_->RequestHeaders() : std::wstring();
   if (headers.empty()) return S_OK;
   const std::size_t bytes = (headers.size() + 1) * sizeof(wchar_t);
-  auto* copy = static_cast<wchar_t*>(::CoTaskMemAlloc(bytes));
+  auto* copy = static_cast<wchar_t*>(ComTaskMemAlloc(bytes));
   if (copy == nullptr) return E_OUTOFMEMORY;
   std::memcpy(copy, headers.c_str(), bytes);
   *additionalHeaders = copy;

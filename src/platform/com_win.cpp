@@ -34,6 +34,13 @@ static_assert(SameId(kIidHttpSecurity, __uuidof(IHttpSecurity)));
 
 }  // namespace
 
+void* ComTaskMemAlloc(std::size_t bytes) {
+  using AllocateFn = decltype(&::CoTaskMemAlloc);
+  static const AllocateFn allocate =
+      LookUpExport<AllocateFn>(LoadSystemLibrary(L"ole32.dll").Release(), "CoTaskMemAlloc");
+  return allocate != nullptr ? allocate(bytes) : nullptr;
+}
+
 long Win32ComLibrary::InitializeCom() {
   if (initialize_ == nullptr) {
     HMODULE ole32 = LoadSystemLibrary(L"ole32.dll").Release();

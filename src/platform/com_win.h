@@ -6,6 +6,8 @@
 #include <objbase.h>
 // clang-format on
 
+#include <cstddef>
+
 #include "platform/com.h"
 
 namespace tarnix::win {
@@ -24,6 +26,11 @@ class Win32ComLibrary final : public ComLibrary {
   InitializeFn initialize_ = nullptr;
   UninitializeFn uninitialize_ = nullptr;
 };
+
+// CoTaskMemAlloc, looked up in ole32.dll (from the system directory, kept
+// loaded) on first use: memory that a COM caller frees. Null when ole32 or
+// the call is missing, or the memory is not there.
+void* ComTaskMemAlloc(std::size_t bytes);
 
 // The portable form of an interface id.
 InterfaceId InterfaceIdOf(REFIID iid);
