@@ -844,7 +844,9 @@ class DownloadTest(LauncherTestCase):
         with serving() as server:
             server.routes[DOWNLOAD_PATH] = serve_file(self.installer_body())
             launcher = self.start_download(server.proxy, env={"TARNIX_FAKE_INSTALLER_MODE": "nothing"})
-            box = self.message()
+            # The download, the installer's run and the launch come first: on a
+            # loaded machine that takes longer than a box alone.
+            box = self.message(timeout=90)
             self.assertIn(RUN_APP_FAILED, texts(box))
             dialog = self.probe.find(DIALOG_TITLE)
             self.assertEqual(control(dialog, PROGRESS_ID)["pos"], 200)
