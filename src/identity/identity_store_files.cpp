@@ -114,8 +114,11 @@ bool WriteExact(StoreFileSystem& files, const StoreFile& file, const std::uint8_
          written == size;
 }
 
+// A search finds nothing: no such file or folder, no entry left, or a file
+// where a folder of the path should be (nothing can be stored below it).
 bool IsNothingFoundError(std::uint32_t error) {
-  return IsMissingError(error) || error == kErrorNoMoreFiles;
+  return IsMissingError(error) || error == kErrorNoMoreFiles || error == kErrorInvalidName ||
+         error == kErrorDirectory;
 }
 
 FileState LookUpFile(StoreFileSystem& files, const std::wstring& path) {

@@ -31,6 +31,10 @@ inline constexpr std::uint32_t kStatModeDirectory = 0x4000u;  // _S_IFDIR
 inline constexpr std::uint32_t kErrorFileNotFound = 2u;
 inline constexpr std::uint32_t kErrorPathNotFound = 3u;
 inline constexpr std::uint32_t kErrorNoMoreFiles = 18u;
+// A search below a file that stands where a folder should: nothing can be
+// stored there (Wine gives the first, Windows the second).
+inline constexpr std::uint32_t kErrorInvalidName = 123u;
+inline constexpr std::uint32_t kErrorDirectory = 267u;
 inline constexpr std::uint32_t kErrorGenFailure = 31u;
 inline constexpr std::uint32_t kErrorLockViolation = 33u;
 inline constexpr std::uint32_t kErrorFileExists = 80u;

@@ -46,6 +46,8 @@ static_assert(kStatModeDirectory == _S_IFDIR);
 static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
 static_assert(kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
 static_assert(kErrorNoMoreFiles == ERROR_NO_MORE_FILES);
+static_assert(kErrorInvalidName == ERROR_INVALID_NAME);
+static_assert(kErrorDirectory == ERROR_DIRECTORY);
 static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED);
 static_assert(kErrorGenFailure == ERROR_GEN_FAILURE);
 static_assert(kErrorSharingViolation == ERROR_SHARING_VIOLATION);

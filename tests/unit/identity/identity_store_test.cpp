@@ -997,6 +997,10 @@ TEST_F(StoreTest, StoreThatCannotBeReadIsTakenAsHeldNotAsMissing) {
        StoreLookup::Found},
       {"no entry left searching the common folder", kCommonFolder, kErrorNoMoreFiles, Fails::Search,
        StoreLookup::Found},
+      {"a file where the common folder should be (Wine)", kCommonFolder, kErrorInvalidName,
+       Fails::Search, StoreLookup::Found},
+      {"a file where the common folder should be (Windows)", kCommonFolder, kErrorDirectory,
+       Fails::Search, StoreLookup::Found},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
