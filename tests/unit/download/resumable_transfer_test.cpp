@@ -268,14 +268,16 @@ TEST(ResumableTransfer, AWholePartialFileLeftByAStoppedLauncherIsMovedWithoutARe
 
 TEST(ResumableTransfer,
      TheMoveIntoPlaceIsRetriedWhileRefusedAndAFileThatStaysHeldIsKeptForTheNextAttempt) {
-  for (int refused : {3, kPartialFileAttempts}) {
+  // 120 tries 250 ms apart: 30 s, as long as the installer check waits for its open.
+  for (int refused : {3, 120}) {
     FakeTransferFiles files;
     RecordedLog lines;
     Server server;
     files.movesRefused = refused;
     Attempt attempt = RunAttempt(files, server);
-    const bool moved = refused < kPartialFileAttempts;
+    const bool moved = refused < 120;
     EXPECT_EQ(attempt.end.whole, moved) << refused;
+    for (std::uint32_t pause : files.pauses) EXPECT_EQ(pause, 250u);
     EXPECT_EQ(files.pauses.size(), static_cast<std::size_t>(moved ? refused : refused - 1));
     EXPECT_EQ(files.Has(kPath), moved) << refused;
     // Held for good: the whole partial file stays, with its record, and the
@@ -301,7 +303,7 @@ TEST(ResumableTransfer,
 }
 
 TEST(ResumableTransfer, APartialFileHeldByAnotherProgramIsWaitedForAndNeverDroppedForIt) {
-  for (int refused : {5, kPartialFileAttempts}) {
+  for (int refused : {5, 120}) {
     FakeTransferFiles files;
     RecordedLog lines;
     files.Put(kPartial, Content('a', 500));
@@ -310,7 +312,7 @@ TEST(ResumableTransfer, APartialFileHeldByAnotherProgramIsWaitedForAndNeverDropp
     ResumableTransfer transfer(kUrl, kPath, files);
     bool opened = true;
     const std::uint64_t from = transfer.Prepare(&opened);
-    const bool waitedEnough = refused < kPartialFileAttempts;
+    const bool waitedEnough = refused < 120;
     EXPECT_EQ(opened, waitedEnough) << refused;
     EXPECT_EQ(from, waitedEnough ? 500u : 0u) << refused;
     if (!waitedEnough) {
@@ -325,13 +327,13 @@ TEST(ResumableTransfer, APartialFileHeldByAnotherProgramIsWaitedForAndNeverDropp
   // A refused access (a delete still pending clears at once; a read-only
   // folder never) is waited for only briefly.
   FakeTransferFiles files;
-  files.opensRefused = kPartialFileAttempts;
+  files.opensRefused = 120;
   files.openError = kErrorAccessDenied;
   ResumableTransfer transfer(kUrl, kPath, files);
   bool opened = true;
   transfer.Prepare(&opened);
   EXPECT_FALSE(opened);
-  EXPECT_EQ(files.pauses.size(), static_cast<std::size_t>(kPartialAccessDeniedAttempts - 1));
+  EXPECT_EQ(files.pauses.size(), 7u);  // 8 tries: 2 s
 }
 
 TEST(ResumableTransfer, BodyBytesWithoutAResponseNeverPassForTheWholeFileAfterARangeRequest) {
